@@ -1,0 +1,64 @@
+// WATERCLASS: a wrapping N x N height field (N = 16 ... 256, a power of two),
+// the mesh through which it is drawn, and the refraction table shared by all
+// water objects. The step lives in water.cpp, the drawing in water_draw.cpp,
+// so the simulation builds and tests without an OpenGL context.
+#pragma once
+
+#include <cstdint>
+
+#include "support/vector.h"
+
+struct WATERCELL {
+    float Height;    // world units, 0 at rest
+    float Velocity;  // change of height applied by the next step
+};
+
+struct WATERVERTEX {
+    VECTOR3D Position;  // world coordinates
+    VECTOR3D Normal;    // unit surface normal
+    point2d TexCoord;   // x = s, y = t into the desktop image
+};
+
+struct REFRACTION {
+    float NormalScale;
+    float Ratio;
+};
+
+// 256 entries, entry i for the cosine i / 256 of the angle of incidence.
+// One table per process, filled by every object's first Initialize.
+extern REFRACTION Refract[256];
+
+class WATERCLASS {
+public:
+    float Size;                // world extent along X and Z (set by Initialize)
+    float InvSize = 1.0f;      // 1 / Size
+    float Mean;                // working value of Update
+    float BowlLevel = 0.0f;    // eased bowl term
+    uint32_t IndexCount = 0;   // 2 * N * N
+    uint32_t VertexCount = 0;  // N * N
+    WATERCELL* Cells = nullptr;
+    REFRACTION* RefractTable = nullptr;
+    uint16_t* Indices = nullptr;
+    WATERVERTEX* Vertices = nullptr;
+    bool WantBowl = true;
+    float Speed = 1.0f;
+    uint16_t Shift = 6;        // log2 N
+
+    WATERCLASS();
+    ~WATERCLASS();
+    WATERCLASS(const WATERCLASS&) = delete;
+    WATERCLASS& operator=(const WATERCLASS&) = delete;
+
+    // Sizes the grid (shift clamped to 4 ... 8) and creates missing buffers.
+    // A second call with another grid size replaces the buffers with a still,
+    // flat field of the new size. False when an allocation fails.
+    bool Initialize(uint16_t shift, float size, bool wantBowl, float speed);
+    // One drip of the given strength at a random grid point (two rand()
+    // calls: column, then row). Changes velocities only. Always true.
+    bool Drop(float strength);
+    // One simulation step and a new mesh. elapsed (seconds) only drives the
+    // bowl easing. Always true.
+    bool Update(VECTOR3D& eye, double elapsed);
+    // Draws the mesh as one triangle strip. Needs a current context. Always true.
+    bool DrawSurface();
+};
