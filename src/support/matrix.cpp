@@ -20,6 +20,13 @@ VECTOR3D ToVector(double x, double y, double z) {
     return {static_cast<float>(x), static_cast<float>(y), static_cast<float>(z)};
 }
 
+// An angle wrapped into [0, 360) in double, rounded to float. A value just
+// below 360 rounds up to 360 in float; that is 0.
+float WrappedDegrees(double degrees) {
+    const float f = static_cast<float>(clamp(degrees, 0, 360));
+    return f == 360.0f ? 0.0f : f;
+}
+
 }  // namespace
 
 MATRIX::MATRIX() {
@@ -162,7 +169,7 @@ VECTOR3D AngleFromMatrix(MATRIX m) {
         rx = 0.0;
         rz = std::atan2(m.m[4], m.m[5]) * kDegreesPerRadian;
     }
-    return ToVector(clamp(rx, 0, 360), clamp(ry, 0, 360), clamp(rz, 0, 360));
+    return {WrappedDegrees(rx), WrappedDegrees(ry), WrappedDegrees(rz)};
 }
 
 QUAT InverseQuat(QUAT q) {

@@ -35,8 +35,9 @@ public:
     double x, y, z, w;
 };
 
-// Orientation whose third column is the unit direction from a to b (+Z when
-// a == b), first column the right vector and second the up vector.
+// Orientation frame, right-handed: column 2 is the unit direction from a to b
+// (+Z when a == b), column 1 the up vector nearest +Y (-X looking straight
+// up, +X straight down), column 0 their cross product column 1 x column 2.
 MATRIX   MatrixAngleBetweenVectors(VECTOR3D a, VECTOR3D b);
 
 MATRIX   AddMatrix(MATRIX a, MATRIX b);
@@ -54,17 +55,18 @@ VECTOR3D MatrixTranslatePoint(MATRIX m, VECTOR3D v);
 VECTOR3D MatrixInverseTranslatePoint(MATRIX m, VECTOR3D v);
 // Rotation matrix from Euler angles in degrees.
 MATRIX   MatrixFromAngle(VECTOR3D angles);
-// Euler angles in degrees, wrapped into [0, 360) in double; a value just
-// below 360 may round to 360 in float. Near y = 90 or 270 (gimbal lock) x is
-// 0 and z carries the whole turn about the shared axis.
+// Euler angles in degrees, each in [0, 360) (a value that would round up to
+// 360 in float is 0). Near y = 90 or 270 (gimbal lock) x is 0 and z carries
+// the whole turn about the shared axis.
 VECTOR3D AngleFromMatrix(MATRIX m);
 
 // The conjugate (-x, -y, -z, w), not divided by the norm.
 QUAT     InverseQuat(QUAT q);
 // The Euclidean norm of all four components.
 double   QuatMagnitude(QUAT q);
-// q divided by its magnitude. The zero quaternion has no direction and is
-// returned unchanged rather than turned into NaN.
+// q divided by its magnitude. A quaternion of magnitude 0 (the zero one, or
+// one so small that its squares underflow) has no direction and is returned
+// unchanged rather than turned into NaN.
 QUAT     NormalizeQuat(QUAT q);
 // The Hamilton product a * b: the rotation b followed by a.
 QUAT     MultiplyQuats(QUAT a, QUAT b);

@@ -98,9 +98,13 @@ TEST(MatrixEuler, RoundTripOverASweep) {
                 EXPECT_LT(AngleDifference(b.z, z), 1e-3) << x << " " << y << " " << z;
                 for (float c : {b.x, b.y, b.z}) {
                     EXPECT_GE(c, 0.0f);
-                    EXPECT_LE(c, 360.0f);
+                    EXPECT_LT(c, 360.0f);
                 }
             }
+    // Just below 0 wraps to just below 360, which float rounds to 360: 0.
+    const VECTOR3D small = AngleFromMatrix(MatrixFromAngle(MakePoint(-1e-6f, -1e-6f, -1e-6f)));
+    EXPECT_TRUE(CompareVectors(small, MakePoint(0, 0, 0)));
+    EXPECT_FLOAT_EQ(AngleFromMatrix(MatrixFromAngle(MakePoint(-0.01f, 0, 0))).x, 359.99f);
 }
 
 TEST(MatrixEuler, OtherYGiveAnEquivalentTriple) {
