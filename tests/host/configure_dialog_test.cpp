@@ -93,7 +93,9 @@ protected:
     bool Checked(const char* name) {
         return gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(Widget(name)));
     }
-    double Spin(const char* name) { return gtk_spin_button_get_value(GTK_SPIN_BUTTON(Widget(name))); }
+    double Spin(const char* name) {
+        return gtk_spin_button_get_value(GTK_SPIN_BUTTON(Widget(name)));
+    }
     std::string Choice(const char* name) {
         const char* id = gtk_combo_box_get_active_id(GTK_COMBO_BOX(Widget(name)));
         return id ? id : "";
@@ -149,7 +151,7 @@ TEST_F(ConfigureDialogTest, ShowsTheFieldsAndSavesWhatTheWidgetsSay) {
 }
 
 TEST_F(ConfigureDialogTest, OffersOnlyTheRangesOfTheSettingsTable) {
-    fields_.record.WATERSHIFT = 0;     // absent key under a matching version
+    fields_.record.WATERSHIFT = 0;  // absent key under a matching version
     fields_.record.WATERSPEED = 9000;
     Build();
     EXPECT_EQ(Choice("oWaterRes"), "6");  // what the scene runs with
@@ -192,7 +194,8 @@ TEST_F(ConfigureDialogTest, RunsModallyAndReopensWithTheFields) {
     g_timeout_add(
         200,
         [](gpointer data) -> gboolean {
-            gtk_button_clicked(GTK_BUTTON(FindNamed(static_cast<GtkWidget*>(data), "configureSheet_cancel")));
+            gtk_button_clicked(
+                GTK_BUTTON(FindNamed(static_cast<GtkWidget*>(data), "configureSheet_cancel")));
             return G_SOURCE_REMOVE;
         },
         window_);
@@ -204,7 +207,8 @@ TEST_F(ConfigureDialogTest, RunsModallyAndReopensWithTheFields) {
         [](gpointer data) -> gboolean {
             auto* window = static_cast<GtkWidget*>(data);
             // Reopened with the field, not the abandoned 30.
-            const double shown = gtk_spin_button_get_value(GTK_SPIN_BUTTON(FindNamed(window, "oWaterSpeed")));
+            const double shown =
+                gtk_spin_button_get_value(GTK_SPIN_BUTTON(FindNamed(window, "oWaterSpeed")));
             gtk_spin_button_set_value(GTK_SPIN_BUTTON(FindNamed(window, "oWaterSpeed")), shown + 1);
             gtk_button_clicked(GTK_BUTTON(FindNamed(window, "configureSheet_save")));
             return G_SOURCE_REMOVE;

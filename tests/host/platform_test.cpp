@@ -76,8 +76,8 @@ TEST(PlatformHeadlessView, DrawsResizesAndReadsBack) {
     ASSERT_TRUE(platform::ReadViewPixels(view, &image));
     ASSERT_EQ(image.width, 32);
     ASSERT_EQ(image.height, 24);
-    EXPECT_EQ(image.pixels[0 * 4 + 1], 255);                 // bottom left green
-    EXPECT_EQ(image.pixels[(23 * 32 + 31) * 4 + 0], 255);    // top right red
+    EXPECT_EQ(image.pixels[0 * 4 + 1], 255);               // bottom left green
+    EXPECT_EQ(image.pixels[(23 * 32 + 31) * 4 + 0], 255);  // top right red
     EXPECT_EQ(image.pixels[(23 * 32 + 31) * 4 + 1], 0);
 
     ASSERT_TRUE(platform::ResizeView(view, 64, 10));
@@ -130,7 +130,8 @@ TEST(BuiltInPicture, IsAFixedCalmPictureOfTheRequestedSize) {
     for (size_t i = 0; i < a.pixels.size(); i += 4) {
         EXPECT_EQ(a.pixels[i + 3], 255);
         sum += (a.pixels[i] + a.pixels[i + 1] + a.pixels[i + 2]) / 3.0;
-        colours.insert((uint32_t{a.pixels[i]} << 16) | (uint32_t{a.pixels[i + 1]} << 8) | a.pixels[i + 2]);
+        colours.insert((uint32_t{a.pixels[i]} << 16) | (uint32_t{a.pixels[i + 1]} << 8) |
+                       a.pixels[i + 2]);
     }
     const double mean = sum / (a.pixels.size() / 4.0);
     EXPECT_GT(colours.size(), 2000u);

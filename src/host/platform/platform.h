@@ -109,8 +109,8 @@ struct ViewRequest {
     ViewKind kind = ViewKind::TopLevel;
     int width = 1280;  // TopLevel
     int height = 720;
-    ScreenInfo screen;       // FullScreen
-    WindowId foreign = 0;    // Foreign
+    ScreenInfo screen;     // FullScreen
+    WindowId foreign = 0;  // Foreign
     std::string title = "Mereglass";
 };
 
