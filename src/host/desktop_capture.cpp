@@ -132,8 +132,13 @@ DesktopSource GetDesktopTexture(uint32_t* name, const DesktopSources& sources,
                                 platform::View* view) {
     platform::RgbaImage image;
     const DesktopSource source = AcquireDesktopImage(sources, &image);
-    if (!platform::MakeViewCurrent(view)) return source;
+    GetDesktopTexture(name, image, view);
+    return source;
+}
+
+bool GetDesktopTexture(uint32_t* name, const platform::RgbaImage& image, platform::View* view) {
+    if (!platform::MakeViewCurrent(view)) return false;
     UploadDesktopTexture(name, image.pixels.data(), static_cast<uint32_t>(image.width),
                          static_cast<uint32_t>(image.height));
-    return source;
+    return true;
 }

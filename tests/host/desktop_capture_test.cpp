@@ -247,4 +247,27 @@ TEST(DesktopSources, HeadlessViewGetsTheBuiltInPictureAsATexture) {
     platform::DestroyView(view);
 }
 
+TEST(DesktopSources, OneImageIsUploadedIntoEveryViewOfAProcess) {
+    std::string error;
+    platform::View* first = platform::CreateHeadlessView(16, 16, &error);
+    ASSERT_NE(first, nullptr) << error;
+    platform::View* second = platform::CreateHeadlessView(16, 16, &error);
+    ASSERT_NE(second, nullptr) << error;
+    platform::RgbaImage image;
+    image.width = 1024;
+    image.height = 768;
+    image.pixels = Quadrants(1024, 768);
+    uint32_t names[2] = {0, 0};
+    ASSERT_TRUE(GetDesktopTexture(&names[0], image, first));
+    ASSERT_TRUE(GetDesktopTexture(&names[1], image, second));
+    // The second view's context is current, with its own texture.
+    const TextureImage t = ReadTexture(names[1]);
+    EXPECT_EQ(t.width, 1024);
+    EXPECT_EQ(t.At(1000, 1000), 0xffffffffu);
+    ASSERT_TRUE(platform::MakeViewCurrent(first));
+    EXPECT_EQ(ReadTexture(names[0]).At(10, 10), 0xff0000ffu);
+    platform::DestroyView(second);
+    platform::DestroyView(first);
+}
+
 }  // namespace

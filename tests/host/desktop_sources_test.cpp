@@ -398,6 +398,13 @@ TEST_F(XServer, ForeignWindowDestroyedUnderTheViewEndsItCleanly) {
     EXPECT_TRUE(platform::ViewLost(view));
     EXPECT_TRUE(platform::WindowLost(connection_, foreign));
     EXPECT_FALSE(platform::MakeViewCurrent(view));
+    // The capture leaves the name alone when there is no context to use.
+    platform::RgbaImage image;
+    image.width = image.height = 1;
+    image.pixels = {1, 2, 3, 255};
+    uint32_t name = 7;
+    EXPECT_FALSE(GetDesktopTexture(&name, image, view));
+    EXPECT_EQ(name, 7u);
     platform::DestroyView(view);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
