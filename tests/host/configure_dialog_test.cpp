@@ -252,4 +252,31 @@ TEST_F(ConfigureDialogTest, IsDrawnOnTheScreen) {
     g_object_unref(shot);
 }
 
+// What the test saw of the message box before it pressed OK.
+struct SeenAlert {
+    std::string title;
+    bool modal = false;
+};
+
+TEST_F(ConfigureDialogTest, AlertShowsItsCaptionAndWaitsForTheUser) {
+    static SeenAlert seen;
+    g_timeout_add(
+        300,
+        [](gpointer) -> gboolean {
+            GList* windows = gtk_window_list_toplevels();
+            for (GList* w = windows; w; w = w->next) {
+                if (!GTK_IS_MESSAGE_DIALOG(w->data)) continue;
+                seen.title = gtk_window_get_title(GTK_WINDOW(w->data));
+                seen.modal = gtk_window_get_modal(GTK_WINDOW(w->data));
+                gtk_dialog_response(GTK_DIALOG(w->data), GTK_RESPONSE_OK);
+            }
+            g_list_free(windows);
+            return G_SOURCE_REMOVE;
+        },
+        nullptr);
+    EXPECT_TRUE(platform::ShowAlertDialog("Invalid Image", "The image type is not supported."));
+    EXPECT_EQ(seen.title, "Invalid Image");
+    EXPECT_TRUE(seen.modal);
+}
+
 }  // namespace
