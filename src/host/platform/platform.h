@@ -1,0 +1,272 @@
+// The host platform: every service of the Linux desktop that the saver uses,
+// as free functions and plain structs. Nothing here includes X11, GLX, EGL,
+// GLib or GTK. The backends, each opening with the list of what it provides:
+//   platform_x11.cpp       Xlib, XRandR, GLX: connection, screens, window
+//                          views, events, desktop reads, the X error handler
+//   platform_headless.cpp  EGL, clock, headless views, bundle path
+//   image_file.cpp         GdkPixbuf: image files
+//   desktop_ui.cpp         GIO, GTK: web page, message box
+//   settings_store.cpp     GLib key files: the settings store
+//   configure_dialog.cpp   GTK: the configuration dialog (in the host library,
+//                          since it runs the sheet's actions of host/settings.h)
+//
+// Handles (Connection, View, SettingsStore, ConfigureDialog) are owned by the
+// caller, who releases them with the matching Close/Destroy function.
+// Everything runs on one thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct UserSettings;  // host/settings.h
+
+namespace platform {
+
+// ---------------------------------------------------------------- clock
+
+// Seconds from a monotonic clock (CLOCK_MONOTONIC). Only differences mean
+// anything; the origin is arbitrary but positive.
+double ClockSeconds();
+
+// ---------------------------------------------------------------- images
+
+// width × height pixels, 4 bytes each in the order R, G, B, A, rows packed
+// (4 × width bytes), bottom row first, as OpenGL reads and uploads them.
+struct RgbaImage {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> pixels;
+};
+
+// Decodes an image file (PNG, JPEG and whatever else GdkPixbuf reads) into
+// `image`. False with a message in `error` when the file cannot be read.
+bool LoadImageFile(const char* path, RgbaImage* image, std::string* error);
+
+// ---------------------------------------------------------------- X display
+
+// An X window id (an XID); 0 means none.
+using WindowId = unsigned long;
+
+// An open connection to an X server.
+struct Connection;
+
+// Opens the display `name` (null: $DISPLAY). Null, with a reason in
+// `error`, when there is no X server to talk to. Installs the process's X
+// error handler on first use: errors never end the program; BadWindow and
+// BadDrawable errors are recorded against the window they name (see
+// WindowLost).
+Connection* OpenConnection(const char* name, std::string* error);
+// Destroys the connection's own windows and closes it. Views on it must be
+// destroyed first.
+void CloseConnection(Connection* connection);
+// The socket of the connection, for poll(); readable when events wait.
+int ConnectionFd(const Connection* connection);
+// Sends buffered requests to the server.
+void FlushConnection(Connection* connection);
+// The root window of the default screen.
+WindowId RootWindowId(const Connection* connection);
+// True once `window` was destroyed under the program: a DestroyNotify seen by
+// DrainEvents, or a BadWindow/BadDrawable error that named it.
+bool WindowLost(const Connection* connection, WindowId window);
+
+// ---------------------------------------------------------------- screens
+
+// One monitor, in root-window pixels. `number` is stable for a monitor while
+// the program runs (its first output's id, else its index + 1); two screens
+// are the same when their numbers are equal.
+struct ScreenInfo {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+    int number = 0;
+    bool primary = false;
+};
+
+// The monitors of the X screen, from XRandR; the whole X screen as one
+// monitor when XRandR has none. Never empty on a working connection.
+std::vector<ScreenInfo> ListScreens(Connection* connection);
+// Without a display: one primary screen of the given size at the origin.
+std::vector<ScreenInfo> HeadlessScreens(int width, int height);
+// The primary screen, or the first when none is primary. A zero-sized screen
+// for an empty list.
+ScreenInfo MainScreen(const std::vector<ScreenInfo>& screens);
+// The screen that holds the centre of the rectangle (root pixels), else the
+// one it overlaps most, else the main screen.
+ScreenInfo ScreenOfRectangle(const std::vector<ScreenInfo>& screens, int x, int y, int width,
+                             int height);
+// The window's rectangle in root coordinates. False when the window is gone.
+bool WindowRectangle(Connection* connection, WindowId window, int* x, int* y, int* width,
+                     int* height);
+
+// ---------------------------------------------------------------- views
+
+// Where a view draws.
+enum class ViewKind {
+    TopLevel,    // a new resizable top-level window of width × height
+    FullScreen,  // a new borderless window covering `screen`
+    Root,        // the real root window of the default screen
+    Foreign,     // an existing window `foreign`, owned by another program
+                 // (-window-id, or $XSCREENSAVER_WINDOW with -root)
+};
+
+struct ViewRequest {
+    ViewKind kind = ViewKind::TopLevel;
+    int width = 1280;  // TopLevel
+    int height = 720;
+    ScreenInfo screen;     // FullScreen
+    WindowId foreign = 0;  // Foreign
+    std::string title = "Mereglass";
+};
+
+// An OpenGL context with a drawable: a GLX window or a headless EGL buffer.
+struct View;
+
+// Makes a GLX context on an X window and makes it current. Windows the
+// program creates are double-buffered with a 24-bit depth buffer and are
+// created UNMAPPED, so the desktop can still be read from the root: call
+// ShowView after the capture. On the root or a foreign window the window's
+// own visual decides the configuration. Null, with a reason in `error`,
+// when no context can be made (no GLX, a window that is gone).
+View* CreateWindowView(Connection* connection, const ViewRequest& request, std::string* error);
+// A headless context (EGL on Mesa's surfaceless platform, desktop OpenGL,
+// compatibility profile) drawing into an offscreen 8-bit RGBA colour buffer
+// with a 24-bit depth buffer of width × height; made current. Null, with a
+// reason, when no context can be made.
+View* CreateHeadlessView(int width, int height, std::string* error);
+// Releases the context and any window the program created for it.
+void DestroyView(View* view);
+
+// Makes the view's context current on this thread. False when the window is
+// gone or the call fails.
+bool MakeViewCurrent(View* view);
+// Maps a window the program created (top-level or full-screen) and raises
+// it; does nothing for root, foreign and headless views.
+void ShowView(View* view);
+// Resizes the drawable: a window the program created is resized on the
+// server; a headless buffer is replaced (contents undefined). Root and
+// foreign windows are sized by their owners: false.
+bool ResizeView(View* view, int width, int height);
+// The drawable's size in pixels. For windows this asks the server (a round
+// trip): call it when a size change is announced, not every frame.
+void ViewSize(View* view, int* width, int* height);
+// Makes the frame visible: a buffer swap on a double-buffered window,
+// glFlush otherwise.
+void PresentView(View* view);
+// The colour buffer as RGBA bytes, bottom row first (glReadPixels of the
+// back buffer, after glFinish). The view's context must be current.
+bool ReadViewPixels(View* view, RgbaImage* image);
+// The view's X window; 0 for a headless view.
+WindowId ViewWindow(const View* view);
+// The view's connection; null for a headless view.
+Connection* ViewConnection(const View* view);
+// True once the view's window was destroyed under the program.
+bool ViewLost(const View* view);
+
+// ---------------------------------------------------------------- events
+
+enum class EventKind {
+    Resized,         // the window's size changed to width × height
+    Exposed,         // part of the window needs drawing again
+    KeyPressed,      // a key was pressed: keysym, and its text in `text` if any
+    ButtonPressed,   // a mouse button was pressed: button
+    Destroyed,       // the window was destroyed (it is now lost)
+    CloseRequested,  // the window manager asks to close a window we created
+};
+
+struct Event {
+    EventKind kind = EventKind::Exposed;
+    WindowId window = 0;
+    int width = 0;
+    int height = 0;
+    uint32_t keysym = 0;
+    char text[8] = {};
+    unsigned button = 0;
+};
+
+// Appends every event that waits on the connection to `events` without
+// blocking, and returns how many it appended. Only events of the views'
+// windows are reported; consecutive resizes of one window arrive as they
+// came, the last one is the size now.
+int DrainEvents(Connection* connection, std::vector<Event>* events);
+
+// ---------------------------------------------------------------- desktop
+
+// Reads the pixmap named by the window's _SCREENSAVER_SCREENSHOT property
+// (type PIXMAP), which a screen-saver daemon leaves on the windows it hands
+// to savers. False when there is none or it cannot be read.
+bool ReadScreenshotProperty(Connection* connection, WindowId window, RgbaImage* image);
+// Reads a rectangle of the root window, clipped to the root. Must happen
+// before the program's own windows are mapped. False when nothing can be
+// read.
+bool ReadRootRectangle(Connection* connection, const ScreenInfo& rectangle, RgbaImage* image);
+
+// ---------------------------------------------------------------- bundle
+
+// The path of the resource `name`.`type` ("murkle", "respak"): beside the
+// executable (the build tree), else in the installed data directory. Empty
+// when neither exists.
+std::string BundleResourcePath(const char* name, const char* type);
+
+// ---------------------------------------------------------------- desktop UI
+
+// Opens `uri` in the user's browser without waiting for it: GLib's default
+// handler, else xdg-open. False when neither could be started.
+bool OpenWebPage(const char* uri);
+
+// Shows a modal GTK message box (caption, text) and waits for the user. For
+// the configuration program only: the saver itself must never block on a
+// dialog. False, without showing anything, when GTK has no display.
+bool ShowAlertDialog(const char* caption, const char* text);
+
+// ---------------------------------------------------------------- settings
+
+// A per-module store of string, bool and integer values: a GLib key file at
+// $XDG_CONFIG_HOME/mereglass/<module>.conf (~/.config when unset), in the
+// group named after the module.
+struct SettingsStore;
+
+// Opens and reads the store. Never null. A file that cannot be parsed is
+// moved aside to "<file>.bad" (with a message on standard error) and the
+// store starts empty.
+SettingsStore* OpenSettingsStore(const char* module);
+void CloseSettingsStore(SettingsStore* store);
+// The file the store reads and writes.
+const std::string& SettingsStorePath(const SettingsStore* store);
+
+// Readers: an absent key (or a value of another type) reads as no string
+// (false), false and 0.
+bool StoreString(const SettingsStore* store, const char* key, std::string* value);
+bool StoreBool(const SettingsStore* store, const char* key);
+int32_t StoreInteger(const SettingsStore* store, const char* key);
+void StoreSetString(SettingsStore* store, const char* key, const char* value);
+void StoreSetBool(SettingsStore* store, const char* key, bool value);
+void StoreSetInteger(SettingsStore* store, const char* key, int32_t value);
+// Writes the store to its file atomically (a temporary file renamed over
+// it). False, with a message on standard error, when it cannot.
+bool StoreSynchronize(SettingsStore* store);
+
+// ---------------------------------------------------------------- dialog
+
+// The configuration dialog: a GTK window with the six controls and the
+// buttons Cancel, Save, Defaults and Web site, working on the view's fields
+// `settings` and on `store`.
+struct ConfigureDialog;
+
+// Builds the dialog (not yet shown), its controls set from `settings`. Null,
+// with a reason, when GTK cannot open a display. `settings` and `store` must
+// outlive the dialog.
+ConfigureDialog* CreateConfigureDialog(UserSettings* settings, SettingsStore* store,
+                                       std::string* error);
+void DestroyConfigureDialog(ConfigureDialog* dialog);
+// The dialog's GtkWindow, for tests and embedding.
+void* ConfigureDialogWindow(ConfigureDialog* dialog);
+// Shows the dialog and returns when it is closed (Save, Cancel or the
+// window's close button). True when it was closed with Save.
+bool RunConfigureDialog(ConfigureDialog* dialog);
+
+// The address the Web site button opens.
+extern const char* const kWebPage;
+
+}  // namespace platform
