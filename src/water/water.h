@@ -78,5 +78,4 @@ public:
 
 private:
     void FreeBuffers();
-    void UpdateMesh(const VECTOR3D& eye);
 };
