@@ -135,7 +135,11 @@ inline V8 Gt(V8 a, V8 b) { return {_mm256_cmp_ps(a.v, b.v, _CMP_GT_OQ)}; }
 inline V8 Lt(V8 a, V8 b) { return {_mm256_cmp_ps(a.v, b.v, _CMP_LT_OQ)}; }
 inline V8 Ne(V8 a, V8 b) { return {_mm256_cmp_ps(a.v, b.v, _CMP_NEQ_UQ)}; }
 inline V8 Or(V8 a, V8 b) { return {_mm256_or_ps(a.v, b.v)}; }
-inline V8 Select(V8 m, V8 a, V8 b) { return {_mm256_blendv_ps(b.v, a.v, m.v)}; }
+// Bitwise, not blendv: GCC 12 turns blendv of an or-ed compare into a
+// branch per lane.
+inline V8 Select(V8 m, V8 a, V8 b) {
+    return {_mm256_or_ps(_mm256_and_ps(m.v, a.v), _mm256_andnot_ps(m.v, b.v))};
+}
 inline void AddSerial(float& sum, V8 a) {
     alignas(32) float lane[8];
     _mm256_store_ps(lane, a.v);
