@@ -97,6 +97,15 @@ TEST(WaterStrip, EveryGridSquareGivesTwoCounterClockwiseTriangles) {
     }
 }
 
+TEST(WaterDraw, DrawsNothingBeforeInitialize) {
+    HeadlessGL gl(8, 8);
+    ASSERT_TRUE(gl.ok()) << gl.error();
+    WATERCLASS w;
+    EXPECT_FALSE(w.DrawSurface());
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+    EXPECT_FALSE(glIsEnabled(GL_VERTEX_ARRAY));
+}
+
 TEST(WaterDraw, LitFlatFieldFillsTheViewFromAboveAndIsCulledFromBelow) {
     HeadlessGL gl(48, 48);
     ASSERT_TRUE(gl.ok()) << gl.error();
