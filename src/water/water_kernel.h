@@ -264,6 +264,10 @@ inline void FillRow(const WATERSTEP& s, uint32_t y) {
     h[n] = h[0];
 }
 
+// Reads only heights of the previous step, so whole rows go at once. Rows
+// are unpacked from the cells one ahead of use; the wrapped rows first.
+// The sum of Height + Velocity stays one scalar chain in row-major order:
+// its rounding depends on that order.
 template <class V>
 float VelocityPass(const WATERSTEP& s) {
     const uint32_t n = s.n, mask = n - 1, stride = n + 2;
@@ -296,6 +300,12 @@ float VelocityPass(const WATERSTEP& s) {
     return sum;
 }
 
+// Heights, normals and texture coordinates, row by row. A normal reads the
+// new heights of the points before it in row-major order and the old ones
+// of the points after it: row y - 1 new (row n - 1 old for the first row),
+// row y + 1 old (row 0 new for the last), (x - 1, y) new and (x + 1, y)
+// old, with the wrapped ends the other way round. The padded rows hold
+// exactly those values.
 template <class V>
 void MeshPass(const WATERSTEP& s) {
     const uint32_t n = s.n, stride = n + 2;
