@@ -26,7 +26,9 @@ bool Supported(WaterPath path) {
             return __builtin_cpu_supports("avx");
         case WaterPath::Avx512:
             __builtin_cpu_init();
-            return __builtin_cpu_supports("avx512f");
+            // Its file is built with -mavx512f, which lets the compiler use
+            // AVX2 as well.
+            return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx2");
 #endif
         default:
             return false;
