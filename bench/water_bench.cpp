@@ -45,6 +45,7 @@ void RunUpdate(benchmark::State& state, WaterPath path) {
         benchmark::ClobberMemory();
     }
     Report(state, water);
+    state.SetLabel(WaterPathName(CurrentWaterPath()));
     SelectWaterPath(WaterPath::Auto);
 }
 
