@@ -1,7 +1,8 @@
 // WATERCLASS: a wrapping N x N height field (N = 16 ... 256, a power of two),
 // the mesh through which it is drawn, and the refraction table shared by all
-// water objects. The step lives in water.cpp, the drawing in water_draw.cpp,
-// so the simulation builds and tests without an OpenGL context.
+// water objects. Set-up and drips live in water.cpp, the step in
+// water_step.cpp, the drawing in water_draw.cpp, so the simulation builds
+// and tests without an OpenGL context.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +14,9 @@ struct WATERCELL {
     float Velocity;  // change of height applied by the next step
 };
 
-struct WATERVERTEX {
+// Eight packed floats, 32 bytes, aligned to 32 so that the step writes
+// whole records with single vector stores.
+struct alignas(32) WATERVERTEX {
     VECTOR3D Position;  // world coordinates
     VECTOR3D Normal;    // unit surface normal
     point2d TexCoord;   // x = s, y = t into the desktop image
@@ -27,6 +30,11 @@ struct REFRACTION {
 // 256 entries, entry i for the cosine i / 256 of the angle of incidence.
 // One table per process, filled by every object's first Initialize.
 extern REFRACTION Refract[256];
+
+// Writes the triangle strip that covers a grid of side N = 1 << shift
+// (shift 1 ... 8): 2 * N * N indices y * N + x, ring by ring from the outside
+// in, every visible triangle counter-clockwise seen from +Y.
+void FillWaterStrip(uint16_t* indices, uint16_t shift);
 
 class WATERCLASS {
 public:
@@ -50,15 +58,32 @@ public:
     WATERCLASS& operator=(const WATERCLASS&) = delete;
 
     // Sizes the grid (shift clamped to 4 ... 8) and creates missing buffers.
-    // A second call with another grid size replaces the buffers with a still,
-    // flat field of the new size. False when an allocation fails.
+    // A second call with the same grid size keeps the buffers, the heights
+    // and the table; one with another size replaces the buffers with a
+    // still, flat field of the new size. False when an allocation fails.
     bool Initialize(uint16_t shift, float size, bool wantBowl, float speed);
     // One drip of the given strength at a random grid point (two rand()
-    // calls: column, then row). Changes velocities only. Always true.
+    // calls: column, then row). Changes velocities only. False, doing
+    // nothing, when Initialize has not succeeded.
     bool Drop(float strength);
     // One simulation step and a new mesh. elapsed (seconds) only drives the
-    // bowl easing. Always true.
+    // bowl easing. False, doing nothing, when Initialize has not succeeded.
     bool Update(VECTOR3D& eye, double elapsed);
-    // Draws the mesh as one triangle strip. Needs a current context. Always true.
+    // Draws the mesh as one triangle strip. Needs a current context. False,
+    // drawing nothing, when Initialize has not succeeded.
     bool DrawSurface();
+    // True when every buffer exists for the current grid size, that is
+    // after a successful Initialize.
+    bool Ready() const;
+
+    // Working rows of Update (floats, owned, made by Initialize) and the
+    // grid shift that all buffers were made for (0: none yet).
+    float* Scratch = nullptr;
+    uint16_t BufferShift = 0;
+
+    // Floats of Scratch that a grid of side 1 << shift needs.
+    static uint32_t ScratchFloats(uint16_t shift);
+
+private:
+    void FreeBuffers();
 };
