@@ -1,4 +1,4 @@
-// SETTINGS: the five user settings the view hands to the scene driver.
+// SETTINGS: the user settings that the view hands to the scene driver's Setup.
 #pragma once
 
 #include <cstdint>
