@@ -75,7 +75,13 @@ bool SSMAIN::Setup(bool isPreview, int viewWidth, int viewHeight, const SETTINGS
     glCullFace(GL_BACK);
     glEnable(GL_CULL_FACE);
 
-    water->Initialize(static_cast<uint16_t>(waterShift), kWaterSize, wantBowl, waterSpeed);
+    // A water without its buffers would be drawn from null arrays: drop it,
+    // so that Update and Draw run without a surface.
+    if (!water->Initialize(static_cast<uint16_t>(waterShift), kWaterSize, wantBowl, waterSpeed)) {
+        delete water;
+        water = nullptr;
+        return false;
+    }
     return true;
 }
 

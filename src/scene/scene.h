@@ -91,7 +91,8 @@ public:
     // 1.0, a grid shift outside 4 ... 8 by 6, a drip interval below 1 by 1),
     // makes a new water and six empty texture records, sets the size, camera
     // and light 0 and switches lighting and back-face culling on. False when
-    // settings is null or the water or the records cannot be allocated.
+    // settings is null, when the water cannot be made with all its buffers
+    // (water is then null) or when the records cannot be allocated.
     bool Setup(bool preview, int width, int height, const SETTINGS* settings);
     // Stores the size in pixels. A height of 0 or below keeps the previous
     // aspect ratio, so that it stays finite.
