@@ -13,7 +13,7 @@ struct WATERCELL {
     float Velocity;  // change of height applied by the next step
 };
 
-struct WATERVERTEX {
+struct alignas(32) WATERVERTEX {
     VECTOR3D Position;  // world coordinates
     VECTOR3D Normal;    // unit surface normal
     point2d TexCoord;   // x = s, y = t into the desktop image
@@ -78,5 +78,4 @@ public:
 
 private:
     void FreeBuffers();
-    void UpdateMesh(const VECTOR3D& eye);
 };
