@@ -298,3 +298,39 @@ TEST(SceneRender, ThePreviewDrawsOnlyTheWater) {
     EXPECT_EQ(cardPixels[0], 256);
     EXPECT_EQ(cardPixels[1], 0);
 }
+
+#ifdef MEREGLASS_TEST_ARCHIVE
+#include "resources/textures.h"
+
+TEST(SceneRender, TheShippedArchiveDrawsItsMessageOnTheCard) {
+    SceneRig rig(1024, 768);
+    ASSERT_TRUE(rig.gl.ok()) << rig.gl.error();
+    ASSERT_TRUE(rig.Setup(TestSettings()));
+    ASSERT_EQ(LoadTexturesFromDataFile(MEREGLASS_TEST_ARCHIVE, &rig.scene.textures,
+                                       &rig.scene.textureCount),
+              1);
+    ASSERT_GE(rig.scene.textureCount, 6);
+    for (uint32_t i = 1; i <= 5; ++i) EXPECT_NE(rig.scene.TextureName(i), 0u) << i;
+    rig.scene.deskTexture = SolidTexture(0x808080FF);
+    rig.scene.introDone = true;
+    rig.scene.cardTimer = 10.0f;
+    rig.scene.cardAlpha = 1.0f;
+    rig.Frame(0.02);
+    const auto pixels = rig.gl.ReadPixels();
+    // Light text on clear black: lit pixels only in the card's rows.
+    int lit = 0, stray = 0;
+    for (int y = 0; y < 768; ++y) {
+        for (int x = 0; x < 1024; ++x) {
+            const bool on = Rgb(rig.gl.PixelAt(pixels, x, y)) != 0;
+            if (y >= 352 && y < 416) {
+                lit += on;
+            } else {
+                stray += on;
+            }
+        }
+    }
+    EXPECT_GT(lit, 1024 * 64 / 50);
+    EXPECT_LT(lit, 1024 * 64 / 2);
+    EXPECT_EQ(stray, 0);
+}
+#endif
