@@ -1,8 +1,8 @@
 // scene_frames: writes a few frames of a running scene as PNG files, for
 // looking at and for the documentation. Runs the scene headless at
 // 1280 x 720 with 1/60-second steps over a painted desktop, with the shipped
-// archive's images when it is given (or built), and saves the frames during
-// the intro, after it, during a banner and during a message card.
+// archive's images when it is given (or built), and saves a frame after the
+// intro, one during a banner and one during a message card.
 //
 //   scene_frames OUTPUT-FOLDER [ARCHIVE]
 //
