@@ -83,6 +83,12 @@ TEST(WaterGrid, ConstructionSetsTheDocumentedFieldsAndAllocatesNothing) {
     EXPECT_TRUE(w.WantBowl);
     EXPECT_EQ(w.Speed, 1.0f);
     EXPECT_EQ(w.Shift, 6);
+    // Nothing to drip into or step yet.
+    VECTOR3D eye = {0.0f, 30.0f, 0.0f};
+    EXPECT_FALSE(w.Ready());
+    EXPECT_FALSE(w.Drop(1.0f));
+    EXPECT_FALSE(w.Update(eye, 0.1));
+    EXPECT_EQ(w.BowlLevel, 0.0f);
 }
 
 TEST(WaterGrid, ShiftIsClampedToFourToEight) {
@@ -238,6 +244,11 @@ TEST(WaterGrid, FailedAllocationIsReportedAndRetried) {
         EXPECT_EQ(w.Cells != nullptr, granted >= 1);
         EXPECT_EQ(w.Indices != nullptr, granted >= 2);
         EXPECT_EQ(w.Vertices != nullptr, granted >= 3);
+        // Without all its buffers the water refuses to drip or step.
+        VECTOR3D early = {0.0f, 30.0f, 0.0f};
+        EXPECT_FALSE(w.Ready());
+        EXPECT_FALSE(w.Drop(1.0f));
+        EXPECT_FALSE(w.Update(early, 0.1));
         ASSERT_TRUE(w.Initialize(5, 64.0f, true, 1.0f));
         VECTOR3D eye = {0.0f, 30.0f, 0.0f};
         EXPECT_TRUE(w.Update(eye, 0.1));
