@@ -30,8 +30,8 @@ void SceneFrame(benchmark::State& state) {
         rig.Frame(1.0 / 60.0);
         glFinish();
     }
-    state.counters["fps"] = benchmark::Counter(static_cast<double>(state.iterations()),
-                                               benchmark::Counter::kIsRate);
+    state.counters["fps"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
     state.counters["N"] = 1 << shift;
 }
 

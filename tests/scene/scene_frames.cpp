@@ -44,7 +44,8 @@ public:
             for (int x = 0; x < kWidth; ++x) {
                 Rgb c = Mix(sky, glow, t * t);
                 // Two ranges of rolling hills.
-                const float far = 470.0f + 40.0f * std::sin(x * 0.006f) + 18.0f * std::sin(x * 0.021f);
+                const float far =
+                    470.0f + 40.0f * std::sin(x * 0.006f) + 18.0f * std::sin(x * 0.021f);
                 const float near = 560.0f + 35.0f * std::sin(x * 0.004f + 2.0f) +
                                    12.0f * std::sin(x * 0.017f + 1.0f);
                 if (y > far) c = Mix(c, {0.32f, 0.18f, 0.38f}, 0.8f);
@@ -60,8 +61,10 @@ public:
         for (int i = 0; i < 4; ++i) Box(1160 + i * 26, 7, 16, 12, {0.7f, 0.75f, 0.8f}, 1.0f);
         Box(14, 7, 60, 12, {0.85f, 0.85f, 0.88f}, 1.0f);
         // Desktop icons with their labels.
-        const Rgb icons[] = {{0.30f, 0.62f, 0.93f}, {0.95f, 0.75f, 0.25f},
-                             {0.45f, 0.80f, 0.45f}, {0.85f, 0.35f, 0.40f}};
+        const Rgb icons[] = {{0.30f, 0.62f, 0.93f},
+                             {0.95f, 0.75f, 0.25f},
+                             {0.45f, 0.80f, 0.45f},
+                             {0.85f, 0.35f, 0.40f}};
         for (int i = 0; i < 4; ++i) {
             Box(34, 62 + i * 96, 52, 52, icons[i], 1.0f);
             Box(40, 68 + i * 96, 40, 14, {1.0f, 1.0f, 1.0f}, 0.35f);
@@ -78,7 +81,8 @@ public:
         for (int row = 0; row < 3; ++row) {
             for (int col = 0; col < 4; ++col) {
                 const float h = static_cast<float>(row * 4 + col) / 12.0f;
-                const Rgb c = {0.5f + 0.5f * std::sin(6.28f * h), 0.5f + 0.5f * std::sin(6.28f * h + 2.1f),
+                const Rgb c = {0.5f + 0.5f * std::sin(6.28f * h),
+                               0.5f + 0.5f * std::sin(6.28f * h + 2.1f),
                                0.5f + 0.5f * std::sin(6.28f * h + 4.2f)};
                 Box(662 + col * 122, 282 + row * 98, 110, 86, c, 1.0f);
             }
@@ -155,8 +159,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "scene_frames: the scene could not be set up\n");
         return 1;
     }
-    if (!archive.empty() && !LoadTexturesFromDataFile(archive.c_str(), &rig.scene.textures,
-                                                      &rig.scene.textureCount)) {
+    if (!archive.empty() &&
+        !LoadTexturesFromDataFile(archive.c_str(), &rig.scene.textures, &rig.scene.textureCount)) {
         std::fprintf(stderr, "scene_frames: %s did not load; drawing without its images\n",
                      archive.c_str());
     }
@@ -166,9 +170,7 @@ int main(int argc, char** argv) {
     const struct {
         double at;
         const char* name;
-    } shots[] = {{14.5, "scene-water.png"},
-                 {24.0, "scene-banner.png"},
-                 {41.2, "scene-card.png"}};
+    } shots[] = {{14.5, "scene-water.png"}, {24.0, "scene-banner.png"}, {41.2, "scene-card.png"}};
     constexpr double kStep = 1.0 / 60.0;
     int frame = 0;
     for (const auto& shot : shots) {

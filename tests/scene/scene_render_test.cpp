@@ -33,9 +33,8 @@ GLuint GradientDesktop() {
 
 // A 256 x 256 checker board of 16-texel cells, light grey and blue.
 GLuint CheckerDesktop() {
-    return MakeTexture(256, 256, [](int x, int y) {
-        return ((x / 16 + y / 16) % 2) ? 0xE0E0E0FFu : 0x3060A0FFu;
-    });
+    return MakeTexture(
+        256, 256, [](int x, int y) { return ((x / 16 + y / 16) % 2) ? 0xE0E0E0FFu : 0x3060A0FFu; });
 }
 
 // Counts the pixels of `pixels` whose colour (alpha ignored) is `rgba`.

@@ -138,7 +138,7 @@ TEST_F(Timeline, BannerSlidesExponentially) {
     const double start = All()[k].bannerPos.y - target;
     const double afterOne = All()[k + 20].bannerPos.y - target;
     const double afterThree = All()[k + 60].bannerPos.y - target;
-    EXPECT_NEAR(afterOne / start, std::pow(0.95, 20), 1e-4);   // about 64 % covered
+    EXPECT_NEAR(afterOne / start, std::pow(0.95, 20), 1e-4);    // about 64 % covered
     EXPECT_NEAR(afterThree / start, std::pow(0.95, 60), 1e-4);  // about 95 % covered
     for (size_t i = k; i < k + 60; ++i) {
         EXPECT_GT(All()[i].bannerPos.y, All()[i + 1].bannerPos.y);
