@@ -69,8 +69,11 @@ int RESFILE::Open(const char* path) {
     // The directory must lie inside the file; checking before allocating keeps
     // a damaged count from asking for gigabytes. 64-bit sums cannot overflow.
     const uint64_t dirBytes = static_cast<uint64_t>(header.count) * kResEntryBytes;
+    // The array's size must also survive the trip through size_t (it can
+    // fail to on a host with a 32-bit size_t).
+    const uint64_t arrayBytes = static_cast<uint64_t>(header.count) * sizeof(RESENTRY);
     if (static_cast<uint64_t>(header.dirOffset) + dirBytes > fileLength ||
-        static_cast<uint64_t>(header.count) * sizeof(RESENTRY) > std::numeric_limits<size_t>::max()) {
+        static_cast<uint64_t>(static_cast<size_t>(arrayBytes)) != arrayBytes) {
         CloseFile();
         return 0;
     }
