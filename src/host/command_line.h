@@ -1,0 +1,52 @@
+// The mereglass command line: the options of a screen-saver hack (one or two
+// dashes each), parsed into a plain record. Relies on the standard library
+// only; nothing here opens a display.
+#pragma once
+
+#include <string>
+
+// Where the saver draws.
+enum class HostMode {
+    Window,      // its own top-level window (the default)
+    Root,        // $XSCREENSAVER_WINDOW, else the root window
+    WindowId,    // a window of another program
+    FullScreen,  // one borderless window per monitor
+    Render,      // headless, into PNG files
+    Configure,   // the settings dialog
+    Help,        // print the options and exit 0
+};
+
+struct CommandLine {
+    HostMode mode = HostMode::Window;
+    // -geometry WxH+X+Y: window size and (when hasPosition) position.
+    int windowWidth = 1280;
+    int windowHeight = 720;
+    bool hasPosition = false;
+    int windowX = 0;
+    int windowY = 0;
+    unsigned long windowId = 0;  // -window-id
+    std::string display;         // -display; empty: $DISPLAY
+    bool preview = false;        // --preview
+    bool showFps = false;        // -fps
+    // --render DIR and its companions.
+    std::string renderDir;
+    int renderWidth = 1280;
+    int renderHeight = 720;
+    double renderSeconds = 10.0;
+    int renderFps = 30;
+    int renderEvery = 30;
+    // --image FILE: the picture under the water instead of the desktop.
+    std::string imageFile;
+};
+
+// Parses argv (argv[0] is skipped). False, with a one-line reason in
+// `error`, for an unknown option, a missing or malformed value, or options
+// that do not go together.
+bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::string* error);
+
+// Reads a window id as hex (0x...), octal (0...) or decimal, the whole text.
+// False for anything else, and for 0.
+bool ParseWindowId(const char* text, unsigned long* id);
+
+// The option list that --help and a usage error print.
+const char* UsageText();
