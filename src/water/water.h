@@ -28,6 +28,11 @@ struct REFRACTION {
 // One table per process, filled by every object's first Initialize.
 extern REFRACTION Refract[256];
 
+// Writes the triangle strip that covers a grid of side N = 1 << shift
+// (shift 1 ... 8): 2 * N * N indices y * N + x, ring by ring from the outside
+// in, every visible triangle counter-clockwise seen from +Y.
+void FillWaterStrip(uint16_t* indices, uint16_t shift);
+
 class WATERCLASS {
 public:
     float Size;                // world extent along X and Z (set by Initialize)
@@ -50,8 +55,9 @@ public:
     WATERCLASS& operator=(const WATERCLASS&) = delete;
 
     // Sizes the grid (shift clamped to 4 ... 8) and creates missing buffers.
-    // A second call with another grid size replaces the buffers with a still,
-    // flat field of the new size. False when an allocation fails.
+    // A second call with the same grid size keeps the buffers, the heights
+    // and the table; one with another size replaces the buffers with a
+    // still, flat field of the new size. False when an allocation fails.
     bool Initialize(uint16_t shift, float size, bool wantBowl, float speed);
     // One drip of the given strength at a random grid point (two rand()
     // calls: column, then row). Changes velocities only. Always true.
@@ -61,4 +67,15 @@ public:
     bool Update(VECTOR3D& eye, double elapsed);
     // Draws the mesh as one triangle strip. Needs a current context. Always true.
     bool DrawSurface();
+
+    // Working rows of Update (floats, owned, made by Initialize) and the
+    // grid shift that all buffers were made for (0: none yet).
+    float* Scratch = nullptr;
+    uint16_t BufferShift = 0;
+
+    // Floats of Scratch that a grid of side 1 << shift needs.
+    static uint32_t ScratchFloats(uint16_t shift);
+
+private:
+    void FreeBuffers();
 };
