@@ -1,0 +1,133 @@
+// SSMAIN::DoOverlay: the banner that slides in from the top or bottom edge,
+// the message card once a minute, and the intro while it runs. The banner is
+// placed in view pixels, the card and the intro on a 1024 x 768 canvas
+// stretched over the view. Relies on the records of the texture table and
+// the standard library's rand.
+#include <GL/gl.h>
+
+#include <cstdlib>
+
+#include "scene/scene.h"
+
+namespace {
+
+// Banner: seconds on screen, seconds off screen; strip height in pixels.
+constexpr float kBannerShowing = 20.0f;
+constexpr float kBannerHiding = 30.0f;
+constexpr float kEdgeWidth = 256.0f;
+constexpr float kMessageWidth = 512.0f;
+constexpr float kStripHeight = 32.0f;
+// Card: seconds visible, the countdown's restart point, the canvas row.
+constexpr float kCardShowing = 20.0f;
+constexpr float kCardRestart = -40.0f;
+constexpr float kCardWidth = 1024.0f;
+constexpr float kCardHeight = 64.0f;
+constexpr float kCardY = 352.0f;
+// The banner record drawn at the edge.
+constexpr uint32_t kEdgeRecord = 1;
+
+// One textured quad with its lower-left corner at (x, y): counter-clockwise
+// from the lower left, texture coordinates (0,0) (1,0) (1,1) (0,1).
+void DrawQuad(GLuint texture, float x, float y, float w, float h) {
+    glPushMatrix();
+    glTranslatef(x, y, 0.0f);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glBegin(GL_QUADS);
+    glTexCoord2f(0.0f, 0.0f);
+    glVertex3f(0.0f, 0.0f, 0.0f);
+    glTexCoord2f(1.0f, 0.0f);
+    glVertex3f(w, 0.0f, 0.0f);
+    glTexCoord2f(1.0f, 1.0f);
+    glVertex3f(w, h, 0.0f);
+    glTexCoord2f(0.0f, 1.0f);
+    glVertex3f(0.0f, h, 0.0f);
+    glEnd();
+    glPopMatrix();
+}
+
+}  // namespace
+
+void SSMAIN::DoOverlay() {
+    // The banner's state changes when its timer runs out: hidden -> showing
+    // on the other edge with a new side and message, showing -> hiding.
+    bannerTimer = static_cast<float>(static_cast<double>(bannerTimer) - frameTime);
+    if (bannerTimer < 0.0f) {
+        bannerTimer = kBannerHiding;
+        if (!bannerShown) {
+            messageIndex = static_cast<uint32_t>(std::rand() % 2 + 4);
+            const int side = std::rand();
+            bannerPos.x = (side % 2 != 0) ? static_cast<float>(width - 256) : 0.0f;
+            bannerAtTop = !bannerAtTop;
+            // The strip starts just outside the edge it will rest at.
+            bannerPos.y = bannerAtTop ? static_cast<float>(height + 40) : -40.0f;
+            bannerTimer = kBannerShowing;
+        }
+        bannerShown = !bannerShown;
+    }
+
+    // Exponential approach: the fraction frameTime of the remaining distance
+    // per step (a step over one second overshoots).
+    float target;
+    if (bannerShown) {
+        target = bannerAtTop ? static_cast<float>(height - 40) : 5.0f;
+    } else {
+        target = bannerAtTop ? static_cast<float>(height + 40) : -40.0f;
+    }
+    const float remaining = target - bannerPos.y;
+    bannerPos.y = static_cast<float>(bannerPos.y + remaining * frameTime);
+
+    // One unit per pixel, origin at the lower-left corner.
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glOrtho(0.0, width, 0.0, height, -1.0, 1.0);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+
+    glDisable(GL_LIGHTING);
+    glDisable(GL_DEPTH_TEST);
+    glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
+    glNormal3f(0.0f, 0.0f, 1.0f);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glEnable(GL_BLEND);
+
+    // The banner is drawn in every frame; while hidden it lies off the view.
+    DrawQuad(TextureName(kEdgeRecord), bannerPos.x, bannerPos.y, kEdgeWidth, kStripHeight);
+    DrawQuad(TextureName(messageIndex), static_cast<float>(width * 0.5 - 256.0), bannerPos.y,
+             kMessageWidth, kStripHeight);
+    glDisable(GL_BLEND);
+
+    // From here on one unit is one canvas unit of 1024 x 768.
+    glScalef(static_cast<float>(width * 0.0009765625), static_cast<float>(height / 768.0), 1.0f);
+
+    // The card fades in over 2 seconds while its countdown is positive, out
+    // over 2 seconds after it, and comes back when the countdown passes -40.
+    cardTimer = static_cast<float>(static_cast<double>(cardTimer) - frameTime);
+    if (cardTimer > 0.0f) {
+        if (cardAlpha < 1.0f) {
+            cardAlpha = static_cast<float>(cardAlpha + frameTime * 0.5);
+        } else {
+            cardAlpha = 1.0f;
+        }
+    } else {
+        if (cardAlpha > 0.0f) {
+            cardAlpha = static_cast<float>(cardAlpha - frameTime * 0.5);
+        } else {
+            cardAlpha = 0.0f;
+            if (cardTimer < kCardRestart) cardTimer = kCardShowing;
+        }
+    }
+
+    if (cardAlpha > 0.0f) {
+        glColor4f(1.0f, 1.0f, 1.0f, cardAlpha);
+        glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+        glEnable(GL_BLEND);
+        DrawQuad(TextureName(messageIndex), 0.0f, kCardY, kCardWidth, kCardHeight);
+        glDisable(GL_BLEND);
+        glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
+    }
+
+    glEnable(GL_LIGHTING);
+    glEnable(GL_DEPTH_TEST);
+
+    if (!introDone) DoIntro();
+}
