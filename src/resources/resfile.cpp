@@ -1,0 +1,135 @@
+// RESFILE: opening and checking the archive, seeking to and reading lumps.
+#include "resources/resfile.h"
+
+#include <cstring>
+#include <limits>
+#include <new>
+
+namespace {
+
+uint32_t ReadLE32(const unsigned char* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+bool StreamFailed(const std::ifstream& s) { return s.fail() || s.bad(); }
+
+}  // namespace
+
+RESFILE::RESFILE() : fileLength(0), header{}, directory(nullptr) {}
+
+RESFILE::~RESFILE() { Close(); }
+
+void RESFILE::CloseFile() {
+    if (!stream.is_open()) return;
+    stream.close();  // sets the fail state itself if closing fails
+}
+
+void RESFILE::Close() {
+    delete[] directory;
+    directory = nullptr;
+    CloseFile();
+}
+
+int RESFILE::Open(const char* path) {
+    Close();
+    fileLength = 0;
+    header = RESHEADER{};
+    stream.clear();
+    if (!path) return 0;
+    stream.open(path, std::ios::in | std::ios::binary);
+    if (StreamFailed(stream)) return 0;
+
+    stream.seekg(0, std::ios::end);
+    const std::streamoff end = stream.tellg();
+    stream.seekg(0, std::ios::beg);
+    // Offsets and the check field are 32-bit: a longer file cannot be an
+    // archive, and its length would only be compared modulo 2^32.
+    if (StreamFailed(stream) || end < 0 ||
+        static_cast<unsigned long long>(end) > std::numeric_limits<uint32_t>::max()) {
+        CloseFile();
+        return 0;
+    }
+    fileLength = static_cast<uint32_t>(end);
+
+    unsigned char raw[kResHeaderBytes];
+    stream.read(reinterpret_cast<char*>(raw), sizeof raw);
+    if (StreamFailed(stream)) return 0;  // the file stays open until Close
+    std::memcpy(header.magic, raw, 4);
+    std::memcpy(header.reserved, raw + 4, 8);
+    header.count = ReadLE32(raw + 12);
+    header.check = ReadLE32(raw + 16);
+    header.dirOffset = ReadLE32(raw + 20);
+
+    if (std::memcmp(header.magic, "MRKF", 4) != 0 || header.check != static_cast<uint32_t>(~fileLength)) {
+        CloseFile();
+        return 0;
+    }
+
+    // The directory must lie inside the file; checking before allocating keeps
+    // a damaged count from asking for gigabytes. 64-bit sums cannot overflow.
+    const uint64_t dirBytes = static_cast<uint64_t>(header.count) * kResEntryBytes;
+    if (static_cast<uint64_t>(header.dirOffset) + dirBytes > fileLength ||
+        header.count > std::numeric_limits<size_t>::max() / sizeof(RESENTRY)) {
+        CloseFile();
+        return 0;
+    }
+    directory = new (std::nothrow) RESENTRY[header.count];
+    if (!directory) {
+        CloseFile();
+        return 0;
+    }
+
+    stream.seekg(header.dirOffset, std::ios::beg);
+    if (StreamFailed(stream)) {
+        CloseFile();
+        return 0;
+    }
+    for (uint32_t i = 0; i < header.count; ++i) {
+        unsigned char e[kResEntryBytes];
+        stream.read(reinterpret_cast<char*>(e), sizeof e);
+        if (StreamFailed(stream)) {
+            CloseFile();
+            return 0;
+        }
+        RESENTRY& entry = directory[i];
+        entry.size = ReadLE32(e);
+        entry.offset = ReadLE32(e + 4);
+        entry.type = ReadLE32(e + 8);
+        entry.param = ReadLE32(e + 12);
+        std::memcpy(entry.reserved, e + 16, sizeof entry.reserved);
+    }
+    return 1;
+}
+
+bool RESFILE::Ready(int lump) const {
+    return stream.is_open() && directory && lump >= 0 && static_cast<uint32_t>(lump) < header.count;
+}
+
+int RESFILE::SeekLump(int lump) {
+    if (!Ready(lump)) return 0;
+    // A failed read of an earlier lump must not poison this seek.
+    stream.clear();
+    stream.seekg(directory[lump].offset, std::ios::beg);
+    return StreamFailed(stream) ? 0 : 1;
+}
+
+int RESFILE::LoadData(int lump, void** data) {
+    if (!Ready(lump) || !data) return 0;
+    const RESENTRY& entry = directory[lump];
+    stream.clear();
+    stream.seekg(entry.offset, std::ios::beg);
+    if (StreamFailed(stream)) return 0;
+    // Data that runs past the end of the file cannot be read whole; refuse it
+    // before allocating.
+    if (static_cast<uint64_t>(entry.offset) + entry.size > fileLength) return 0;
+    unsigned char* buffer = new (std::nothrow) unsigned char[entry.size];
+    if (!buffer) return 0;
+    stream.read(reinterpret_cast<char*>(buffer), entry.size);
+    if (StreamFailed(stream)) {
+        delete[] buffer;
+        return 0;
+    }
+    *data = buffer;
+    return 1;
+}
