@@ -60,7 +60,7 @@ int ConnectionFd(const Connection* connection);
 // Sends buffered requests to the server.
 void FlushConnection(Connection* connection);
 // The root window of the default screen.
-WindowId RootWindow(const Connection* connection);
+WindowId RootWindowId(const Connection* connection);
 // True once `window` was destroyed under the program: a DestroyNotify seen by
 // DrainEvents, or a BadWindow/BadDrawable error that named it.
 bool WindowLost(const Connection* connection, WindowId window);
@@ -161,16 +161,16 @@ bool ViewLost(const View* view);
 // ---------------------------------------------------------------- events
 
 enum class EventKind {
-    Resize,   // the window's size changed to width × height
-    Expose,   // part of the window needs drawing again
-    Key,      // a key was pressed: keysym, and its text in `text` if any
-    Button,   // a mouse button was pressed: button
-    Destroy,  // the window was destroyed (it is now lost)
-    Close,    // the window manager asks to close a window we created
+    Resized,         // the window's size changed to width × height
+    Exposed,         // part of the window needs drawing again
+    KeyPressed,      // a key was pressed: keysym, and its text in `text` if any
+    ButtonPressed,   // a mouse button was pressed: button
+    Destroyed,       // the window was destroyed (it is now lost)
+    CloseRequested,  // the window manager asks to close a window we created
 };
 
 struct Event {
-    EventKind kind = EventKind::Expose;
+    EventKind kind = EventKind::Exposed;
     WindowId window = 0;
     int width = 0;
     int height = 0;

@@ -1,0 +1,72 @@
+// The desktop texture: the picture under the water, taken once when a view
+// is created. The image comes from the first source that works (the
+// daemon's screenshot of the window, the root window, an image file the user
+// names, the built-in picture); it is rescaled to a power-of-two size on the
+// CPU and uploaded as one 2D texture in the view's context. Relies on the
+// platform layer, OpenGL and GLU.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "host/platform/platform.h"
+
+// Where the desktop image may come from.
+enum class DesktopSource {
+    Screenshot,  // the pixmap in the window's _SCREENSAVER_SCREENSHOT property
+    Root,        // the main monitor's rectangle of the root window
+    ImageFile,   // an image file the user named
+    BuiltIn,     // the built-in picture
+};
+
+// A short name for messages: "screenshot", "root window", "image file",
+// "built-in picture".
+const char* DesktopSourceName(DesktopSource source);
+
+struct DesktopSources {
+    // The X connection; null when there is no display.
+    platform::Connection* connection = nullptr;
+    // The window the program draws on, whose screenshot property is read;
+    // 0 for none. Views of one process all pass the same window (the main
+    // monitor's) so that every view shows the main monitor.
+    platform::WindowId window = 0;
+    // The root may be read: the program draws on the root or owns a
+    // top-level window that is not mapped yet. Never for a window inside
+    // another program's (its desktop is hidden by that program).
+    bool readRoot = false;
+    // The main monitor: the rectangle read from the root, and the size of
+    // the built-in picture (1280 × 720 when it has no size).
+    platform::ScreenInfo mainScreen;
+    // An image file the user named; empty for none.
+    std::string imageFile;
+};
+
+// Fills `image` from the first source that works, and returns which. Says on
+// standard error which source is used when it is neither the screenshot nor
+// the root, and why the file was passed over when it could not be read. A
+// root that reads back entirely black (as under Wayland) counts as
+// unreadable.
+DesktopSource AcquireDesktopImage(const DesktopSources& sources, platform::RgbaImage* image);
+
+// The side of the desktop texture for one side of the image: 2 to the power
+// of log2(side) rounded to the nearest integer (in double precision, so 724
+// gives 512 and 725 gives 1024), at most `maxSide`. 0 for a side of 0.
+uint32_t DesktopTextureSide(uint32_t side, uint32_t maxSide);
+
+// Uploads a width × height RGBA image (bottom row first) as the desktop
+// texture in the CURRENT context: sets GL_UNPACK_ALIGNMENT to 1 (it stays
+// so), generates a texture name into *name if it is 0 (a non-zero name is
+// reused), binds it to GL_TEXTURE_2D with GL_REPEAT wrapping and GL_LINEAR
+// filters, rescales the image with gluScaleImage to the power-of-two size
+// and uploads it as GL_RGBA8 level 0. When the rescale fails (or the image
+// is empty) the texture is deleted and *name becomes 0. Returns the GLU
+// result of the rescale (0 on success).
+int UploadDesktopTexture(uint32_t* name, const uint8_t* rgba, uint32_t width, uint32_t height);
+
+// Captures the desktop into the texture *name of `view`: acquires the image
+// (AcquireDesktopImage), makes the view's context current and uploads it
+// (UploadDesktopTexture). When the view's context cannot be made current,
+// *name is left as it was. Runs once per view at creation: the rescale
+// costs tens of milliseconds.
+DesktopSource GetDesktopTexture(uint32_t* name, const DesktopSources& sources,
+                                platform::View* view);

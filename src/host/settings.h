@@ -1,0 +1,95 @@
+// The user settings: the one table that declares each setting (store key,
+// kind, field, factory value, range), the version rule that reads them from
+// the settings store, and the actions of the configuration sheet written
+// against its six controls. Relies on the platform's settings store.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "scene/settings.h"
+
+namespace platform {
+struct SettingsStore;
+}
+
+// The module name of the settings store and the version string that makes
+// its values trusted.
+inline constexpr const char* kSettingsModule = "tkMereglass";
+inline constexpr const char* kSettingsVersion = "1.0.1";
+inline constexpr const char* kSettingsVersionKey = "version";
+
+// The view's six settings: the multi-screen rule's flag and the record that
+// the scene driver receives.
+struct UserSettings {
+    bool MainMonitorOnly;
+    SETTINGS record;
+};
+
+// The six controls of the configuration sheet. An on/off control holds a
+// state (1 on, 0 off, anything else counts as off); an integer control holds
+// its integer value.
+struct SheetControls {
+    int oMainMonitorOnly;
+    int oLighting;
+    int oWantBowl;
+    int oWaterSpeed;
+    int oWaterRes;
+    int oDripSpeed;
+};
+
+enum class SettingKind { Bool, Integer };
+
+// How the configuration dialog shows a setting.
+enum class SettingControl {
+    Check,       // an on/off check button
+    Number,      // a spin button of whole numbers
+    GridSide,    // a choice of grid sizes 2^v × 2^v
+    Hundredths,  // a spin button in seconds, stored in hundredths of a second
+};
+
+// One setting. `minimum` and `maximum` bound what the sheet offers; the
+// store's values are not range-checked when read.
+struct SettingSpec {
+    const char* key;
+    SettingKind kind;
+    SettingControl style;
+    const char* label;  // what the dialog calls it
+    int32_t factory;
+    int32_t minimum;
+    int32_t maximum;
+    int SheetControls::*control;
+    int32_t (*get)(const UserSettings&);
+    void (*set)(UserSettings&, int32_t);
+};
+
+// Every setting, in the order the reset, the sheet, Save and Defaults visit
+// them: "MainMonitorOnly", "WaterSpeed", "WaterRes", "DripSpeed",
+// "Lighting", "WantBowl".
+extern const SettingSpec kSettings[6];
+inline constexpr size_t kSettingCount = 6;
+// The entry for `key`, or null.
+const SettingSpec* FindSetting(const char* key);
+
+// The factory values: MainMonitorOnly false, lighting and bowl on, wave
+// speed 100 %, water resolution 2^6, drips every 2.5 s.
+UserSettings FactorySettings();
+
+// Reads the settings at a view's creation. When the store's "version" is
+// absent or not exactly "1.0.1", resets the store to the factory values
+// (version first), synchronizes it and returns the factory values.
+UserSettings ReadSettings(platform::SettingsStore* store);
+
+// Writes "version" and the factory values to the store and synchronizes it.
+void ResetSettingsStore(platform::SettingsStore* store);
+
+// Opening the sheet: the controls show the view's fields (not the store).
+void ConfigureSheetOpen(const UserSettings& fields, SheetControls* controls);
+// Save: the fields take the controls' values and are written to the store
+// ("version" untouched), which is synchronized. False when the store could
+// not be written (the fields are updated anyway).
+bool ConfigureSheetSave(const SheetControls& controls, UserSettings* fields,
+                        platform::SettingsStore* store);
+// Defaults: the controls show the factory values; fields and store stay.
+void ConfigureSheetDefaults(SheetControls* controls);
+// Cancel changes nothing: the next opening shows the fields again.
