@@ -23,11 +23,6 @@ constexpr double kLongestStep = 2.0;
 // Size of the archive path buffer, terminator included.
 constexpr size_t kPathBufferSize = 16384;
 
-// Factory values of the settings, as the sheet's Defaults button sets them.
-constexpr int kDefaultWaterSpeed = 100;
-constexpr int kDefaultWaterRes = 6;
-constexpr int kDefaultDripSpeed = 250;
-
 }  // namespace
 
 void OpenGLView::SetFrameSize(float w, float h) {
@@ -221,45 +216,34 @@ void MereglassView::Dealloc() {
 }
 
 SheetControls* MereglassView::ConfigureSheet() {
-    if (sheetPlatform == nullptr) return nullptr;
-    if (configureSheet == nullptr) configureSheet = new (std::nothrow) SheetControls();
+    if (configureSheet == nullptr) configureSheet = new (std::nothrow) SheetControls{};
     if (configureSheet == nullptr) return nullptr;
-
-    configureSheet->oMainMonitorOnly = MainMonitorOnly ? 1 : 0;
-    configureSheet->oWaterSpeed = mySettings.WATERSPEED;
-    configureSheet->oWaterRes = mySettings.WATERSHIFT;
-    configureSheet->oDripSpeed = mySettings.DRIPSPEED;
-    configureSheet->oLighting = mySettings.LIGHTING ? 1 : 0;
-    configureSheet->oWantBowl = mySettings.WANTBOWL ? 1 : 0;
+    ::ConfigureSheetOpen(UserSettings{MainMonitorOnly, mySettings}, configureSheet);
     return configureSheet;
 }
 
 void MereglassView::ConfigureSheetCancel() {
-    if (sheetPlatform != nullptr) sheetPlatform->EndSheet();
+    if (platform->EndSheet) platform->EndSheet();
 }
 
 void MereglassView::ConfigureSheetSave() {
-    if (sheetPlatform == nullptr || configureSheet == nullptr) return;
-    MainMonitorOnly = configureSheet->oMainMonitorOnly == 1;
-    mySettings.WATERSPEED = configureSheet->oWaterSpeed;
-    mySettings.WATERSHIFT = configureSheet->oWaterRes;
-    mySettings.DRIPSPEED = configureSheet->oDripSpeed;
-    mySettings.LIGHTING = configureSheet->oLighting == 1;
-    mySettings.WANTBOWL = configureSheet->oWantBowl == 1;
-    sheetPlatform->WriteSettings(MainMonitorOnly, mySettings);
-    sheetPlatform->EndSheet();
+    if (configureSheet != nullptr) {
+        UserSettings fields{MainMonitorOnly, mySettings};
+        if (platform->settingsStore != nullptr) {
+            ::ConfigureSheetSave(*configureSheet, &fields, platform->settingsStore);
+        } else {
+            for (const SettingSpec& spec : kSettings) spec.set(fields, configureSheet->*spec.control);
+        }
+        MainMonitorOnly = fields.MainMonitorOnly;
+        mySettings = fields.record;
+    }
+    if (platform->EndSheet) platform->EndSheet();
 }
 
 void MereglassView::ConfigureSheetDefaults() {
-    if (configureSheet == nullptr) return;
-    configureSheet->oMainMonitorOnly = 0;
-    configureSheet->oWaterSpeed = kDefaultWaterSpeed;
-    configureSheet->oWaterRes = kDefaultWaterRes;
-    configureSheet->oDripSpeed = kDefaultDripSpeed;
-    configureSheet->oLighting = 1;
-    configureSheet->oWantBowl = 1;
+    if (configureSheet != nullptr) ::ConfigureSheetDefaults(configureSheet);
 }
 
 void MereglassView::ConfigureSheetOpenWebsite() {
-    if (sheetPlatform != nullptr) sheetPlatform->OpenWebsite();
+    if (platform->OpenWebsite) platform->OpenWebsite();
 }

@@ -46,6 +46,7 @@
 #include <cstdint>
 
 #include "host/screen_saver_view.h"
+#include "host/settings.h"
 #include "scene/settings.h"
 
 class SSMAIN;
@@ -58,28 +59,6 @@ struct OpenGLView {
 
     bool MakeCurrentContext() const { return platform->MakeCurrent(); }
     void SetFrameSize(float w, float h);
-};
-
-// The configuration sheet's controls. A host's dialog shows and edits them
-// between ConfigureSheet() and one of the sheet actions.
-struct SheetControls {
-    int oMainMonitorOnly = 0;  // on/off controls: state 1 is on
-    int oLighting = 0;
-    int oWantBowl = 0;
-    int oWaterSpeed = 0;       // integer controls
-    int oWaterRes = 0;
-    int oDripSpeed = 0;
-};
-
-// Services of the configuration sheet, set by the host that shows it.
-struct SheetPlatform {
-    // Writes the six settings to the store and flushes it ("version" is left
-    // as it is).
-    std::function<void(bool mainMonitorOnly, const SETTINGS& settings)> WriteSettings;
-    // Closes the sheet.
-    std::function<void()> EndSheet;
-    // Opens the product's web page in the user's browser.
-    std::function<void()> OpenWebsite;
 };
 
 class MereglassView : public ScreenSaverView {
@@ -95,8 +74,7 @@ public:
     NSRect Scrn{0.0f, 0.0f, 0.0f, 0.0f};  // size at creation and last GlInit
     SSMAIN* ssMain = nullptr;  // owned; null until the first tick
     uint32_t DeskTex = 0;      // desktop texture; see Ownership above
-    SheetControls* configureSheet = nullptr;  // owned once loaded
-    SheetPlatform* sheetPlatform = nullptr;   // not owned; null: no sheet
+    SheetControls* configureSheet = nullptr;  // owned once the sheet is opened
 
     explicit MereglassView(ViewPlatform* services);
     ~MereglassView() override;
@@ -111,9 +89,15 @@ public:
     // The host does not fade the display's gamma: always false.
     static bool PerformGammaFade() { return false; }
     static bool HasConfigureSheet() { return true; }
-    // The sheet's controls, set from this view's fields. Null when the host
-    // has no sheet services.
+    // The sheet's controls, set from this view's fields (never from the
+    // store); a host's dialog shows and edits them until one of the actions
+    // below. Null only when out of memory.
     SheetControls* ConfigureSheet();
+    // Cancel ends the sheet and changes nothing. Save takes the controls
+    // into the fields and the store (ViewPlatform::settingsStore), then ends
+    // the sheet; the new MainMonitorOnly applies at the next StartAnimation,
+    // the record only to scenes set up later. Defaults puts the factory
+    // values into the controls only. OpenWebsite opens the product's page.
     void ConfigureSheetCancel();
     void ConfigureSheetSave();
     void ConfigureSheetDefaults();

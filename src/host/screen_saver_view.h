@@ -10,6 +10,9 @@
 #include <functional>
 
 struct SETTINGS;
+namespace platform {
+struct SettingsStore;
+}
 
 // A rectangle in pixels: origin and size, 32-bit floats.
 struct NSRect {
@@ -46,6 +49,13 @@ struct ViewPlatform {
     // context (0 on entry: a name is generated). Leaves *name as it was when
     // no image can be had, and sets it to 0 when the upload fails.
     std::function<void(uint32_t* name)> CaptureDesktop;
+
+    // The configuration sheet's services; unset ones do nothing. The store
+    // that Save writes (not owned; may be null, then Save only changes the
+    // view's fields), the end of the sheet, and the product's web page.
+    platform::SettingsStore* settingsStore = nullptr;
+    std::function<void()> EndSheet;
+    std::function<void()> OpenWebsite;
 };
 
 // The base class of a saver view: its frame, preview flag, screen, animation

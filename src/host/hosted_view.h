@@ -1,0 +1,50 @@
+// HostedView: one MereglassView on a platform view (a window or a headless
+// buffer), with the ViewPlatform services that connect the two. Shared by
+// the window and headless hosts. Relies on the platform layer, the settings
+// and the desktop capture of the host.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "host/desktop_capture.h"
+#include "host/mereglass_view.h"
+#include "host/platform/platform.h"
+
+struct HostedView {
+    platform::View* view = nullptr;  // owned; destroyed after the saver
+    std::unique_ptr<MereglassView> saver;
+    ViewPlatform services;
+    int screenNumber = 1;      // the screen the view is on
+    int mainScreenNumber = 1;  // the main screen of the process
+    int width = 0;             // drawable size, pixels
+    int height = 0;
+    bool presented = false;    // a frame was presented since the flag was cleared
+    bool showFps = false;      // draw the frame rate before each present
+    double fpsClock = 0.0;     // the clock reading the frame rate is computed at
+
+    HostedView() = default;
+    HostedView(const HostedView&) = delete;
+    HostedView& operator=(const HostedView&) = delete;
+};
+
+// What every view of a process shares.
+struct HostShared {
+    platform::SettingsStore* store = nullptr;  // not owned
+    DesktopSources desktop;                    // where the desktop image comes from
+    // The clock the views read; ClockSeconds unless a host simulates time.
+    std::function<double()> clock;
+};
+
+// Fills hv->services for hv->view and creates hv->saver (not yet
+// initialised). hv->view, the screen numbers and the size must be set.
+void ConnectHostedView(HostedView* hv, const HostShared* shared);
+
+// Creates, sizes and starts the saver: InitWithFrame (which captures the
+// desktop), SetFrameSize, StartAnimation. False, with a reason, when the
+// view cannot be created.
+bool StartHostedView(HostedView* hv, bool preview, std::string* error);
+
+// Stops and deallocates the saver in its own context, then destroys the
+// platform view. Safe to call twice.
+void EndHostedView(HostedView* hv);
