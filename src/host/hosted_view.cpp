@@ -54,6 +54,8 @@ void ConnectHostedView(HostedView* hv, const HostShared* shared) {
     s.CaptureDesktop = [hv, shared](uint32_t* name) {
         GetDesktopTexture(name, shared->desktop, hv->view);
     };
+    s.settingsStore = shared->store;
+    s.OpenWebsite = [] { platform::OpenWebPage(platform::kWebPage); };
     hv->saver = std::make_unique<MereglassView>(&hv->services);
 }
 
