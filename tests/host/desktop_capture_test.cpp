@@ -1,0 +1,249 @@
+// The desktop texture: its power-of-two size, the upload read back from the
+// texture in a headless context, name reuse, rescale failures, and the image
+// sources that need no X server (image file, built-in picture).
+#include "host/desktop_capture.h"
+
+#include <GL/gl.h>
+#include <GL/glu.h>
+#include <gdk-pixbuf/gdk-pixbuf.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "headless_gl.h"
+
+namespace {
+
+struct Case {
+    uint32_t display, texture;
+};
+
+TEST(DesktopTextureSide, CommonDisplaySizes) {
+    const struct {
+        uint32_t w, h, tw, th;
+    } table[] = {{800, 600, 1024, 512},    {1024, 768, 1024, 1024}, {1280, 1024, 1024, 1024},
+                 {1440, 900, 1024, 1024},  {1680, 1050, 2048, 1024}, {1920, 1200, 2048, 1024},
+                 {1920, 1080, 2048, 1024}, {3840, 2160, 4096, 2048}};
+    for (const auto& t : table) {
+        EXPECT_EQ(DesktopTextureSide(t.w, 16384), t.tw) << t.w;
+        EXPECT_EQ(DesktopTextureSide(t.h, 16384), t.th) << t.h;
+    }
+}
+
+TEST(DesktopTextureSide, RoundsTheExponentInTheLogDomain) {
+    const Case cases[] = {{724, 512},   {725, 1024},  {1448, 1024}, {1449, 2048},
+                          {2896, 2048}, {2897, 4096}, {1, 1},       {2, 2},
+                          {3, 4},       {5, 4},       {6, 8}};
+    for (const Case& c : cases) EXPECT_EQ(DesktopTextureSide(c.display, 1u << 20), c.texture) << c.display;
+}
+
+TEST(DesktopTextureSide, ClampsToTheLargestTextureAndMapsZeroToZero) {
+    EXPECT_EQ(DesktopTextureSide(2897, 2048), 2048u);
+    EXPECT_EQ(DesktopTextureSide(1920, 1000), 1000u);  // the maximum itself, not a power of two
+    EXPECT_EQ(DesktopTextureSide(1449, 2048), 2048u);
+    EXPECT_EQ(DesktopTextureSide(0xffffffffu, 16384), 16384u);
+    EXPECT_EQ(DesktopTextureSide(0, 16384), 0u);
+}
+
+// An image whose four quadrants have four colours, bottom row first: red
+// bottom left, green bottom right, blue top left, white top right.
+std::vector<uint8_t> Quadrants(int w, int h) {
+    std::vector<uint8_t> p(static_cast<size_t>(w) * h * 4);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            uint8_t* q = &p[(static_cast<size_t>(y) * w + x) * 4];
+            const bool right = x >= w / 2, top = y >= h / 2;
+            q[0] = (!top && !right) || (top && right) ? 255 : 0;
+            q[1] = (!top && right) || (top && right) ? 255 : 0;
+            q[2] = top ? 255 : 0;
+            q[3] = 255;
+        }
+    }
+    return p;
+}
+
+struct TextureImage {
+    GLint width = 0, height = 0, format = 0;
+    std::vector<uint8_t> pixels;
+    uint32_t At(int x, int y) const {
+        const uint8_t* q = &pixels[(static_cast<size_t>(y) * width + x) * 4];
+        return (uint32_t{q[0]} << 24) | (uint32_t{q[1]} << 16) | (uint32_t{q[2]} << 8) | q[3];
+    }
+};
+
+TextureImage ReadTexture(GLuint name) {
+    TextureImage t;
+    glBindTexture(GL_TEXTURE_2D, name);
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &t.width);
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &t.height);
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_INTERNAL_FORMAT, &t.format);
+    t.pixels.resize(static_cast<size_t>(t.width) * t.height * 4);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, t.pixels.data());
+    return t;
+}
+
+class DesktopUpload : public ::testing::Test {
+protected:
+    HeadlessGL gl{16, 16};
+    void SetUp() override { ASSERT_TRUE(gl.ok()) << gl.error(); }
+};
+
+TEST_F(DesktopUpload, RescalesToThePowerOfTwoSizeAndKeepsTheImageUpright) {
+    const std::vector<uint8_t> image = Quadrants(800, 600);
+    uint32_t name = 0;
+    EXPECT_EQ(UploadDesktopTexture(&name, image.data(), 800, 600), 0);
+    ASSERT_NE(name, 0u);
+    EXPECT_TRUE(glIsTexture(name));
+    GLint bound = 0, alignment = 0;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+    glGetIntegerv(GL_UNPACK_ALIGNMENT, &alignment);
+    EXPECT_EQ(static_cast<uint32_t>(bound), name);
+    EXPECT_EQ(alignment, 1);
+
+    GLint wrapS = 0, wrapT = 0, minF = 0, magF = 0;
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, &wrapS);
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, &wrapT);
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &minF);
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, &magF);
+    EXPECT_EQ(wrapS, GL_REPEAT);
+    EXPECT_EQ(wrapT, GL_REPEAT);
+    EXPECT_EQ(minF, GL_LINEAR);
+    EXPECT_EQ(magF, GL_LINEAR);
+
+    const TextureImage t = ReadTexture(name);
+    EXPECT_EQ(t.width, 1024);
+    EXPECT_EQ(t.height, 512);
+    EXPECT_EQ(t.format, GL_RGBA8);
+    EXPECT_EQ(t.At(10, 10), 0xff0000ffu);      // bottom left: red
+    EXPECT_EQ(t.At(1013, 10), 0x00ff00ffu);    // bottom right: green
+    EXPECT_EQ(t.At(10, 501), 0x0000ffffu);     // top left: blue
+    EXPECT_EQ(t.At(1013, 501), 0xffffffffu);   // top right: white
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+    glDeleteTextures(1, &name);
+}
+
+TEST_F(DesktopUpload, ReusesAGivenNameAndReplacesItsImage) {
+    const std::vector<uint8_t> small = Quadrants(64, 64);
+    const std::vector<uint8_t> large = Quadrants(1024, 768);
+    uint32_t name = 0;
+    glGenTextures(1, &name);
+    const uint32_t given = name;
+    ASSERT_EQ(UploadDesktopTexture(&name, small.data(), 64, 64), 0);
+    EXPECT_EQ(name, given);
+    EXPECT_EQ(ReadTexture(name).width, 64);
+    ASSERT_EQ(UploadDesktopTexture(&name, large.data(), 1024, 768), 0);
+    EXPECT_EQ(name, given);
+    const TextureImage t = ReadTexture(name);
+    EXPECT_EQ(t.width, 1024);
+    EXPECT_EQ(t.height, 1024);
+    EXPECT_EQ(t.At(1000, 1000), 0xffffffffu);
+    glDeleteTextures(1, &name);
+}
+
+TEST_F(DesktopUpload, ClampsToTheLargestTextureTheContextTakes) {
+    GLint maxSize = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
+    ASSERT_GT(maxSize, 0);
+    // A strip twice as long as the largest texture, rounded up once more.
+    const uint32_t w = static_cast<uint32_t>(maxSize) * 2 - 1;
+    const std::vector<uint8_t> strip = Quadrants(static_cast<int>(w), 2);
+    uint32_t name = 0;
+    ASSERT_EQ(UploadDesktopTexture(&name, strip.data(), w, 2), 0);
+    const TextureImage t = ReadTexture(name);
+    EXPECT_EQ(t.width, maxSize);
+    EXPECT_EQ(t.height, 2);
+    glDeleteTextures(1, &name);
+}
+
+TEST_F(DesktopUpload, RescaleErrorHandsBackNameZeroAndDeletesTheTexture) {
+    // A width that GLU sees as negative: it refuses before reading a pixel.
+    const std::vector<uint8_t> pixel(4, 255);
+    uint32_t name = 0;
+    EXPECT_EQ(UploadDesktopTexture(&name, pixel.data(), 0x80000000u, 1), GLU_INVALID_VALUE);
+    EXPECT_EQ(name, 0u);
+
+    uint32_t reused = 0;
+    glGenTextures(1, &reused);
+    glBindTexture(GL_TEXTURE_2D, reused);
+    const uint32_t given = reused;
+    EXPECT_NE(UploadDesktopTexture(&reused, pixel.data(), 0x80000000u, 1), 0);
+    EXPECT_EQ(reused, 0u);
+    EXPECT_FALSE(glIsTexture(given));
+}
+
+TEST_F(DesktopUpload, EmptyImageCountsAsAFailedRescale) {
+    // GLU itself reports success for an empty image and writes nothing...
+    uint8_t out[4] = {1, 2, 3, 4};
+    EXPECT_EQ(gluScaleImage(GL_RGBA, 0, 0, GL_UNSIGNED_BYTE, out, 1, 1, GL_UNSIGNED_BYTE, out), 0);
+    EXPECT_EQ(out[0], 1);
+    // ...which would leave an empty texture under a valid name.
+    uint32_t name = 0;
+    EXPECT_NE(UploadDesktopTexture(&name, out, 0, 0), 0);
+    EXPECT_EQ(name, 0u);
+    EXPECT_NE(UploadDesktopTexture(&name, out, 600, 0), 0);
+    EXPECT_EQ(name, 0u);
+}
+
+TEST(DesktopSources, WithoutADisplayTheImageFileComesFirst) {
+    char path[] = "/tmp/mereglass-desktop-XXXXXX.png";
+    const int fd = mkstemps(path, 4);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    // 3 × 2 pixels, top row first as image files store them.
+    const guchar rgb[] = {255, 0, 0, 0, 255, 0, 0, 0, 255, 10, 20, 30, 40, 50, 60, 70, 80, 90};
+    GdkPixbuf* pixbuf =
+        gdk_pixbuf_new_from_data(rgb, GDK_COLORSPACE_RGB, FALSE, 8, 3, 2, 9, nullptr, nullptr);
+    ASSERT_TRUE(gdk_pixbuf_save(pixbuf, path, "png", nullptr, nullptr));
+    g_object_unref(pixbuf);
+
+    DesktopSources sources;
+    sources.imageFile = path;
+    platform::RgbaImage image;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(AcquireDesktopImage(sources, &image), DesktopSource::ImageFile);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find(path), std::string::npos);
+    ASSERT_EQ(image.width, 3);
+    ASSERT_EQ(image.height, 2);
+    const std::vector<uint8_t> bottomFirst = {10, 20, 30, 255, 40, 50, 60, 255, 70, 80, 90, 255,
+                                              255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255};
+    EXPECT_EQ(image.pixels, bottomFirst);
+    unlink(path);
+}
+
+TEST(DesktopSources, UnreadableFileFallsBackToTheBuiltInPictureAndSaysWhy) {
+    DesktopSources sources;
+    sources.imageFile = "/nonexistent/desktop.png";
+    sources.mainScreen.width = 320;
+    sources.mainScreen.height = 200;
+    platform::RgbaImage image;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(AcquireDesktopImage(sources, &image), DesktopSource::BuiltIn);
+    const std::string message = testing::internal::GetCapturedStderr();
+    EXPECT_NE(message.find("/nonexistent/desktop.png"), std::string::npos) << message;
+    EXPECT_NE(message.find("built-in picture"), std::string::npos) << message;
+    EXPECT_EQ(image.width, 320);
+    EXPECT_EQ(image.height, 200);
+    EXPECT_EQ(image.pixels.size(), 320u * 200u * 4u);
+}
+
+TEST(DesktopSources, HeadlessViewGetsTheBuiltInPictureAsATexture) {
+    std::string error;
+    platform::View* view = platform::CreateHeadlessView(64, 48, &error);
+    ASSERT_NE(view, nullptr) << error;
+    DesktopSources sources;  // no display, no file: a 1280 × 720 picture
+    uint32_t name = 0;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(GetDesktopTexture(&name, sources, view), DesktopSource::BuiltIn);
+    testing::internal::GetCapturedStderr();
+    ASSERT_NE(name, 0u);
+    const TextureImage t = ReadTexture(name);
+    EXPECT_EQ(t.width, 1024);
+    EXPECT_EQ(t.height, 512);
+    glDeleteTextures(1, &name);
+    platform::DestroyView(view);
+}
+
+}  // namespace

@@ -1,0 +1,315 @@
+// The settings store on key files, the version rule and the sheet's actions,
+// each against a fresh $XDG_CONFIG_HOME in a temporary folder.
+#include "host/settings.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "host/platform/platform.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kFactoryText =
+    "[tkMereglass]\n"
+    "version=1.0.1\n"
+    "MainMonitorOnly=false\n"
+    "WaterSpeed=100\n"
+    "WaterRes=6\n"
+    "DripSpeed=250\n"
+    "Lighting=true\n"
+    "WantBowl=true\n";
+
+class SettingsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/mereglass-settings-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        home_ = pattern;
+        setenv("XDG_CONFIG_HOME", home_.c_str(), 1);
+        file_ = home_ + "/mereglass/tkMereglass.conf";
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::permissions(home_, fs::perms::owner_all, ec);
+        fs::remove_all(home_, ec);
+        unsetenv("XDG_CONFIG_HOME");
+    }
+
+    void WriteFile(const std::string& text) {
+        fs::create_directories(home_ + "/mereglass");
+        std::ofstream(file_) << text;
+    }
+    static std::string ReadText(const std::string& path) {
+        std::ifstream in(path);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    UserSettings ReadFresh() {
+        platform::SettingsStore* store = platform::OpenSettingsStore(kSettingsModule);
+        const UserSettings s = ReadSettings(store);
+        platform::CloseSettingsStore(store);
+        return s;
+    }
+
+    std::string home_;
+    std::string file_;
+};
+
+void ExpectFactory(const UserSettings& s) {
+    EXPECT_FALSE(s.MainMonitorOnly);
+    EXPECT_TRUE(s.record.LIGHTING);
+    EXPECT_TRUE(s.record.WANTBOWL);
+    EXPECT_EQ(s.record.WATERSPEED, 100);
+    EXPECT_EQ(s.record.WATERSHIFT, 6);
+    EXPECT_EQ(s.record.DRIPSPEED, 250);
+}
+
+UserSettings Custom() {
+    UserSettings s{};
+    s.MainMonitorOnly = true;
+    s.record = {false, true, 250, 7, 33};
+    return s;
+}
+
+TEST(SettingsTable, DeclaresEachSettingOnceWithItsFactoryValueAndRange) {
+    ASSERT_EQ(kSettingCount, 6u);
+    const char* const order[] = {"MainMonitorOnly", "WaterSpeed", "WaterRes",
+                                 "DripSpeed",       "Lighting",   "WantBowl"};
+    for (size_t i = 0; i < kSettingCount; ++i) {
+        EXPECT_STREQ(kSettings[i].key, order[i]);
+        EXPECT_EQ(FindSetting(order[i]), &kSettings[i]);
+        EXPECT_LE(kSettings[i].minimum, kSettings[i].factory);
+        EXPECT_GE(kSettings[i].maximum, kSettings[i].factory);
+    }
+    EXPECT_EQ(FindSetting("waterres"), nullptr);  // keys are case-sensitive
+    EXPECT_EQ(FindSetting("DripSpeed")->minimum, 1);
+    EXPECT_EQ(FindSetting("WaterRes")->minimum, 4);
+    EXPECT_EQ(FindSetting("WaterRes")->maximum, 8);
+    EXPECT_EQ(FindSetting("WaterSpeed")->minimum, 10);
+    EXPECT_EQ(FindSetting("WaterSpeed")->maximum, 400);
+    ExpectFactory(FactorySettings());
+}
+
+TEST_F(SettingsTest, FreshStoreRunsWithFactoryValuesAndHoldsSevenKeys) {
+    ExpectFactory(ReadFresh());
+    // The reset writes the version first, then the six settings in order.
+    EXPECT_EQ(ReadText(file_), kFactoryText);
+}
+
+TEST_F(SettingsTest, ForeignOrMissingVersionResetsEvenValidValues) {
+    for (const char* header : {"version=1.0.0\n", "version=1.0.1 \n", "Version=1.0.1\n", ""}) {
+        WriteFile(std::string("[tkMereglass]\n") + header +
+                  "MainMonitorOnly=true\nWaterSpeed=300\nWaterRes=8\nDripSpeed=20\n"
+                  "Lighting=false\nWantBowl=false\n");
+        SCOPED_TRACE(header);
+        ExpectFactory(ReadFresh());
+        platform::SettingsStore* store = platform::OpenSettingsStore(kSettingsModule);
+        std::string version;
+        EXPECT_TRUE(platform::StoreString(store, "version", &version));
+        EXPECT_EQ(version, "1.0.1");
+        EXPECT_EQ(platform::StoreInteger(store, "WaterRes"), 6);
+        EXPECT_FALSE(platform::StoreBool(store, "MainMonitorOnly"));
+        platform::CloseSettingsStore(store);
+    }
+}
+
+TEST_F(SettingsTest, MatchingVersionKeepsStoredValuesAndAbsentKeysReadAsZero) {
+    WriteFile("[tkMereglass]\nversion=1.0.1\nWaterRes=8\nLighting=true\nwantbowl=true\n");
+    const UserSettings s = ReadFresh();
+    EXPECT_EQ(s.record.WATERSHIFT, 8);
+    EXPECT_TRUE(s.record.LIGHTING);
+    EXPECT_FALSE(s.record.WANTBOWL);  // "wantbowl" is another key
+    EXPECT_FALSE(s.MainMonitorOnly);
+    EXPECT_EQ(s.record.WATERSPEED, 0);
+    EXPECT_EQ(s.record.DRIPSPEED, 0);
+    // Nothing is written when the version matches.
+    EXPECT_EQ(ReadText(file_),
+              "[tkMereglass]\nversion=1.0.1\nWaterRes=8\nLighting=true\nwantbowl=true\n");
+}
+
+TEST_F(SettingsTest, ValuesOfTheWrongTypeReadAsFalseAndZero) {
+    WriteFile("[tkMereglass]\nversion=1.0.1\nMainMonitorOnly=yes\nWaterSpeed=fast\n"
+              "WaterRes=99999999999\nDripSpeed=-5\nLighting=on\nWantBowl=1\n");
+    const UserSettings s = ReadFresh();
+    EXPECT_FALSE(s.MainMonitorOnly);
+    EXPECT_EQ(s.record.WATERSPEED, 0);
+    EXPECT_EQ(s.record.WATERSHIFT, 0);  // beyond 32 bits
+    EXPECT_EQ(s.record.DRIPSPEED, -5);  // not range-checked here
+    EXPECT_FALSE(s.record.LIGHTING);
+    EXPECT_TRUE(s.record.WANTBOWL);  // key files spell true as "true" or "1"
+}
+
+TEST_F(SettingsTest, CorruptFileIsKeptAsBadAndReplaced) {
+    const std::string garbage = "\x89PNG this is not [a key file\n=====\n";
+    WriteFile(garbage);
+    testing::internal::CaptureStderr();
+    ExpectFactory(ReadFresh());
+    const std::string message = testing::internal::GetCapturedStderr();
+    EXPECT_NE(message.find("tkMereglass.conf.bad"), std::string::npos) << message;
+    EXPECT_EQ(ReadText(file_ + ".bad"), garbage);
+    EXPECT_EQ(ReadText(file_), kFactoryText);
+}
+
+TEST_F(SettingsTest, UnwritableFolderIsReportedWithoutACrash) {
+    // A plain file where the settings folder should be: nothing can be
+    // created under it (this holds for root too).
+    std::ofstream(home_ + "/mereglass") << "in the way";
+    testing::internal::CaptureStderr();
+    const UserSettings s = ReadFresh();
+    const std::string message = testing::internal::GetCapturedStderr();
+    ExpectFactory(s);
+    EXPECT_NE(message.find("cannot save settings"), std::string::npos) << message;
+
+    platform::SettingsStore* store = platform::OpenSettingsStore(kSettingsModule);
+    UserSettings fields = FactorySettings();
+    SheetControls controls{};
+    ConfigureSheetOpen(fields, &controls);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(ConfigureSheetSave(controls, &fields, store));
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("cannot save settings"),
+              std::string::npos);
+    platform::CloseSettingsStore(store);
+}
+
+TEST_F(SettingsTest, SyncReplacesTheFileWholeAndLeavesNoTemporaryFiles) {
+    ReadFresh();
+    platform::SettingsStore* store = platform::OpenSettingsStore(kSettingsModule);
+    platform::StoreSetInteger(store, "WaterSpeed", 222);
+    EXPECT_TRUE(platform::StoreSynchronize(store));
+    platform::CloseSettingsStore(store);
+    int files = 0;
+    for (const auto& entry : fs::directory_iterator(home_ + "/mereglass")) {
+        ++files;
+        EXPECT_EQ(entry.path().filename(), "tkMereglass.conf");
+    }
+    EXPECT_EQ(files, 1);
+    EXPECT_EQ(ReadFresh().record.WATERSPEED, 222);
+}
+
+TEST_F(SettingsTest, SheetOpensWithTheFieldsNotTheStore) {
+    ReadFresh();
+    const UserSettings fields = Custom();
+    SheetControls c{};
+    ConfigureSheetOpen(fields, &c);
+    EXPECT_EQ(c.oMainMonitorOnly, 1);
+    EXPECT_EQ(c.oLighting, 0);
+    EXPECT_EQ(c.oWantBowl, 1);
+    EXPECT_EQ(c.oWaterSpeed, 250);
+    EXPECT_EQ(c.oWaterRes, 7);
+    EXPECT_EQ(c.oDripSpeed, 33);
+}
+
+TEST_F(SettingsTest, CancelAfterEditsChangesNothing) {
+    UserSettings fields = ReadFresh();
+    SheetControls c{};
+    ConfigureSheetOpen(fields, &c);
+    c.oWaterSpeed = 400;
+    c.oLighting = 0;
+    // Cancel: the edits are dropped; the next opening shows the fields.
+    ConfigureSheetOpen(fields, &c);
+    EXPECT_EQ(c.oWaterSpeed, 100);
+    EXPECT_EQ(c.oLighting, 1);
+    ExpectFactory(fields);
+    EXPECT_EQ(ReadText(file_), kFactoryText);
+}
+
+TEST_F(SettingsTest, DefaultsThenCancelLeavesFieldsAndStore) {
+    ReadFresh();
+    platform::SettingsStore* store = platform::OpenSettingsStore(kSettingsModule);
+    UserSettings fields = Custom();
+    SheetControls c{};
+    ConfigureSheetOpen(fields, &c);
+    ASSERT_TRUE(ConfigureSheetSave(c, &fields, store));
+    const std::string saved = ReadText(file_);
+
+    ConfigureSheetDefaults(&c);
+    EXPECT_EQ(c.oMainMonitorOnly, 0);
+    EXPECT_EQ(c.oWaterSpeed, 100);
+    EXPECT_EQ(c.oWaterRes, 6);
+    EXPECT_EQ(c.oDripSpeed, 250);
+    EXPECT_EQ(c.oLighting, 1);
+    EXPECT_EQ(c.oWantBowl, 1);
+    // Cancel.
+    EXPECT_TRUE(fields.MainMonitorOnly);
+    EXPECT_EQ(fields.record.DRIPSPEED, 33);
+    EXPECT_EQ(ReadText(file_), saved);
+    platform::CloseSettingsStore(store);
+}
+
+TEST_F(SettingsTest, DefaultsThenSaveStoresFactoryValuesButNotTheVersion) {
+    ReadFresh();
+    platform::SettingsStore* store = platform::OpenSettingsStore(kSettingsModule);
+    platform::StoreSetString(store, "version", "left alone");
+    UserSettings fields = Custom();
+    SheetControls c{};
+    ConfigureSheetDefaults(&c);
+    ASSERT_TRUE(ConfigureSheetSave(c, &fields, store));
+    platform::CloseSettingsStore(store);
+    ExpectFactory(fields);
+    std::string expected = kFactoryText;
+    expected.replace(expected.find("1.0.1"), 5, "left alone");
+    EXPECT_EQ(ReadText(file_), expected);
+}
+
+TEST_F(SettingsTest, SaveWritesTheControlsAndUpdatesTheFields) {
+    ReadFresh();
+    platform::SettingsStore* store = platform::OpenSettingsStore(kSettingsModule);
+    UserSettings fields = FactorySettings();
+    SheetControls c{};
+    ConfigureSheetOpen(fields, &c);
+    c.oMainMonitorOnly = 1;
+    c.oLighting = 2;  // a mixed state counts as off
+    c.oWantBowl = 0;
+    c.oWaterSpeed = 150;
+    c.oWaterRes = 8;
+    c.oDripSpeed = 1;
+    ASSERT_TRUE(ConfigureSheetSave(c, &fields, store));
+    platform::CloseSettingsStore(store);
+    EXPECT_TRUE(fields.MainMonitorOnly);
+    EXPECT_FALSE(fields.record.LIGHTING);
+    EXPECT_FALSE(fields.record.WANTBOWL);
+    EXPECT_EQ(fields.record.WATERSPEED, 150);
+    EXPECT_EQ(fields.record.WATERSHIFT, 8);
+    EXPECT_EQ(fields.record.DRIPSPEED, 1);
+    EXPECT_EQ(ReadText(file_),
+              "[tkMereglass]\n"
+              "version=1.0.1\n"
+              "MainMonitorOnly=true\n"
+              "WaterSpeed=150\n"
+              "WaterRes=8\n"
+              "DripSpeed=1\n"
+              "Lighting=false\n"
+              "WantBowl=false\n");
+    // The next view reads what was saved.
+    const UserSettings next = ReadFresh();
+    EXPECT_TRUE(next.MainMonitorOnly);
+    EXPECT_EQ(next.record.WATERSHIFT, 8);
+    EXPECT_EQ(next.record.DRIPSPEED, 1);
+}
+
+TEST_F(SettingsTest, StorePathFollowsXdgConfigHomeOrHome) {
+    platform::SettingsStore* store = platform::OpenSettingsStore(kSettingsModule);
+    EXPECT_EQ(platform::SettingsStorePath(store), file_);
+    platform::CloseSettingsStore(store);
+
+    unsetenv("XDG_CONFIG_HOME");
+    const char* oldHome = getenv("HOME");
+    const std::string saved = oldHome ? oldHome : "";
+    setenv("HOME", home_.c_str(), 1);
+    store = platform::OpenSettingsStore(kSettingsModule);
+    EXPECT_EQ(platform::SettingsStorePath(store), home_ + "/.config/mereglass/tkMereglass.conf");
+    platform::CloseSettingsStore(store);
+    if (oldHome) setenv("HOME", saved.c_str(), 1);
+}
+
+}  // namespace

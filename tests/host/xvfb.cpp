@@ -1,0 +1,89 @@
+// Xvfb: starts and stops a private virtual X server for a test.
+#include "xvfb.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include <time.h>
+
+extern char** environ;
+
+Xvfb::Xvfb(int width, int height, int depth) {
+    int fds[2];
+    if (pipe(fds) != 0) {
+        error_ = std::string("pipe: ") + std::strerror(errno);
+        return;
+    }
+    fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+
+    const std::string fd = std::to_string(fds[1]);
+    const std::string screen =
+        std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(depth);
+    std::vector<std::string> args = {"Xvfb", "-displayfd", fd,       "-noreset", "-nolisten",
+                                     "tcp",  "-screen",    "0",      screen};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    const int spawned = posix_spawnp(&pid_, "Xvfb", &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    if (spawned != 0) {
+        pid_ = -1;
+        close(fds[0]);
+        error_ = std::string("cannot start Xvfb: ") + std::strerror(spawned);
+        return;
+    }
+
+    // The server writes its display number and a newline once it listens.
+    std::string number;
+    timespec start{};
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (;;) {
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        const long elapsed = (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+        if (elapsed > 20000) {
+            error_ = "Xvfb did not report a display within 20 s";
+            break;
+        }
+        pollfd p{fds[0], POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(20000 - elapsed)) <= 0) continue;
+        char c = 0;
+        const ssize_t n = read(fds[0], &c, 1);
+        if (n <= 0) {
+            error_ = "Xvfb ended without reporting a display";
+            break;
+        }
+        if (c == '\n') {
+            if (!number.empty()) display_ = ":" + number;
+            break;
+        }
+        number += c;
+    }
+    close(fds[0]);
+    if (display_.empty()) {
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+        if (error_.empty()) error_ = "Xvfb reported no display number";
+    }
+}
+
+Xvfb::~Xvfb() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+}
