@@ -41,7 +41,9 @@ const char kUsage[] =
     "\n"
     "Other:\n"
     "  --configure           edit the settings\n"
-    "  --help                show this list\n";
+    "  --help                show this list\n"
+    "\n"
+    "Settings for this run (the saved ones apply otherwise):\n";
 
 // "--name" and "-name" both give "name"; anything else gives null.
 const char* OptionName(const char* arg) {
@@ -136,7 +138,63 @@ bool IsNumber(const char* text) {
 
 }  // namespace
 
-const char* UsageText() { return kUsage; }
+// The setting an option names ("water-speed"; "lighting" or "no-lighting"
+// for a bool), or null.
+static const SettingSpec* SettingOfOption(const char* name) {
+    for (const SettingSpec& spec : kSettings) {
+        const std::string option = SettingOptionName(spec);
+        if (option == name) return &spec;
+        if (spec.kind == SettingKind::Bool && "no-" + option == name) return &spec;
+    }
+    return nullptr;
+}
+
+std::string SettingOptionName(const SettingSpec& spec) {
+    std::string name;
+    for (const char* c = spec.key; *c != '\0'; ++c) {
+        if (*c >= 'A' && *c <= 'Z') {
+            if (!name.empty()) name += '-';
+            name += static_cast<char>(*c - 'A' + 'a');
+        } else {
+            name += *c;
+        }
+    }
+    return name;
+}
+
+void ApplySettingOverrides(const CommandLine& cl, UserSettings* settings) {
+    for (const SettingOverride& o : cl.settings) o.spec->set(*settings, o.value);
+}
+
+std::string UsageText() {
+    std::string text = kUsage;
+    for (const SettingSpec& spec : kSettings) {
+        std::string option = "  --";
+        if (spec.kind == SettingKind::Bool) {
+            option += "[no-]" + SettingOptionName(spec);
+        } else {
+            option += SettingOptionName(spec) + " " + std::to_string(spec.minimum) + ".." +
+                      std::to_string(spec.maximum);
+        }
+        if (option.size() < 30) option.resize(30, ' ');
+        std::string label = spec.label;
+        if (spec.style == SettingControl::Hundredths) {
+            const size_t unit = label.find(" (s)");
+            if (unit != std::string::npos) label.erase(unit);
+            label += " in 1/100 s";
+        } else if (spec.style == SettingControl::GridSide) {
+            label += ", 2^N points a side";
+        }
+        text += option + " " + label;
+        if (spec.kind == SettingKind::Integer) {
+            text += " (" + std::to_string(spec.factory) + ")";
+        } else {
+            text += spec.factory != 0 ? " (on)" : " (off)";
+        }
+        text += '\n';
+    }
+    return text;
+}
 
 bool ParseWindowId(const char* text, unsigned long* id) {
     if (text == nullptr || *text == '\0' || *text == '-' || *text == '+') return false;
@@ -236,6 +294,21 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
             if (value == nullptr || *value == '\0') return missing("a file");
             cl.imageFile = value;
             ++i;
+        } else if (const SettingSpec* spec = SettingOfOption(name)) {
+            int32_t v = 0;
+            if (spec->kind == SettingKind::Bool) {
+                v = std::strncmp(name, "no-", 3) == 0 ? 0 : 1;
+            } else {
+                int parsed = 0;
+                if (!ParseInt(value, spec->minimum, spec->maximum, &parsed)) {
+                    return missing(("a whole number from " + std::to_string(spec->minimum) + " to " +
+                                    std::to_string(spec->maximum))
+                                       .c_str());
+                }
+                v = parsed;
+                ++i;
+            }
+            cl.settings.push_back(SettingOverride{spec, v});
         } else {
             *error = std::string("unknown option: ") + arg;
             return false;

@@ -3,7 +3,11 @@
 // only; nothing here opens a display.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
+
+#include "host/settings.h"
 
 // Where the saver draws.
 enum class HostMode {
@@ -14,6 +18,13 @@ enum class HostMode {
     Render,      // headless, into PNG files
     Configure,   // the settings dialog
     Help,        // print the options and exit 0
+};
+
+// A setting given on the command line: it replaces the stored value for
+// this run only and is never written to the store.
+struct SettingOverride {
+    const SettingSpec* spec;
+    int32_t value;
 };
 
 struct CommandLine {
@@ -37,6 +48,9 @@ struct CommandLine {
     int renderEvery = 30;
     // --image FILE: the picture under the water instead of the desktop.
     std::string imageFile;
+    // --lighting / --no-lighting, --water-speed N, ...: one entry per
+    // option, in the order given.
+    std::vector<SettingOverride> settings;
 };
 
 // Parses argv (argv[0] is skipped). False, with a one-line reason in
@@ -48,5 +62,13 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
 // False for anything else, and for 0.
 bool ParseWindowId(const char* text, unsigned long* id);
 
+// The command-line option of a setting: its store key in lower case with
+// dashes between the words ("WaterSpeed" gives "water-speed"). A bool
+// setting also has the form "no-" + name.
+std::string SettingOptionName(const SettingSpec& spec);
+
+// Applies the overrides of `cl` to settings read from the store.
+void ApplySettingOverrides(const CommandLine& cl, UserSettings* settings);
+
 // The option list that --help and a usage error print.
-const char* UsageText();
+std::string UsageText();

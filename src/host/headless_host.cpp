@@ -62,6 +62,7 @@ int RunHeadless(const CommandLine& cl) {
     shared.desktop.mainScreen = platform::MainScreen(
         platform::HeadlessScreens(cl.renderWidth, cl.renderHeight));
     shared.desktop.imageFile = cl.imageFile;
+    shared.overrides = cl.settings;
 
     HostedView hv;
     hv.width = cl.renderWidth;

@@ -47,7 +47,8 @@ void ConnectHostedView(HostedView* hv, const HostShared* shared) {
         return true;
     };
     s.ReadSettings = [shared](bool* mainMonitorOnly, SETTINGS* settings) {
-        const UserSettings user = ReadSettings(shared->store);
+        UserSettings user = ReadSettings(shared->store);
+        for (const SettingOverride& o : shared->overrides) o.spec->set(user, o.value);
         *mainMonitorOnly = user.MainMonitorOnly;
         *settings = user.record;
     };

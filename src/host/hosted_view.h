@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "host/command_line.h"
 #include "host/desktop_capture.h"
 #include "host/mereglass_view.h"
 #include "host/platform/platform.h"
@@ -34,6 +35,8 @@ struct HostShared {
     DesktopSources desktop;                    // where the desktop image comes from
     // The clock the views read; ClockSeconds unless a host simulates time.
     std::function<double()> clock;
+    // Settings given on the command line, applied over the stored ones.
+    std::vector<SettingOverride> overrides;
 };
 
 // Fills hv->services for hv->view and creates hv->saver (not yet

@@ -34,12 +34,12 @@ int main(int argc, char** argv) {
     CommandLine cl;
     std::string error;
     if (!ParseCommandLine(argc, argv, &cl, &error)) {
-        std::fprintf(stderr, "mereglass: %s\n\n%s", error.c_str(), UsageText());
+        std::fprintf(stderr, "mereglass: %s\n\n%s", error.c_str(), UsageText().c_str());
         return 1;
     }
     switch (cl.mode) {
         case HostMode::Help:
-            std::fputs(UsageText(), stdout);
+            std::fputs(UsageText().c_str(), stdout);
             return 0;
         case HostMode::Configure:
             return RunConfigure();

@@ -177,6 +177,7 @@ int RunWindowHost(const CommandLine& cl) {
     host.shared.desktop.readRoot = readRoot;
     host.shared.desktop.mainScreen = mainScreen;
     host.shared.desktop.imageFile = cl.imageFile;
+    host.shared.overrides = cl.settings;
 
     for (const platform::ViewRequest& request : requests) {
         auto hv = std::make_unique<HostedView>();

@@ -156,3 +156,46 @@ TEST(CommandLineUsage, ListsEveryOption) {
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     }
 }
+
+TEST(CommandLineSettings, EverySettingHasAnOption) {
+    EXPECT_EQ(SettingOptionName(*FindSetting("WaterSpeed")), "water-speed");
+    EXPECT_EQ(SettingOptionName(*FindSetting("MainMonitorOnly")), "main-monitor-only");
+    const std::string usage = UsageText();
+    for (const SettingSpec& spec : kSettings) {
+        EXPECT_NE(usage.find("--" + std::string(spec.kind == SettingKind::Bool ? "[no-]" : "") +
+                             SettingOptionName(spec)),
+                  std::string::npos)
+            << spec.key;
+    }
+}
+
+TEST(CommandLineSettings, OverridesApplyOverStoredValues) {
+    const Parsed p = Parse({"--no-lighting", "-water-res", "8", "--drip-speed", "40",
+                            "--main-monitor-only", "--no-want-bowl", "--water-speed", "250"});
+    ASSERT_TRUE(p.ok) << p.error;
+    ASSERT_EQ(p.cl.settings.size(), 6u);
+    UserSettings s = FactorySettings();
+    ApplySettingOverrides(p.cl, &s);
+    EXPECT_FALSE(s.record.LIGHTING);
+    EXPECT_FALSE(s.record.WANTBOWL);
+    EXPECT_TRUE(s.MainMonitorOnly);
+    EXPECT_EQ(s.record.WATERSHIFT, 8);
+    EXPECT_EQ(s.record.DRIPSPEED, 40);
+    EXPECT_EQ(s.record.WATERSPEED, 250);
+
+    // The last of repeated options wins.
+    const Parsed q = Parse({"--lighting", "--no-lighting", "--lighting"});
+    UserSettings t = FactorySettings();
+    t.record.LIGHTING = false;
+    ApplySettingOverrides(q.cl, &t);
+    EXPECT_TRUE(t.record.LIGHTING);
+}
+
+TEST(CommandLineSettings, ValuesOutsideTheSheetsRangeAreRefused) {
+    EXPECT_FALSE(Parse({"--water-res", "9"}).ok);
+    EXPECT_FALSE(Parse({"--water-res", "3"}).ok);
+    EXPECT_FALSE(Parse({"--drip-speed", "0"}).ok);
+    EXPECT_FALSE(Parse({"--water-speed"}).ok);
+    EXPECT_FALSE(Parse({"--no-water-speed"}).ok);
+    EXPECT_TRUE(Parse({"--water-res", "4"}).ok);
+}
