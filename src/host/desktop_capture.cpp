@@ -43,7 +43,8 @@ bool AllBlack(const platform::RgbaImage& image) {
 DesktopSource AcquireDesktopImage(const DesktopSources& sources, platform::RgbaImage* image) {
     const char* missing = "there is no X display";
     if (sources.connection) {
-        if (sources.window && platform::ReadScreenshotProperty(sources.connection, sources.window, image)) {
+        if (sources.window &&
+            platform::ReadScreenshotProperty(sources.connection, sources.window, image)) {
             return DesktopSource::Screenshot;
         }
         missing = "the window has no screenshot of the desktop";
@@ -109,10 +110,11 @@ int UploadDesktopTexture(uint32_t* name, const uint8_t* rgba, uint32_t width, ui
     std::unique_ptr<uint8_t[]> scaled;
     if (texW > 0 && texH > 0 && rgba) {
         scaled.reset(new (std::nothrow) uint8_t[size_t{texW} * texH * 4]);
-        result = scaled ? gluScaleImage(GL_RGBA, static_cast<GLint>(width), static_cast<GLint>(height),
-                                        GL_UNSIGNED_BYTE, rgba, static_cast<GLint>(texW),
-                                        static_cast<GLint>(texH), GL_UNSIGNED_BYTE, scaled.get())
-                        : GLU_OUT_OF_MEMORY;
+        result = scaled
+                     ? gluScaleImage(GL_RGBA, static_cast<GLint>(width), static_cast<GLint>(height),
+                                     GL_UNSIGNED_BYTE, rgba, static_cast<GLint>(texW),
+                                     static_cast<GLint>(texH), GL_UNSIGNED_BYTE, scaled.get())
+                     : GLU_OUT_OF_MEMORY;
     }
     if (result == 0) {
         glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, static_cast<GLsizei>(texW),
@@ -126,11 +128,17 @@ int UploadDesktopTexture(uint32_t* name, const uint8_t* rgba, uint32_t width, ui
     return result;
 }
 
-DesktopSource GetDesktopTexture(uint32_t* name, const DesktopSources& sources, platform::View* view) {
+DesktopSource GetDesktopTexture(uint32_t* name, const DesktopSources& sources,
+                                platform::View* view) {
     platform::RgbaImage image;
     const DesktopSource source = AcquireDesktopImage(sources, &image);
-    if (!platform::MakeViewCurrent(view)) return source;
+    GetDesktopTexture(name, image, view);
+    return source;
+}
+
+bool GetDesktopTexture(uint32_t* name, const platform::RgbaImage& image, platform::View* view) {
+    if (!platform::MakeViewCurrent(view)) return false;
     UploadDesktopTexture(name, image.pixels.data(), static_cast<uint32_t>(image.width),
                          static_cast<uint32_t>(image.height));
-    return source;
+    return true;
 }

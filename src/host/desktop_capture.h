@@ -30,9 +30,9 @@ struct DesktopSources {
     // 0 for none. Views of one process all pass the same window (the main
     // monitor's) so that every view shows the main monitor.
     platform::WindowId window = 0;
-    // The root may be read: the program draws on the root or owns a
-    // top-level window that is not mapped yet. Never for a window inside
-    // another program's (its desktop is hidden by that program).
+    // The root may be read: the program draws on the real root, or owns
+    // top-level windows none of which is mapped yet. Never for a window of
+    // another program (a daemon's or a locker's window hides the desktop).
     bool readRoot = false;
     // The main monitor: the rectangle read from the root, and the size of
     // the built-in picture (1280 × 720 when it has no size).
@@ -70,3 +70,9 @@ int UploadDesktopTexture(uint32_t* name, const uint8_t* rgba, uint32_t width, ui
 // costs tens of milliseconds.
 DesktopSource GetDesktopTexture(uint32_t* name, const DesktopSources& sources,
                                 platform::View* view);
+
+// The same with an image already acquired, for a process with several views
+// (one per monitor): acquire once, before any window is mapped, then upload
+// into each view. False, with *name left as it was, when the view's context
+// cannot be made current.
+bool GetDesktopTexture(uint32_t* name, const platform::RgbaImage& image, platform::View* view);

@@ -51,8 +51,8 @@ const Colour kStones[] = {
 };
 
 struct Pebble {
-    float cx, cy;    // centre, pixels from the top left
-    float rx, ry;    // radii
+    float cx, cy;  // centre, pixels from the top left
+    float rx, ry;  // radii
     float cosA, sinA;
     Colour colour;
 };
@@ -94,8 +94,8 @@ bool DrawBuiltInPicture(int width, int height, platform::RgbaImage* image) {
 
     // The pebbles: about one per 5 % of the short side squared.
     Random random{0x6d657265u};
-    const int pebbles = std::clamp(static_cast<int>(static_cast<float>(count) / (unit * unit) * 14.0f),
-                                   3, 400);
+    const int pebbles =
+        std::clamp(static_cast<int>(static_cast<float>(count) / (unit * unit) * 14.0f), 3, 400);
     const float lightX = -0.45f, lightY = -0.55f, lightZ = 0.70f;  // from the upper left
     for (int i = 0; i < pebbles; ++i) {
         Pebble p;
@@ -138,7 +138,8 @@ bool DrawBuiltInPicture(int width, int height, platform::RgbaImage* image) {
                 const float lu = lightX * p.cosA + lightY * p.sinA;
                 const float lv = -lightX * p.sinA + lightY * p.cosA;
                 const float diffuse = std::max(0.0f, nx * lu + ny * lv + nzz * lightZ);
-                const float spec = std::pow(std::max(0.0f, nzz * 0.9f + diffuse * 0.1f), 40.0f) * 0.25f;
+                const float spec =
+                    std::pow(std::max(0.0f, nzz * 0.9f + diffuse * 0.1f), 40.0f) * 0.25f;
                 const float speckle = 0.94f + 0.12f * Noise(fx / unit * 160.0f, fy / unit * 160.0f);
                 const float edge = std::clamp((1.0f - d) * std::min(p.rx, p.ry), 0.0f, 1.0f);
                 const float light = (0.35f + 0.75f * diffuse) * speckle;

@@ -23,7 +23,7 @@ struct Case {
 TEST(DesktopTextureSide, CommonDisplaySizes) {
     const struct {
         uint32_t w, h, tw, th;
-    } table[] = {{800, 600, 1024, 512},    {1024, 768, 1024, 1024}, {1280, 1024, 1024, 1024},
+    } table[] = {{800, 600, 1024, 512},    {1024, 768, 1024, 1024},  {1280, 1024, 1024, 1024},
                  {1440, 900, 1024, 1024},  {1680, 1050, 2048, 1024}, {1920, 1200, 2048, 1024},
                  {1920, 1080, 2048, 1024}, {3840, 2160, 4096, 2048}};
     for (const auto& t : table) {
@@ -36,7 +36,8 @@ TEST(DesktopTextureSide, RoundsTheExponentInTheLogDomain) {
     const Case cases[] = {{724, 512},   {725, 1024},  {1448, 1024}, {1449, 2048},
                           {2896, 2048}, {2897, 4096}, {1, 1},       {2, 2},
                           {3, 4},       {5, 4},       {6, 8}};
-    for (const Case& c : cases) EXPECT_EQ(DesktopTextureSide(c.display, 1u << 20), c.texture) << c.display;
+    for (const Case& c : cases)
+        EXPECT_EQ(DesktopTextureSide(c.display, 1u << 20), c.texture) << c.display;
 }
 
 TEST(DesktopTextureSide, ClampsToTheLargestTextureAndMapsZeroToZero) {
@@ -117,10 +118,10 @@ TEST_F(DesktopUpload, RescalesToThePowerOfTwoSizeAndKeepsTheImageUpright) {
     EXPECT_EQ(t.width, 1024);
     EXPECT_EQ(t.height, 512);
     EXPECT_EQ(t.format, GL_RGBA8);
-    EXPECT_EQ(t.At(10, 10), 0xff0000ffu);      // bottom left: red
-    EXPECT_EQ(t.At(1013, 10), 0x00ff00ffu);    // bottom right: green
-    EXPECT_EQ(t.At(10, 501), 0x0000ffffu);     // top left: blue
-    EXPECT_EQ(t.At(1013, 501), 0xffffffffu);   // top right: white
+    EXPECT_EQ(t.At(10, 10), 0xff0000ffu);     // bottom left: red
+    EXPECT_EQ(t.At(1013, 10), 0x00ff00ffu);   // bottom right: green
+    EXPECT_EQ(t.At(10, 501), 0x0000ffffu);    // top left: blue
+    EXPECT_EQ(t.At(1013, 501), 0xffffffffu);  // top right: white
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
     glDeleteTextures(1, &name);
 }
@@ -207,8 +208,8 @@ TEST(DesktopSources, WithoutADisplayTheImageFileComesFirst) {
     EXPECT_NE(testing::internal::GetCapturedStderr().find(path), std::string::npos);
     ASSERT_EQ(image.width, 3);
     ASSERT_EQ(image.height, 2);
-    const std::vector<uint8_t> bottomFirst = {10, 20, 30, 255, 40, 50, 60, 255, 70, 80, 90, 255,
-                                              255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255};
+    const std::vector<uint8_t> bottomFirst = {10,  20, 30, 255, 40, 50,  60, 255, 70, 80, 90,  255,
+                                              255, 0,  0,  255, 0,  255, 0,  255, 0,  0,  255, 255};
     EXPECT_EQ(image.pixels, bottomFirst);
     unlink(path);
 }
@@ -244,6 +245,29 @@ TEST(DesktopSources, HeadlessViewGetsTheBuiltInPictureAsATexture) {
     EXPECT_EQ(t.height, 512);
     glDeleteTextures(1, &name);
     platform::DestroyView(view);
+}
+
+TEST(DesktopSources, OneImageIsUploadedIntoEveryViewOfAProcess) {
+    std::string error;
+    platform::View* first = platform::CreateHeadlessView(16, 16, &error);
+    ASSERT_NE(first, nullptr) << error;
+    platform::View* second = platform::CreateHeadlessView(16, 16, &error);
+    ASSERT_NE(second, nullptr) << error;
+    platform::RgbaImage image;
+    image.width = 1024;
+    image.height = 768;
+    image.pixels = Quadrants(1024, 768);
+    uint32_t names[2] = {0, 0};
+    ASSERT_TRUE(GetDesktopTexture(&names[0], image, first));
+    ASSERT_TRUE(GetDesktopTexture(&names[1], image, second));
+    // The second view's context is current, with its own texture.
+    const TextureImage t = ReadTexture(names[1]);
+    EXPECT_EQ(t.width, 1024);
+    EXPECT_EQ(t.At(1000, 1000), 0xffffffffu);
+    ASSERT_TRUE(platform::MakeViewCurrent(first));
+    EXPECT_EQ(ReadTexture(names[0]).At(10, 10), 0xff0000ffu);
+    platform::DestroyView(second);
+    platform::DestroyView(first);
 }
 
 }  // namespace

@@ -2,8 +2,11 @@
 // XRandR, desktop reads from the root and from a screenshot pixmap, the
 // fallbacks, GLX views on own, root and foreign windows, events, and a
 // foreign window destroyed under the program.
+
 // GoogleTest first: Xlib defines None, Bool and Status as macros.
+// clang-format off
 #include <gtest/gtest.h>
+// clang-format on
 
 #include <GL/gl.h>
 #include <X11/Xatom.h>
@@ -71,12 +74,14 @@ Xvfb* XServer::server_ = nullptr;
 
 // A pattern that tells rows and columns apart: 0xRRGGBB.
 unsigned long Pattern(int x, int y) {
-    return (static_cast<unsigned long>(x & 0xff) << 16) | (static_cast<unsigned long>(y & 0xff) << 8) | 0x40;
+    return (static_cast<unsigned long>(x & 0xff) << 16) |
+           (static_cast<unsigned long>(y & 0xff) << 8) | 0x40;
 }
 
 // The RGBA of pixel (x from the left, y from the TOP) of a bottom-first image.
 uint32_t TopDownAt(const platform::RgbaImage& image, int x, int y) {
-    const uint8_t* q = &image.pixels[(static_cast<size_t>(image.height - 1 - y) * image.width + x) * 4];
+    const uint8_t* q =
+        &image.pixels[(static_cast<size_t>(image.height - 1 - y) * image.width + x) * 4];
     return (uint32_t{q[0]} << 24) | (uint32_t{q[1]} << 16) | (uint32_t{q[2]} << 8) | q[3];
 }
 
@@ -169,10 +174,12 @@ TEST_F(XServer, BlackRootCountsAsUnreadable) {
 
 TEST_F(XServer, ScreenshotPropertyIsPreferredOverTheRoot) {
     Paint(DefaultRootWindow(other_), 0, 0, kWidth, kHeight, Pattern);
-    const Window window = XCreateSimpleWindow(other_, DefaultRootWindow(other_), 0, 0, 200, 100,
-                                              0, 0, 0);
+    const Window window =
+        XCreateSimpleWindow(other_, DefaultRootWindow(other_), 0, 0, 200, 100, 0, 0, 0);
     const Pixmap shot = XCreatePixmap(other_, window, 200, 100, 24);
-    auto shotColour = [](int x, int y) { return 0x102030ul + static_cast<unsigned long>(x + y * 256); };
+    auto shotColour = [](int x, int y) {
+        return 0x102030ul + static_cast<unsigned long>(x + y * 256);
+    };
     Paint(shot, 0, 0, 200, 100, shotColour);
     const Atom property = XInternAtom(other_, "_SCREENSAVER_SCREENSHOT", False);
     XChangeProperty(other_, window, property, XA_PIXMAP, 32, PropModeReplace,
@@ -202,7 +209,8 @@ TEST_F(XServer, ScreenshotPropertyIsPreferredOverTheRoot) {
 
 TEST_F(XServer, ChildWindowWithoutScreenshotGetsTheBuiltInPicture) {
     Paint(DefaultRootWindow(other_), 0, 0, kWidth, kHeight, Pattern);
-    const Window parent = XCreateSimpleWindow(other_, DefaultRootWindow(other_), 0, 0, 300, 200, 0, 0, 0);
+    const Window parent =
+        XCreateSimpleWindow(other_, DefaultRootWindow(other_), 0, 0, 300, 200, 0, 0, 0);
     const Window child = XCreateSimpleWindow(other_, parent, 10, 10, 100, 80, 0, 0, 0);
     XSync(other_, False);
     DesktopSources sources;
@@ -227,7 +235,10 @@ TEST(XDisplay, MissingDisplayIsAnErrorNotACrash) {
     EXPECT_EQ(platform::OpenConnection(nullptr, &error), nullptr);
     EXPECT_NE(error.find(":32761"), std::string::npos) << error;
     EXPECT_EQ(platform::OpenConnection("nowhere:0", &error), nullptr);
-    if (old) setenv("DISPLAY", saved.c_str(), 1); else unsetenv("DISPLAY");
+    if (old)
+        setenv("DISPLAY", saved.c_str(), 1);
+    else
+        unsetenv("DISPLAY");
 
     DesktopSources sources;  // what the program passes without a display
     sources.readRoot = true;
@@ -338,7 +349,8 @@ TEST_F(XServer, RootViewDrawsOnTheRoot) {
     platform::PresentView(view);
     glFinish();
     // The root shows it to every client.
-    XImage* shown = XGetImage(other_, DefaultRootWindow(other_), 320, 200, 1, 1, AllPlanes, ZPixmap);
+    XImage* shown =
+        XGetImage(other_, DefaultRootWindow(other_), 320, 200, 1, 1, AllPlanes, ZPixmap);
     ASSERT_NE(shown, nullptr);
     EXPECT_EQ(XGetPixel(shown, 0, 0) & 0xffffff, 0x0000fful);
     XDestroyImage(shown);
@@ -386,6 +398,13 @@ TEST_F(XServer, ForeignWindowDestroyedUnderTheViewEndsItCleanly) {
     EXPECT_TRUE(platform::ViewLost(view));
     EXPECT_TRUE(platform::WindowLost(connection_, foreign));
     EXPECT_FALSE(platform::MakeViewCurrent(view));
+    // The capture leaves the name alone when there is no context to use.
+    platform::RgbaImage image;
+    image.width = image.height = 1;
+    image.pixels = {1, 2, 3, 255};
+    uint32_t name = 7;
+    EXPECT_FALSE(GetDesktopTexture(&name, image, view));
+    EXPECT_EQ(name, 7u);
     platform::DestroyView(view);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }

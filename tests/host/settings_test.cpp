@@ -138,8 +138,9 @@ TEST_F(SettingsTest, MatchingVersionKeepsStoredValuesAndAbsentKeysReadAsZero) {
 }
 
 TEST_F(SettingsTest, ValuesOfTheWrongTypeReadAsFalseAndZero) {
-    WriteFile("[tkMereglass]\nversion=1.0.1\nMainMonitorOnly=yes\nWaterSpeed=fast\n"
-              "WaterRes=99999999999\nDripSpeed=-5\nLighting=on\nWantBowl=1\n");
+    WriteFile(
+        "[tkMereglass]\nversion=1.0.1\nMainMonitorOnly=yes\nWaterSpeed=fast\n"
+        "WaterRes=99999999999\nDripSpeed=-5\nLighting=on\nWantBowl=1\n");
     const UserSettings s = ReadFresh();
     EXPECT_FALSE(s.MainMonitorOnly);
     EXPECT_EQ(s.record.WATERSPEED, 0);

@@ -6,13 +6,12 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <vector>
-
-#include <time.h>
 
 extern char** environ;
 
@@ -27,8 +26,8 @@ Xvfb::Xvfb(int width, int height, int depth) {
     const std::string fd = std::to_string(fds[1]);
     const std::string screen =
         std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(depth);
-    std::vector<std::string> args = {"Xvfb", "-displayfd", fd,       "-noreset", "-nolisten",
-                                     "tcp",  "-screen",    "0",      screen};
+    std::vector<std::string> args = {"Xvfb", "-displayfd", fd,  "-noreset", "-nolisten",
+                                     "tcp",  "-screen",    "0", screen};
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -54,7 +53,8 @@ Xvfb::Xvfb(int width, int height, int depth) {
     for (;;) {
         timespec now{};
         clock_gettime(CLOCK_MONOTONIC, &now);
-        const long elapsed = (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+        const long elapsed =
+            (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
         if (elapsed > 20000) {
             error_ = "Xvfb did not report a display within 20 s";
             break;

@@ -77,7 +77,8 @@ SheetControls ReadWidgets(ConfigureDialog* d) {
                 break;
             case SettingControl::Hundredths:
                 gtk_spin_button_update(GTK_SPIN_BUTTON(w));
-                v = static_cast<int>(std::lround(gtk_spin_button_get_value(GTK_SPIN_BUTTON(w)) * 100.0));
+                v = static_cast<int>(
+                    std::lround(gtk_spin_button_get_value(GTK_SPIN_BUTTON(w)) * 100.0));
                 break;
         }
         values.*spec.control = v;
@@ -127,8 +128,7 @@ GtkWidget* MakeControl(const SettingSpec& spec) {
             for (int shift = spec.minimum; shift <= spec.maximum; ++shift) {
                 const int side = 1 << shift;
                 const std::string id = std::to_string(shift);
-                const std::string text =
-                    std::to_string(side) + " \u00d7 " + std::to_string(side);
+                const std::string text = std::to_string(side) + " \u00d7 " + std::to_string(side);
                 gtk_combo_box_text_append(GTK_COMBO_BOX_TEXT(combo), id.c_str(), text.c_str());
             }
             return combo;
@@ -207,10 +207,10 @@ ConfigureDialog* CreateConfigureDialog(UserSettings* settings, SettingsStore* st
     gtk_button_box_set_layout(GTK_BUTTON_BOX(buttons), GTK_BUTTONBOX_END);
     gtk_box_set_spacing(GTK_BOX(buttons), 6);
     gtk_box_pack_end(GTK_BOX(outer), buttons, FALSE, FALSE, 0);
-    GtkWidget* web = AddButton(buttons, "_Web Site", "configureSheet_openwebsite",
-                               G_CALLBACK(OnWebSite), d);
-    GtkWidget* defaults = AddButton(buttons, "_Defaults", "configureSheet_defaults",
-                                    G_CALLBACK(OnDefaults), d);
+    GtkWidget* web =
+        AddButton(buttons, "_Web Site", "configureSheet_openwebsite", G_CALLBACK(OnWebSite), d);
+    GtkWidget* defaults =
+        AddButton(buttons, "_Defaults", "configureSheet_defaults", G_CALLBACK(OnDefaults), d);
     gtk_button_box_set_child_secondary(GTK_BUTTON_BOX(buttons), web, TRUE);
     gtk_button_box_set_child_secondary(GTK_BUTTON_BOX(buttons), defaults, TRUE);
     AddButton(buttons, "_Cancel", "configureSheet_cancel", G_CALLBACK(OnCancel), d);

@@ -1,13 +1,18 @@
 // The host platform: every service of the Linux desktop that the saver uses,
 // as free functions and plain structs. Nothing here includes X11, GLX, EGL,
-// GLib or GTK; the backends are platform_x11.cpp (Xlib, XRandR, GLX),
-// platform_headless.cpp (EGL, clock, bundle, web page), settings_store.cpp
-// (GLib key files) and configure_dialog.cpp and alert_dialog.cpp (GTK 3,
-// GdkPixbuf).
+// GLib or GTK. The backends, each opening with the list of what it provides:
+//   platform_x11.cpp       Xlib, XRandR, GLX: connection, screens, window
+//                          views, events, desktop reads, the X error handler
+//   platform_headless.cpp  EGL, clock, headless views, bundle path
+//   image_file.cpp         GdkPixbuf: image files
+//   desktop_ui.cpp         GIO, GTK: web page, message box
+//   settings_store.cpp     GLib key files: the settings store
+//   configure_dialog.cpp   GTK: the configuration dialog (in the host library,
+//                          since it runs the sheet's actions of host/settings.h)
 //
-// Handles (Connection, View, SettingsStore) are owned by the caller, who
-// releases them with the matching Close/Destroy function. Everything runs on
-// one thread.
+// Handles (Connection, View, SettingsStore, ConfigureDialog) are owned by the
+// caller, who releases them with the matching Close/Destroy function.
+// Everything runs on one thread.
 #pragma once
 
 #include <cstdint>
@@ -101,16 +106,17 @@ bool WindowRectangle(Connection* connection, WindowId window, int* x, int* y, in
 enum class ViewKind {
     TopLevel,    // a new resizable top-level window of width × height
     FullScreen,  // a new borderless window covering `screen`
-    Root,        // the root window of the default screen
+    Root,        // the real root window of the default screen
     Foreign,     // an existing window `foreign`, owned by another program
+                 // (-window-id, or $XSCREENSAVER_WINDOW with -root)
 };
 
 struct ViewRequest {
     ViewKind kind = ViewKind::TopLevel;
     int width = 1280;  // TopLevel
     int height = 720;
-    ScreenInfo screen;       // FullScreen
-    WindowId foreign = 0;    // Foreign
+    ScreenInfo screen;     // FullScreen
+    WindowId foreign = 0;  // Foreign
     std::string title = "Mereglass";
 };
 

@@ -141,9 +141,21 @@ View* CreateHeadlessView(int width, int height, std::string* error) {
         if (error) *error = "EGL cannot bind desktop OpenGL";
         return nullptr;
     }
-    const EGLint want[] = {EGL_SURFACE_TYPE, EGL_PBUFFER_BIT, EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
-                           EGL_RED_SIZE, 8, EGL_GREEN_SIZE, 8, EGL_BLUE_SIZE, 8, EGL_ALPHA_SIZE, 8,
-                           EGL_DEPTH_SIZE, 24, EGL_NONE};
+    const EGLint want[] = {EGL_SURFACE_TYPE,
+                           EGL_PBUFFER_BIT,
+                           EGL_RENDERABLE_TYPE,
+                           EGL_OPENGL_BIT,
+                           EGL_RED_SIZE,
+                           8,
+                           EGL_GREEN_SIZE,
+                           8,
+                           EGL_BLUE_SIZE,
+                           8,
+                           EGL_ALPHA_SIZE,
+                           8,
+                           EGL_DEPTH_SIZE,
+                           24,
+                           EGL_NONE};
     EGLConfig configs[64];
     EGLint count = 0;
     EGLConfig config = nullptr;
@@ -184,8 +196,8 @@ View* CreateHeadlessView(int width, int height, std::string* error) {
 }
 
 bool HeadlessMakeCurrent(View* view) {
-    return eglMakeCurrent(view->eglDisplay, view->eglSurface, view->eglSurface,
-                          view->eglContext) == EGL_TRUE;
+    return eglMakeCurrent(view->eglDisplay, view->eglSurface, view->eglSurface, view->eglContext) ==
+           EGL_TRUE;
 }
 
 bool HeadlessResize(View* view, int width, int height) {

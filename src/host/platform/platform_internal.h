@@ -8,7 +8,7 @@ namespace platform {
 
 struct View {
     bool headless = false;
-    int width = 0;   // headless: the buffer's size
+    int width = 0;  // headless: the buffer's size
     int height = 0;
 
     // EGL (headless)

@@ -192,8 +192,7 @@ bool WindowRectangle(Connection* connection, WindowId window, int* x, int* y, in
 
 namespace {
 
-const long kOwnEventMask =
-    StructureNotifyMask | ExposureMask | KeyPressMask | ButtonPressMask;
+const long kOwnEventMask = StructureNotifyMask | ExposureMask | KeyPressMask | ButtonPressMask;
 // Another program's window: only what every client may select. Button
 // presses can be selected by one client only.
 const long kForeignEventMask = StructureNotifyMask | ExposureMask;
@@ -201,15 +200,16 @@ const long kForeignEventMask = StructureNotifyMask | ExposureMask;
 XVisualInfo* ChooseOwnVisual(::Display* d, bool* doubleBuffered) {
     int depthSizes[] = {24, 16};
     for (int depth : depthSizes) {
-        int attrs[] = {GLX_RGBA, GLX_DOUBLEBUFFER, GLX_RED_SIZE, 8, GLX_GREEN_SIZE, 8,
-                       GLX_BLUE_SIZE, 8, GLX_DEPTH_SIZE, depth, None};
+        int attrs[] = {
+            GLX_RGBA, GLX_DOUBLEBUFFER, GLX_RED_SIZE, 8,   GLX_GREEN_SIZE, 8, GLX_BLUE_SIZE,
+            8,        GLX_DEPTH_SIZE,   depth,        None};
         if (XVisualInfo* vi = glXChooseVisual(d, DefaultScreen(d), attrs)) {
             *doubleBuffered = true;
             return vi;
         }
     }
-    int single[] = {GLX_RGBA, GLX_RED_SIZE, 1, GLX_GREEN_SIZE, 1, GLX_BLUE_SIZE, 1,
-                    GLX_DEPTH_SIZE, 1, None};
+    int single[] = {GLX_RGBA, GLX_RED_SIZE, 1, GLX_GREEN_SIZE, 1, GLX_BLUE_SIZE, 1, GLX_DEPTH_SIZE,
+                    1,        None};
     *doubleBuffered = false;
     return glXChooseVisual(d, DefaultScreen(d), single);
 }
@@ -271,10 +271,9 @@ Window CreateOwnWindow(Connection* c, const ViewRequest& r, XVisualInfo* vi, Col
     a.background_pixel = BlackPixel(d, vi->screen);
     a.border_pixel = 0;
     a.event_mask = kOwnEventMask;
-    const Window window =
-        XCreateWindow(d, root, x, y, static_cast<unsigned>(w), static_cast<unsigned>(h), 0,
-                      vi->depth, InputOutput, vi->visual,
-                      CWColormap | CWBackPixel | CWBorderPixel | CWEventMask, &a);
+    const Window window = XCreateWindow(
+        d, root, x, y, static_cast<unsigned>(w), static_cast<unsigned>(h), 0, vi->depth,
+        InputOutput, vi->visual, CWColormap | CWBackPixel | CWBorderPixel | CWEventMask, &a);
     XStoreName(d, window, r.title.c_str());
     XClassHint cls{};
     cls.res_name = const_cast<char*>("mereglass");
@@ -428,7 +427,8 @@ void ViewSize(View* view, int* width, int* height) {
 }
 
 void PresentView(View* view) {
-    if (!view->headless && view->doubleBuffered && !IsLost(view->connection->display, view->window)) {
+    if (!view->headless && view->doubleBuffered &&
+        !IsLost(view->connection->display, view->window)) {
         glXSwapBuffers(view->connection->display, view->window);
     } else {
         glFlush();
@@ -453,9 +453,7 @@ bool ReadViewPixels(View* view, RgbaImage* image) {
 
 WindowId ViewWindow(const View* view) { return view->headless ? 0 : view->window; }
 
-Connection* ViewConnection(const View* view) {
-    return view->headless ? nullptr : view->connection;
-}
+Connection* ViewConnection(const View* view) { return view->headless ? nullptr : view->connection; }
 
 bool ViewLost(const View* view) {
     return !view->headless && IsLost(view->connection->display, view->window);
