@@ -59,9 +59,11 @@ int RunHeadless(const CommandLine& cl) {
     HostShared shared;
     shared.store = store;
     shared.clock = [&] { return start + static_cast<double>(tick) / fps; };
-    shared.desktop.mainScreen = platform::MainScreen(
-        platform::HeadlessScreens(cl.renderWidth, cl.renderHeight));
-    shared.desktop.imageFile = cl.imageFile;
+    DesktopSources sources;
+    sources.mainScreen =
+        platform::MainScreen(platform::HeadlessScreens(cl.renderWidth, cl.renderHeight));
+    sources.imageFile = cl.imageFile;
+    AcquireDesktopImage(sources, &shared.desktopImage);
     shared.overrides = cl.settings;
 
     HostedView hv;

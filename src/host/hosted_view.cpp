@@ -53,7 +53,7 @@ void ConnectHostedView(HostedView* hv, const HostShared* shared) {
         *settings = user.record;
     };
     s.CaptureDesktop = [hv, shared](uint32_t* name) {
-        GetDesktopTexture(name, shared->desktop, hv->view);
+        GetDesktopTexture(name, shared->desktopImage, hv->view);
     };
     s.settingsStore = shared->store;
     s.OpenWebsite = [] { platform::OpenWebPage(platform::kWebPage); };

@@ -32,7 +32,9 @@ struct HostedView {
 // What every view of a process shares.
 struct HostShared {
     platform::SettingsStore* store = nullptr;  // not owned
-    DesktopSources desktop;                    // where the desktop image comes from
+    // The desktop image, acquired once for all views before any window of
+    // the program is mapped (AcquireDesktopImage); each view uploads it.
+    platform::RgbaImage desktopImage;
     // The clock the views read; ClockSeconds unless a host simulates time.
     std::function<double()> clock;
     // Settings given on the command line, applied over the stored ones.

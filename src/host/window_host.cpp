@@ -173,10 +173,11 @@ int RunWindowHost(const CommandLine& cl) {
     host.store = platform::OpenSettingsStore(kSettingsModule);
     host.shared.store = host.store;
     host.shared.clock = [] { return platform::ClockSeconds(); };
-    host.shared.desktop.connection = host.connection;
-    host.shared.desktop.readRoot = readRoot;
-    host.shared.desktop.mainScreen = mainScreen;
-    host.shared.desktop.imageFile = cl.imageFile;
+    DesktopSources sources;
+    sources.connection = host.connection;
+    sources.readRoot = readRoot;
+    sources.mainScreen = mainScreen;
+    sources.imageFile = cl.imageFile;
     host.shared.overrides = cl.settings;
 
     for (const platform::ViewRequest& request : requests) {
@@ -200,18 +201,19 @@ int RunWindowHost(const CommandLine& cl) {
         host.views.push_back(std::move(hv));
     }
 
-    // Every view captures the main monitor: the screenshot property is read
-    // from the window on it (or the only window).
-    host.shared.desktop.window = platform::ViewWindow(host.views.front()->view);
+    // Every view shows the main monitor: the screenshot property is read
+    // from the window on it (or the only window). The image is taken once,
+    // before any window of ours is mapped, so the root still shows the
+    // desktop.
+    sources.window = platform::ViewWindow(host.views.front()->view);
     for (auto& hv : host.views) {
         if (hv->screenNumber == mainScreen.number) {
-            host.shared.desktop.window = platform::ViewWindow(hv->view);
+            sources.window = platform::ViewWindow(hv->view);
             break;
         }
     }
+    AcquireDesktopImage(sources, &host.shared.desktopImage);
 
-    // Capture before any window of ours is mapped, so the root still shows
-    // the desktop.
     for (auto& hv : host.views) {
         ConnectHostedView(hv.get(), &host.shared);
         if (!StartHostedView(hv.get(), cl.preview, &error)) {

@@ -101,6 +101,7 @@ void ForgetDisplay(::Display* display) {
 
 Connection* OpenConnection(const char* name, std::string* error) {
     InstallErrorHandler();
+    PinSoftwareDriver();
     ::Display* display = XOpenDisplay(name);
     if (!display) {
         const char* shown = name ? name : getenv("DISPLAY");
