@@ -98,15 +98,15 @@ bool ParseExactSize(const char* text, int* width, int* height) {
     return text != nullptr && ParseSize(text, width, height, &rest) && *rest == '\0';
 }
 
-// "WxH", "WxH+X+Y" or "WxH-X-Y" (X geometry; negative offsets are taken as
-// positions from the origin, which is what a window manager makes of them).
+// "WxH", "WxH+X+Y", "WxH-X+Y" ... (X geometry: a minus sign places the
+// window's right or bottom edge that far from the screen's).
 bool ParseGeometry(const char* text, CommandLine* out) {
     if (text == nullptr) return false;
     const char* rest = nullptr;
     int w = 0, h = 0;
     if (!ParseSize(text, &w, &h, &rest)) return false;
     int x = 0, y = 0;
-    bool position = false;
+    bool position = false, fromRight = false, fromBottom = false;
     if (*rest != '\0') {
         char* end = nullptr;
         if (*rest != '+' && *rest != '-') return false;
@@ -119,6 +119,8 @@ bool ParseGeometry(const char* text, CommandLine* out) {
         if (xv < -kMaxSide || xv > kMaxSide || yv < -kMaxSide || yv > kMaxSide) return false;
         x = static_cast<int>(xv);
         y = static_cast<int>(yv);
+        fromRight = *rest == '-';
+        fromBottom = *y_text == '-';
         position = true;
     }
     out->windowWidth = w;
@@ -126,6 +128,8 @@ bool ParseGeometry(const char* text, CommandLine* out) {
     out->hasPosition = position;
     out->windowX = x;
     out->windowY = y;
+    out->windowXFromRight = fromRight;
+    out->windowYFromBottom = fromBottom;
     return true;
 }
 

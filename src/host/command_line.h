@@ -33,8 +33,10 @@ struct CommandLine {
     int windowWidth = 1280;
     int windowHeight = 720;
     bool hasPosition = false;
-    int windowX = 0;
+    int windowX = 0;  // "-0" counts too: see the two flags
     int windowY = 0;
+    bool windowXFromRight = false;   // "-X": from the right edge of the screen
+    bool windowYFromBottom = false;  // "-Y": from the bottom edge
     unsigned long windowId = 0;  // -window-id
     std::string display;         // -display; empty: $DISPLAY
     bool preview = false;        // --preview

@@ -9,6 +9,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -80,6 +81,19 @@ std::vector<platform::ViewRequest> Requests(const CommandLine& cl,
             r.kind = platform::ViewKind::TopLevel;
             r.width = cl.windowWidth;
             r.height = cl.windowHeight;
+            r.hasPosition = cl.hasPosition;
+            r.x = cl.windowX;
+            r.y = cl.windowY;
+            // Negative offsets count from the right and bottom edges.
+            if (cl.hasPosition && (cl.windowXFromRight || cl.windowYFromBottom)) {
+                int right = 0, bottom = 0;
+                for (const platform::ScreenInfo& s : screens) {
+                    right = std::max(right, s.x + s.width);
+                    bottom = std::max(bottom, s.y + s.height);
+                }
+                if (cl.windowXFromRight) r.x = right + cl.windowX - cl.windowWidth;
+                if (cl.windowYFromBottom) r.y = bottom + cl.windowY - cl.windowHeight;
+            }
             out.push_back(r);
             break;
     }

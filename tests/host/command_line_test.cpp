@@ -94,6 +94,12 @@ TEST(CommandLineGeometry, SizeAndPosition) {
     EXPECT_TRUE(p.cl.hasPosition);
     EXPECT_EQ(p.cl.windowX, 10);
     EXPECT_EQ(p.cl.windowY, 20);
+    EXPECT_FALSE(p.cl.windowXFromRight);
+    p = Parse({"-geometry", "640x480-0+20"});
+    ASSERT_TRUE(p.ok);
+    EXPECT_TRUE(p.cl.windowXFromRight);
+    EXPECT_FALSE(p.cl.windowYFromBottom);
+    EXPECT_EQ(p.cl.windowX, 0);
     p = Parse({"--geometry", "300x200"});
     ASSERT_TRUE(p.ok);
     EXPECT_FALSE(p.cl.hasPosition);

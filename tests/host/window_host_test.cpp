@@ -389,3 +389,42 @@ TEST_F(TwoMonitors, MainMonitorOnlyLeavesTheOtherBlack) {
     EXPECT_GT(s.Count(340, 20, 620, 380, Bluish), 280 * 360 * 8 / 10);
     Stop();
 }
+
+TEST_F(ProgramOnX, GeometryPlacesTheWindow) {
+    Start({"-window", "-geometry", "200x120+100+50"});
+    const std::vector<Window> windows = WaitForWindows(1);
+    ASSERT_EQ(windows.size(), 1u) << program_->Output();
+    int x = 0, y = 0;
+    Window child = 0;
+    XTranslateCoordinates(display_, windows[0], root_, 0, 0, &x, &y, &child);
+    EXPECT_EQ(x, 100);
+    EXPECT_EQ(y, 50);
+    XWindowAttributes a{};
+    ASSERT_TRUE(XGetWindowAttributes(display_, windows[0], &a));
+    EXPECT_EQ(a.width, 200);
+    EXPECT_EQ(a.height, 120);
+    Stop();
+}
+
+TEST_F(ProgramOnX, SurvivesStopAndContinue) {
+    Start({"-window", "-geometry", "240x160"});
+    const std::vector<Window> windows = WaitForWindows(1);
+    ASSERT_EQ(windows.size(), 1u);
+    usleep(500000);
+    ASSERT_TRUE(program_->Signal(SIGSTOP));
+    usleep(2500000);  // longer than the longest step the scene takes
+    ASSERT_TRUE(program_->Signal(SIGCONT));
+    usleep(600000);
+    ASSERT_TRUE(program_->running()) << program_->Output();
+    const Shot a = Screenshot(windows[0], 0, 0, 240, 160);
+    usleep(700000);
+    const Shot b = Screenshot(windows[0], 0, 0, 240, 160);
+    int differing = 0;
+    for (size_t i = 0; i < a.pixels.size() && i < b.pixels.size(); ++i) {
+        const Rgb& p = a.pixels[i];
+        const Rgb& q = b.pixels[i];
+        if (std::abs(p.r - q.r) + std::abs(p.g - q.g) + std::abs(p.b - q.b) > 24) ++differing;
+    }
+    EXPECT_GT(differing, 240 * 160 / 50);
+    Stop();
+}
