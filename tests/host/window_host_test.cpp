@@ -304,8 +304,14 @@ TEST_F(ProgramOnX, MissingWindowIsAnError) {
 
 TEST_F(ProgramOnX, InterruptAlsoEndsCleanly) {
     Start({"-window", "-geometry", "200x120", "-fps"});
-    ASSERT_EQ(WaitForWindows(1).size(), 1u);
-    usleep(500000);
+    const std::vector<Window> windows = WaitForWindows(1);
+    ASSERT_EQ(windows.size(), 1u);
+    usleep(800000);
+    // The frame rate shows in the lower-left corner, yellow on black.
+    const Shot corner = Screenshot(windows[0], 0, 100, 80, 20);
+    EXPECT_GT(corner.Count(0, 0, 80, 20, [](const Rgb& p) {
+        return p.r > 200 && p.g > 200 && p.b < 50;
+    }), 20);
     ASSERT_TRUE(program_->Signal(SIGINT));
     ASSERT_TRUE(program_->Wait(3.0));
     EXPECT_EQ(program_->status(), 0) << program_->Output();
