@@ -434,3 +434,25 @@ TEST_F(ProgramOnX, SurvivesStopAndContinue) {
     EXPECT_GT(differing, 240 * 160 / 50);
     Stop();
 }
+
+TEST_F(ProgramOnX, RootWithoutDaemonDrawsOnTheRootWindow) {
+    Start({"-root"});
+    usleep(1500000);
+    ASSERT_TRUE(program_->running()) << program_->Output();
+    const Shot s = Screenshot(root_, 0, 0, kScreenWidth, kScreenHeight);
+    // The desktop no longer shows as it was: the bowl and the waves move
+    // its checkerboard about.
+    int moved = 0;
+    for (int y = 0; y < kScreenHeight; ++y) {
+        for (int x = 0; x < kScreenWidth; ++x) {
+            const Rgb& p = s.At(x, y);
+            const int level = ((x / 10 + y / 10) % 2 == 0) ? 0xff : 0x90;
+            const Rgb want = x < kScreenWidth / 2 ? Rgb{level, 0, 0} : Rgb{0, 0, level};
+            if (std::abs(p.r - want.r) + std::abs(p.b - want.b) > 40) ++moved;
+        }
+    }
+    EXPECT_GT(moved, kScreenWidth * kScreenHeight / 5);
+    EXPECT_GT(s.Count(20, 20, 300, 380, Reddish), 280 * 360 * 8 / 10);
+    EXPECT_GT(s.Count(340, 20, 620, 380, Bluish), 280 * 360 * 8 / 10);
+    Stop();
+}
