@@ -110,7 +110,13 @@ bool WATERCLASS::Initialize(uint16_t shift, float size, bool wantBowl, float spe
     return true;
 }
 
+bool WATERCLASS::Ready() const {
+    return Cells != nullptr && Indices != nullptr && Vertices != nullptr && Scratch != nullptr &&
+           BufferShift == Shift;
+}
+
 bool WATERCLASS::Drop(float strength) {
+    if (!Ready()) return false;
     const uint32_t mask = (1u << Shift) - 1;
     const uint32_t column = static_cast<uint32_t>(rand()) & mask;
     const uint32_t row = static_cast<uint32_t>(rand()) & mask;

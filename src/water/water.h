@@ -1,7 +1,8 @@
 // WATERCLASS: a wrapping N x N height field (N = 16 ... 256, a power of two),
 // the mesh through which it is drawn, and the refraction table shared by all
-// water objects. The step lives in water.cpp, the drawing in water_draw.cpp,
-// so the simulation builds and tests without an OpenGL context.
+// water objects. Set-up and drips live in water.cpp, the step in
+// water_step.cpp, the drawing in water_draw.cpp, so the simulation builds
+// and tests without an OpenGL context.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +14,9 @@ struct WATERCELL {
     float Velocity;  // change of height applied by the next step
 };
 
-struct WATERVERTEX {
+// Eight packed floats, 32 bytes, aligned to 32 so that the step writes
+// whole records with single vector stores.
+struct alignas(32) WATERVERTEX {
     VECTOR3D Position;  // world coordinates
     VECTOR3D Normal;    // unit surface normal
     point2d TexCoord;   // x = s, y = t into the desktop image
@@ -60,13 +63,18 @@ public:
     // still, flat field of the new size. False when an allocation fails.
     bool Initialize(uint16_t shift, float size, bool wantBowl, float speed);
     // One drip of the given strength at a random grid point (two rand()
-    // calls: column, then row). Changes velocities only. Always true.
+    // calls: column, then row). Changes velocities only. False, doing
+    // nothing, when Initialize has not succeeded.
     bool Drop(float strength);
     // One simulation step and a new mesh. elapsed (seconds) only drives the
-    // bowl easing. Always true.
+    // bowl easing. False, doing nothing, when Initialize has not succeeded.
     bool Update(VECTOR3D& eye, double elapsed);
-    // Draws the mesh as one triangle strip. Needs a current context. Always true.
+    // Draws the mesh as one triangle strip. Needs a current context. False,
+    // drawing nothing, when Initialize has not succeeded.
     bool DrawSurface();
+    // True when every buffer exists for the current grid size, that is
+    // after a successful Initialize.
+    bool Ready() const;
 
     // Working rows of Update (floats, owned, made by Initialize) and the
     // grid shift that all buffers were made for (0: none yet).

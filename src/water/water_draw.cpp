@@ -8,6 +8,7 @@
 #include "water/water.h"
 
 bool WATERCLASS::DrawSurface() {
+    if (!Ready()) return false;
     glEnableClientState(GL_VERTEX_ARRAY);
     glEnableClientState(GL_NORMAL_ARRAY);
     glEnableClientState(GL_TEXTURE_COORD_ARRAY);

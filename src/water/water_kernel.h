@@ -135,7 +135,11 @@ inline V8 Gt(V8 a, V8 b) { return {_mm256_cmp_ps(a.v, b.v, _CMP_GT_OQ)}; }
 inline V8 Lt(V8 a, V8 b) { return {_mm256_cmp_ps(a.v, b.v, _CMP_LT_OQ)}; }
 inline V8 Ne(V8 a, V8 b) { return {_mm256_cmp_ps(a.v, b.v, _CMP_NEQ_UQ)}; }
 inline V8 Or(V8 a, V8 b) { return {_mm256_or_ps(a.v, b.v)}; }
-inline V8 Select(V8 m, V8 a, V8 b) { return {_mm256_blendv_ps(b.v, a.v, m.v)}; }
+// Bitwise, not blendv: GCC 12 turns blendv of an or-ed compare into a
+// branch per lane.
+inline V8 Select(V8 m, V8 a, V8 b) {
+    return {_mm256_or_ps(_mm256_and_ps(m.v, a.v), _mm256_andnot_ps(m.v, b.v))};
+}
 inline void AddSerial(float& sum, V8 a) {
     alignas(32) float lane[8];
     _mm256_store_ps(lane, a.v);
@@ -260,6 +264,10 @@ inline void FillRow(const WATERSTEP& s, uint32_t y) {
     h[n] = h[0];
 }
 
+// Reads only heights of the previous step, so whole rows go at once. Rows
+// are unpacked from the cells one ahead of use; the wrapped rows first.
+// The sum of Height + Velocity stays one scalar chain in row-major order:
+// its rounding depends on that order.
 template <class V>
 float VelocityPass(const WATERSTEP& s) {
     const uint32_t n = s.n, mask = n - 1, stride = n + 2;
@@ -292,6 +300,12 @@ float VelocityPass(const WATERSTEP& s) {
     return sum;
 }
 
+// Heights, normals and texture coordinates, row by row. A normal reads the
+// new heights of the points before it in row-major order and the old ones
+// of the points after it: row y - 1 new (row n - 1 old for the first row),
+// row y + 1 old (row 0 new for the last), (x - 1, y) new and (x + 1, y)
+// old, with the wrapped ends the other way round. The padded rows hold
+// exactly those values.
 template <class V>
 void MeshPass(const WATERSTEP& s) {
     const uint32_t n = s.n, stride = n + 2;

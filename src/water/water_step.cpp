@@ -26,7 +26,9 @@ bool Supported(WaterPath path) {
             return __builtin_cpu_supports("avx");
         case WaterPath::Avx512:
             __builtin_cpu_init();
-            return __builtin_cpu_supports("avx512f");
+            // Its file is built with -mavx512f, which lets the compiler use
+            // AVX2 as well.
+            return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx2");
 #endif
         default:
             return false;
@@ -82,20 +84,21 @@ WaterPath CurrentWaterPath() {
 const char* WaterPathName(WaterPath path) {
     switch (path) {
         case WaterPath::Auto:
-            return "auto";
+            return "Auto";
         case WaterPath::Scalar:
-            return "scalar";
+            return "Scalar";
         case WaterPath::Sse2:
-            return "sse2";
+            return "Sse2";
         case WaterPath::Avx:
-            return "avx";
+            return "Avx";
         case WaterPath::Avx512:
-            return "avx512";
+            return "Avx512";
     }
     return "?";
 }
 
 bool WATERCLASS::Update(VECTOR3D& eye, double elapsed) {
+    if (!Ready()) return false;
     if (currentPath == WaterPath::Auto) SelectWaterPath(WaterPath::Auto);
     const uint32_t n = 1u << Shift;
     WATERSTEP step;

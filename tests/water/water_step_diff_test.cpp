@@ -69,12 +69,17 @@ TEST_P(WaterStepPaths, MatchesThePlainStepBitForBit) {
             for (int step = 0; step < 5; ++step) {
                 VECTOR3D eye = {coord(rng), 10.0f + coord(rng) * 0.5f, coord(rng)};
                 if (step == 2) eye = {0.0f, 20.0f, 0.0f};
+                // On a still field, the eye on the first grid point.
+                const bool still = variant == 0 && step == 0;
+                if (still) eye = {-32.0f, 0.0f, -32.0f};
                 const double elapsed = step == 1 ? 0.0 : 0.005 + 0.5 * step;
                 const unsigned seed = rng();
-                srand(seed);
-                t.fast.Drop(0.5f + 0.3f * step);
-                srand(seed);
-                t.plain.Drop(0.5f + 0.3f * step);
+                if (!still) {
+                    srand(seed);
+                    t.fast.Drop(0.5f + 0.3f * step);
+                    srand(seed);
+                    t.plain.Drop(0.5f + 0.3f * step);
+                }
                 VECTOR3D eyeCopy = eye;
                 t.fast.Update(eye, elapsed);
                 PlainWaterStep(t.plain, eyeCopy, elapsed);
@@ -95,18 +100,22 @@ INSTANTIATE_TEST_SUITE_P(EveryPath, WaterStepPaths,
                          ::testing::Values(WaterPath::Scalar, WaterPath::Sse2, WaterPath::Avx,
                                            WaterPath::Avx512),
                          [](const ::testing::TestParamInfo<WaterPath>& info) {
-                             switch (info.param) {
-                                 case WaterPath::Scalar:
-                                     return std::string("Scalar");
-                                 case WaterPath::Sse2:
-                                     return std::string("Sse2");
-                                 case WaterPath::Avx:
-                                     return std::string("Avx");
-                                 case WaterPath::Avx512:
-                                     return std::string("Avx512");
-                                 default:
-                                     return std::string("Auto");
-                             }
+                             return std::string(WaterPathName(info.param));
                          });
+
+TEST(WaterStepPath, AutomaticChoiceIsARunnablePath) {
+    ASSERT_TRUE(SelectWaterPath(WaterPath::Auto));
+    const WaterPath chosen = CurrentWaterPath();
+    EXPECT_NE(chosen, WaterPath::Auto);
+    EXPECT_TRUE(SelectWaterPath(chosen));
+    EXPECT_TRUE(SelectWaterPath(WaterPath::Scalar));
+    EXPECT_EQ(CurrentWaterPath(), WaterPath::Scalar);
+#if defined(__x86_64__)
+    EXPECT_TRUE(SelectWaterPath(WaterPath::Sse2));  // part of every x86-64
+    EXPECT_NE(chosen, WaterPath::Scalar);
+#endif
+    SelectWaterPath(WaterPath::Auto);
+    EXPECT_EQ(CurrentWaterPath(), chosen);
+}
 
 }  // namespace
