@@ -139,11 +139,11 @@ def banner_edge():
     size = (256, 32)
     name = font("DejaVuSans.ttf", 15)
     text = text_mask(size, "mereglass", name, (137, 16), spacing=1)
-    mark = shapes(size, lambda d, s: drop(d, s, 87, 19, 5.0))
+    mark = shapes(size, lambda d, s: drop(d, s, 83, 19, 5.0))
 
     def waves(d, s):
-        wave_line(d, s, 0, 76, 16, 2.2, 22, 1.3, 255)
-        wave_line(d, s, 189, 256, 16, 2.2, 22, 1.3, 255)
+        wave_line(d, s, 0, 70, 16, 2.2, 22, 1.3, 255)
+        wave_line(d, s, 198, 256, 16, 2.2, 22, 1.3, 255)
 
     lines = fade_sides(shapes(size, waves), 60, 128)
     img = tint(text, FOAM)

@@ -70,7 +70,7 @@ int RESFILE::Open(const char* path) {
     // a damaged count from asking for gigabytes. 64-bit sums cannot overflow.
     const uint64_t dirBytes = static_cast<uint64_t>(header.count) * kResEntryBytes;
     if (static_cast<uint64_t>(header.dirOffset) + dirBytes > fileLength ||
-        header.count > std::numeric_limits<size_t>::max() / sizeof(RESENTRY)) {
+        static_cast<uint64_t>(header.count) * sizeof(RESENTRY) > std::numeric_limits<size_t>::max()) {
         CloseFile();
         return 0;
     }

@@ -58,8 +58,8 @@ bool SSMAIN::Setup(bool isPreview, int viewWidth, int viewHeight, const SETTINGS
 
     // The host leaves the identity on the model-view matrix: with the camera
     // applied, the light position below is taken in world coordinates.
-    gluLookAt(cameraPos.x, cameraPos.y, cameraPos.z, cameraTarget.x, cameraTarget.y,
-              cameraTarget.z, 0.0, 0.0, -1.0);
+    gluLookAt(cameraPos.x, cameraPos.y, cameraPos.z, cameraTarget.x, cameraTarget.y, cameraTarget.z,
+              0.0, 0.0, -1.0);
     const GLfloat ambient[4] = {0.0f, 0.0f, 0.0f, 0.0f};
     const GLfloat diffuse[4] = {1.0f, 1.0f, 1.0f, 1.0f};
     const GLfloat specular[4] = {0.3f, 0.3f, 0.3f, 1.0f};

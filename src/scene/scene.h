@@ -76,8 +76,8 @@ public:
     VECTOR3D lightPos = {0.0f, 100.0f, 0.0f};      // GL light 0, world coordinates
     VECTOR3D cameraPos = {0.0f, 77.5f, 0.0f};
     VECTOR3D cameraTarget = {0.0f, 0.0f, 0.0f};
-    float dripTimer = 1.0f;                 // seconds until the next drip
-    float aspect = 1.3333332538604736f;     // width / height
+    float dripTimer = 1.0f;              // seconds until the next drip
+    float aspect = 1.3333332538604736f;  // width / height
 
     // Sets the initial values; draws one number from rand for messageIndex.
     // Touches no GL state.

@@ -11,8 +11,8 @@ void SSMAIN::Draw() {
     glLoadIdentity();
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glEnable(GL_TEXTURE_2D);
-    gluLookAt(cameraPos.x, cameraPos.y, cameraPos.z, cameraTarget.x, cameraTarget.y,
-              cameraTarget.z, 0.0, 0.0, -1.0);
+    gluLookAt(cameraPos.x, cameraPos.y, cameraPos.z, cameraTarget.x, cameraTarget.y, cameraTarget.z,
+              0.0, 0.0, -1.0);
 
     if (lighting) {
         // The light shines from where it got to in the previous frame, then

@@ -17,9 +17,7 @@
 #include "water/water.h"
 
 // The factory settings, with a small grid unless a test asks for more.
-inline SETTINGS TestSettings(int32_t shift = 4) {
-    return SETTINGS{true, true, 100, shift, 250};
-}
+inline SETTINGS TestSettings(int32_t shift = 4) { return SETTINGS{true, true, 100, shift, 250}; }
 
 // The host's projection step: perspective 45°, the view's aspect ratio in
 // single precision, near 1, far 100, identity model-view left current.

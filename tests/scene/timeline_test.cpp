@@ -138,7 +138,7 @@ TEST_F(Timeline, BannerSlidesExponentially) {
     const double start = All()[k].bannerPos.y - target;
     const double afterOne = All()[k + 20].bannerPos.y - target;
     const double afterThree = All()[k + 60].bannerPos.y - target;
-    EXPECT_NEAR(afterOne / start, std::pow(0.95, 20), 1e-4);   // about 64 % covered
+    EXPECT_NEAR(afterOne / start, std::pow(0.95, 20), 1e-4);    // about 64 % covered
     EXPECT_NEAR(afterThree / start, std::pow(0.95, 60), 1e-4);  // about 95 % covered
     for (size_t i = k; i < k + 60; ++i) {
         EXPECT_GT(All()[i].bannerPos.y, All()[i + 1].bannerPos.y);
@@ -230,4 +230,35 @@ TEST(TimelineLongSteps, TheCardNeedsOnlyOneStepToSettle) {
     EXPECT_FLOAT_EQ(rig.scene.cardAlpha, -0.5f);
     rig.Frame(kStep);
     EXPECT_EQ(rig.scene.cardAlpha, 0.0f);
+}
+
+TEST(TimelineGlState, AFrameLeavesTheOverlaysProjectionAndSwitches) {
+    SceneRig rig(64, 48);
+    ASSERT_TRUE(rig.gl.ok()) << rig.gl.error();
+    ASSERT_TRUE(rig.Setup(TestSettings(), false, kWidth, kHeight));
+    for (int i = 0; i < 150; ++i) rig.Frame(kStep);  // 7.5 s: the second image fades in
+    EXPECT_TRUE(glIsEnabled(GL_LIGHTING));
+    EXPECT_TRUE(glIsEnabled(GL_DEPTH_TEST));
+    EXPECT_FALSE(glIsEnabled(GL_BLEND));
+    EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D));
+    GLfloat m[16];
+    // Orthographic over the view's pixels: x 0 ... 640 maps to -1 ... 1.
+    glGetFloatv(GL_PROJECTION_MATRIX, m);
+    EXPECT_FLOAT_EQ(m[0], 2.0f / kWidth);
+    EXPECT_FLOAT_EQ(m[5], 2.0f / kHeight);
+    EXPECT_EQ(m[11], 0.0f);
+    EXPECT_EQ(m[15], 1.0f);
+    // The canvas scale stays on the model-view matrix.
+    glGetFloatv(GL_MODELVIEW_MATRIX, m);
+    EXPECT_FLOAT_EQ(m[0], kWidth / 1024.0f);
+    EXPECT_FLOAT_EQ(m[5], kHeight / 768.0f);
+    GLint depth = 0;
+    glGetIntegerv(GL_MODELVIEW_STACK_DEPTH, &depth);
+    EXPECT_EQ(depth, 1);
+    // The intro leaves the second image's colour current.
+    GLfloat colour[4];
+    glGetFloatv(GL_CURRENT_COLOR, colour);
+    EXPECT_EQ(colour[0], 1.0f);
+    EXPECT_NEAR(colour[3], rig.scene.introAlpha2, 1e-6f);
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }

@@ -1,0 +1,155 @@
+// Diagnostics: the alert sink, the debug log writers, the frame-rate counter
+// and the clock.
+#include "support/diagnostics.h"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string Contents(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Points the debug log into a fresh temporary folder for one test.
+class DebugLog : public testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = std::filesystem::temp_directory_path() /
+               ("mereglass-diag-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(dir_);
+        saved_ = DebugLogPath();
+        path_ = (dir_ / "debug.txt").string();
+        SetDebugLogPath(path_);
+    }
+    void TearDown() override {
+        SetDebugLogPath(saved_);
+        std::filesystem::remove_all(dir_);
+    }
+
+    std::filesystem::path dir_;
+    std::string saved_;
+    std::string path_;
+};
+
+TEST(Alerts, SinkReceivesCaptionAndText) {
+    std::vector<std::string> seen;
+    AlertSink previous = SetAlertSink(
+        [&seen](const char* caption, const char* text) { seen.push_back(std::string(caption) + "|" + text); });
+    MessageBox(nullptr, "Could not read image data", "ERROR", 0);
+    MessageBox(reinterpret_cast<void*>(1), "TGA file be type 2 or type 10 ", "Invalid Image", 7);
+    MessageBox(nullptr, nullptr, nullptr, 0);
+    SetAlertSink(previous);
+    EXPECT_EQ(seen, (std::vector<std::string>{"ERROR|Could not read image data",
+                                              "Invalid Image|TGA file be type 2 or type 10 ", "|"}));
+}
+
+TEST(Alerts, DefaultSinkWritesOneLineToStandardError) {
+    AlertSink previous = SetAlertSink(nullptr);  // the default
+    testing::internal::CaptureStderr();
+    MessageBox(nullptr, "Could not read image data", "ERROR", 0);
+    const std::string written = testing::internal::GetCapturedStderr();
+    SetAlertSink(previous);
+    EXPECT_EQ(written, "mereglass: ERROR: Could not read image data\n");
+}
+
+TEST(Alerts, ErrorBoxesDoNothing) {
+    int calls = 0;
+    AlertSink previous = SetAlertSink([&calls](const char*, const char*) { ++calls; });
+    ERRORBOX("x");
+    ERRORCLOSE("y");
+    SetAlertSink(previous);
+    EXPECT_EQ(calls, 0);
+}
+
+TEST_F(DebugLog, DefaultPathIsTheSharedFolder) {
+    EXPECT_EQ(saved_, "/Users/Shared/debug.txt");
+}
+
+TEST_F(DebugLog, NumbersAppendAndTextReplaces) {
+    DEBUG(1.5);
+    DEBUG(1.5);
+    EXPECT_EQ(Contents(path_), "1.500000\n1.500000\n");
+    DEBUGstr("x");
+    EXPECT_EQ(Contents(path_), "x\n");
+    DEBUG(-0.25);
+    EXPECT_EQ(Contents(path_), "x\n-0.250000\n");
+    DEBUGp3d(VECTOR3D{1, 2, 3});
+    EXPECT_EQ(Contents(path_), "1.000000,2.000000,3.000000\n");
+    DEBUGp3d(VECTOR3D{-0.5f, 0, 1e6f});
+    EXPECT_EQ(Contents(path_), "-0.500000,0.000000,1000000.000000\n");
+}
+
+TEST_F(DebugLog, UnwritableLogIsIgnored) {
+    const std::string missing = (dir_ / "no" / "such" / "debug.txt").string();
+    SetDebugLogPath(missing);
+    DEBUG(1.0);
+    DEBUGstr("x");
+    DEBUGp3d(VECTOR3D{1, 2, 3});
+    EXPECT_FALSE(std::filesystem::exists(missing));
+}
+
+class FrameRate : public testing::Test {
+protected:
+    void SetUp() override { fCount = lastcountFrame = 0, frameRate = lastcountTime = 0.0; }
+    void TearDown() override { SetUp(); }
+};
+
+TEST_F(FrameRate, UpdatesAtMostFourTimesASecond) {
+    fCount = 30;
+    CalcFrameRate(0.2);
+    EXPECT_EQ(frameRate, 0.0);
+    EXPECT_EQ(lastcountTime, 0.0);
+    CalcFrameRate(1.0);
+    EXPECT_EQ(frameRate, 30.0);
+    EXPECT_EQ(lastcountFrame, 30);
+    EXPECT_EQ(lastcountTime, 1.0);
+    fCount = 45;
+    CalcFrameRate(1.2);  // within a quarter second
+    EXPECT_EQ(frameRate, 30.0);
+    CalcFrameRate(1.25);  // exactly a quarter second: still not
+    EXPECT_EQ(frameRate, 30.0);
+    CalcFrameRate(1.5);
+    EXPECT_EQ(frameRate, 30.0);  // 15 frames in 0.5 s
+    fCount = 45 + 60;
+    CalcFrameRate(2.5);
+    EXPECT_EQ(frameRate, 60.0);
+}
+
+TEST_F(FrameRate, CounterWrapsAroundLikeA32BitNumber) {
+    lastcountFrame = INT32_MAX - 4;
+    fCount = INT32_MIN + 5;  // ten frames later
+    CalcFrameRate(2.0);
+    EXPECT_EQ(frameRate, 5.0);
+}
+
+TEST(WallClock, MatchesTheLocalTime) {
+    const std::time_t before = std::time(nullptr);
+    int hour = -1, minute = -1, second = -1;
+    Clock(&hour, &minute, &second);
+    const std::time_t after = std::time(nullptr);
+    ASSERT_GE(hour, 0);
+    EXPECT_LE(hour, 23);
+    ASSERT_GE(minute, 0);
+    EXPECT_LE(minute, 59);
+    ASSERT_GE(second, 0);
+    EXPECT_LE(second, 60);
+    // Within the two readings around the call.
+    bool matched = false;
+    for (std::time_t t = before; t <= after; ++t) {
+        std::tm local{};
+        localtime_r(&t, &local);
+        matched |= local.tm_hour == hour && local.tm_min == minute && local.tm_sec == second;
+    }
+    EXPECT_TRUE(matched) << hour << ":" << minute << ":" << second;
+}
+
+}  // namespace
