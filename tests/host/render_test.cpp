@@ -222,3 +222,15 @@ TEST_F(Render, BadFolderAndBadOptionsFail) {
     EXPECT_EQ(Run({"--help"}, &output), 0);
     EXPECT_NE(output.find("--render DIR"), std::string::npos);
 }
+
+TEST_F(Render, WithoutADisplayTheWindowModesSayWhy) {
+    const std::string program = MEREGLASS_PROGRAM;
+    for (const char* mode : {"-window", "-root", "--fullscreen", "--configure"}) {
+        ChildProcess p(program, {program, mode},
+                       {"DISPLAY=:9999", "WAYLAND_DISPLAY=", "XDG_CONFIG_HOME=" + dir_ + "/config"});
+        ASSERT_TRUE(p.Wait(30.0)) << mode;
+        EXPECT_EQ(p.status(), 1) << mode << ": " << p.Output();
+        EXPECT_NE(p.Output().find("mereglass: "), std::string::npos) << mode << ": " << p.Output();
+        EXPECT_EQ(p.Output().find("Sanitizer"), std::string::npos) << p.Output();
+    }
+}
