@@ -18,7 +18,7 @@ void ConnectHostedView(HostedView* hv, const HostShared* shared) {
         // The present at start-up shows the black screen; frames are the
         // presents of a running animation.
         if (hv->saver != nullptr && hv->saver->IsAnimating()) {
-            ++fCount;
+            if (hv->countsFrames) ++fCount;
             if (hv->showFps) {
                 CalcFrameRate(shared->clock());
                 DrawFrameRate(frameRate, hv->width, hv->height);

@@ -22,6 +22,9 @@ struct HostedView {
     int height = 0;
     bool presented = false;    // a frame was presented since the flag was cleared
     bool showFps = false;      // draw the frame rate before each present
+    // This view's frames advance the process's frame counter (one view per
+    // process does, so the rate shown is one view's).
+    bool countsFrames = true;
     double fpsClock = 0.0;     // the clock reading the frame rate is computed at
 
     HostedView() = default;

@@ -212,6 +212,7 @@ int RunWindowHost(const CommandLine& cl) {
         }
         hv->mainScreenNumber = mainScreen.number;
         hv->showFps = cl.showFps;
+        hv->countsFrames = host.views.empty();
         host.views.push_back(std::move(hv));
     }
 
