@@ -212,7 +212,6 @@ int RunWindowHost(const CommandLine& cl) {
         }
         hv->mainScreenNumber = mainScreen.number;
         hv->showFps = cl.showFps;
-        hv->countsFrames = host.views.empty();
         host.views.push_back(std::move(hv));
     }
 
@@ -228,6 +227,16 @@ int RunWindowHost(const CommandLine& cl) {
         }
     }
     AcquireDesktopImage(sources, &host.shared.desktopImage);
+
+    // The frame rate shown is that of the main monitor's view.
+    HostedView* counter = host.views.front().get();
+    for (auto& hv : host.views) {
+        if (hv->screenNumber == mainScreen.number) {
+            counter = hv.get();
+            break;
+        }
+    }
+    for (auto& hv : host.views) hv->countsFrames = hv.get() == counter;
 
     for (auto& hv : host.views) {
         ConnectHostedView(hv.get(), &host.shared);
