@@ -198,9 +198,8 @@ void MereglassView::Dealloc() {
     deallocated_ = true;
 
     // Cleanup deletes the scene's textures in the view's own context. When
-    // that context cannot be made current (its window is gone), none is
-    // current, its OpenGL calls do nothing and the names go with the
-    // context; the memory is released all the same.
+    // that context cannot be made current (its window is gone), the names
+    // go with the context; the memory is released all the same.
     const bool current = viewAllocated && glView.MakeCurrentContext();
     if (ssMain != nullptr) {
         ssMain->Cleanup();

@@ -26,8 +26,10 @@ struct ViewPlatform {
     // matter, apart from the random seed (whole seconds of a reading).
     std::function<double()> Clock;
     // Makes the view's own OpenGL context current on this thread. False when
-    // that is impossible (the drawable is gone); no context is current then,
-    // so OpenGL calls that follow do nothing.
+    // that is impossible (the drawable is gone): the view then draws
+    // nothing, and at tear-down only releases its scene, whose deletes of
+    // OpenGL names go to whatever context is current (the hosts end the
+    // program when a drawable is lost, so that is the view's own or none).
     std::function<bool()> MakeCurrent;
     // Shows the frame drawn since the last present: a buffer swap on a
     // double-buffered drawable, nothing more on a single-buffered one (the
