@@ -65,7 +65,7 @@ int RunHeadless(const CommandLine& cl) {
     sources.mainScreen =
         platform::MainScreen(platform::HeadlessScreens(cl.renderWidth, cl.renderHeight));
     sources.imageFile = cl.imageFile;
-    AcquireDesktopImage(sources, &shared.desktopImage);
+    AcquirePicture(sources, &shared);
     shared.overrides = cl.settings;
 
     HostedView hv;

@@ -4,11 +4,25 @@
 
 #include <GL/gl.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "host/frame_rate_text.h"
 #include "host/settings.h"
 #include "support/diagnostics.h"
+
+void AcquirePicture(DesktopSources sources, HostShared* shared) {
+    if (!sources.imageFile.empty()) {
+        std::string error;
+        if (platform::LoadImageFile(sources.imageFile.c_str(), &shared->desktopImage, &error)) {
+            return;
+        }
+        std::fprintf(stderr, "mereglass: cannot use the image %s: %s\n",
+                     sources.imageFile.c_str(), error.c_str());
+        sources.imageFile.clear();
+    }
+    AcquireDesktopImage(sources, &shared->desktopImage);
+}
 
 void ConnectHostedView(HostedView* hv, const HostShared* shared) {
     ViewPlatform& s = hv->services;

@@ -44,6 +44,11 @@ struct HostShared {
     std::vector<SettingOverride> overrides;
 };
 
+// Takes the picture for the views into shared->desktopImage: the image file
+// of `sources` when one is named and can be read (the user asked for it
+// instead of the desktop), else the first source that works.
+void AcquirePicture(DesktopSources sources, HostShared* shared);
+
 // Fills hv->services for hv->view and creates hv->saver (not yet
 // initialised). hv->view, the screen numbers and the size must be set.
 void ConnectHostedView(HostedView* hv, const HostShared* shared);

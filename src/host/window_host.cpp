@@ -226,7 +226,7 @@ int RunWindowHost(const CommandLine& cl) {
             break;
         }
     }
-    AcquireDesktopImage(sources, &host.shared.desktopImage);
+    AcquirePicture(sources, &host.shared);
 
     // The frame rate shown is that of the main monitor's view.
     HostedView* counter = host.views.front().get();

@@ -497,3 +497,25 @@ TEST_F(ProgramOnX, RootWithoutDaemonDrawsOnTheRootWindow) {
     ASSERT_TRUE(program_->running()) << program_->Output();
     Stop();
 }
+
+TEST_F(ProgramOnX, ImageFileReplacesTheDesktop) {
+    // A green picture: the desktop (red and blue) must not show.
+    const std::string image = config_ + "/green.ppm";
+    FILE* f = std::fopen(image.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fprintf(f, "P6\n32 24\n255\n");
+    for (int i = 0; i < 32 * 24; ++i) std::fwrite("\x20\xd0\x30", 1, 3, f);
+    std::fclose(f);
+
+    Start({"-window", "-geometry", "240x160", "--image", image});
+    const std::vector<Window> windows = WaitForWindows(1);
+    ASSERT_EQ(windows.size(), 1u);
+    auto greenish = [](const Rgb& p) { return p.g > 2 * p.r && p.g > 2 * p.b; };
+    Shot s;
+    EXPECT_TRUE(Eventually([&] {
+        s = Screenshot(windows[0], 0, 0, 240, 160);
+        return s.Count(20, 20, 220, 140, greenish) > 200 * 120 * 9 / 10;
+    }));
+    EXPECT_EQ(s.Count(0, 0, 240, 160, Reddish), 0);
+    Stop();
+}
