@@ -115,6 +115,9 @@ struct ViewRequest {
     ViewKind kind = ViewKind::TopLevel;
     int width = 1280;  // TopLevel
     int height = 720;
+    bool hasPosition = false;  // TopLevel: place it at (x, y) of the root
+    int x = 0;
+    int y = 0;
     ScreenInfo screen;     // FullScreen
     WindowId foreign = 0;  // Foreign
     std::string title = "Mereglass";

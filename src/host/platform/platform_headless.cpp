@@ -72,9 +72,7 @@ ScreenInfo ScreenOfRectangle(const std::vector<ScreenInfo>& screens, int x, int 
 
 // ---------------------------------------------------------------- EGL views
 
-namespace {
-
-// Unloading Mesa's driver when EGL lets go of it leaves leaks that
+// Unloading Mesa's driver when EGL or GLX lets go of it leaves leaks that
 // LeakSanitizer cannot attribute; the driver stays loaded for the process.
 void PinSoftwareDriver() {
     static const bool pinned = [] {
@@ -87,6 +85,8 @@ void PinSoftwareDriver() {
     }();
     (void)pinned;
 }
+
+namespace {
 
 // The surfaceless display, initialised once and never terminated.
 EGLDisplay SurfacelessDisplay(std::string* error) {

@@ -32,4 +32,7 @@ bool HeadlessMakeCurrent(View* view);
 bool HeadlessResize(View* view, int width, int height);
 void HeadlessDestroy(View* view);
 
+// Keeps Mesa's software driver loaded for the life of the process.
+void PinSoftwareDriver();
+
 }  // namespace platform

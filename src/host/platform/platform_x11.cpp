@@ -101,6 +101,7 @@ void ForgetDisplay(::Display* display) {
 
 Connection* OpenConnection(const char* name, std::string* error) {
     InstallErrorHandler();
+    PinSoftwareDriver();
     ::Display* display = XOpenDisplay(name);
     if (!display) {
         const char* shown = name ? name : getenv("DISPLAY");
@@ -256,7 +257,7 @@ void MakeFullScreenHints(::Display* d, Window w) {
 Window CreateOwnWindow(Connection* c, const ViewRequest& r, XVisualInfo* vi, Colormap* colormap) {
     ::Display* d = c->display;
     const Window root = RootWindow(d, vi->screen);
-    int x = 0, y = 0, w = r.width, h = r.height;
+    int x = r.hasPosition ? r.x : 0, y = r.hasPosition ? r.y : 0, w = r.width, h = r.height;
     if (r.kind == ViewKind::FullScreen) {
         x = r.screen.x;
         y = r.screen.y;
@@ -284,6 +285,11 @@ Window CreateOwnWindow(Connection* c, const ViewRequest& r, XVisualInfo* vi, Col
     hints.flags = PSize;
     hints.width = w;
     hints.height = h;
+    if (r.kind == ViewKind::TopLevel && r.hasPosition) {
+        hints.flags |= USPosition;
+        hints.x = x;
+        hints.y = y;
+    }
     if (r.kind == ViewKind::FullScreen) {
         hints.flags |= PPosition | USPosition;
         hints.x = x;

@@ -1,0 +1,12 @@
+// The headless host (--render): one view drawn offscreen on a simulated
+// clock, every K-th frame written as a PNG file. Needs no display.
+#pragma once
+
+#include "host/command_line.h"
+
+// Runs the render described by `cl` (cl.mode is HostMode::Render). Prints
+// the wall-clock frame rate and the CPU time per frame at the end. Returns
+// the process's exit status: 0 on success, 1 when the context, the folder or
+// a frame file could not be made. SIGINT and SIGTERM end the run early,
+// cleanly, with status 0.
+int RunHeadless(const CommandLine& cl);

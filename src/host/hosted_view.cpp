@@ -1,0 +1,98 @@
+// HostedView: the ViewPlatform services of one view on the platform layer.
+// Relies on the platform layer, host/settings.h and host/desktop_capture.h.
+#include "host/hosted_view.h"
+
+#include <GL/gl.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "host/frame_rate_text.h"
+#include "host/settings.h"
+#include "support/diagnostics.h"
+
+void AcquirePicture(DesktopSources sources, HostShared* shared) {
+    if (!sources.imageFile.empty()) {
+        std::string error;
+        if (platform::LoadImageFile(sources.imageFile.c_str(), &shared->desktopImage, &error)) {
+            return;
+        }
+        std::fprintf(stderr, "mereglass: cannot use the image %s: %s\n",
+                     sources.imageFile.c_str(), error.c_str());
+        sources.imageFile.clear();
+    }
+    AcquireDesktopImage(sources, &shared->desktopImage);
+}
+
+void ConnectHostedView(HostedView* hv, const HostShared* shared) {
+    ViewPlatform& s = hv->services;
+    s.Clock = shared->clock;
+    s.MakeCurrent = [hv] { return platform::MakeViewCurrent(hv->view); };
+    s.Present = [hv, shared] {
+        // The present at start-up shows the black screen; frames are the
+        // presents of a running animation.
+        if (hv->saver != nullptr && hv->saver->IsAnimating()) {
+            if (hv->countsFrames) ++fCount;
+            if (hv->showFps) {
+                CalcFrameRate(shared->clock());
+                DrawFrameRate(frameRate, hv->width, hv->height);
+            }
+            hv->presented = true;
+        }
+        platform::PresentView(hv->view);
+    };
+    s.ResizeDrawable = [hv](int width, int height) {
+        // A window that was resized already has this size (the host records
+        // it before it tells the view); other sizes are applied to windows
+        // and buffers the program owns.
+        if (width == hv->width && height == hv->height) return;
+        if (platform::ResizeView(hv->view, width, height)) {
+            hv->width = width;
+            hv->height = height;
+        }
+    };
+    s.ScreenNumber = [hv] { return hv->screenNumber; };
+    s.MainScreenNumber = [hv] { return hv->mainScreenNumber; };
+    s.BundlePath = [](const char* name, const char* type, char* buffer, size_t size) {
+        buffer[0] = '\0';
+        const std::string path = platform::BundleResourcePath(name, type);
+        if (path.empty() || path.size() + 1 > size) return false;
+        std::memcpy(buffer, path.c_str(), path.size() + 1);
+        return true;
+    };
+    s.ReadSettings = [shared](bool* mainMonitorOnly, SETTINGS* settings) {
+        UserSettings user = ReadSettings(shared->store);
+        for (const SettingOverride& o : shared->overrides) o.spec->set(user, o.value);
+        *mainMonitorOnly = user.MainMonitorOnly;
+        *settings = user.record;
+    };
+    s.CaptureDesktop = [hv, shared](uint32_t* name) {
+        GetDesktopTexture(name, shared->desktopImage, hv->view);
+    };
+    s.settingsStore = shared->store;
+    s.OpenWebsite = [] { platform::OpenWebPage(platform::kWebPage); };
+    hv->saver = std::make_unique<MereglassView>(&hv->services);
+}
+
+bool StartHostedView(HostedView* hv, bool preview, std::string* error) {
+    const NSRect frame{0.0f, 0.0f, static_cast<float>(hv->width), static_cast<float>(hv->height)};
+    if (!hv->saver->InitWithFrame(frame, preview)) {
+        *error = "the view could not be created";
+        return false;
+    }
+    hv->saver->SetFrameSize(frame.width, frame.height);
+    hv->saver->StartAnimation();
+    return true;
+}
+
+void EndHostedView(HostedView* hv) {
+    if (hv->saver != nullptr) {
+        hv->saver->StopAnimation();
+        hv->saver->Dealloc();
+        hv->saver.reset();
+    }
+    if (hv->view != nullptr) {
+        platform::DestroyView(hv->view);
+        hv->view = nullptr;
+    }
+}

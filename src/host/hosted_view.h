@@ -1,0 +1,63 @@
+// HostedView: one MereglassView on a platform view (a window or a headless
+// buffer), with the ViewPlatform services that connect the two. Shared by
+// the window and headless hosts. Relies on the platform layer, the settings
+// and the desktop capture of the host.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "host/command_line.h"
+#include "host/desktop_capture.h"
+#include "host/mereglass_view.h"
+#include "host/platform/platform.h"
+
+struct HostedView {
+    platform::View* view = nullptr;  // owned; destroyed after the saver
+    std::unique_ptr<MereglassView> saver;
+    ViewPlatform services;
+    int screenNumber = 1;      // the screen the view is on
+    int mainScreenNumber = 1;  // the main screen of the process
+    int width = 0;             // drawable size, pixels
+    int height = 0;
+    bool presented = false;    // a frame was presented since the flag was cleared
+    bool showFps = false;      // draw the frame rate before each present
+    // This view's frames advance the process's frame counter (one view per
+    // process does, so the rate shown is one view's).
+    bool countsFrames = true;
+    double fpsClock = 0.0;     // the clock reading the frame rate is computed at
+
+    HostedView() = default;
+    HostedView(const HostedView&) = delete;
+    HostedView& operator=(const HostedView&) = delete;
+};
+
+// What every view of a process shares.
+struct HostShared {
+    platform::SettingsStore* store = nullptr;  // not owned
+    // The desktop image, acquired once for all views before any window of
+    // the program is mapped (AcquireDesktopImage); each view uploads it.
+    platform::RgbaImage desktopImage;
+    // The clock the views read; ClockSeconds unless a host simulates time.
+    std::function<double()> clock;
+    // Settings given on the command line, applied over the stored ones.
+    std::vector<SettingOverride> overrides;
+};
+
+// Takes the picture for the views into shared->desktopImage: the image file
+// of `sources` when one is named and can be read (the user asked for it
+// instead of the desktop), else the first source that works.
+void AcquirePicture(DesktopSources sources, HostShared* shared);
+
+// Fills hv->services for hv->view and creates hv->saver (not yet
+// initialised). hv->view, the screen numbers and the size must be set.
+void ConnectHostedView(HostedView* hv, const HostShared* shared);
+
+// Creates, sizes and starts the saver: InitWithFrame (which captures the
+// desktop), SetFrameSize, StartAnimation. False, with a reason, when the
+// view cannot be created.
+bool StartHostedView(HostedView* hv, bool preview, std::string* error);
+
+// Stops and deallocates the saver in its own context, then destroys the
+// platform view. Safe to call twice.
+void EndHostedView(HostedView* hv);

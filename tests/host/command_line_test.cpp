@@ -1,0 +1,207 @@
+// Tests of the mereglass command line.
+#include "host/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Parsed {
+    bool ok = false;
+    CommandLine cl;
+    std::string error;
+};
+
+Parsed Parse(std::initializer_list<const char*> args) {
+    std::vector<const char*> argv{"mereglass"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    Parsed p;
+    p.ok = ParseCommandLine(static_cast<int>(argv.size()), argv.data(), &p.cl, &p.error);
+    return p;
+}
+
+}  // namespace
+
+TEST(CommandLineModes, DefaultIsAWindowOf1280By720) {
+    const Parsed p = Parse({});
+    ASSERT_TRUE(p.ok);
+    EXPECT_EQ(p.cl.mode, HostMode::Window);
+    EXPECT_EQ(p.cl.windowWidth, 1280);
+    EXPECT_EQ(p.cl.windowHeight, 720);
+    EXPECT_FALSE(p.cl.showFps);
+    EXPECT_FALSE(p.cl.preview);
+}
+
+TEST(CommandLineModes, OneOrTwoDashes) {
+    for (const char* arg : {"-root", "--root"}) {
+        const Parsed p = Parse({arg});
+        ASSERT_TRUE(p.ok) << arg;
+        EXPECT_EQ(p.cl.mode, HostMode::Root);
+    }
+    for (const char* arg : {"-fullscreen", "--fullscreen"}) {
+        EXPECT_EQ(Parse({arg}).cl.mode, HostMode::FullScreen);
+    }
+    EXPECT_EQ(Parse({"--configure"}).cl.mode, HostMode::Configure);
+    EXPECT_EQ(Parse({"-window"}).cl.mode, HostMode::Window);
+    EXPECT_EQ(Parse({"-root", "--help"}).cl.mode, HostMode::Help);
+    EXPECT_EQ(Parse({"-h"}).cl.mode, HostMode::Help);
+}
+
+TEST(CommandLineModes, ConflictingModesAreRefused) {
+    const Parsed p = Parse({"-root", "--fullscreen"});
+    EXPECT_FALSE(p.ok);
+    EXPECT_NE(p.error.find("--fullscreen"), std::string::npos);
+    EXPECT_TRUE(Parse({"-root", "--root"}).ok);
+}
+
+TEST(CommandLineModes, UnknownOptionsAndStrayWordsAreRefused) {
+    Parsed p = Parse({"--bogus"});
+    EXPECT_FALSE(p.ok);
+    EXPECT_EQ(p.error, "unknown option: --bogus");
+    EXPECT_FALSE(Parse({"root"}).ok);
+    EXPECT_FALSE(Parse({"-"}).ok);
+    EXPECT_FALSE(Parse({"--"}).ok);
+}
+
+TEST(CommandLineWindowId, HexAndDecimal) {
+    Parsed p = Parse({"-window-id", "0x2a00007"});
+    ASSERT_TRUE(p.ok);
+    EXPECT_EQ(p.cl.mode, HostMode::WindowId);
+    EXPECT_EQ(p.cl.windowId, 0x2a00007ul);
+    p = Parse({"--window-id", "44040199"});
+    ASSERT_TRUE(p.ok);
+    EXPECT_EQ(p.cl.windowId, 44040199ul);
+}
+
+TEST(CommandLineWindowId, MalformedIdsAreRefused) {
+    for (const char* bad : {"0", "12abc", "-5", "", "0x", "99999999999999999999999"}) {
+        EXPECT_FALSE(Parse({"-window-id", bad}).ok) << bad;
+    }
+    EXPECT_FALSE(Parse({"-window-id"}).ok);
+    unsigned long id = 0;
+    EXPECT_TRUE(ParseWindowId("0X1F", &id));
+    EXPECT_EQ(id, 0x1Ful);
+}
+
+TEST(CommandLineGeometry, SizeAndPosition) {
+    Parsed p = Parse({"-geometry", "640x480+10+20"});
+    ASSERT_TRUE(p.ok);
+    EXPECT_EQ(p.cl.windowWidth, 640);
+    EXPECT_EQ(p.cl.windowHeight, 480);
+    EXPECT_TRUE(p.cl.hasPosition);
+    EXPECT_EQ(p.cl.windowX, 10);
+    EXPECT_EQ(p.cl.windowY, 20);
+    EXPECT_FALSE(p.cl.windowXFromRight);
+    p = Parse({"-geometry", "640x480-0+20"});
+    ASSERT_TRUE(p.ok);
+    EXPECT_TRUE(p.cl.windowXFromRight);
+    EXPECT_FALSE(p.cl.windowYFromBottom);
+    EXPECT_EQ(p.cl.windowX, 0);
+    p = Parse({"--geometry", "300x200"});
+    ASSERT_TRUE(p.ok);
+    EXPECT_FALSE(p.cl.hasPosition);
+    EXPECT_EQ(p.cl.windowWidth, 300);
+    for (const char* bad : {"300", "x200", "0x200", "300x0", "300x200+5", "300x200+a+b",
+                            "300x200junk", "99999x10"}) {
+        EXPECT_FALSE(Parse({"-geometry", bad}).ok) << bad;
+    }
+}
+
+TEST(CommandLineFps, FlagAloneShowsTheRateANumberSetsTheRenderRate) {
+    Parsed p = Parse({"-fps"});
+    ASSERT_TRUE(p.ok);
+    EXPECT_TRUE(p.cl.showFps);
+    p = Parse({"-fps", "-root"});
+    ASSERT_TRUE(p.ok);
+    EXPECT_TRUE(p.cl.showFps);
+    EXPECT_EQ(p.cl.mode, HostMode::Root);
+
+    p = Parse({"--render", "out", "--fps", "12"});
+    ASSERT_TRUE(p.ok);
+    EXPECT_FALSE(p.cl.showFps);
+    EXPECT_EQ(p.cl.renderFps, 12);
+    EXPECT_FALSE(Parse({"--render", "out", "--fps", "0"}).ok);
+    EXPECT_FALSE(Parse({"--render", "out", "--fps", "2.5"}).ok);
+}
+
+TEST(CommandLineRender, AllValues) {
+    const Parsed p = Parse({"--render", "/tmp/frames", "--size", "320x200", "--seconds", "2.5",
+                            "--fps", "10", "--every", "5", "--image", "pic.png"});
+    ASSERT_TRUE(p.ok) << p.error;
+    EXPECT_EQ(p.cl.mode, HostMode::Render);
+    EXPECT_EQ(p.cl.renderDir, "/tmp/frames");
+    EXPECT_EQ(p.cl.renderWidth, 320);
+    EXPECT_EQ(p.cl.renderHeight, 200);
+    EXPECT_EQ(p.cl.renderSeconds, 2.5);
+    EXPECT_EQ(p.cl.renderFps, 10);
+    EXPECT_EQ(p.cl.renderEvery, 5);
+    EXPECT_EQ(p.cl.imageFile, "pic.png");
+}
+
+TEST(CommandLineRender, BadValuesAndOrphanOptionsAreRefused) {
+    EXPECT_FALSE(Parse({"--render"}).ok);
+    EXPECT_FALSE(Parse({"--render", "d", "--size", "320"}).ok);
+    EXPECT_FALSE(Parse({"--render", "d", "--size", "320x200+1+1"}).ok);
+    EXPECT_FALSE(Parse({"--render", "d", "--seconds", "-1"}).ok);
+    EXPECT_FALSE(Parse({"--render", "d", "--seconds", "nan"}).ok);
+    EXPECT_FALSE(Parse({"--render", "d", "--seconds", "inf"}).ok);
+    EXPECT_FALSE(Parse({"--render", "d", "--every", "0"}).ok);
+    const Parsed p = Parse({"--size", "320x200"});
+    EXPECT_FALSE(p.ok);
+    EXPECT_NE(p.error.find("--render"), std::string::npos);
+}
+
+TEST(CommandLineUsage, ListsEveryOption) {
+    const std::string usage = UsageText();
+    for (const char* option : {"-window", "-geometry", "-root", "-window-id", "--fullscreen",
+                               "--preview", "-fps", "--image", "--render", "--size",
+                               "--seconds", "--fps", "--every", "--configure", "--help"}) {
+        EXPECT_NE(usage.find(option), std::string::npos) << option;
+    }
+}
+
+TEST(CommandLineSettings, EverySettingHasAnOption) {
+    EXPECT_EQ(SettingOptionName(*FindSetting("WaterSpeed")), "water-speed");
+    EXPECT_EQ(SettingOptionName(*FindSetting("MainMonitorOnly")), "main-monitor-only");
+    const std::string usage = UsageText();
+    for (const SettingSpec& spec : kSettings) {
+        EXPECT_NE(usage.find("--" + std::string(spec.kind == SettingKind::Bool ? "[no-]" : "") +
+                             SettingOptionName(spec)),
+                  std::string::npos)
+            << spec.key;
+    }
+}
+
+TEST(CommandLineSettings, OverridesApplyOverStoredValues) {
+    const Parsed p = Parse({"--no-lighting", "-water-res", "8", "--drip-speed", "40",
+                            "--main-monitor-only", "--no-want-bowl", "--water-speed", "250"});
+    ASSERT_TRUE(p.ok) << p.error;
+    ASSERT_EQ(p.cl.settings.size(), 6u);
+    UserSettings s = FactorySettings();
+    ApplySettingOverrides(p.cl, &s);
+    EXPECT_FALSE(s.record.LIGHTING);
+    EXPECT_FALSE(s.record.WANTBOWL);
+    EXPECT_TRUE(s.MainMonitorOnly);
+    EXPECT_EQ(s.record.WATERSHIFT, 8);
+    EXPECT_EQ(s.record.DRIPSPEED, 40);
+    EXPECT_EQ(s.record.WATERSPEED, 250);
+
+    // The last of repeated options wins.
+    const Parsed q = Parse({"--lighting", "--no-lighting", "--lighting"});
+    UserSettings t = FactorySettings();
+    t.record.LIGHTING = false;
+    ApplySettingOverrides(q.cl, &t);
+    EXPECT_TRUE(t.record.LIGHTING);
+}
+
+TEST(CommandLineSettings, ValuesOutsideTheSheetsRangeAreRefused) {
+    EXPECT_FALSE(Parse({"--water-res", "9"}).ok);
+    EXPECT_FALSE(Parse({"--water-res", "3"}).ok);
+    EXPECT_FALSE(Parse({"--drip-speed", "0"}).ok);
+    EXPECT_FALSE(Parse({"--water-speed"}).ok);
+    EXPECT_FALSE(Parse({"--no-water-speed"}).ok);
+    EXPECT_TRUE(Parse({"--water-res", "4"}).ok);
+}

@@ -1,0 +1,236 @@
+// Tests of `mereglass --render`: the real program draws headless on its
+// simulated clock, and the test reads the PNG frames back.
+#include <png.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "child_process.h"
+
+namespace {
+
+constexpr int kWidth = 256;
+constexpr int kHeight = 192;
+
+struct Frame {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> rgb;  // top row first
+
+    const uint8_t* At(int x, int y) const {
+        return &rgb[(static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)) *
+                    3];
+    }
+};
+
+bool ReadPng(const std::string& path, Frame* frame) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
+    image.format = PNG_FORMAT_RGB;
+    frame->width = static_cast<int>(image.width);
+    frame->height = static_cast<int>(image.height);
+    frame->rgb.resize(PNG_IMAGE_SIZE(image));
+    const bool ok = png_image_finish_read(&image, nullptr, frame->rgb.data(), 0, nullptr) != 0;
+    png_image_free(&image);
+    return ok;
+}
+
+// Pixels in the rectangle of the pale blue of the saver's lettering, which
+// the sandy-coloured water never shows.
+int LetteringPixels(const Frame& f, int x0, int y0, int x1, int y1) {
+    int n = 0;
+    for (int y = y0; y < y1; ++y) {
+        for (int x = x0; x < x1; ++x) {
+            const uint8_t* p = f.At(x, y);
+            if (p[2] > 200 && p[2] > p[0] + 10) ++n;
+        }
+    }
+    return n;
+}
+
+// Pixels in the rectangle that are not close to black.
+int LitPixels(const Frame& f, int x0, int y0, int x1, int y1) {
+    int n = 0;
+    for (int y = y0; y < y1; ++y) {
+        for (int x = x0; x < x1; ++x) {
+            const uint8_t* p = f.At(x, y);
+            if (p[0] > 60 || p[1] > 60 || p[2] > 60) ++n;
+        }
+    }
+    return n;
+}
+
+double MeanLevel(const Frame& f, int x0, int y0, int x1, int y1) {
+    double sum = 0.0;
+    for (int y = y0; y < y1; ++y) {
+        for (int x = x0; x < x1; ++x) {
+            const uint8_t* p = f.At(x, y);
+            sum += (p[0] + p[1] + p[2]) / 3.0;
+        }
+    }
+    return sum / ((x1 - x0) * (y1 - y0));
+}
+
+int DifferingPixels(const Frame& a, const Frame& b) {
+    int n = 0;
+    for (size_t i = 0; i + 2 < a.rgb.size() && i + 2 < b.rgb.size(); i += 3) {
+        if (std::abs(a.rgb[i] - b.rgb[i]) + std::abs(a.rgb[i + 1] - b.rgb[i + 1]) +
+                std::abs(a.rgb[i + 2] - b.rgb[i + 2]) > 24) {
+            ++n;
+        }
+    }
+    return n;
+}
+
+class Render : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char dir[] = "/tmp/mereglass-render-XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        dir_ = dir;
+    }
+    void TearDown() override {
+        const std::string rm = "rm -rf '" + dir_ + "'";
+        EXPECT_EQ(std::system(rm.c_str()), 0);
+    }
+
+    // Runs the program; the settings store goes to a folder of the test.
+    int Run(std::vector<std::string> args, std::string* output) {
+        args.insert(args.begin(), MEREGLASS_PROGRAM);
+        ChildProcess p(MEREGLASS_PROGRAM, args, {"XDG_CONFIG_HOME=" + dir_ + "/config"});
+        if (!p.started() || !p.Wait(120.0)) return -1;
+        *output = p.Output();
+        return p.status();
+    }
+
+    std::string FramePath(int n) const {
+        char name[32];
+        std::snprintf(name, sizeof name, "/frame-%05d.png", n);
+        return dir_ + "/out" + name;
+    }
+
+    std::string dir_;
+};
+
+}  // namespace
+
+// 43 s at 10 frames per second, every 10th frame written: frame n shows the
+// scene n seconds after the start.
+TEST_F(Render, WritesFramesAndShowsIntroBannerAndCardAtTheirTimes) {
+    std::string output;
+    ASSERT_EQ(Run({"--render", dir_ + "/out", "--size", "256x192", "--seconds", "43", "--fps", "10",
+                   "--every", "10"},
+                  &output),
+              0)
+        << output;
+    EXPECT_NE(output.find("430 frames of 256x192"), std::string::npos) << output;
+    EXPECT_NE(output.find("frames per second"), std::string::npos);
+    EXPECT_NE(output.find("ms CPU per frame"), std::string::npos);
+
+    std::vector<Frame> frames(44);
+    for (int n = 1; n <= 43; ++n) {
+        ASSERT_TRUE(ReadPng(FramePath(n), &frames[n])) << FramePath(n);
+        ASSERT_EQ(frames[n].width, kWidth);
+        ASSERT_EQ(frames[n].height, kHeight);
+    }
+    EXPECT_NE(access(FramePath(44).c_str(), F_OK), 0);
+
+    // The water moves: consecutive seconds differ in many pixels.
+    EXPECT_GT(DifferingPixels(frames[1], frames[2]), kWidth * kHeight / 20);
+    EXPECT_GT(DifferingPixels(frames[30], frames[31]), kWidth * kHeight / 20);
+
+    // The intro's title (upper middle of the view) shows from about 6 to
+    // 13 s, not before and not after.
+    const int titleX0 = kWidth / 4, titleX1 = kWidth * 3 / 4;
+    const int titleY0 = kHeight / 10, titleY1 = kHeight * 3 / 10;
+    const int before = LetteringPixels(frames[3], titleX0, titleY0, titleX1, titleY1);
+    const int during = LetteringPixels(frames[9], titleX0, titleY0, titleX1, titleY1);
+    const int after = LetteringPixels(frames[14], titleX0, titleY0, titleX1, titleY1);
+    EXPECT_GT(during, 4 * before + 40) << before << " " << during;
+    EXPECT_GT(during, 4 * after + 40) << after << " " << during;
+
+    // The banner comes in at the top from 15 s and stays until 35 s.
+    const int noBanner = LetteringPixels(frames[14], 0, 0, kWidth, 40);
+    const int banner = LetteringPixels(frames[20], 0, 0, kWidth, 40);
+    const int gone = LetteringPixels(frames[39], 0, 0, kWidth, 40);
+    EXPECT_GT(banner, 4 * noBanner + 40) << noBanner << " " << banner;
+    EXPECT_GT(banner, 4 * gone + 40) << gone << " " << banner;
+
+    // The first card begins at 40 s: by 43 s the water is black around it.
+    EXPECT_GT(MeanLevel(frames[30], 0, 40, kWidth, 80), 60.0);
+    EXPECT_LT(MeanLevel(frames[43], 0, 40, kWidth, 80), 3.0);
+    EXPECT_LT(MeanLevel(frames[43], 0, 120, kWidth, kHeight), 3.0);
+    // Only the card's message is lit: across the middle of the view.
+    EXPECT_GT(LitPixels(frames[43], 0, kHeight / 2 - 12, kWidth, kHeight / 2 + 12), 40);
+    EXPECT_LT(LitPixels(frames[43], 0, 120, kWidth, kHeight), 5);
+}
+
+TEST_F(Render, PreviewDrawsWaterOnly) {
+    std::string output;
+    ASSERT_EQ(Run({"--render", dir_ + "/out", "--size", "256x192", "--seconds", "9", "--fps", "5",
+                   "--every", "45", "--preview"},
+                  &output),
+              0)
+        << output;
+    Frame f;
+    ASSERT_TRUE(ReadPng(FramePath(1), &f));
+    // At 9 s the intro's title would show; in the preview it never does.
+    EXPECT_LT(LetteringPixels(f, kWidth / 4, kHeight / 10, kWidth * 3 / 4, kHeight * 3 / 10), 10);
+}
+
+TEST_F(Render, ShowsAGivenImage) {
+    // A picture of one colour: a PPM the image loader reads.
+    const std::string image = dir_ + "/green.ppm";
+    FILE* f = std::fopen(image.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fprintf(f, "P6\n64 48\n255\n");
+    for (int i = 0; i < 64 * 48; ++i) std::fputs(std::string("\x20\xd0\x30", 3).c_str(), f);
+    std::fclose(f);
+
+    std::string output;
+    ASSERT_EQ(Run({"--render", dir_ + "/out", "--size", "256x192", "--seconds", "1", "--fps", "10",
+                   "--every", "10", "--image", image},
+                  &output),
+              0)
+        << output;
+    Frame frame;
+    ASSERT_TRUE(ReadPng(FramePath(1), &frame));
+    // Green under the water (lit, so not the exact colour).
+    int green = 0;
+    for (int y = 40; y < 150; ++y) {
+        for (int x = 40; x < 216; ++x) {
+            const uint8_t* p = frame.At(x, y);
+            if (p[1] > 2 * p[0] && p[1] > 2 * p[2]) ++green;
+        }
+    }
+    EXPECT_GT(green, 110 * 176 * 9 / 10);
+}
+
+TEST_F(Render, BadFolderAndBadOptionsFail) {
+    std::string output;
+    EXPECT_EQ(Run({"--render", "/proc/no/such/folder"}, &output), 1);
+    EXPECT_NE(output.find("/proc/no/such/folder"), std::string::npos) << output;
+    EXPECT_EQ(Run({"--render", dir_ + "/out", "--size", "0x10"}, &output), 1);
+    EXPECT_NE(output.find("Usage"), std::string::npos);
+    EXPECT_EQ(Run({"--help"}, &output), 0);
+    EXPECT_NE(output.find("--render DIR"), std::string::npos);
+}
+
+TEST_F(Render, WithoutADisplayTheWindowModesSayWhy) {
+    const std::string program = MEREGLASS_PROGRAM;
+    for (const char* mode : {"-window", "-root", "--fullscreen", "--configure"}) {
+        ChildProcess p(program, {program, mode},
+                       {"DISPLAY=:9999", "WAYLAND_DISPLAY=", "XDG_CONFIG_HOME=" + dir_ + "/config"});
+        ASSERT_TRUE(p.Wait(30.0)) << mode;
+        EXPECT_EQ(p.status(), 1) << mode << ": " << p.Output();
+        EXPECT_NE(p.Output().find("mereglass: "), std::string::npos) << mode << ": " << p.Output();
+        EXPECT_EQ(p.Output().find("Sanitizer"), std::string::npos) << p.Output();
+    }
+}

@@ -1,0 +1,521 @@
+// Tests of the mereglass program against a private Xvfb: its own window, a
+// daemon's window named in the environment, a foreign window, resizing,
+// signals, a window destroyed under it, and full screen on two monitors.
+#include <signal.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "child_process.h"
+#include "host/platform/platform.h"
+#include "host/settings.h"
+#include "xvfb.h"
+
+// Xlib's macros (Bool, None, Status) last, after every C++ header.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/Xrandr.h>
+#include <X11/keysym.h>
+
+namespace {
+
+constexpr int kScreenWidth = 640;
+constexpr int kScreenHeight = 400;
+
+double Now() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+struct Rgb {
+    int r, g, b;
+};
+
+// A window's pixels as the server holds them, top row first.
+struct Shot {
+    int width = 0;
+    int height = 0;
+    std::vector<Rgb> pixels;
+
+    const Rgb& At(int x, int y) const {
+        return pixels[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)];
+    }
+    // Pixels of the rectangle for which `test` holds.
+    template <typename F>
+    int Count(int x0, int y0, int x1, int y1, F test) const {
+        int n = 0;
+        for (int y = y0; y < y1; ++y) {
+            for (int x = x0; x < x1; ++x) n += test(At(x, y)) ? 1 : 0;
+        }
+        return n;
+    }
+};
+
+// Polls `condition` every 50 ms until it holds or `seconds` pass; slow
+// machines and sanitized builds take a while to show their first frames.
+template <typename F>
+bool Eventually(F condition, double seconds = 15.0) {
+    const double end = Now() + seconds;
+    for (;;) {
+        if (condition()) return true;
+        if (Now() >= end) return false;
+        usleep(50000);
+    }
+}
+
+int Differing(const Shot& a, const Shot& b) {
+    int n = 0;
+    for (size_t i = 0; i < a.pixels.size() && i < b.pixels.size(); ++i) {
+        const Rgb& p = a.pixels[i];
+        const Rgb& q = b.pixels[i];
+        if (std::abs(p.r - q.r) + std::abs(p.g - q.g) + std::abs(p.b - q.b) > 24) ++n;
+    }
+    return n;
+}
+
+bool Reddish(const Rgb& p) { return p.r > 40 && p.r > 2 * p.b && p.r > 2 * p.g; }
+bool Bluish(const Rgb& p) { return p.b > 40 && p.b > 2 * p.r && p.b > 2 * p.g; }
+bool Black(const Rgb& p) { return p.r < 8 && p.g < 8 && p.b < 8; }
+
+class ProgramOnX : public ::testing::Test {
+protected:
+    void SetUp() override {
+        xvfb_ = std::make_unique<Xvfb>(kScreenWidth, kScreenHeight);
+        if (!xvfb_->ok()) GTEST_SKIP() << xvfb_->error();
+        display_ = XOpenDisplay(xvfb_->display().c_str());
+        ASSERT_NE(display_, nullptr);
+        root_ = DefaultRootWindow(display_);
+        char dir[] = "/tmp/mereglass-x-XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        config_ = dir;
+        PaintRoot();
+    }
+
+    void TearDown() override {
+        program_.reset();
+        if (display_ != nullptr) XCloseDisplay(display_);
+        xvfb_.reset();
+        if (!config_.empty()) {
+            const std::string rm = "rm -rf '" + config_ + "'";
+            EXPECT_EQ(std::system(rm.c_str()), 0);
+        }
+    }
+
+    // The desktop: the left half red, the right half blue, each a
+    // checkerboard of a bright and a darker shade (so moving water shows).
+    void PaintRoot() {
+        const int screen = DefaultScreen(display_);
+        Pixmap pixmap = XCreatePixmap(display_, root_, kScreenWidth, kScreenHeight,
+                                      static_cast<unsigned>(DefaultDepth(display_, screen)));
+        GC gc = XCreateGC(display_, pixmap, 0, nullptr);
+        constexpr int kCell = 10;
+        for (int y = 0; y < kScreenHeight; y += kCell) {
+            for (int x = 0; x < kScreenWidth; x += kCell) {
+                const bool bright = ((x + y) / kCell) % 2 == 0;
+                const unsigned long level = bright ? 0xff : 0x90;
+                XSetForeground(display_, gc, x < kScreenWidth / 2 ? level << 16 : level);
+                XFillRectangle(display_, pixmap, gc, x, y, kCell, kCell);
+            }
+        }
+        XSetWindowBackgroundPixmap(display_, root_, pixmap);
+        XClearWindow(display_, root_);
+        XFreeGC(display_, gc);
+        XFreePixmap(display_, pixmap);
+        XSync(display_, False);
+    }
+
+    // A plain window of one colour, as another program would make it.
+    Window MakeWindow(int x, int y, int w, int h, unsigned long colour) {
+        Window win = XCreateSimpleWindow(display_, root_, x, y, static_cast<unsigned>(w),
+                                         static_cast<unsigned>(h), 0, 0, colour);
+        XMapWindow(display_, win);
+        XSync(display_, False);
+        return win;
+    }
+
+    void Start(std::vector<std::string> args, std::vector<std::string> env = {}) {
+        args.insert(args.begin(), MEREGLASS_PROGRAM);
+        env.push_back("DISPLAY=" + xvfb_->display());
+        env.push_back("XDG_CONFIG_HOME=" + config_);
+        program_ = std::make_unique<ChildProcess>(MEREGLASS_PROGRAM, args, env);
+        ASSERT_TRUE(program_->started());
+    }
+
+    // The program's mapped top-level windows.
+    std::vector<Window> ProgramWindows() {
+        std::vector<Window> out;
+        Window rootReturn = 0, parent = 0;
+        Window* children = nullptr;
+        unsigned count = 0;
+        if (!XQueryTree(display_, root_, &rootReturn, &parent, &children, &count)) return out;
+        for (unsigned i = 0; i < count; ++i) {
+            XClassHint hint{};
+            if (XGetClassHint(display_, children[i], &hint) == 0) continue;
+            const bool ours = hint.res_name != nullptr && std::string(hint.res_name) == "mereglass";
+            if (hint.res_name) XFree(hint.res_name);
+            if (hint.res_class) XFree(hint.res_class);
+            XWindowAttributes a{};
+            if (ours && XGetWindowAttributes(display_, children[i], &a) && a.map_state == IsViewable) {
+                out.push_back(children[i]);
+            }
+        }
+        if (children) XFree(children);
+        return out;
+    }
+
+    // Waits until the program maps `count` windows (at most 10 s).
+    std::vector<Window> WaitForWindows(size_t count) {
+        const double end = Now() + 10.0;
+        std::vector<Window> windows;
+        while (Now() < end) {
+            windows = ProgramWindows();
+            if (windows.size() >= count) break;
+            usleep(20000);
+        }
+        return windows;
+    }
+
+    Shot Screenshot(Window window, int x, int y, int w, int h) {
+        Shot shot;
+        XSync(display_, False);
+        XImage* image = XGetImage(display_, window, x, y, static_cast<unsigned>(w),
+                                  static_cast<unsigned>(h), AllPlanes, ZPixmap);
+        if (image == nullptr) return shot;
+        shot.width = w;
+        shot.height = h;
+        shot.pixels.reserve(static_cast<size_t>(w) * static_cast<size_t>(h));
+        for (int yy = 0; yy < h; ++yy) {
+            for (int xx = 0; xx < w; ++xx) {
+                const unsigned long p = XGetPixel(image, xx, yy);
+                shot.pixels.push_back(Rgb{static_cast<int>((p >> 16) & 0xff),
+                                          static_cast<int>((p >> 8) & 0xff),
+                                          static_cast<int>(p & 0xff)});
+            }
+        }
+        XDestroyImage(image);
+        return shot;
+    }
+
+    // Ends the program with SIGTERM; expects a clean exit within a second.
+    void Stop() {
+        ASSERT_TRUE(program_->Signal(SIGTERM));
+        const double start = Now();
+        ASSERT_TRUE(program_->Wait(5.0)) << program_->Output();
+        EXPECT_LT(Now() - start, 1.0);
+        EXPECT_EQ(program_->status(), 0) << program_->Output();
+        ExpectNoReports();
+    }
+
+    void ExpectNoReports() {
+        const std::string out = program_->Output();
+        EXPECT_EQ(out.find("Sanitizer"), std::string::npos) << out;
+        EXPECT_EQ(out.find("runtime error"), std::string::npos) << out;
+        EXPECT_EQ(out.find("X Error"), std::string::npos) << out;
+        EXPECT_EQ(out.find("BadWindow"), std::string::npos) << out;
+    }
+
+    std::unique_ptr<Xvfb> xvfb_;
+    Display* display_ = nullptr;
+    Window root_ = 0;
+    std::string config_;
+    std::unique_ptr<ChildProcess> program_;
+};
+
+}  // namespace
+
+TEST_F(ProgramOnX, WindowShowsTheDesktopUnderMovingWater) {
+    Start({"-window", "-geometry", "320x200"});
+    const std::vector<Window> windows = WaitForWindows(1);
+    ASSERT_EQ(windows.size(), 1u) << program_->Output();
+    // The desktop was red on the left and blue on the right: so is the
+    // picture under the water (bent and lit, but not mixed up).
+    const int area = 80 * 160;
+    Shot a;
+    EXPECT_TRUE(Eventually([&] {
+        a = Screenshot(windows[0], 0, 0, 320, 200);
+        return a.Count(10, 20, 90, 180, Reddish) > area * 8 / 10 &&
+               a.Count(230, 20, 310, 180, Bluish) > area * 8 / 10;
+    })) << a.Count(10, 20, 90, 180, Reddish) << " " << a.Count(230, 20, 310, 180, Bluish);
+    // And it moves.
+    int differing = 0;
+    EXPECT_TRUE(Eventually([&] {
+        differing = Differing(a, Screenshot(windows[0], 0, 0, 320, 200));
+        return differing > 320 * 200 / 50;
+    })) << differing;
+    Stop();
+}
+
+TEST_F(ProgramOnX, RootDrawsIntoTheDaemonsWindowOnly) {
+    const Window saver = MakeWindow(20, 20, 240, 160, 0x00ff00);
+    const Window other = MakeWindow(300, 20, 200, 160, 0xff00ff);
+    char id[32];
+    std::snprintf(id, sizeof id, "0x%lx", saver);
+    Start({"--root"}, {std::string("XSCREENSAVER_WINDOW=") + id});
+    int green = 0;
+    EXPECT_TRUE(Eventually([&] {
+        const Shot s = Screenshot(saver, 0, 0, 240, 160);
+        green = s.Count(0, 0, 240, 160, [](const Rgb& p) {
+            return p.r < 10 && p.g > 245 && p.b < 10;
+        });
+        return green < 240 * 160 / 100;  // drawn over
+    })) << green << program_->Output();
+    ASSERT_TRUE(program_->running()) << program_->Output();
+    const Shot o = Screenshot(other, 0, 0, 200, 160);
+    const int magenta = o.Count(0, 0, 200, 160, [](const Rgb& p) {
+        return p.r > 245 && p.g < 10 && p.b > 245;
+    });
+    EXPECT_EQ(magenta, 200 * 160);  // untouched
+    // The root outside both windows still shows the desktop.
+    const Shot r = Screenshot(root_, 0, 200, 640, 200);
+    EXPECT_EQ(r.Count(0, 0, 320, 200, [](const Rgb& p) { return p.r >= 0x90 && p.g == 0 && p.b == 0; }),
+              320 * 200);
+    Stop();
+}
+
+TEST_F(ProgramOnX, ForeignWindowFollowsResizes) {
+    const Window target = MakeWindow(0, 0, 200, 150, 0x00ff00);
+    Start({"-window-id", std::to_string(target)});
+    auto greenIn = [](const Shot& s) {
+        return s.Count(0, 0, s.width, s.height,
+                       [](const Rgb& p) { return p.r < 10 && p.g > 245 && p.b < 10; });
+    };
+    EXPECT_TRUE(Eventually([&] { return greenIn(Screenshot(target, 0, 0, 200, 150)) < 200 * 150 / 100; }))
+        << program_->Output();
+    ASSERT_TRUE(program_->running()) << program_->Output();
+
+    // Grown to 420 × 300: the new area is drawn, and the scene fills the
+    // new size (no black margin of an old viewport, no window background).
+    XResizeWindow(display_, target, 420, 300);
+    XSync(display_, False);
+    int green = 0, black = 0;
+    EXPECT_TRUE(Eventually([&] {
+        const Shot grown = Screenshot(target, 0, 0, 420, 300);
+        green = greenIn(grown);
+        black = grown.Count(0, 0, 420, 300, Black);
+        return green < 420 * 300 / 100 && black < 420 * 300 / 10;
+    })) << green << " " << black;
+    Stop();
+}
+
+TEST_F(ProgramOnX, DestroyedWindowEndsTheProgramCleanly) {
+    const Window target = MakeWindow(0, 0, 200, 150, 0x00ff00);
+    char id[32];
+    std::snprintf(id, sizeof id, "0x%lx", target);
+    Start({"--window-id", id});
+    EXPECT_TRUE(Eventually([&] {
+        const Shot s = Screenshot(target, 0, 0, 200, 150);
+        return s.Count(0, 0, 200, 150, [](const Rgb& p) { return p.g > 245 && p.r < 10; }) < 300;
+    }));
+    ASSERT_TRUE(program_->running()) << program_->Output();
+    XDestroyWindow(display_, target);
+    XSync(display_, False);
+    ASSERT_TRUE(program_->Wait(3.0)) << program_->Output();
+    EXPECT_EQ(program_->status(), 0) << program_->Output();
+    ExpectNoReports();
+}
+
+TEST_F(ProgramOnX, MissingWindowIsAnError) {
+    Start({"-window-id", "0x7fffff0"});
+    ASSERT_TRUE(program_->Wait(5.0));
+    EXPECT_EQ(program_->status(), 1);
+    ExpectNoReports();
+}
+
+TEST_F(ProgramOnX, InterruptAlsoEndsCleanly) {
+    Start({"-window", "-geometry", "200x120", "-fps"});
+    const std::vector<Window> windows = WaitForWindows(1);
+    ASSERT_EQ(windows.size(), 1u);
+    // The frame rate shows in the lower-left corner, yellow on black.
+    EXPECT_TRUE(Eventually([&] {
+        const Shot corner = Screenshot(windows[0], 0, 100, 80, 20);
+        return corner.Count(0, 0, 80, 20, [](const Rgb& p) {
+            return p.r > 200 && p.g > 200 && p.b < 50;
+        }) > 20;
+    }));
+    ASSERT_TRUE(program_->Signal(SIGINT));
+    ASSERT_TRUE(program_->Wait(3.0));
+    EXPECT_EQ(program_->status(), 0) << program_->Output();
+    ExpectNoReports();
+}
+
+// Two monitors side by side, the right one primary.
+class TwoMonitors : public ProgramOnX {
+protected:
+    void SetUp() override {
+        ProgramOnX::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        // The right monitor takes over the server's one output, so that its
+        // automatic monitor gives way.
+        XRRScreenResources* resources = XRRGetScreenResources(display_, root_);
+        ASSERT_NE(resources, nullptr);
+        ASSERT_GE(resources->noutput, 1);
+        XRRMonitorInfo* left = XRRAllocateMonitor(display_, 0);
+        XRRMonitorInfo* right = XRRAllocateMonitor(display_, 1);
+        right->outputs[0] = resources->outputs[0];
+        XRRFreeScreenResources(resources);
+        left->name = XInternAtom(display_, "LEFT", False);
+        left->width = 320;
+        left->height = kScreenHeight;
+        right->name = XInternAtom(display_, "RIGHT", False);
+        right->x = 320;
+        right->width = 320;
+        right->height = kScreenHeight;
+        right->primary = True;
+        XRRSetMonitor(display_, root_, left);
+        XRRSetMonitor(display_, root_, right);
+        XSync(display_, False);
+        XFree(left);
+        XFree(right);
+    }
+
+    void SetMainMonitorOnly() {
+        setenv("XDG_CONFIG_HOME", config_.c_str(), 1);
+        platform::SettingsStore* store = platform::OpenSettingsStore(kSettingsModule);
+        ResetSettingsStore(store);
+        platform::StoreSetBool(store, "MainMonitorOnly", true);
+        ASSERT_TRUE(platform::StoreSynchronize(store));
+        platform::CloseSettingsStore(store);
+    }
+};
+
+TEST_F(TwoMonitors, FullScreenShowsTheMainMonitorOnBoth) {
+    Start({"--fullscreen"});
+    ASSERT_EQ(WaitForWindows(2).size(), 2u) << program_->Output();
+    // The main monitor showed the blue half of the desktop: both views show
+    // it under their water; the red half is nowhere.
+    const int area = 280 * 360;
+    Shot s;
+    EXPECT_TRUE(Eventually([&] {
+        s = Screenshot(root_, 0, 0, kScreenWidth, kScreenHeight);
+        return s.Count(20, 20, 300, 380, Bluish) > area * 8 / 10 &&
+               s.Count(340, 20, 620, 380, Bluish) > area * 8 / 10;
+    }));
+    EXPECT_LT(s.Count(0, 0, kScreenWidth, kScreenHeight, Reddish), 100);
+
+    // A key press ends it.
+    XEvent key{};
+    key.xkey.type = KeyPress;
+    key.xkey.display = display_;
+    key.xkey.window = ProgramWindows().front();
+    key.xkey.root = root_;
+    key.xkey.keycode = XKeysymToKeycode(display_, XK_space);
+    key.xkey.same_screen = True;
+    XSendEvent(display_, key.xkey.window, True, KeyPressMask, &key);
+    XSync(display_, False);
+    ASSERT_TRUE(program_->Wait(3.0)) << program_->Output();
+    EXPECT_EQ(program_->status(), 0);
+    ExpectNoReports();
+}
+
+TEST_F(TwoMonitors, MainMonitorOnlyLeavesTheOtherBlack) {
+    SetMainMonitorOnly();
+    Start({"--fullscreen"});
+    ASSERT_EQ(WaitForWindows(2).size(), 2u) << program_->Output();
+    Shot s;
+    EXPECT_TRUE(Eventually([&] {
+        s = Screenshot(root_, 0, 0, kScreenWidth, kScreenHeight);
+        return s.Count(340, 20, 620, 380, Bluish) > 280 * 360 * 8 / 10;
+    }));
+    EXPECT_EQ(s.Count(0, 0, 320, kScreenHeight, Black), 320 * kScreenHeight);
+    // And stays so while the main monitor's view draws on.
+    usleep(500000);
+    s = Screenshot(root_, 0, 0, kScreenWidth, kScreenHeight);
+    EXPECT_EQ(s.Count(0, 0, 320, kScreenHeight, Black), 320 * kScreenHeight);
+    EXPECT_GT(s.Count(340, 20, 620, 380, Bluish), 280 * 360 * 8 / 10);
+    Stop();
+}
+
+TEST_F(ProgramOnX, GeometryPlacesTheWindow) {
+    Start({"-window", "-geometry", "200x120+100+50"});
+    const std::vector<Window> windows = WaitForWindows(1);
+    ASSERT_EQ(windows.size(), 1u) << program_->Output();
+    int x = 0, y = 0;
+    Window child = 0;
+    XTranslateCoordinates(display_, windows[0], root_, 0, 0, &x, &y, &child);
+    EXPECT_EQ(x, 100);
+    EXPECT_EQ(y, 50);
+    XWindowAttributes a{};
+    ASSERT_TRUE(XGetWindowAttributes(display_, windows[0], &a));
+    EXPECT_EQ(a.width, 200);
+    EXPECT_EQ(a.height, 120);
+    Stop();
+}
+
+TEST_F(ProgramOnX, SurvivesStopAndContinue) {
+    Start({"-window", "-geometry", "240x160"});
+    const std::vector<Window> windows = WaitForWindows(1);
+    ASSERT_EQ(windows.size(), 1u);
+    Shot before;
+    EXPECT_TRUE(Eventually([&] {
+        before = Screenshot(windows[0], 0, 0, 240, 160);
+        return before.Count(10, 10, 100, 150, Reddish) > 90 * 140 * 8 / 10;
+    }));
+    ASSERT_TRUE(program_->Signal(SIGSTOP));
+    usleep(2500000);  // longer than the longest step the scene takes
+    const Shot stopped = Screenshot(windows[0], 0, 0, 240, 160);
+    ASSERT_TRUE(program_->Signal(SIGCONT));
+    ASSERT_TRUE(program_->running()) << program_->Output();
+    // It draws again: the picture changes from the one left at the stop.
+    int differing = 0;
+    EXPECT_TRUE(Eventually([&] {
+        differing = Differing(stopped, Screenshot(windows[0], 0, 0, 240, 160));
+        return differing > 240 * 160 / 50;
+    })) << differing;
+    Stop();
+}
+
+TEST_F(ProgramOnX, RootWithoutDaemonDrawsOnTheRootWindow) {
+    Start({"-root"});
+    // The desktop no longer shows as it was: the bowl and the waves move
+    // its checkerboard about, but its two halves show through the water.
+    auto moved = [](const Shot& s) {
+        int n = 0;
+        for (int y = 0; y < kScreenHeight; ++y) {
+            for (int x = 0; x < kScreenWidth; ++x) {
+                const Rgb& p = s.At(x, y);
+                const int level = ((x / 10 + y / 10) % 2 == 0) ? 0xff : 0x90;
+                const Rgb want = x < kScreenWidth / 2 ? Rgb{level, 0, 0} : Rgb{0, 0, level};
+                if (std::abs(p.r - want.r) + std::abs(p.b - want.b) > 40) ++n;
+            }
+        }
+        return n;
+    };
+    EXPECT_TRUE(Eventually([&] {
+        const Shot s = Screenshot(root_, 0, 0, kScreenWidth, kScreenHeight);
+        return moved(s) > kScreenWidth * kScreenHeight / 5 &&
+               s.Count(20, 20, 300, 380, Reddish) > 280 * 360 * 8 / 10 &&
+               s.Count(340, 20, 620, 380, Bluish) > 280 * 360 * 8 / 10;
+    })) << program_->Output();
+    ASSERT_TRUE(program_->running()) << program_->Output();
+    Stop();
+}
+
+TEST_F(ProgramOnX, ImageFileReplacesTheDesktop) {
+    // A green picture: the desktop (red and blue) must not show.
+    const std::string image = config_ + "/green.ppm";
+    FILE* f = std::fopen(image.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fprintf(f, "P6\n32 24\n255\n");
+    for (int i = 0; i < 32 * 24; ++i) std::fwrite("\x20\xd0\x30", 1, 3, f);
+    std::fclose(f);
+
+    Start({"-window", "-geometry", "240x160", "--image", image});
+    const std::vector<Window> windows = WaitForWindows(1);
+    ASSERT_EQ(windows.size(), 1u);
+    auto greenish = [](const Rgb& p) { return p.g > 2 * p.r && p.g > 2 * p.b; };
+    Shot s;
+    EXPECT_TRUE(Eventually([&] {
+        s = Screenshot(windows[0], 0, 0, 240, 160);
+        return s.Count(20, 20, 220, 140, greenish) > 200 * 120 * 9 / 10;
+    }));
+    EXPECT_EQ(s.Count(0, 0, 240, 160, Reddish), 0);
+    Stop();
+}
