@@ -56,7 +56,15 @@ void ConnectHostedView(HostedView* hv, const HostShared* shared) {
     s.BundlePath = [](const char* name, const char* type, char* buffer, size_t size) {
         buffer[0] = '\0';
         const std::string path = platform::BundleResourcePath(name, type);
-        if (path.empty() || path.size() + 1 > size) return false;
+        if (path.empty()) {
+            // Without the archive the water still runs, but the intro and
+            // the overlay have no pictures: say why once.
+            std::fprintf(stderr,
+                         "mereglass: cannot find %s.%s; the water runs without its pictures\n",
+                         name, type);
+            return false;
+        }
+        if (path.size() + 1 > size) return false;
         std::memcpy(buffer, path.c_str(), path.size() + 1);
         return true;
     };

@@ -14,7 +14,7 @@ namespace platform {
 
 // Until the project has a public home page, its page is the installed
 // documentation.
-const char* const kWebPage = "file://" MEREGLASS_DOC_DIR "/";
+const char* const kWebPage = "file://" MEREGLASS_DOC_DIR "/index.html";
 
 bool OpenWebPage(const char* uri) {
     GError* error = nullptr;

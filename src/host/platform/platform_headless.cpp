@@ -234,6 +234,10 @@ std::string BundleResourcePath(const char* name, const char* type) {
         std::string dir(exe, static_cast<size_t>(n));
         dir.erase(dir.find_last_of('/') + 1);
         if (IsFile(dir + file)) return dir + file;
+        // An installed tree that has moved since it was built: the program
+        // lives in <prefix>/libexec/xscreensaver, the data in <prefix>/share.
+        const std::string moved = dir + "../../share/mereglass/" + file;
+        if (IsFile(moved)) return moved;
     }
     const std::string installed = std::string(MEREGLASS_DATA_DIR) + "/" + file;
     if (IsFile(installed)) return installed;
