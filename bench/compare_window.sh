@@ -3,8 +3,8 @@
 # reports its frames per second, the CPU time per frame of the program and
 # of the X server, and the program's peak resident memory.
 #
-# Frames are counted where they are presented (glXSwapBuffers), with a perf
-# uprobe; that needs root. Without it the frame rate is not reported.
+# Frames are counted where they are presented (the buffer swap), with perf
+# uprobes; that needs root. Without it the frame rate is not reported.
 #
 # Usage: bench/compare_window.sh [PROGRAM [SECONDS [extra options...]]]
 #   PROGRAM defaults to build/src/host/mereglass, SECONDS to 20.
@@ -24,7 +24,7 @@ tmp=$(mktemp -d)
 xvfb_pid=""
 probe=""
 cleanup() {
-    [ -n "$probe" ] && perf probe -q -d "$probe" 2>/dev/null || true
+    for p in $probe; do perf probe -q -d "$p" 2>/dev/null || true; done
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
     rm -rf "$tmp"
 }
@@ -41,15 +41,22 @@ display=":$(head -n1 "$tmp/display")"
 server_ticks() { awk '{ print $14 + $15 }' "/proc/$xvfb_pid/stat"; }
 hz=$(getconf CLK_TCK)
 
-libglx=$(ldconfig -p | awk '/libGLX\.so\.0 / { print $NF; exit }')
+# Frames are counted where they are presented: glXSwapBuffers in libGLX.so.0
+# or in the older libGL.so.1, or eglSwapBuffers in libEGL.so.1, whichever the
+# program reaches (one may forward to another, so the largest count is taken).
 count_frames=""
-if [ -n "$libglx" ] && command -v perf >/dev/null; then
-    if perf probe -l 2>/dev/null | grep -q "probe_libGLX:glXSwapBuffers"; then
-        count_frames="perf stat -x, -e probe_libGLX:glXSwapBuffers -o $tmp/frames --"
-    elif perf probe -q -x "$libglx" glXSwapBuffers 2>/dev/null; then
-        probe="probe_libGLX:glXSwapBuffers"  # ours: removed at the end
-        count_frames="perf stat -x, -e $probe -o $tmp/frames --"
-    fi
+events=""
+if command -v perf >/dev/null; then
+    for entry in libGLX.so.0:glXSwapBuffers libGL.so.1:glXSwapBuffers libEGL.so.1:eglSwapBuffers; do
+        lib=${entry%%:*} func=${entry#*:}
+        libpath=$(ldconfig -p | awk -v lib="$lib" '$1 == lib { print $NF; exit }')
+        event="bench_frames_$$:swap_$(echo "$lib" | tr -c 'a-zA-Z0-9\n' _)"
+        if [ -n "$libpath" ] && perf probe -q -x "$libpath" "$event=$func" 2>/dev/null; then
+            probe="$probe $event"  # removed at the end
+            events="$events -e $event"
+        fi
+    done
+    [ -n "$events" ] && count_frames="perf stat -x, $events -o $tmp/frames --"
 fi
 
 ticks0=$(server_ticks)
@@ -63,7 +70,8 @@ set -- $(cat "$tmp/time" | tail -n1)
 wall=$1 user=$2 sys=$3 rss_kb=$4
 frames=""
 if [ -n "$count_frames" ]; then
-    frames=$(awk -F, '/glXSwapBuffers/ { print $1 }' "$tmp/frames")
+    frames=$(awk -F, '/:swap_/ { if ($1 + 0 > n) n = $1 + 0 } END { print n + 0 }' "$tmp/frames")
+    [ -n "${BENCH_DEBUG:-}" ] && cat "$tmp/frames" >&2
 fi
 
 awk -v wall="$wall" -v user="$user" -v sys="$sys" -v rss="$rss_kb" -v frames="$frames" \
@@ -75,7 +83,7 @@ awk -v wall="$wall" -v user="$user" -v sys="$sys" -v rss="$rss_kb" -v frames="$f
         printf "program CPU:   %.2f s (%.2f cores, %.1f ms per frame)\n", cpu, cpu / wall, cpu * 1000 / frames
         printf "X server CPU:  %.2f s (%.2f cores, %.1f ms per frame)\n", server, server / wall, server * 1000 / frames
     } else {
-        printf "frames:        not counted (perf uprobes need root)\n"
+        printf "frames:        not counted (no buffer swap seen, or perf uprobes unavailable: they need root)\n"
         printf "program CPU:   %.2f s (%.2f cores)\n", cpu, cpu / wall
         printf "X server CPU:  %.2f s (%.2f cores)\n", server, server / wall
     }
