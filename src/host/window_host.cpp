@@ -18,6 +18,7 @@
 
 #include "host/hosted_view.h"
 #include "host/settings.h"
+#include "host/tick_schedule.h"
 
 namespace {
 
@@ -270,11 +271,7 @@ int RunWindowHost(const CommandLine& cl) {
                 if (hv->saver->IsAnimating()) hv->saver->AnimateOneFrame();
             }
             platform::FlushConnection(host.connection);
-            deadline += interval;
-            now = platform::ClockSeconds();
-            // Behind by more than a tick (a slow frame, a stop and
-            // continue): start afresh instead of catching up in a burst.
-            if (now > deadline + interval) deadline = now + interval;
+            deadline = NextTickDue(deadline, platform::ClockSeconds(), interval);
             continue;  // events that came during the draw first
         }
 
