@@ -85,6 +85,8 @@ int RunHeadless(const CommandLine& cl) {
         return 1;
     }
 
+    ReleasePicture(&shared);
+
     FrameWriter writer(hv.width, hv.height);
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);

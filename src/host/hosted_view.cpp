@@ -24,6 +24,8 @@ void AcquirePicture(DesktopSources sources, HostShared* shared) {
     AcquireDesktopImage(sources, &shared->desktopImage);
 }
 
+void ReleasePicture(HostShared* shared) { shared->desktopImage = platform::RgbaImage{}; }
+
 void ConnectHostedView(HostedView* hv, const HostShared* shared) {
     ViewPlatform& s = hv->services;
     s.Clock = shared->clock;

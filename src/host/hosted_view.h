@@ -49,6 +49,10 @@ struct HostShared {
 // instead of the desktop), else the first source that works.
 void AcquirePicture(DesktopSources sources, HostShared* shared);
 
+// Frees the picture once every view has made its desktop texture from it
+// (a full-screen picture is several megabytes the running saver never reads).
+void ReleasePicture(HostShared* shared);
+
 // Fills hv->services for hv->view and creates hv->saver (not yet
 // initialised). hv->view, the screen numbers and the size must be set.
 void ConnectHostedView(HostedView* hv, const HostShared* shared);

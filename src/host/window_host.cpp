@@ -246,6 +246,7 @@ int RunWindowHost(const CommandLine& cl) {
             return 1;
         }
     }
+    ReleasePicture(&host.shared);
     for (auto& hv : host.views) platform::ShowView(hv->view);
     platform::FlushConnection(host.connection);
 
