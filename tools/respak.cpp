@@ -96,16 +96,16 @@ bool CheckImage(const std::string& path) {
 int Create(const std::string& archive, int argc, char** argv) {
     std::vector<Lump> lumps;
     for (int i = 0; i < argc; ++i) {
-        const std::string spec = argv[i];
-        const size_t a = spec.find(':');
-        const size_t b = a == std::string::npos ? a : spec.find(':', a + 1);
+        const std::string argument = argv[i];
+        const size_t a = argument.find(':');
+        const size_t b = a == std::string::npos ? a : argument.find(':', a + 1);
         Lump lump;
-        if (b == std::string::npos || !ParseU32(spec.substr(0, a), &lump.type) ||
-            !ParseU32(spec.substr(a + 1, b - a - 1), &lump.param) || b + 1 >= spec.size()) {
-            std::fprintf(stderr, "respak: '%s' is not TYPE:PARAM:FILE\n", spec.c_str());
+        if (b == std::string::npos || !ParseU32(argument.substr(0, a), &lump.type) ||
+            !ParseU32(argument.substr(a + 1, b - a - 1), &lump.param) || b + 1 >= argument.size()) {
+            std::fprintf(stderr, "respak: '%s' is not TYPE:PARAM:FILE\n", argument.c_str());
             return Usage();
         }
-        lump.path = spec.substr(b + 1);
+        lump.path = argument.substr(b + 1);
         if (!ReadWholeFile(lump.path, &lump.data)) {
             std::fprintf(stderr, "respak: cannot read %s: %s\n", lump.path.c_str(),
                          errno == EFBIG ? "larger than 4 GiB" : std::strerror(errno));

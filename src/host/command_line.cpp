@@ -144,18 +144,18 @@ bool IsNumber(const char* text) {
 
 // The setting an option names ("water-speed"; "lighting" or "no-lighting"
 // for a bool), or null.
-static const SettingSpec* SettingOfOption(const char* name) {
-    for (const SettingSpec& spec : kSettings) {
-        const std::string option = SettingOptionName(spec);
-        if (option == name) return &spec;
-        if (spec.kind == SettingKind::Bool && "no-" + option == name) return &spec;
+static const SettingEntry* SettingOfOption(const char* name) {
+    for (const SettingEntry& entry : kSettings) {
+        const std::string option = SettingOptionName(entry);
+        if (option == name) return &entry;
+        if (entry.kind == SettingKind::Bool && "no-" + option == name) return &entry;
     }
     return nullptr;
 }
 
-std::string SettingOptionName(const SettingSpec& spec) {
+std::string SettingOptionName(const SettingEntry& entry) {
     std::string name;
-    for (const char* c = spec.key; *c != '\0'; ++c) {
+    for (const char* c = entry.key; *c != '\0'; ++c) {
         if (*c >= 'A' && *c <= 'Z') {
             if (!name.empty()) name += '-';
             name += static_cast<char>(*c - 'A' + 'a');
@@ -167,33 +167,33 @@ std::string SettingOptionName(const SettingSpec& spec) {
 }
 
 void ApplySettingOverrides(const CommandLine& cl, UserSettings* settings) {
-    for (const SettingOverride& o : cl.settings) o.spec->set(*settings, o.value);
+    for (const SettingOverride& o : cl.settings) o.entry->set(*settings, o.value);
 }
 
 std::string UsageText() {
     std::string text = kUsage;
-    for (const SettingSpec& spec : kSettings) {
+    for (const SettingEntry& entry : kSettings) {
         std::string option = "  --";
-        if (spec.kind == SettingKind::Bool) {
-            option += "[no-]" + SettingOptionName(spec);
+        if (entry.kind == SettingKind::Bool) {
+            option += "[no-]" + SettingOptionName(entry);
         } else {
-            option += SettingOptionName(spec) + " " + std::to_string(spec.minimum) + ".." +
-                      std::to_string(spec.maximum);
+            option += SettingOptionName(entry) + " " + std::to_string(entry.minimum) + ".." +
+                      std::to_string(entry.maximum);
         }
         if (option.size() < 30) option.resize(30, ' ');
-        std::string label = spec.label;
-        if (spec.style == SettingControl::Hundredths) {
+        std::string label = entry.label;
+        if (entry.style == SettingControl::Hundredths) {
             const size_t unit = label.find(" (s)");
             if (unit != std::string::npos) label.erase(unit);
             label += " in 1/100 s";
-        } else if (spec.style == SettingControl::GridSide) {
+        } else if (entry.style == SettingControl::GridSide) {
             label += ", 2^N points a side";
         }
         text += option + " " + label;
-        if (spec.kind == SettingKind::Integer) {
-            text += " (" + std::to_string(spec.factory) + ")";
+        if (entry.kind == SettingKind::Integer) {
+            text += " (" + std::to_string(entry.factory) + ")";
         } else {
-            text += spec.factory != 0 ? " (on)" : " (off)";
+            text += entry.factory != 0 ? " (on)" : " (off)";
         }
         text += '\n';
     }
@@ -298,21 +298,21 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
             if (value == nullptr || *value == '\0') return missing("a file");
             cl.imageFile = value;
             ++i;
-        } else if (const SettingSpec* spec = SettingOfOption(name)) {
+        } else if (const SettingEntry* entry = SettingOfOption(name)) {
             int32_t v = 0;
-            if (spec->kind == SettingKind::Bool) {
+            if (entry->kind == SettingKind::Bool) {
                 v = std::strncmp(name, "no-", 3) == 0 ? 0 : 1;
             } else {
                 int parsed = 0;
-                if (!ParseInt(value, spec->minimum, spec->maximum, &parsed)) {
-                    return missing(("a whole number from " + std::to_string(spec->minimum) + " to " +
-                                    std::to_string(spec->maximum))
+                if (!ParseInt(value, entry->minimum, entry->maximum, &parsed)) {
+                    return missing(("a whole number from " + std::to_string(entry->minimum) + " to " +
+                                    std::to_string(entry->maximum))
                                        .c_str());
                 }
                 v = parsed;
                 ++i;
             }
-            cl.settings.push_back(SettingOverride{spec, v});
+            cl.settings.push_back(SettingOverride{entry, v});
         } else {
             *error = std::string("unknown option: ") + arg;
             return false;

@@ -23,7 +23,7 @@ enum class HostMode {
 // A setting given on the command line: it replaces the stored value for
 // this run only and is never written to the store.
 struct SettingOverride {
-    const SettingSpec* spec;
+    const SettingEntry* entry;
     int32_t value;
 };
 
@@ -67,7 +67,7 @@ bool ParseWindowId(const char* text, unsigned long* id);
 // The command-line option of a setting: its store key in lower case with
 // dashes between the words ("WaterSpeed" gives "water-speed"). A bool
 // setting also has the form "no-" + name.
-std::string SettingOptionName(const SettingSpec& spec);
+std::string SettingOptionName(const SettingEntry& entry);
 
 // Applies the overrides of `cl` to settings read from the store.
 void ApplySettingOverrides(const CommandLine& cl, UserSettings* settings);

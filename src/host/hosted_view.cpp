@@ -72,7 +72,7 @@ void ConnectHostedView(HostedView* hv, const HostShared* shared) {
     };
     s.ReadSettings = [shared](bool* mainMonitorOnly, SETTINGS* settings) {
         UserSettings user = ReadSettings(shared->store);
-        for (const SettingOverride& o : shared->overrides) o.spec->set(user, o.value);
+        for (const SettingOverride& o : shared->overrides) o.entry->set(user, o.value);
         *mainMonitorOnly = user.MainMonitorOnly;
         *settings = user.record;
     };

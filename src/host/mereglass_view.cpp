@@ -231,7 +231,7 @@ void MereglassView::ConfigureSheetSave() {
         if (platform->settingsStore != nullptr) {
             ::ConfigureSheetSave(*configureSheet, &fields, platform->settingsStore);
         } else {
-            for (const SettingSpec& spec : kSettings) spec.set(fields, configureSheet->*spec.control);
+            for (const SettingEntry& entry : kSettings) entry.set(fields, configureSheet->*entry.control);
         }
         MainMonitorOnly = fields.MainMonitorOnly;
         mySettings = fields.record;

@@ -16,7 +16,7 @@ int32_t Flag(bool b) { return b ? 1 : 0; }
 // The drip interval is offered from 1/100 s to one hour; the scene needs at
 // least 1. The water resolution is the base-2 logarithm of the grid side,
 // 16 × 16 to 256 × 256.
-const SettingSpec kSettings[6] = {
+const SettingEntry kSettings[6] = {
     {"MainMonitorOnly", SettingKind::Bool, SettingControl::Check, "Run on the main monitor only", 0,
      0, 1, &SheetControls::oMainMonitorOnly,
      [](const UserSettings& s) { return Flag(s.MainMonitorOnly); },
@@ -39,26 +39,26 @@ const SettingSpec kSettings[6] = {
      [](UserSettings& s, int32_t v) { s.record.WANTBOWL = v == 1; }},
 };
 
-const SettingSpec* FindSetting(const char* key) {
-    for (const SettingSpec& spec : kSettings) {
-        if (std::strcmp(spec.key, key) == 0) return &spec;
+const SettingEntry* FindSetting(const char* key) {
+    for (const SettingEntry& entry : kSettings) {
+        if (std::strcmp(entry.key, key) == 0) return &entry;
     }
     return nullptr;
 }
 
 UserSettings FactorySettings() {
     UserSettings s{};
-    for (const SettingSpec& spec : kSettings) spec.set(s, spec.factory);
+    for (const SettingEntry& entry : kSettings) entry.set(s, entry.factory);
     return s;
 }
 
 namespace {
 
-void WriteSetting(platform::SettingsStore* store, const SettingSpec& spec, int32_t value) {
-    if (spec.kind == SettingKind::Bool) {
-        platform::StoreSetBool(store, spec.key, value == 1);
+void WriteSetting(platform::SettingsStore* store, const SettingEntry& entry, int32_t value) {
+    if (entry.kind == SettingKind::Bool) {
+        platform::StoreSetBool(store, entry.key, value == 1);
     } else {
-        platform::StoreSetInteger(store, spec.key, value);
+        platform::StoreSetInteger(store, entry.key, value);
     }
 }
 
@@ -66,7 +66,7 @@ void WriteSetting(platform::SettingsStore* store, const SettingSpec& spec, int32
 
 void ResetSettingsStore(platform::SettingsStore* store) {
     platform::StoreSetString(store, kSettingsVersionKey, kSettingsVersion);
-    for (const SettingSpec& spec : kSettings) WriteSetting(store, spec, spec.factory);
+    for (const SettingEntry& entry : kSettings) WriteSetting(store, entry, entry.factory);
     platform::StoreSynchronize(store);
 }
 
@@ -77,11 +77,11 @@ UserSettings ReadSettings(platform::SettingsStore* store) {
     // The bools first, then the integers, each in table order.
     UserSettings s{};
     for (SettingKind kind : {SettingKind::Bool, SettingKind::Integer}) {
-        for (const SettingSpec& spec : kSettings) {
-            if (spec.kind != kind) continue;
-            const int32_t v = kind == SettingKind::Bool ? Flag(platform::StoreBool(store, spec.key))
-                                                        : platform::StoreInteger(store, spec.key);
-            spec.set(s, v);
+        for (const SettingEntry& entry : kSettings) {
+            if (entry.kind != kind) continue;
+            const int32_t v = kind == SettingKind::Bool ? Flag(platform::StoreBool(store, entry.key))
+                                                        : platform::StoreInteger(store, entry.key);
+            entry.set(s, v);
         }
     }
 
@@ -93,18 +93,18 @@ UserSettings ReadSettings(platform::SettingsStore* store) {
 }
 
 void ConfigureSheetOpen(const UserSettings& fields, SheetControls* controls) {
-    for (const SettingSpec& spec : kSettings) controls->*spec.control = spec.get(fields);
+    for (const SettingEntry& entry : kSettings) controls->*entry.control = entry.get(fields);
 }
 
 bool ConfigureSheetSave(const SheetControls& controls, UserSettings* fields,
                         platform::SettingsStore* store) {
-    for (const SettingSpec& spec : kSettings) {
-        spec.set(*fields, controls.*spec.control);
-        WriteSetting(store, spec, spec.get(*fields));
+    for (const SettingEntry& entry : kSettings) {
+        entry.set(*fields, controls.*entry.control);
+        WriteSetting(store, entry, entry.get(*fields));
     }
     return platform::StoreSynchronize(store);
 }
 
 void ConfigureSheetDefaults(SheetControls* controls) {
-    for (const SettingSpec& spec : kSettings) controls->*spec.control = spec.factory;
+    for (const SettingEntry& entry : kSettings) controls->*entry.control = entry.factory;
 }

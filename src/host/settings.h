@@ -50,7 +50,7 @@ enum class SettingControl {
 
 // One setting. `minimum` and `maximum` bound what the sheet offers; the
 // store's values are not range-checked when read.
-struct SettingSpec {
+struct SettingEntry {
     const char* key;
     SettingKind kind;
     SettingControl style;
@@ -66,10 +66,10 @@ struct SettingSpec {
 // Every setting, in the order the reset, the sheet, Save and Defaults visit
 // them: "MainMonitorOnly", "WaterSpeed", "WaterRes", "DripSpeed",
 // "Lighting", "WantBowl".
-extern const SettingSpec kSettings[6];
+extern const SettingEntry kSettings[6];
 inline constexpr size_t kSettingCount = 6;
 // The entry for `key`, or null.
-const SettingSpec* FindSetting(const char* key);
+const SettingEntry* FindSetting(const char* key);
 
 // The factory values: MainMonitorOnly false, lighting and bowl on, wave
 // speed 100 %, water resolution 2^6, drips every 2.5 s.

@@ -167,11 +167,11 @@ TEST(CommandLineSettings, EverySettingHasAnOption) {
     EXPECT_EQ(SettingOptionName(*FindSetting("WaterSpeed")), "water-speed");
     EXPECT_EQ(SettingOptionName(*FindSetting("MainMonitorOnly")), "main-monitor-only");
     const std::string usage = UsageText();
-    for (const SettingSpec& spec : kSettings) {
-        EXPECT_NE(usage.find("--" + std::string(spec.kind == SettingKind::Bool ? "[no-]" : "") +
-                             SettingOptionName(spec)),
+    for (const SettingEntry& entry : kSettings) {
+        EXPECT_NE(usage.find("--" + std::string(entry.kind == SettingKind::Bool ? "[no-]" : "") +
+                             SettingOptionName(entry)),
                   std::string::npos)
-            << spec.key;
+            << entry.key;
     }
 }
 

@@ -97,7 +97,7 @@ TEST(HackDescription, NumbersMatchTheSettingsTable) {
             ASSERT_EQ(cl.settings.size(), 1u) << args;
             EXPECT_EQ(cl.settings[0].value, value);
             if (value == def) {
-                EXPECT_EQ(def, cl.settings[0].spec->factory) << args;
+                EXPECT_EQ(def, cl.settings[0].entry->factory) << args;
             }
         }
         EXPECT_LT(low, high);

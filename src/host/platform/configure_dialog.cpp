@@ -31,10 +31,10 @@ namespace {
 // value, which is what the scene runs with then.
 void SetWidgets(ConfigureDialog* d, const SheetControls& values) {
     for (size_t i = 0; i < kSettingCount; ++i) {
-        const SettingSpec& spec = kSettings[i];
-        const int v = values.*spec.control;
+        const SettingEntry& entry = kSettings[i];
+        const int v = values.*entry.control;
         GtkWidget* w = d->controls[i];
-        switch (spec.style) {
+        switch (entry.style) {
             case SettingControl::Check:
                 gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(w), v == 1);
                 break;
@@ -45,7 +45,7 @@ void SetWidgets(ConfigureDialog* d, const SheetControls& values) {
                 const std::string id = std::to_string(v);
                 if (!gtk_combo_box_set_active_id(GTK_COMBO_BOX(w), id.c_str())) {
                     gtk_combo_box_set_active_id(GTK_COMBO_BOX(w),
-                                                std::to_string(spec.factory).c_str());
+                                                std::to_string(entry.factory).c_str());
                 }
                 break;
             }
@@ -59,10 +59,10 @@ void SetWidgets(ConfigureDialog* d, const SheetControls& values) {
 SheetControls ReadWidgets(ConfigureDialog* d) {
     SheetControls values{};
     for (size_t i = 0; i < kSettingCount; ++i) {
-        const SettingSpec& spec = kSettings[i];
+        const SettingEntry& entry = kSettings[i];
         GtkWidget* w = d->controls[i];
-        int v = spec.factory;
-        switch (spec.style) {
+        int v = entry.factory;
+        switch (entry.style) {
             case SettingControl::Check:
                 v = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(w)) ? 1 : 0;
                 break;
@@ -81,7 +81,7 @@ SheetControls ReadWidgets(ConfigureDialog* d) {
                     std::lround(gtk_spin_button_get_value(GTK_SPIN_BUTTON(w)) * 100.0));
                 break;
         }
-        values.*spec.control = v;
+        values.*entry.control = v;
     }
     return values;
 }
@@ -117,15 +117,15 @@ gboolean OnDelete(GtkWidget*, GdkEvent*, gpointer data) {
     return TRUE;  // keep the window for a later run
 }
 
-GtkWidget* MakeControl(const SettingSpec& spec) {
-    switch (spec.style) {
+GtkWidget* MakeControl(const SettingEntry& entry) {
+    switch (entry.style) {
         case SettingControl::Check:
-            return gtk_check_button_new_with_label(spec.label);
+            return gtk_check_button_new_with_label(entry.label);
         case SettingControl::Number:
-            return gtk_spin_button_new_with_range(spec.minimum, spec.maximum, 5);
+            return gtk_spin_button_new_with_range(entry.minimum, entry.maximum, 5);
         case SettingControl::GridSide: {
             GtkWidget* combo = gtk_combo_box_text_new();
-            for (int shift = spec.minimum; shift <= spec.maximum; ++shift) {
+            for (int shift = entry.minimum; shift <= entry.maximum; ++shift) {
                 const int side = 1 << shift;
                 const std::string id = std::to_string(shift);
                 const std::string text = std::to_string(side) + " \u00d7 " + std::to_string(side);
@@ -135,7 +135,7 @@ GtkWidget* MakeControl(const SettingSpec& spec) {
         }
         case SettingControl::Hundredths: {
             GtkWidget* spin =
-                gtk_spin_button_new_with_range(spec.minimum / 100.0, spec.maximum / 100.0, 0.25);
+                gtk_spin_button_new_with_range(entry.minimum / 100.0, entry.maximum / 100.0, 0.25);
             gtk_spin_button_set_digits(GTK_SPIN_BUTTON(spin), 2);
             return spin;
         }
@@ -185,15 +185,15 @@ ConfigureDialog* CreateConfigureDialog(UserSettings* settings, SettingsStore* st
     int row = 0;
     for (bool checks : {true, false}) {
         for (size_t i = 0; i < kSettingCount; ++i) {
-            const SettingSpec& spec = kSettings[i];
-            if ((spec.style == SettingControl::Check) != checks) continue;
-            GtkWidget* control = MakeControl(spec);
+            const SettingEntry& entry = kSettings[i];
+            if ((entry.style == SettingControl::Check) != checks) continue;
+            GtkWidget* control = MakeControl(entry);
             gtk_widget_set_name(control, kOutletNames[i]);
             d->controls[i] = control;
             if (checks) {
                 gtk_grid_attach(GTK_GRID(grid), control, 0, row, 2, 1);
             } else {
-                GtkWidget* label = gtk_label_new(spec.label);
+                GtkWidget* label = gtk_label_new(entry.label);
                 gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
                 gtk_widget_set_hexpand(control, TRUE);
                 gtk_grid_attach(GTK_GRID(grid), label, 0, row, 1, 1);
