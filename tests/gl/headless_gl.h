@@ -1,13 +1,17 @@
-// HeadlessGL: an offscreen OpenGL context for rendering tests. EGL on Mesa's
-// software renderer (surfaceless platform, desktop OpenGL, compatibility
-// profile), drawing into a pbuffer with 8-bit RGBA colour and a depth
-// buffer. Needs no display and no GPU. The context is current on the calling
-// thread from construction until destruction.
+// HeadlessGL: an offscreen OpenGL context for rendering tests, on the
+// program's own headless view (EGL on Mesa's software renderer: surfaceless
+// platform, desktop OpenGL, compatibility profile, a pbuffer with 8-bit RGBA
+// colour and a depth buffer). Needs no display and no GPU. The context is
+// current on the calling thread from construction until destruction.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+namespace platform {
+struct View;
+}
 
 class HeadlessGL {
 public:
@@ -39,14 +43,9 @@ public:
                          int height);
 
 private:
-    bool MakeSurface(int width, int height);
-
     bool ok_ = false;
     std::string error_;
     int width_ = 0;
     int height_ = 0;
-    void* display_ = nullptr;
-    void* config_ = nullptr;
-    void* context_ = nullptr;
-    void* surface_ = nullptr;
+    platform::View* view_ = nullptr;
 };
