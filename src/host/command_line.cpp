@@ -256,6 +256,10 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
             if (!setMode(HostMode::FullScreen, arg)) return false;
         } else if (std::strcmp(name, "configure") == 0) {
             if (!setMode(HostMode::Configure, arg)) return false;
+        } else if (std::strcmp(name, "add-to-xscreensaver") == 0) {
+            if (!setMode(HostMode::AddToXScreenSaver, arg)) return false;
+        } else if (std::strcmp(name, "remove-from-xscreensaver") == 0) {
+            if (!setMode(HostMode::RemoveFromXScreenSaver, arg)) return false;
         } else if (std::strcmp(name, "render") == 0) {
             if (value == nullptr || *value == '\0') return missing("a folder");
             cl.renderDir = value;

@@ -18,6 +18,9 @@ enum class HostMode {
     Render,      // headless, into PNG files
     Configure,   // the settings dialog
     Help,        // print the options and exit 0
+    // List this program in ~/.xscreensaver, or take it out again.
+    AddToXScreenSaver,
+    RemoveFromXScreenSaver,
 };
 
 // A setting given on the command line: it replaces the stored value for

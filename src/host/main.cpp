@@ -11,6 +11,7 @@
 #include "host/platform/platform.h"
 #include "host/settings.h"
 #include "host/window_host.h"
+#include "host/xscreensaver_listing.h"
 
 namespace {
 
@@ -28,6 +29,20 @@ int RunConfigure() {
     platform::DestroyConfigureDialog(dialog);
     platform::CloseSettingsStore(store);
     return 0;
+}
+
+// --add-to-xscreensaver and --remove-from-xscreensaver.
+int RunListing(bool add) {
+    ListingFiles files;
+    std::string error;
+    if (!DefaultListingFiles(&files, &error)) {
+        std::fprintf(stderr, "mereglass: %s\n", error.c_str());
+        return 1;
+    }
+    std::string message;
+    const int status = ChangeListing(add, files, &message);
+    std::fprintf(status == 0 ? stdout : stderr, "%s\n", message.c_str());
+    return status;
 }
 
 }  // namespace
@@ -53,6 +68,9 @@ int main(int argc, char** argv) {
             return RunConfigure();
         case HostMode::Render:
             return RunHeadless(cl);
+        case HostMode::AddToXScreenSaver:
+        case HostMode::RemoveFromXScreenSaver:
+            return RunListing(cl.mode == HostMode::AddToXScreenSaver);
         default:
             return RunWindowHost(cl);
     }

@@ -48,6 +48,8 @@ TEST(CommandLineModes, OneOrTwoDashes) {
     EXPECT_EQ(Parse({"-window"}).cl.mode, HostMode::Window);
     EXPECT_EQ(Parse({"-root", "--help"}).cl.mode, HostMode::Help);
     EXPECT_EQ(Parse({"-h"}).cl.mode, HostMode::Help);
+    EXPECT_EQ(Parse({"--add-to-xscreensaver"}).cl.mode, HostMode::AddToXScreenSaver);
+    EXPECT_EQ(Parse({"-remove-from-xscreensaver"}).cl.mode, HostMode::RemoveFromXScreenSaver);
 }
 
 TEST(CommandLineModes, ConflictingModesAreRefused) {
@@ -55,6 +57,7 @@ TEST(CommandLineModes, ConflictingModesAreRefused) {
     EXPECT_FALSE(p.ok);
     EXPECT_NE(p.error.find("--fullscreen"), std::string::npos);
     EXPECT_TRUE(Parse({"-root", "--root"}).ok);
+    EXPECT_FALSE(Parse({"--add-to-xscreensaver", "--remove-from-xscreensaver"}).ok);
 }
 
 TEST(CommandLineModes, UnknownOptionsAndStrayWordsAreRefused) {
