@@ -217,6 +217,17 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
     const char* modeOption = nullptr;
 
     auto setMode = [&](HostMode mode, const char* arg) {
+        // A window id given with -root wins, in either order: settings
+        // programs preview a hack as "hack --root --window-id ID".
+        const bool rootAndId = (cl.mode == HostMode::Root && mode == HostMode::WindowId) ||
+                               (cl.mode == HostMode::WindowId && mode == HostMode::Root);
+        if (modeSet && rootAndId) {
+            if (mode == HostMode::WindowId) {
+                cl.mode = mode;
+                modeOption = arg;
+            }
+            return true;
+        }
         if (modeSet && cl.mode != mode) {
             *error = std::string(arg) + " cannot be combined with " + modeOption;
             return false;
