@@ -218,7 +218,9 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
 
     auto setMode = [&](HostMode mode, const char* arg) {
         // A window id given with -root wins, in either order: settings
-        // programs preview a hack as "hack --root --window-id ID".
+        // programs run a hack in their preview pane as "hack --root
+        // --window-id ID". That pane is the saver's small preview: water
+        // only, as --preview draws it.
         const bool rootAndId = (cl.mode == HostMode::Root && mode == HostMode::WindowId) ||
                                (cl.mode == HostMode::WindowId && mode == HostMode::Root);
         if (modeSet && rootAndId) {
@@ -226,6 +228,7 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
                 cl.mode = mode;
                 modeOption = arg;
             }
+            cl.preview = true;
             return true;
         }
         if (modeSet && cl.mode != mode) {

@@ -89,7 +89,9 @@ TEST(CommandLineWindowId, WinsOverRootInEitherOrder) {
             << error;
         EXPECT_EQ(cl.mode, HostMode::WindowId);
         EXPECT_EQ(cl.windowId, 29360134ul);
+        EXPECT_TRUE(cl.preview);
     }
+    EXPECT_FALSE(Parse({"-window-id", "7"}).cl.preview);
     Parsed p = Parse({"--fullscreen", "--window-id", "0x1C00006"});
     EXPECT_FALSE(p.ok);
     EXPECT_EQ(p.error, "--window-id cannot be combined with --fullscreen");
