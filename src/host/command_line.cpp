@@ -217,6 +217,20 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
     const char* modeOption = nullptr;
 
     auto setMode = [&](HostMode mode, const char* arg) {
+        // A window id given with -root wins, in either order: settings
+        // programs run a hack in their preview pane as "hack --root
+        // --window-id ID". That pane is the saver's small preview: water
+        // only, as --preview draws it.
+        const bool rootAndId = (cl.mode == HostMode::Root && mode == HostMode::WindowId) ||
+                               (cl.mode == HostMode::WindowId && mode == HostMode::Root);
+        if (modeSet && rootAndId) {
+            if (mode == HostMode::WindowId) {
+                cl.mode = mode;
+                modeOption = arg;
+            }
+            cl.preview = true;
+            return true;
+        }
         if (modeSet && cl.mode != mode) {
             *error = std::string(arg) + " cannot be combined with " + modeOption;
             return false;

@@ -21,9 +21,10 @@
 
 namespace {
 
+// The stop signal that arrived, or 0.
 volatile std::sig_atomic_t gStop = 0;
 
-void OnStopSignal(int) { gStop = 1; }
+void OnStopSignal(int signal) { gStop = signal; }
 
 double Seconds(clockid_t clock) {
     timespec ts{};
@@ -43,7 +44,8 @@ bool MakeFolder(const std::string& dir, std::string* error) {
 
 }  // namespace
 
-int RunHeadless(const CommandLine& cl) {
+int RunHeadless(const CommandLine& cl, int* stopSignal) {
+    *stopSignal = 0;
     std::string error;
     if (!MakeFolder(cl.renderDir, &error)) {
         std::fprintf(stderr, "mereglass: %s\n", error.c_str());
@@ -88,6 +90,8 @@ int RunHeadless(const CommandLine& cl) {
     ReleasePicture(&shared);
 
     FrameWriter writer(hv.width, hv.height);
+    // Until now a stop signal ended the process at once; from here on the
+    // run ends after the frame at hand, and the view is torn down first.
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
 
@@ -126,6 +130,7 @@ int RunHeadless(const CommandLine& cl) {
     const double cpu = Seconds(CLOCK_PROCESS_CPUTIME_ID) - cpuStart;
     EndHostedView(&hv);
     platform::CloseSettingsStore(store);
+    *stopSignal = gStop;
 
     if (drawn > 0) {
         std::printf(

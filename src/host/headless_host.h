@@ -8,5 +8,6 @@
 // the wall-clock frame rate and the CPU time per frame at the end. Returns
 // the process's exit status: 0 on success, 1 when the context, the folder or
 // a frame file could not be made. SIGINT and SIGTERM end the run early,
-// cleanly, with status 0.
-int RunHeadless(const CommandLine& cl);
+// cleanly: the view is torn down and *stopSignal names the signal (else it
+// is 0), for the caller to end the process by it.
+int RunHeadless(const CommandLine& cl, int* stopSignal);

@@ -10,6 +10,7 @@
 #include "host/headless_host.h"
 #include "host/platform/platform.h"
 #include "host/settings.h"
+#include "host/stop_signal.h"
 #include "host/window_host.h"
 #include "host/xscreensaver_listing.h"
 
@@ -66,12 +67,15 @@ int main(int argc, char** argv) {
             return 0;
         case HostMode::Configure:
             return RunConfigure();
-        case HostMode::Render:
-            return RunHeadless(cl);
         case HostMode::AddToXScreenSaver:
         case HostMode::RemoveFromXScreenSaver:
             return RunListing(cl.mode == HostMode::AddToXScreenSaver);
         default:
-            return RunWindowHost(cl);
+            break;
     }
+    int stopSignal = 0;
+    const int status =
+        cl.mode == HostMode::Render ? RunHeadless(cl, &stopSignal) : RunWindowHost(cl, &stopSignal);
+    if (IsStopSignal(stopSignal)) EndBySignal(stopSignal);
+    return status;
 }

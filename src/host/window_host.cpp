@@ -159,20 +159,19 @@ bool HandleEvents(Host* host, bool fullScreen, std::vector<platform::Event>* eve
     return true;
 }
 
-// Whether a stop signal is waiting (and consumes it).
-bool StopRequested(int fd) {
-    if (fd < 0) return false;
+// The stop signal waiting on `fd` (consumed), or 0.
+int StopRequested(int fd) {
+    if (fd < 0) return 0;
     signalfd_siginfo info;
-    return read(fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info);
+    if (read(fd, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) return 0;
+    return static_cast<int>(info.ssi_signo);
 }
 
 }  // namespace
 
-int RunWindowHost(const CommandLine& cl) {
+int RunWindowHost(const CommandLine& cl, int* stopSignal) {
+    *stopSignal = 0;
     Host host;
-    // Signals first, so a SIGTERM during start-up is not lost.
-    host.signalFd = OpenStopSignals();
-
     std::string error;
     host.connection = platform::OpenConnection(cl.display.empty() ? nullptr : cl.display.c_str(),
                                                &error);
@@ -247,6 +246,11 @@ int RunWindowHost(const CommandLine& cl) {
         }
     }
     ReleasePicture(&host.shared);
+    // From here on the stop signals wait for the loop, which tears every view
+    // down before the process ends by the signal. Until now they had their
+    // default action: nothing needed tidying that the end of the process
+    // does not tidy.
+    host.signalFd = OpenStopSignals();
     for (auto& hv : host.views) platform::ShowView(hv->view);
     platform::FlushConnection(host.connection);
 
@@ -261,7 +265,8 @@ int RunWindowHost(const CommandLine& cl) {
 
     for (;;) {
         if (!HandleEvents(&host, fullScreen, &events)) break;
-        if (StopRequested(host.signalFd)) break;
+        *stopSignal = StopRequested(host.signalFd);
+        if (*stopSignal != 0) break;
 
         bool anyAnimating = false;
         for (auto& hv : host.views) anyAnimating = anyAnimating || hv->saver->IsAnimating();

@@ -6,7 +6,12 @@
 #include "host/command_line.h"
 
 // Runs the saver as `cl` says (a mode of Window, Root, WindowId or
-// FullScreen). Returns the exit status: 0 for a normal end (SIGTERM,
-// SIGINT, the window closed or destroyed under the program), 1 when the
-// display or a view cannot be opened.
-int RunWindowHost(const CommandLine& cl);
+// FullScreen). Returns the exit status: 0 for a normal end (the window
+// closed or destroyed under the program, a key or a click in full screen),
+// 1 when the display or a view cannot be opened. When SIGTERM or SIGINT
+// ended the run, every view has been torn down and *stopSignal names the
+// signal (else it is 0); the caller then ends the process by it.
+// During start-up the two signals keep their default action, so one that
+// arrives while the program opens its views or reads its files ends it at
+// once.
+int RunWindowHost(const CommandLine& cl, int* stopSignal);

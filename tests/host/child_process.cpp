@@ -90,6 +90,7 @@ bool ChildProcess::Wait(double seconds) {
         int st = 0;
         const pid_t r = waitpid(pid_, &st, WNOHANG);
         if (r == pid_) {
+            endSignal_ = WIFSIGNALED(st) ? WTERMSIG(st) : 0;
             status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
             return true;
         }

@@ -29,11 +29,14 @@ public:
     bool Wait(double seconds);
     bool running();
     int status() const { return status_; }
+    // The signal that ended the process, or 0 when it exited.
+    int endSignal() const { return endSignal_; }
     // What the process wrote to standard output and error so far.
     std::string Output() const;
 
 private:
     pid_t pid_ = -1;
     int status_ = -1;
+    int endSignal_ = 0;
     std::string outputPath_;
 };

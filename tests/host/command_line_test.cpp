@@ -79,6 +79,29 @@ TEST(CommandLineWindowId, HexAndDecimal) {
     EXPECT_EQ(p.cl.windowId, 44040199ul);
 }
 
+// Settings programs preview a hack as "hack --root --window-id ID".
+TEST(CommandLineWindowId, WinsOverRootInEitherOrder) {
+    for (const auto& args : {std::vector<const char*>{"--root", "--window-id", "0x1C00006"},
+                             std::vector<const char*>{"-window-id", "0x1C00006", "-root"},
+                             std::vector<const char*>{"-root", "-window-id", "29360134"}}) {
+        std::vector<const char*> argv{"mereglass"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        CommandLine cl;
+        std::string error;
+        ASSERT_TRUE(ParseCommandLine(static_cast<int>(argv.size()), argv.data(), &cl, &error))
+            << error;
+        EXPECT_EQ(cl.mode, HostMode::WindowId);
+        EXPECT_EQ(cl.windowId, 29360134ul);
+        EXPECT_TRUE(cl.preview);
+    }
+    EXPECT_FALSE(Parse({"-window-id", "7"}).cl.preview);
+    Parsed p = Parse({"--fullscreen", "--window-id", "0x1C00006"});
+    EXPECT_FALSE(p.ok);
+    EXPECT_EQ(p.error, "--window-id cannot be combined with --fullscreen");
+    EXPECT_FALSE(Parse({"--root", "--window-id", "0x1C00006", "--configure"}).ok);
+    EXPECT_FALSE(Parse({"--render", "d", "--root", "--window-id", "7"}).ok);
+}
+
 TEST(CommandLineWindowId, MalformedIdsAreRefused) {
     for (const char* bad : {"0", "12abc", "-5", "", "0x", "99999999999999999999999"}) {
         EXPECT_FALSE(Parse({"-window-id", bad}).ok) << bad;

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -221,6 +222,28 @@ TEST_F(Render, BadFolderAndBadOptionsFail) {
     EXPECT_NE(output.find("Usage"), std::string::npos);
     EXPECT_EQ(Run({"--help"}, &output), 0);
     EXPECT_NE(output.find("--render DIR"), std::string::npos);
+}
+
+// Stopped by a signal, the run tears its view down, reports, and then ends
+// by that signal.
+TEST_F(Render, StopSignalEndsTheRunByTheSignal) {
+    const std::string program = MEREGLASS_PROGRAM;
+    for (int signal : {SIGTERM, SIGINT}) {
+        unlink(FramePath(1).c_str());
+        ChildProcess p(program,
+                       {program, "--render", dir_ + "/out", "--size", "64x48", "--seconds", "3600",
+                        "--every", "1"},
+                       {"XDG_CONFIG_HOME=" + dir_ + "/config"});
+        ASSERT_TRUE(p.started());
+        // The run is under way once its first frame is written.
+        struct stat st {};
+        for (int i = 0; i < 3000 && stat(FramePath(1).c_str(), &st) != 0; ++i) usleep(10000);
+        ASSERT_EQ(stat(FramePath(1).c_str(), &st), 0) << p.Output();
+        ASSERT_TRUE(p.Signal(signal));
+        ASSERT_TRUE(p.Wait(5.0));
+        EXPECT_EQ(p.endSignal(), signal) << p.Output();
+        EXPECT_NE(p.Output().find("frames of 64x48"), std::string::npos) << p.Output();
+    }
 }
 
 TEST_F(Render, WithoutADisplayTheWindowModesSayWhy) {

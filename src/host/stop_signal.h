@@ -1,0 +1,13 @@
+// How the program ends when it is asked to stop. Screen-saver daemons stop a
+// hack with SIGTERM and log one that dies by it as a normal end; a hack that
+// catches it and exits 0 is logged as ending abnormally. So the hosts tidy up
+// and then end by the very signal that asked. Relies on POSIX signals.
+#pragma once
+
+// The signals that ask the program to stop: SIGTERM and SIGINT.
+bool IsStopSignal(int signal);
+
+// Ends the process by `signal`: restores its default action, unblocks it and
+// raises it. Does not return (exits with 128 + signal should the signal not
+// end the process).
+[[noreturn]] void EndBySignal(int signal);
