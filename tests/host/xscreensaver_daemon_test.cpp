@@ -1,0 +1,368 @@
+// The mereglass program under Debian's XScreenSaver daemon, on a private
+// Xvfb: activated, it shows the desktop under moving water in the daemon's
+// window; the daemon's cycle ends it by SIGTERM, which the daemon logs as a
+// normal end; deactivated, no mereglass process is left; and an entry that
+// --add-to-xscreensaver writes is what the daemon runs when it is selected.
+//
+// The daemon refuses to run savers as root, so when the test runs as root
+// the daemon, its commands and the program run as uid 65534 (setpriv), from
+// a copy of the program in a folder that user can read. Skipped when the
+// daemon is not installed.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "child_process.h"
+#include "xvfb.h"
+
+// Xlib's macros (Bool, None, Status) last, after every C++ header.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kScreenWidth = 640;
+constexpr int kScreenHeight = 400;
+const char kDaemon[] = "/usr/bin/xscreensaver";
+const char kDaemonCommand[] = "/usr/bin/xscreensaver-command";
+constexpr unsigned kUser = 65534;
+// Generous: sanitized builds on a shared machine start slowly.
+constexpr double kDeadline = 30.0;
+
+double Now() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+template <typename F>
+bool Eventually(F condition, double seconds = kDeadline) {
+    const double end = Now() + seconds;
+    for (;;) {
+        if (condition()) return true;
+        if (Now() >= end) return false;
+        usleep(100000);
+    }
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The process ids whose file `name` in /proc holds `needle`.
+std::vector<pid_t> ProcessesWith(const char* name, const std::string& needle) {
+    std::vector<pid_t> out;
+    DIR* proc = opendir("/proc");
+    if (proc == nullptr) return out;
+    while (const dirent* e = readdir(proc)) {
+        const pid_t pid = static_cast<pid_t>(std::atoi(e->d_name));
+        if (pid <= 0 || pid == getpid()) continue;
+        const std::string text = ReadFile(std::string("/proc/") + e->d_name + "/" + name);
+        if (text.find(needle) != std::string::npos) out.push_back(pid);
+    }
+    closedir(proc);
+    return out;
+}
+
+struct Rgb {
+    int r, g, b;
+};
+
+bool Reddish(const Rgb& p) { return p.r > 40 && p.r > 2 * p.b && p.r > 2 * p.g; }
+bool Bluish(const Rgb& p) { return p.b > 40 && p.b > 2 * p.r && p.b > 2 * p.g; }
+
+class UnderTheDaemon : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (access(kDaemon, X_OK) != 0 || access(kDaemonCommand, X_OK) != 0) {
+            GTEST_SKIP() << "XScreenSaver is not installed";
+        }
+        xvfb_ = std::make_unique<Xvfb>(kScreenWidth, kScreenHeight);
+        if (!xvfb_->ok()) GTEST_SKIP() << xvfb_->error();
+        display_ = XOpenDisplay(xvfb_->display().c_str());
+        ASSERT_NE(display_, nullptr);
+        // The daemon makes and destroys windows while the test looks at
+        // them: a window gone in between is no reason to end the test.
+        XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+        PaintRoot();
+
+        // The program, its archive and the sanitizer's suppressions where
+        // the daemon's user can read them; a home folder that user owns.
+        char dir[] = "/tmp/mereglass-daemon-XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        dir_ = dir;
+        home_ = dir_ + "/home";
+        program_ = dir_ + "/bin/mereglass";
+        ASSERT_EQ(chmod(dir, 0755), 0);
+        ASSERT_EQ(mkdir((dir_ + "/bin").c_str(), 0755), 0);
+        ASSERT_EQ(mkdir(home_.c_str(), 0700), 0);
+        fs::copy_file(MEREGLASS_PROGRAM, program_);
+        fs::copy_file(MEREGLASS_ARCHIVE, dir_ + "/bin/murkle.respak");
+        ASSERT_EQ(chmod((dir_ + "/bin/murkle.respak").c_str(), 0644), 0);
+        asRoot_ = geteuid() == 0;
+        if (asRoot_) {
+            ASSERT_EQ(chown(home_.c_str(), kUser, kUser), 0);
+        }
+
+        env_ = {"HOME=" + home_,
+                "DISPLAY=" + xvfb_->display(),
+                "PATH=/usr/bin:/bin",
+                "DBUS_SESSION_BUS_ADDRESS=disabled:",
+                "XDG_RUNTIME_DIR=" + home_,
+                "XDG_CONFIG_HOME=" + home_ + "/.config"};
+        if (const char* lsan = std::getenv("LSAN_OPTIONS")) {
+            // The suppressions file named there may lie where the user
+            // cannot read it.
+            std::string options = lsan;
+            const size_t at = options.find("suppressions=");
+            if (at != std::string::npos) {
+                const size_t begin = at + sizeof "suppressions=" - 1;
+                const size_t end = options.find(':', begin);
+                const std::string copy = dir_ + "/bin/lsan.supp";
+                fs::copy_file(options.substr(begin, end - begin), copy);
+                ASSERT_EQ(chmod(copy.c_str(), 0644), 0);
+                options.replace(begin, end == std::string::npos ? end : end - begin, copy);
+            }
+            env_.push_back("LSAN_OPTIONS=" + options);
+        }
+    }
+
+    void TearDown() override {
+        if (daemon_) {
+            daemon_->Signal(SIGTERM);
+            if (!daemon_->Wait(10.0)) daemon_->Signal(SIGKILL);
+            daemon_->Wait(5.0);
+        }
+        // Whatever the daemon started and left: its display helper, the
+        // savers. They all carry the test's home folder.
+        if (!home_.empty()) {
+            for (pid_t pid : ProcessesWith("environ", "HOME=" + home_ + '\0')) kill(pid, SIGKILL);
+        }
+        if (display_ != nullptr) XCloseDisplay(display_);
+        xvfb_.reset();
+        if (!dir_.empty()) {
+            std::error_code ignored;
+            fs::remove_all(dir_, ignored);
+        }
+    }
+
+    // The desktop: the left half red, the right half blue, each a
+    // checkerboard of a bright and a darker shade (so moving water shows).
+    void PaintRoot() {
+        const Window root = DefaultRootWindow(display_);
+        const int screen = DefaultScreen(display_);
+        Pixmap pixmap = XCreatePixmap(display_, root, kScreenWidth, kScreenHeight,
+                                      static_cast<unsigned>(DefaultDepth(display_, screen)));
+        GC gc = XCreateGC(display_, pixmap, 0, nullptr);
+        constexpr int kCell = 10;
+        for (int y = 0; y < kScreenHeight; y += kCell) {
+            for (int x = 0; x < kScreenWidth; x += kCell) {
+                const unsigned long level = ((x + y) / kCell) % 2 == 0 ? 0xff : 0x90;
+                XSetForeground(display_, gc, x < kScreenWidth / 2 ? level << 16 : level);
+                XFillRectangle(display_, pixmap, gc, x, y, kCell, kCell);
+            }
+        }
+        XSetWindowBackgroundPixmap(display_, root, pixmap);
+        XClearWindow(display_, root);
+        XFreeGC(display_, gc);
+        XFreePixmap(display_, pixmap);
+        XSync(display_, False);
+    }
+
+    // `args` run as the daemon's user, in the test's environment. Should
+    // the test die, they get SIGTERM.
+    std::unique_ptr<ChildProcess> RunAsUser(std::vector<std::string> args) {
+        std::vector<std::string> setpriv = {"/usr/bin/setpriv", "--pdeathsig=TERM"};
+        if (asRoot_) {
+            const std::string id = std::to_string(kUser);
+            setpriv.insert(setpriv.end(), {"--reuid=" + id, "--regid=" + id, "--clear-groups"});
+        }
+        args.insert(args.begin(), setpriv.begin(), setpriv.end());
+        return std::make_unique<ChildProcess>(args.front(), args, env_);
+    }
+
+    // xscreensaver-command with `options`; true when it succeeds.
+    bool Command(const std::vector<std::string>& options) {
+        std::vector<std::string> args = {kDaemonCommand};
+        args.insert(args.end(), options.begin(), options.end());
+        std::unique_ptr<ChildProcess> c = RunAsUser(args);
+        const bool ok = c->Wait(kDeadline) && c->status() == 0;
+        if (!ok) std::fprintf(stderr, "%s: %s\n", options[0].c_str(), c->Output().c_str());
+        return ok;
+    }
+
+    void WriteInitFile(const std::string& programs) {
+        const std::string path = home_ + "/.xscreensaver";
+        std::ofstream(path) << "mode:\t\tone\nselected:\t0\nlock:\t\tFalse\nfade:\t\tFalse\n"
+                               "unfade:\t\tFalse\nsplash:\t\tFalse\n\nprograms:\t\t\t      \\\n"
+                            << programs << "\n";
+        if (asRoot_) {
+            ASSERT_EQ(chown(path.c_str(), kUser, kUser), 0);
+        }
+    }
+
+    // Starts the daemon and waits until it answers commands.
+    void StartDaemon() {
+        daemon_ = RunAsUser({kDaemon, "-no-splash", "-verbose"});
+        ASSERT_TRUE(daemon_->started());
+        ASSERT_TRUE(Eventually([&] { return daemon_->running() && Command({"-time"}); }))
+            << daemon_->Output();
+    }
+
+    std::string Log() const { return daemon_->Output(); }
+
+    // The pid of the mereglass process that the daemon forked after `from`
+    // characters of its log, or 0.
+    pid_t ForkedSaver(size_t from) const {
+        const std::string log = Log();
+        const std::string forked = "forked \"" + program_ + " --root\" in pid ";
+        const size_t at = log.find(forked, from);
+        return at == std::string::npos ? 0 : std::atoi(log.c_str() + at + forked.size());
+    }
+
+    std::vector<pid_t> SaverProcesses() const {
+        return ProcessesWith("cmdline", program_ + '\0' + "--root");
+    }
+
+    // The daemon's full-screen window, once it is mapped.
+    Window SaverWindow() {
+        const Window root = DefaultRootWindow(display_);
+        Window rootReturn = 0, parent = 0, found = 0;
+        Window* children = nullptr;
+        unsigned count = 0;
+        if (!XQueryTree(display_, root, &rootReturn, &parent, &children, &count)) return 0;
+        for (unsigned i = 0; i < count && found == 0; ++i) {
+            XClassHint hint{};
+            if (XGetClassHint(display_, children[i], &hint) == 0) continue;
+            const bool daemons =
+                hint.res_class != nullptr && std::string(hint.res_class) == "XScreenSaver";
+            if (hint.res_name) XFree(hint.res_name);
+            if (hint.res_class) XFree(hint.res_class);
+            XWindowAttributes a{};
+            if (daemons && XGetWindowAttributes(display_, children[i], &a) &&
+                a.map_state == IsViewable && a.width == kScreenWidth && a.height == kScreenHeight) {
+                found = children[i];
+            }
+        }
+        if (children) XFree(children);
+        return found;
+    }
+
+    std::vector<Rgb> Screenshot(Window window) {
+        std::vector<Rgb> pixels;
+        XSync(display_, False);
+        XImage* image =
+            XGetImage(display_, window, 0, 0, kScreenWidth, kScreenHeight, AllPlanes, ZPixmap);
+        if (image == nullptr) return pixels;
+        for (int y = 0; y < kScreenHeight; ++y) {
+            for (int x = 0; x < kScreenWidth; ++x) {
+                const unsigned long p = XGetPixel(image, x, y);
+                pixels.push_back(Rgb{static_cast<int>((p >> 16) & 0xff),
+                                     static_cast<int>((p >> 8) & 0xff),
+                                     static_cast<int>(p & 0xff)});
+            }
+        }
+        XDestroyImage(image);
+        return pixels;
+    }
+
+    template <typename F>
+    static int Count(const std::vector<Rgb>& shot, int x0, int x1, F test) {
+        int n = 0;
+        for (int y = 20; y < kScreenHeight - 20 && !shot.empty(); ++y) {
+            for (int x = x0; x < x1; ++x)
+                n += test(shot[static_cast<size_t>(y * kScreenWidth + x)]);
+        }
+        return n;
+    }
+
+    std::unique_ptr<Xvfb> xvfb_;
+    Display* display_ = nullptr;
+    bool asRoot_ = false;
+    std::string dir_, home_, program_;
+    std::vector<std::string> env_;
+    std::unique_ptr<ChildProcess> daemon_;
+};
+
+}  // namespace
+
+TEST_F(UnderTheDaemon, ActivatedShowsTheDesktopUnderWaterAndEndsBySigterm) {
+    WriteInitFile("  GL: \"Mereglass\" " + program_ + " --root \\n\\\n");
+    StartDaemon();
+    ASSERT_TRUE(Command({"-activate"}));
+    pid_t saver = 0;
+    ASSERT_TRUE(Eventually([&] { return (saver = ForkedSaver(0)) != 0; })) << Log();
+
+    // The desktop's two halves show through the water, and it moves.
+    const int area = 240 * (kScreenHeight - 40);
+    std::vector<Rgb> first;
+    Window window = 0;
+    EXPECT_TRUE(Eventually([&] {
+        window = SaverWindow();
+        first = Screenshot(window);
+        return window != 0 && Count(first, 40, 280, Reddish) > area * 8 / 10 &&
+               Count(first, 360, 600, Bluish) > area * 8 / 10;
+    })) << Count(first, 40, 280, Reddish)
+        << " " << Count(first, 360, 600, Bluish) << Log();
+    int differing = 0;
+    EXPECT_TRUE(Eventually([&] {
+        const std::vector<Rgb> later = Screenshot(window);
+        differing = 0;
+        for (size_t i = 0; i < first.size() && i < later.size(); ++i) {
+            const Rgb &p = first[i], &q = later[i];
+            differing += std::abs(p.r - q.r) + std::abs(p.g - q.g) + std::abs(p.b - q.b) > 24;
+        }
+        return differing > kScreenWidth * kScreenHeight / 50;
+    })) << differing;
+
+    // The cycle ends it by SIGTERM, which the daemon calls a normal end.
+    const size_t before = Log().size();
+    ASSERT_TRUE(Command({"-cycle"}));
+    const std::string ended = "child pid " + std::to_string(saver) + " (" + program_ + ") exited ";
+    EXPECT_TRUE(Eventually([&] { return Log().find(ended) != std::string::npos; })) << Log();
+    EXPECT_NE(Log().find(ended + "normally with SIGTERM"), std::string::npos) << Log();
+    EXPECT_TRUE(Eventually([&] { return ForkedSaver(before) != 0; })) << Log();
+
+    // Deactivated, no mereglass is left.
+    ASSERT_TRUE(Command({"-deactivate"}));
+    EXPECT_TRUE(Eventually([&] { return SaverProcesses().empty(); })) << Log();
+    const std::string log = Log();
+    EXPECT_EQ(log.find("exited abnormally"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Sanitizer"), std::string::npos) << log;
+    EXPECT_EQ(log.find("runtime error"), std::string::npos) << log;
+}
+
+TEST_F(UnderTheDaemon, AnAddedEntryRunsWhenSelected) {
+    WriteInitFile("\t\t\t\tmaze --root\t\t\t\t    \\n\\\n\t\t\t\tdeco --root\t\t\t\t    \\n\\\n");
+    StartDaemon();
+    std::unique_ptr<ChildProcess> add = RunAsUser({program_, "--add-to-xscreensaver"});
+    ASSERT_TRUE(add->Wait(kDeadline));
+    EXPECT_EQ(add->status(), 0) << add->Output();
+    EXPECT_NE(add->Output().find("added"), std::string::npos) << add->Output();
+
+    // The daemon reads the changed file when told to show the third saver.
+    const size_t before = Log().size();
+    ASSERT_TRUE(Command({"-select", "3"}));
+    EXPECT_TRUE(Eventually([&] { return ForkedSaver(before) != 0; })) << Log();
+    EXPECT_NE(Log().find("checking init file", before), std::string::npos) << Log();
+    EXPECT_FALSE(SaverProcesses().empty());
+    ASSERT_TRUE(Command({"-deactivate"}));
+    EXPECT_TRUE(Eventually([&] { return SaverProcesses().empty(); })) << Log();
+}
