@@ -41,6 +41,8 @@ const char kUsage[] =
     "\n"
     "Other:\n"
     "  --configure           edit the settings\n"
+    "  --add-to-xscreensaver     list this program in ~/.xscreensaver's programs\n"
+    "  --remove-from-xscreensaver  take it out of that list again\n"
     "  --help                show this list\n"
     "\n"
     "Settings for this run (the saved ones apply otherwise):\n";

@@ -29,15 +29,24 @@ void ReleasePicture(HostShared* shared) { shared->desktopImage = platform::RgbaI
 void ConnectHostedView(HostedView* hv, const HostShared* shared) {
     ViewPlatform& s = hv->services;
     s.Clock = shared->clock;
-    s.MakeCurrent = [hv] { return platform::MakeViewCurrent(hv->view); };
+    s.MakeCurrent = [hv] {
+        if (!platform::MakeViewCurrent(hv->view)) return false;
+        hv->scaled.Bind();
+        return true;
+    };
     s.Present = [hv, shared] {
+        hv->scaled.Stretch();
         // The present at start-up shows the black screen; frames are the
         // presents of a running animation.
         if (hv->saver != nullptr && hv->saver->IsAnimating()) {
             if (hv->countsFrames) ++fCount;
             if (hv->showFps) {
                 CalcFrameRate(shared->clock());
+                // The text is drawn at the window's own size (DrawFrameRate
+                // keeps the viewport it finds).
+                glViewport(0, 0, hv->width, hv->height);
                 DrawFrameRate(frameRate, hv->width, hv->height);
+                if (hv->scaled.active()) glViewport(0, 0, hv->scaled.width(), hv->scaled.height());
             }
             hv->presented = true;
         }
@@ -46,7 +55,8 @@ void ConnectHostedView(HostedView* hv, const HostShared* shared) {
     s.ResizeDrawable = [hv](int width, int height) {
         // A window that was resized already has this size (the host records
         // it before it tells the view); other sizes are applied to windows
-        // and buffers the program owns.
+        // and buffers the program owns. A scaled view's frame is the host's.
+        if (hv->scaled.active()) return;
         if (width == hv->width && height == hv->height) return;
         if (platform::ResizeView(hv->view, width, height)) {
             hv->width = width;
@@ -84,8 +94,32 @@ void ConnectHostedView(HostedView* hv, const HostShared* shared) {
     hv->saver = std::make_unique<MereglassView>(&hv->services);
 }
 
+// Makes the reduced frame of a view that asks for one, when its renderer is
+// a software one and can draw offscreen.
+void StartScaledFrame(HostedView* hv) {
+    if (hv->scalePercent >= 100 || !platform::MakeViewCurrent(hv->view)) return;
+    const char* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
+    if (!IsSoftwareRenderer(renderer) || !ScaledFrame::Supported()) return;
+    hv->scaled.Create(hv->width, hv->height, hv->scalePercent);
+}
+
+void ResizeHostedView(HostedView* hv, int width, int height) {
+    hv->width = width;
+    hv->height = height;
+    if (hv->scaled.active() && platform::MakeViewCurrent(hv->view) &&
+        hv->scaled.Create(width, height, hv->scalePercent)) {
+        hv->saver->SetFrameSize(static_cast<float>(hv->scaled.width()),
+                                static_cast<float>(hv->scaled.height()));
+        return;
+    }
+    hv->saver->SetFrameSize(static_cast<float>(width), static_cast<float>(height));
+}
+
 bool StartHostedView(HostedView* hv, bool preview, std::string* error) {
-    const NSRect frame{0.0f, 0.0f, static_cast<float>(hv->width), static_cast<float>(hv->height)};
+    StartScaledFrame(hv);
+    const int width = hv->scaled.active() ? hv->scaled.width() : hv->width;
+    const int height = hv->scaled.active() ? hv->scaled.height() : hv->height;
+    const NSRect frame{0.0f, 0.0f, static_cast<float>(width), static_cast<float>(height)};
     if (!hv->saver->InitWithFrame(frame, preview)) {
         *error = "the view could not be created";
         return false;
@@ -102,6 +136,7 @@ void EndHostedView(HostedView* hv) {
         hv->saver.reset();
     }
     if (hv->view != nullptr) {
+        if (hv->scaled.active() && platform::MakeViewCurrent(hv->view)) hv->scaled.Destroy();
         platform::DestroyView(hv->view);
         hv->view = nullptr;
     }

@@ -11,6 +11,7 @@
 #include "host/desktop_capture.h"
 #include "host/mereglass_view.h"
 #include "host/platform/platform.h"
+#include "host/scaled_frame.h"
 
 struct HostedView {
     platform::View* view = nullptr;  // owned; destroyed after the saver
@@ -26,6 +27,10 @@ struct HostedView {
     // process does, so the rate shown is one view's).
     bool countsFrames = true;
     double fpsClock = 0.0;     // the clock reading the frame rate is computed at
+    // Below 100: on a software renderer the saver draws into a frame of this
+    // percentage of each side, stretched over the window at each present.
+    int scalePercent = 100;
+    ScaledFrame scaled;  // active when the saver draws at the reduced size
 
     HostedView() = default;
     HostedView(const HostedView&) = delete;
@@ -61,6 +66,10 @@ void ConnectHostedView(HostedView* hv, const HostShared* shared);
 // desktop), SetFrameSize, StartAnimation. False, with a reason, when the
 // view cannot be created.
 bool StartHostedView(HostedView* hv, bool preview, std::string* error);
+
+// The window of the view now has this size: the saver is told it (or the
+// reduced size of a scaled view, whose frame is made anew).
+void ResizeHostedView(HostedView* hv, int width, int height);
 
 // Stops and deallocates the saver in its own context, then destroys the
 // platform view. Safe to call twice.

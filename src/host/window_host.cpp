@@ -22,6 +22,9 @@
 
 namespace {
 
+// The frame rate of views that save CPU on a software renderer.
+constexpr double kEconomyFramesPerSecond = 30.0;
+
 // Blocks SIGTERM and SIGINT and returns a descriptor that becomes readable
 // when one arrives; -1 when signalfd is not available (the signals are then
 // left to their default action).
@@ -136,10 +139,7 @@ bool HandleEvents(Host* host, bool fullScreen, std::vector<platform::Event>* eve
         switch (e.kind) {
             case platform::EventKind::Resized:
                 if (e.width > 0 && e.height > 0 && (e.width != hv->width || e.height != hv->height)) {
-                    hv->width = e.width;
-                    hv->height = e.height;
-                    hv->saver->SetFrameSize(static_cast<float>(e.width),
-                                            static_cast<float>(e.height));
+                    ResizeHostedView(hv, e.width, e.height);
                 }
                 break;
             case platform::EventKind::KeyPressed:
@@ -255,7 +255,14 @@ int RunWindowHost(const CommandLine& cl, int* stopSignal) {
     platform::FlushConnection(host.connection);
 
     const bool fullScreen = cl.mode == HostMode::FullScreen;
-    const double interval = host.views.front()->saver->AnimationTimeInterval();
+    // A view that saves CPU on a software renderer also draws at most
+    // kEconomyFramesPerSecond: a steady rate it can hold instead of an
+    // uneven one it cannot. Motion follows the clock, so only smoothness
+    // changes.
+    double interval = host.views.front()->saver->AnimationTimeInterval();
+    for (auto& hv : host.views) {
+        if (hv->scaled.active()) interval = std::max(interval, 1.0 / kEconomyFramesPerSecond);
+    }
     std::vector<platform::Event> events;
     events.reserve(64);
     double deadline = platform::ClockSeconds() + interval;

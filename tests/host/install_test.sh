@@ -13,10 +13,22 @@ root=$work/moved
 
 for f in libexec/xscreensaver/mereglass bin/mereglass share/mereglass/murkle.respak \
          share/xscreensaver/config/mereglass.xml share/applications/screensavers/mereglass.desktop \
-         share/doc/mereglass/index.html share/doc/mereglass/README.md; do
+         share/doc/mereglass/index.html share/doc/mereglass/README.md share/man/man6/mereglass.6; do
     [ -e "$root/$f" ] || { echo "missing after install: $f"; exit 1; }
 done
 grep -q 'gl="yes"' "$root/share/xscreensaver/config/mereglass.xml" || { echo "xml lacks gl=yes"; exit 1; }
+# The pictures that the installed README and web page link resolve.
+doc=$root/share/doc/mereglass
+for page in README.md index.html; do
+    for pic in $(grep -o '[a-z/-]*\.png' "$doc/$page"); do
+        [ -e "$doc/$pic" ] || { echo "$page links a missing picture: $pic"; exit 1; }
+    done
+done
+# The desktop entry names the program under the prefix given at install time.
+entry=$root/share/applications/screensavers/mereglass.desktop
+grep -qx 'Exec=/opt/mereglass-test/libexec/xscreensaver/mereglass --root' "$entry" &&
+    grep -qx 'TryExec=/opt/mereglass-test/libexec/xscreensaver/mereglass' "$entry" ||
+    { echo "the desktop entry does not name the installed program:"; cat "$entry"; exit 1; }
 
 mkdir "$work/frames"
 env -u DISPLAY "$root/bin/mereglass" --render "$work/frames" --size 64x48 --seconds 1 --fps 10 --every 5 \

@@ -1,0 +1,53 @@
+// ScaledFrame: an offscreen colour and depth buffer smaller than the window,
+// which the saver draws into and which is stretched over the window at each
+// present. On a software renderer the cost of a frame follows its pixel
+// count, so drawing at half the width and height and stretching costs far
+// less than drawing every pixel. Relies on OpenGL framebuffer objects (3.0,
+// or ARB_framebuffer_object); everything is allocated at set-up and on
+// resizes, nothing per frame.
+#pragma once
+
+#include <cstdint>
+
+class ScaledFrame {
+public:
+    ScaledFrame() = default;
+    ScaledFrame(const ScaledFrame&) = delete;
+    ScaledFrame& operator=(const ScaledFrame&) = delete;
+
+    // Whether the current context can draw offscreen and stretch.
+    static bool Supported();
+
+    // (Re)creates the buffers for a window of windowWidth × windowHeight:
+    // the frame is `percent` of each side (at least 1 pixel). Needs the
+    // view's context current. False, with nothing allocated, when the
+    // renderer refuses the buffers.
+    bool Create(int windowWidth, int windowHeight, int percent);
+    // Frees the buffers; needs the view's context current. Safe to call
+    // twice.
+    void Destroy();
+    bool active() const { return framebuffer_ != 0; }
+    int width() const { return width_; }
+    int height() const { return height_; }
+
+    // Directs drawing into the frame.
+    void Bind() const;
+    // Stretches the frame over the whole window and leaves the window's own
+    // buffer bound for what is drawn on top (the frame rate) and the swap.
+    void Stretch() const;
+
+private:
+    uint32_t framebuffer_ = 0;
+    uint32_t colour_ = 0;
+    uint32_t depth_ = 0;
+    int width_ = 0;
+    int height_ = 0;
+    int windowWidth_ = 0;
+    int windowHeight_ = 0;
+};
+
+// The size of a side drawn at `percent`, at least 1.
+int ScaledSide(int side, int percent);
+
+// Whether `renderer` (GL_RENDERER) names a software rasterizer.
+bool IsSoftwareRenderer(const char* renderer);
