@@ -40,8 +40,10 @@ struct RgbaImage {
 };
 
 // Decodes an image file (PNG, JPEG and whatever else GdkPixbuf reads) into
-// `image`. False with a message in `error` when the file cannot be read.
-bool LoadImageFile(const char* path, RgbaImage* image, std::string* error);
+// `image`, each side scaled down while it loads to at most `maxSide`
+// pixels. Only a regular file of at most 1 GiB is read (opened without
+// blocking). False with a message in `error` when the file cannot be read.
+bool LoadImageFile(const char* path, int maxSide, RgbaImage* image, std::string* error);
 
 // ---------------------------------------------------------------- X display
 
