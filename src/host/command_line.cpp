@@ -292,8 +292,9 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
             cl.preview = true;
         } else if (std::strcmp(name, "fps") == 0) {
             // "-fps" alone shows the frame rate; "--fps F" sets the rate of
-            // a headless run.
-            if (IsNumber(value)) {
+            // a headless run. A word after it that is not an option was
+            // meant as the rate.
+            if (IsNumber(value) || (value != nullptr && OptionName(value) == nullptr)) {
                 if (!ParseInt(value, 1, kMaxFps, &cl.renderFps)) {
                     return missing("a whole number of frames per second (1 to 1000)");
                 }

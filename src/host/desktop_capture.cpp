@@ -30,6 +30,16 @@ const char* DesktopSourceName(DesktopSource source) {
 
 namespace {
 
+// The main monitor's size; 1280 × 720 when it has none (or an absurd one).
+void BuiltInPictureSize(const platform::ScreenInfo& screen, int* w, int* h) {
+    *w = screen.width;
+    *h = screen.height;
+    if (*w <= 0 || *h <= 0 || *w > 16384 || *h > 16384) {
+        *w = 1280;
+        *h = 720;
+    }
+}
+
 bool AllBlack(const platform::RgbaImage& image) {
     const std::vector<uint8_t>& p = image.pixels;
     for (size_t i = 0; i + 3 < p.size(); i += 4) {
@@ -60,7 +70,8 @@ DesktopSource AcquireDesktopImage(const DesktopSources& sources, platform::RgbaI
 
     if (!sources.imageFile.empty()) {
         std::string error;
-        if (platform::LoadImageFile(sources.imageFile.c_str(), image, &error)) {
+        if (platform::LoadImageFile(sources.imageFile.c_str(),
+                                    DesktopImageSideLimit(sources.mainScreen), image, &error)) {
             std::fprintf(stderr, "mereglass: desktop image from %s (%s)\n",
                          sources.imageFile.c_str(), missing);
             return DesktopSource::ImageFile;
@@ -69,14 +80,17 @@ DesktopSource AcquireDesktopImage(const DesktopSources& sources, platform::RgbaI
                      error.c_str());
     }
 
-    int w = sources.mainScreen.width, h = sources.mainScreen.height;
-    if (w <= 0 || h <= 0 || w > 16384 || h > 16384) {
-        w = 1280;
-        h = 720;
-    }
+    int w = 0, h = 0;
+    BuiltInPictureSize(sources.mainScreen, &w, &h);
     DrawBuiltInPicture(w, h, image);
     std::fprintf(stderr, "mereglass: showing the built-in picture (%s)\n", missing);
     return DesktopSource::BuiltIn;
+}
+
+int DesktopImageSideLimit(const platform::ScreenInfo& screen) {
+    int w = 0, h = 0;
+    BuiltInPictureSize(screen, &w, &h);
+    return std::max(w, h);
 }
 
 uint32_t DesktopTextureSide(uint32_t side, uint32_t maxSide) {
@@ -117,9 +131,15 @@ int UploadDesktopTexture(uint32_t* name, const uint8_t* rgba, uint32_t width, ui
                      : GLU_OUT_OF_MEMORY;
     }
     if (result == 0) {
+        // A renderer may refuse a texture it advertised (out of memory); it
+        // says so only through glGetError.
+        while (glGetError() != GL_NO_ERROR) {
+        }
         glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, static_cast<GLsizei>(texW),
                      static_cast<GLsizei>(texH), 0, GL_RGBA, GL_UNSIGNED_BYTE, scaled.get());
-    } else {
+        if (glGetError() != GL_NO_ERROR) result = GLU_OUT_OF_MEMORY;
+    }
+    if (result != 0) {
         // The name is handed back as 0; the empty texture would only leak.
         glBindTexture(GL_TEXTURE_2D, 0);
         glDeleteTextures(1, name);
@@ -138,7 +158,19 @@ DesktopSource GetDesktopTexture(uint32_t* name, const DesktopSources& sources,
 
 bool GetDesktopTexture(uint32_t* name, const platform::RgbaImage& image, platform::View* view) {
     if (!platform::MakeViewCurrent(view)) return false;
-    UploadDesktopTexture(name, image.pixels.data(), static_cast<uint32_t>(image.width),
-                         static_cast<uint32_t>(image.height));
+    const int result =
+        UploadDesktopTexture(name, image.pixels.data(), static_cast<uint32_t>(image.width),
+                             static_cast<uint32_t>(image.height));
+    if (result != 0 && !image.pixels.empty()) {
+        // The picture was there but the renderer would not take it: the
+        // built-in one is small enough for any renderer.
+        std::fprintf(stderr,
+                     "mereglass: the %dx%d picture cannot be made into a texture; showing the "
+                     "built-in picture\n",
+                     image.width, image.height);
+        platform::RgbaImage builtIn;
+        DrawBuiltInPicture(1280, 720, &builtIn);
+        UploadDesktopTexture(name, builtIn.pixels.data(), 1280, 720);
+    }
     return true;
 }

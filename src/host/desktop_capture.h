@@ -48,6 +48,11 @@ struct DesktopSources {
 // unreadable.
 DesktopSource AcquireDesktopImage(const DesktopSources& sources, platform::RgbaImage* image);
 
+// The largest side an image file is loaded at for the main monitor
+// `screen` (the larger of its sides): more only costs memory, and the
+// texture is never larger than the screen needs.
+int DesktopImageSideLimit(const platform::ScreenInfo& screen);
+
 // The side of the desktop texture for one side of the image: 2 to the power
 // of log2(side) rounded to the nearest integer (in double precision, so 724
 // gives 512 and 725 gives 1024), at most `maxSide`. 0 for a side of 0.
@@ -58,9 +63,10 @@ uint32_t DesktopTextureSide(uint32_t side, uint32_t maxSide);
 // so), generates a texture name into *name if it is 0 (a non-zero name is
 // reused), binds it to GL_TEXTURE_2D with GL_REPEAT wrapping and GL_LINEAR
 // filters, rescales the image with gluScaleImage to the power-of-two size
-// and uploads it as GL_RGBA8 level 0. When the rescale fails (or the image
-// is empty) the texture is deleted and *name becomes 0. Returns the GLU
-// result of the rescale (0 on success).
+// and uploads it as GL_RGBA8 level 0. When the rescale or the upload fails
+// (or the image is empty) the texture is deleted and *name becomes 0.
+// Returns the GLU result of the rescale (0 on success), GLU_OUT_OF_MEMORY
+// when the renderer refused the texture.
 int UploadDesktopTexture(uint32_t* name, const uint8_t* rgba, uint32_t width, uint32_t height);
 
 // Captures the desktop into the texture *name of `view`: acquires the image
@@ -73,6 +79,7 @@ DesktopSource GetDesktopTexture(uint32_t* name, const DesktopSources& sources,
 
 // The same with an image already acquired, for a process with several views
 // (one per monitor): acquire once, before any window is mapped, then upload
-// into each view. False, with *name left as it was, when the view's context
-// cannot be made current.
+// into each view. An image the renderer refuses is replaced by the built-in
+// picture, with one line on standard error. False, with *name left as it
+// was, when the view's context cannot be made current.
 bool GetDesktopTexture(uint32_t* name, const platform::RgbaImage& image, platform::View* view);

@@ -14,7 +14,9 @@
 void AcquirePicture(DesktopSources sources, HostShared* shared) {
     if (!sources.imageFile.empty()) {
         std::string error;
-        if (platform::LoadImageFile(sources.imageFile.c_str(), &shared->desktopImage, &error)) {
+        if (platform::LoadImageFile(sources.imageFile.c_str(),
+                                    DesktopImageSideLimit(sources.mainScreen),
+                                    &shared->desktopImage, &error)) {
             return;
         }
         std::fprintf(stderr, "mereglass: cannot use the image %s: %s\n",

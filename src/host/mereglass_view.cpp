@@ -6,6 +6,7 @@
 #include <GL/gl.h>
 #include <GL/glu.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <new>
 
@@ -178,19 +179,24 @@ bool MereglassView::MainSetup() {
         return false;
     }
 
+    // Without the archive's pictures the intro and the overlay show
+    // nothing, but the water runs over the desktop all the same.
     char path[kPathBufferSize];
     path[0] = '\0';
-    if (!platform->BundlePath("murkle", "respak", path, sizeof path)) path[0] = '\0';
-
-    if (LoadTexturesFromDataFile(path, &ssMain->textures, &ssMain->textureCount) == 0) {
-        return false;
+    bool loaded = false;
+    if (platform->BundlePath("murkle", "respak", path, sizeof path)) {
+        loaded = LoadTexturesFromDataFile(path, &ssMain->textures, &ssMain->textureCount) != 0;
+        if (!loaded) {
+            std::fprintf(stderr, "mereglass: cannot read %s; the water runs without its pictures\n",
+                         path);
+        }
     }
 
     ssMain->deskTexture = DeskTex;
     DeskTex = 0;  // the scene driver owns it now
 
     animtime = platform->Clock();
-    return true;
+    return loaded;
 }
 
 void MereglassView::Dealloc() {

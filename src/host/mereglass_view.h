@@ -38,8 +38,9 @@
 // may share one thread. Nothing here allocates per tick.
 //
 // Ownership: the view owns its scene driver (ssMain). It owns the desktop
-// texture (DeskTex) until the scene set-up hands it to the scene driver,
-// which deletes it in Cleanup; when the set-up never hands it over, Dealloc
+// texture (DeskTex) until the scene set-up hands it to the scene driver
+// (whether or not the archive's pictures could be loaded), which deletes it
+// in Cleanup; when the set-up never hands it over (no scene driver), Dealloc
 // deletes it. The platform owns the drawable and the context.
 #pragma once
 
@@ -106,7 +107,10 @@ public:
     // Desktop image into *name (see ViewPlatform::CaptureDesktop).
     void GetDesktopTexture(uint32_t* name);
     // Scene set-up of the first tick. False when the scene driver or the
-    // archive's textures could not be set up (the loop carries on).
+    // archive's textures could not be set up (the loop carries on). The
+    // desktop texture goes to a scene driver that was set up, and the clock
+    // starts, even when the archive is missing or damaged; a damaged one is
+    // named in one line on standard error.
     bool MainSetup();
     void GlInit();
     void GlReshape();

@@ -2,6 +2,7 @@
 // the platform's settings store (platform/platform.h).
 #include "host/settings.h"
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -15,26 +16,29 @@ int32_t Flag(bool b) { return b ? 1 : 0; }
 
 // The drip interval is offered from 1/100 s to one hour; the scene needs at
 // least 1. The water resolution is the base-2 logarithm of the grid side,
-// 16 × 16 to 256 × 256.
+// 16 × 16 to 256 × 256. Out of range, the scene runs a wave speed below
+// 10 % at the normal speed and a water resolution at the factory one; a
+// wave speed far above 400 % turns the water black.
 const SettingEntry kSettings[6] = {
     {"MainMonitorOnly", SettingKind::Bool, SettingControl::Check, "Run on the main monitor only", 0,
-     0, 1, &SheetControls::oMainMonitorOnly,
+     0, 1, 0, 1, &SheetControls::oMainMonitorOnly,
      [](const UserSettings& s) { return Flag(s.MainMonitorOnly); },
      [](UserSettings& s, int32_t v) { s.MainMonitorOnly = v == 1; }},
     {"WaterSpeed", SettingKind::Integer, SettingControl::Number, "Wave speed (%)", 100, 10, 400,
-     &SheetControls::oWaterSpeed, [](const UserSettings& s) { return s.record.WATERSPEED; },
+     100, 400, &SheetControls::oWaterSpeed,
+     [](const UserSettings& s) { return s.record.WATERSPEED; },
      [](UserSettings& s, int32_t v) { s.record.WATERSPEED = v; }},
-    {"WaterRes", SettingKind::Integer, SettingControl::GridSide, "Water resolution", 6, 4, 8,
+    {"WaterRes", SettingKind::Integer, SettingControl::GridSide, "Water resolution", 6, 4, 8, 6, 6,
      &SheetControls::oWaterRes, [](const UserSettings& s) { return s.record.WATERSHIFT; },
      [](UserSettings& s, int32_t v) { s.record.WATERSHIFT = v; }},
     {"DripSpeed", SettingKind::Integer, SettingControl::Hundredths, "Time between drips (s)", 250,
-     1, 360000, &SheetControls::oDripSpeed,
+     1, 360000, 1, 360000, &SheetControls::oDripSpeed,
      [](const UserSettings& s) { return s.record.DRIPSPEED; },
      [](UserSettings& s, int32_t v) { s.record.DRIPSPEED = v; }},
-    {"Lighting", SettingKind::Bool, SettingControl::Check, "Moving light", 1, 0, 1,
+    {"Lighting", SettingKind::Bool, SettingControl::Check, "Moving light", 1, 0, 1, 0, 1,
      &SheetControls::oLighting, [](const UserSettings& s) { return Flag(s.record.LIGHTING); },
      [](UserSettings& s, int32_t v) { s.record.LIGHTING = v == 1; }},
-    {"WantBowl", SettingKind::Bool, SettingControl::Check, "Bowl-shaped pool", 1, 0, 1,
+    {"WantBowl", SettingKind::Bool, SettingControl::Check, "Bowl-shaped pool", 1, 0, 1, 0, 1,
      &SheetControls::oWantBowl, [](const UserSettings& s) { return Flag(s.record.WANTBOWL); },
      [](UserSettings& s, int32_t v) { s.record.WANTBOWL = v == 1; }},
 };
@@ -70,30 +74,90 @@ void ResetSettingsStore(platform::SettingsStore* store) {
     platform::StoreSynchronize(store);
 }
 
+int32_t FitSetting(const SettingEntry& entry, int32_t value) {
+    if (value < entry.minimum) return entry.belowMinimum;
+    if (value > entry.maximum) return entry.aboveMaximum;
+    return value;
+}
+
+namespace {
+
+// A stored version as part of a file name: letters, digits, '.', '-' and
+// '_' only, at most 32 of them.
+std::string VersionSuffix(const std::string& version) {
+    std::string out = "v";
+    for (char c : version.substr(0, 32)) {
+        const bool plain = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') ||
+                           (c >= 'A' && c <= 'Z') || c == '.' || c == '-' || c == '_';
+        out += plain ? c : '_';
+    }
+    return out;
+}
+
+// Stored text for a one-line message: control characters become '?'.
+std::string Printable(std::string text) {
+    for (char& c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    }
+    return text;
+}
+
+}  // namespace
+
 UserSettings ReadSettings(platform::SettingsStore* store) {
+    const char* path = platform::SettingsStorePath(store).c_str();
     std::string version;
     const bool hasVersion = platform::StoreString(store, kSettingsVersionKey, &version);
+    if (!hasVersion || version != kSettingsVersion) {
+        // The values of another version are not trusted; the file they came
+        // in is kept for the user before the factory values replace it.
+        const std::string what =
+            hasVersion ? "is of version \"" + Printable(version) + "\"" : "has no version";
+        std::string kept, error;
+        if (platform::StoreKeepFile(store, hasVersion ? VersionSuffix(version).c_str() : "old",
+                                    &kept, &error)) {
+            if (!kept.empty()) {
+                std::fprintf(stderr,
+                             "mereglass: settings file %s %s; kept as %s, factory settings used\n",
+                             path, what.c_str(), kept.c_str());
+            }
+            ResetSettingsStore(store);
+        } else if (!error.empty()) {
+            std::fprintf(stderr,
+                         "mereglass: settings file %s %s; left as it is (%s), factory settings "
+                         "used\n",
+                         path, what.c_str(), error.c_str());
+        }
+        return FactorySettings();
+    }
 
     // The bools first, then the integers, each in table order.
     UserSettings s{};
     for (SettingKind kind : {SettingKind::Bool, SettingKind::Integer}) {
         for (const SettingEntry& entry : kSettings) {
             if (entry.kind != kind) continue;
-            const int32_t v = kind == SettingKind::Bool ? Flag(platform::StoreBool(store, entry.key))
-                                                        : platform::StoreInteger(store, entry.key);
+            if (kind == SettingKind::Bool) {
+                entry.set(s, Flag(platform::StoreBool(store, entry.key)));
+                continue;
+            }
+            const int32_t stored = platform::StoreInteger(store, entry.key);
+            const int32_t v = FitSetting(entry, stored);
+            std::string text;
+            if (v != stored && platform::StoreString(store, entry.key, &text)) {
+                std::fprintf(
+                    stderr, "mereglass: settings file %s: %s=%s is not from %d to %d; %d used\n",
+                    path, entry.key, Printable(text).c_str(), entry.minimum, entry.maximum, v);
+            }
             entry.set(s, v);
         }
-    }
-
-    if (!hasVersion || version != kSettingsVersion) {
-        ResetSettingsStore(store);
-        s = FactorySettings();
     }
     return s;
 }
 
 void ConfigureSheetOpen(const UserSettings& fields, SheetControls* controls) {
-    for (const SettingEntry& entry : kSettings) controls->*entry.control = entry.get(fields);
+    for (const SettingEntry& entry : kSettings) {
+        controls->*entry.control = FitSetting(entry, entry.get(fields));
+    }
 }
 
 bool ConfigureSheetSave(const SheetControls& controls, UserSettings* fields,

@@ -48,8 +48,10 @@ enum class SettingControl {
     Hundredths,  // a spin button in seconds, stored in hundredths of a second
 };
 
-// One setting. `minimum` and `maximum` bound what the sheet offers; the
-// store's values are not range-checked when read.
+// One setting. `minimum` and `maximum` bound what the sheet and the flags
+// offer; a value outside them (from the store, or in the view's fields)
+// runs as `belowMinimum` or `aboveMaximum`, which is also what the scene
+// makes of it (see FitSetting).
 struct SettingEntry {
     const char* key;
     SettingKind kind;
@@ -58,6 +60,8 @@ struct SettingEntry {
     int32_t factory;
     int32_t minimum;
     int32_t maximum;
+    int32_t belowMinimum;
+    int32_t aboveMaximum;
     int SheetControls::*control;
     int32_t (*get)(const UserSettings&);
     void (*set)(UserSettings&, int32_t);
@@ -75,15 +79,26 @@ const SettingEntry* FindSetting(const char* key);
 // speed 100 %, water resolution 2^6, drips every 2.5 s.
 UserSettings FactorySettings();
 
+// `value` brought into the entry's range: itself when inside it, else
+// belowMinimum or aboveMaximum.
+int32_t FitSetting(const SettingEntry& entry, int32_t value);
+
 // Reads the settings at a view's creation. When the store's "version" is
-// absent or not exactly "1.0.1", resets the store to the factory values
-// (version first), synchronizes it and returns the factory values.
+// absent or not exactly "1.0.1", keeps a copy of the old file beside it
+// ("<file>.v<version>", or "<file>.old" without one), resets the store to
+// the factory values (version first), synchronizes it and returns the
+// factory values, with one line on standard error; when no copy can be
+// kept, the file stays as it is and the factory values are returned.
+// Otherwise every integer value is brought into its range (FitSetting);
+// a stored value that changes so is named in one line on standard error,
+// and the store is not written.
 UserSettings ReadSettings(platform::SettingsStore* store);
 
 // Writes "version" and the factory values to the store and synchronizes it.
 void ResetSettingsStore(platform::SettingsStore* store);
 
-// Opening the sheet: the controls show the view's fields (not the store).
+// Opening the sheet: the controls show the view's fields (not the store),
+// as the scene runs them (FitSetting).
 void ConfigureSheetOpen(const UserSettings& fields, SheetControls* controls);
 // Save: the fields take the controls' values and are written to the store
 // ("version" untouched), which is synchronized. False when the store could

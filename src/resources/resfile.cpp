@@ -1,9 +1,14 @@
 // RESFILE: opening and checking the archive, seeking to and reading lumps.
 #include "resources/resfile.h"
 
+#include <unistd.h>
+
 #include <cstring>
 #include <limits>
 #include <new>
+#include <string>
+
+#include "support/regular_file.h"
 
 namespace {
 
@@ -37,7 +42,20 @@ int RESFILE::Open(const char* path) {
     header = RESHEADER{};
     stream.clear();
     if (!path) return 0;
-    stream.open(path, std::ios::in | std::ios::binary);
+    // Only a regular file is opened: a pipe would block the open, a device
+    // would read without end. The stream then opens the very file that was
+    // checked, through its descriptor, so nothing can be swapped in between.
+    std::string reason;
+    uint64_t size = 0;
+    const int fd = OpenRegularFile(path, std::numeric_limits<uint64_t>::max(), &size, &reason);
+    if (fd < 0) return 0;
+    stream.open("/proc/self/fd/" + std::to_string(fd), std::ios::in | std::ios::binary);
+    if (StreamFailed(stream)) {
+        // Without /proc the path itself, checked a moment ago.
+        stream.clear();
+        stream.open(path, std::ios::in | std::ios::binary);
+    }
+    close(fd);
     if (StreamFailed(stream)) return 0;
 
     stream.seekg(0, std::ios::end);

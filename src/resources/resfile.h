@@ -1,7 +1,7 @@
 // RESFILE: reader of the resource archive, a file of numbered lumps with a
 // little-endian header and directory (magic "MRKF"). Relies on the standard
-// library's file streams only; reads byte by byte, so it works on hosts of
-// either byte order.
+// library's file streams and on support/regular_file.h; reads byte by byte,
+// so it works on hosts of either byte order.
 //
 // Archive layout (all fields 32-bit unsigned little-endian, offsets absolute):
 //   header, 24 bytes at 0: magic "MRKF", 8 free bytes, count, check (the
@@ -50,7 +50,8 @@ public:
     RESFILE& operator=(const RESFILE&) = delete;
 
     // Opens and checks the archive at path and loads its directory.
-    // 1 on success, 0 on failure: no file, a short header, a wrong magic, a
+    // 1 on success, 0 on failure: no file (or not a regular file: a pipe, a
+    // device or a folder is refused without blocking), a short header, a wrong magic, a
     // length that disagrees with the check field (a single byte added or
     // removed), a file longer than 4 GiB, or a directory that does not lie
     // inside the file. Opening an open reader closes it first.

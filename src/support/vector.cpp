@@ -6,14 +6,30 @@
 namespace {
 
 constexpr double kPi = 3.141592653589793;
+// clamp steps by whole turns up to this many of them.
+constexpr double kExactTurns = 64.0;
 
-float Radians(float degrees) {
-    return static_cast<float>(degrees * kPi / 180.0);
-}
+float Radians(float degrees) { return static_cast<float>(degrees * kPi / 180.0); }
 
 }  // namespace
 
 double clamp(double v, double lo, double hi) {
+    // Nothing brings these into range, and the steps below would never end
+    // on them.
+    if (!std::isfinite(v) || !std::isfinite(lo) || !std::isfinite(hi) || !(hi > 0.0)) return v;
+    // Far outside the range every step would round, or change nothing: the
+    // whole turns come off at once. Within a few turns the steps run as
+    // they always did, so those results keep every bit.
+    const double far = kExactTurns * hi;
+    if (std::fabs(v) > far || std::fabs(lo) > far) {
+        if (v < lo) {
+            double r = std::fmod(v - lo, hi);
+            if (r < 0.0) r += hi;
+            v = lo + r;
+        }
+        if (v >= hi) v = std::fmod(v, hi);
+        return v;
+    }
     while (v < lo) v += hi;
     while (v >= hi) v -= hi;
     return v;

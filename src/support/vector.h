@@ -20,7 +20,9 @@ struct COLOUR {
 };
 
 // Wraps (does not clamp) v into range: while v < lo, v += hi; then while
-// v >= hi, v -= hi. The step is hi, not hi - lo. hi must be positive.
+// v >= hi, v -= hi. The step is hi, not hi - lo. More than 64 turns away
+// the whole turns are taken off at once with fmod. A non-finite argument or
+// a hi that is not positive returns v unchanged.
 double clamp(double v, double lo, double hi);
 
 COLOUR   MakeColour(float r, float g, float b, float a);

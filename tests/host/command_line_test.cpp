@@ -151,6 +151,10 @@ TEST(CommandLineFps, FlagAloneShowsTheRateANumberSetsTheRenderRate) {
     EXPECT_EQ(p.cl.renderFps, 12);
     EXPECT_FALSE(Parse({"--render", "out", "--fps", "0"}).ok);
     EXPECT_FALSE(Parse({"--render", "out", "--fps", "2.5"}).ok);
+    // A word that is neither an option nor a number was meant as the rate.
+    p = Parse({"--render", "out", "--fps", "abc"});
+    EXPECT_FALSE(p.ok);
+    EXPECT_EQ(p.error, "--fps needs a whole number of frames per second (1 to 1000)");
 }
 
 TEST(CommandLineRender, AllValues) {

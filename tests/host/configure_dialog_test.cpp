@@ -167,6 +167,17 @@ TEST_F(ConfigureDialogTest, OffersOnlyTheRangesOfTheSettingsTable) {
     EXPECT_EQ(fields_.record.WATERSHIFT, 6);
 }
 
+TEST_F(ConfigureDialogTest, ShowsAndSavesTheWaveSpeedTheSceneRuns) {
+    // Below 10 % the scene runs the normal speed; Save must not turn that
+    // into a tenth of it.
+    fields_.record.WATERSPEED = 5;
+    Build();
+    EXPECT_EQ(Spin("oWaterSpeed"), 100.0);
+    Click("configureSheet_save");
+    EXPECT_EQ(fields_.record.WATERSPEED, 100);
+    EXPECT_NE(ReadText(file_).find("WaterSpeed=100\n"), std::string::npos);
+}
+
 TEST_F(ConfigureDialogTest, DefaultsFillsTheWidgetsAndCancelKeepsEverything) {
     fields_.MainMonitorOnly = true;
     fields_.record = {false, false, 50, 5, 1000};

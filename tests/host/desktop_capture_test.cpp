@@ -214,6 +214,31 @@ TEST(DesktopSources, WithoutADisplayTheImageFileComesFirst) {
     unlink(path);
 }
 
+TEST(DesktopSources, LargeImageFileIsScaledToTheScreenWhileItLoads) {
+    char path[] = "/tmp/mereglass-desktop-XXXXXX.png";
+    const int fd = mkstemps(path, 4);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 3000, 100);
+    gdk_pixbuf_fill(pixbuf, 0x20d030ff);
+    ASSERT_TRUE(gdk_pixbuf_save(pixbuf, path, "png", nullptr, nullptr));
+    g_object_unref(pixbuf);
+
+    DesktopSources sources;
+    sources.imageFile = path;
+    sources.mainScreen.width = 640;
+    sources.mainScreen.height = 480;
+    platform::RgbaImage image;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(AcquireDesktopImage(sources, &image), DesktopSource::ImageFile);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(image.width, 640);  // each side at most the screen's larger side
+    EXPECT_EQ(image.height, 100);
+    ASSERT_EQ(image.pixels.size(), 640u * 100u * 4u);
+    EXPECT_EQ(image.pixels[1], 0xd0);
+    unlink(path);
+}
+
 TEST(DesktopSources, UnreadableFileFallsBackToTheBuiltInPictureAndSaysWhy) {
     DesktopSources sources;
     sources.imageFile = "/nonexistent/desktop.png";
@@ -243,6 +268,25 @@ TEST(DesktopSources, HeadlessViewGetsTheBuiltInPictureAsATexture) {
     const TextureImage t = ReadTexture(name);
     EXPECT_EQ(t.width, 1024);
     EXPECT_EQ(t.height, 512);
+    glDeleteTextures(1, &name);
+    platform::DestroyView(view);
+}
+
+TEST(DesktopSources, PictureTheRendererRefusesGivesTheBuiltInOne) {
+    std::string error;
+    platform::View* view = platform::CreateHeadlessView(16, 16, &error);
+    ASSERT_NE(view, nullptr) << error;
+    platform::RgbaImage image;  // a size no rescale accepts
+    image.width = -1;
+    image.height = 1;
+    image.pixels.assign(4, 255);
+    uint32_t name = 0;
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(GetDesktopTexture(&name, image, view));
+    const std::string message = testing::internal::GetCapturedStderr();
+    EXPECT_NE(message.find("showing the built-in picture"), std::string::npos) << message;
+    ASSERT_NE(name, 0u);
+    EXPECT_EQ(ReadTexture(name).width, 1024);
     glDeleteTextures(1, &name);
     platform::DestroyView(view);
 }

@@ -4,6 +4,7 @@
 
 #include <GL/gl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <memory>
@@ -319,29 +320,47 @@ TEST(ViewSetupFailure, MissingArchiveKeepsTheLoopGoing) {
     Rig rig(/*withArchive=*/false);
     REQUIRE_RIG(rig);
     const uint32_t desk = rig.view->DeskTex;
+    ASSERT_NE(desk, 0u);
     rig.Tick(1000.5);
     MereglassView& v = *rig.view;
     ASSERT_NE(v.ssMain, nullptr);
     EXPECT_EQ(v.initialized, 1);
-    // Not handed over, and no clock base from the set-up: the step of the
-    // same tick is the whole clock reading, so the tick only re-bases.
+    // The desktop is handed over and the clock starts all the same: the
+    // water runs over the desktop, without the archive's pictures.
     EXPECT_EQ(rig.fake.Take(), (Log{"current", "clock", "bundle murkle.respak", "clock", "clock"}));
-    EXPECT_EQ(v.ssMain->deskTexture, 0u);
-    EXPECT_EQ(v.DeskTex, desk);
+    EXPECT_EQ(v.ssMain->deskTexture, desk);
+    EXPECT_EQ(v.DeskTex, 0u);
     EXPECT_EQ(v.animtime, 1000.5);
     EXPECT_EQ(v.ssMain->totalTime, 0.0);
 
-    // Then the loop draws as usual, without the desktop image.
     rig.Tick(1000.52);
     EXPECT_EQ(rig.fake.Take(), (Log{"current", "clock", "clock", "present"}));
     EXPECT_GT(v.ssMain->totalTime, 0.0);
 
-    // The texture that never reached the scene is deleted at tear-down.
-    rig.fake.gl.MakeCurrent();
-    EXPECT_TRUE(glIsTexture(desk));
+    // The scene owns the texture and deletes it at tear-down.
     v.Dealloc();
     rig.fake.gl.MakeCurrent();
     EXPECT_FALSE(glIsTexture(desk));
+}
+
+TEST(ViewSetupFailure, DamagedArchiveIsNamedAndTheDesktopStillShows) {
+    char path[] = "/tmp/mereglass-archive-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, "MRKF", 4), 4);  // a header cut short
+    close(fd);
+    Rig rig;
+    rig.fake.archive = path;
+    REQUIRE_RIG(rig);
+    const uint32_t desk = rig.view->DeskTex;
+    testing::internal::CaptureStderr();
+    rig.Tick(30.0);
+    const std::string message = testing::internal::GetCapturedStderr();
+    unlink(path);
+    EXPECT_EQ(message, std::string("mereglass: cannot read ") + path +
+                           "; the water runs without its pictures\n");
+    ASSERT_NE(rig.view->ssMain, nullptr);
+    EXPECT_EQ(rig.view->ssMain->deskTexture, desk);
 }
 
 TEST(ViewSetupFailure, NoDesktopImageStillRuns) {

@@ -1,14 +1,16 @@
 // Tests of `mereglass --render`: the real program draws headless on its
 // simulated clock, and the test reads the PNG frames back.
+#include <fcntl.h>
+#include <gtest/gtest.h>
 #include <png.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -255,5 +257,160 @@ TEST_F(Render, WithoutADisplayTheWindowModesSayWhy) {
         EXPECT_EQ(p.status(), 1) << mode << ": " << p.Output();
         EXPECT_NE(p.Output().find("mereglass: "), std::string::npos) << mode << ": " << p.Output();
         EXPECT_EQ(p.Output().find("Sanitizer"), std::string::npos) << p.Output();
+    }
+}
+
+namespace {
+
+enum class Hostile { Pipe, Folder, DeviceLink, Huge, Empty };
+
+// Puts a hostile thing at `path`: a named pipe nobody writes, a folder, a
+// link to an endless device, a (sparse) 5 GiB file, an empty file.
+bool MakeHostile(Hostile kind, const std::string& path) {
+    switch (kind) {
+        case Hostile::Pipe:
+            return mkfifo(path.c_str(), 0600) == 0;
+        case Hostile::Folder:
+            return mkdir(path.c_str(), 0700) == 0;
+        case Hostile::DeviceLink:
+            return symlink("/dev/zero", path.c_str()) == 0;
+        case Hostile::Huge:
+        case Hostile::Empty: {
+            const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+            if (fd < 0) return false;
+            const bool ok = kind == Hostile::Empty || ftruncate(fd, off_t{5} << 30) == 0;
+            close(fd);
+            return ok;
+        }
+    }
+    return false;
+}
+
+// The lines of `output` that contain `text`.
+int LinesWith(const std::string& output, const std::string& text) {
+    int n = 0;
+    size_t start = 0;
+    while (start < output.size()) {
+        size_t end = output.find('\n', start);
+        if (end == std::string::npos) end = output.size();
+        if (output.substr(start, end - start).find(text) != std::string::npos) ++n;
+        start = end + 1;
+    }
+    return n;
+}
+
+}  // namespace
+
+// Each file a user can hand the program (the settings file, an image, the
+// archive) replaced by something hostile: the program neither blocks nor
+// loses a file, says so in one line, and shows the desktop under the water.
+TEST_F(Render, HostileFilesNeitherBlockNorLoseAnything) {
+    namespace fs = std::filesystem;
+    // The archive is looked for beside the program: a copy of it gets the
+    // hostile archive.
+    const std::string bin = dir_ + "/bin";
+    fs::create_directories(bin);
+    fs::copy_file(MEREGLASS_PROGRAM, bin + "/mereglass");
+    const bool installedArchive = fs::exists(MEREGLASS_INSTALLED_ARCHIVE);
+
+    std::string output;
+    ASSERT_EQ(Run({"--render", dir_ + "/out", "--size", "256x192", "--seconds", "1", "--fps", "10",
+                   "--every", "10"},
+                  &output),
+              0)
+        << output;
+    Frame baseline;
+    ASSERT_TRUE(ReadPng(FramePath(1), &baseline));
+    const double usual = MeanLevel(baseline, 64, 48, 192, 144);
+
+    const char* const kindNames[] = {"pipe", "folder", "link to /dev/zero", "huge", "empty"};
+    int n = 0;
+    for (const char* target : {"settings", "image", "archive"}) {
+        for (Hostile kind :
+             {Hostile::Pipe, Hostile::Folder, Hostile::DeviceLink, Hostile::Huge, Hostile::Empty}) {
+            const std::string name = std::string(target) + ", " + kindNames[int(kind)];
+            SCOPED_TRACE(name);
+            const std::string run = dir_ + "/case" + std::to_string(n++);
+            const std::string config = run + "/config/mereglass";
+            fs::create_directories(config);
+            const std::string settings = config + "/tkMereglass.conf";
+            std::ofstream(settings + ".bad") << "an earlier copy";
+
+            const bool isSettings = target == std::string("settings");
+            const bool isImage = target == std::string("image");
+            const std::string path = isSettings ? settings
+                                     : isImage  ? run + "/picture.png"
+                                                : bin + "/murkle.respak";
+            ASSERT_TRUE(MakeHostile(kind, path)) << path;
+
+            const std::string program =
+                isSettings || isImage ? MEREGLASS_PROGRAM : bin + "/mereglass";
+            std::vector<std::string> args = {program,   "--render",  run + "/out", "--size",
+                                             "256x192", "--seconds", "1",          "--fps",
+                                             "10",      "--every",   "10"};
+            if (isImage) args.insert(args.end(), {"--image", path});
+            ChildProcess p(program, args, {"XDG_CONFIG_HOME=" + run + "/config"});
+            ASSERT_TRUE(p.Wait(60.0)) << "still running";
+            output = p.Output();
+            EXPECT_EQ(p.status(), 0) << output;
+
+            // One line about the file, saying what is used instead.
+            if (isSettings) {
+                if (kind == Hostile::Empty) {
+                    EXPECT_EQ(LinesWith(output, "settings"), 0) << output;
+                } else {
+                    EXPECT_EQ(LinesWith(output, "settings file " + path + " cannot be read ("), 1)
+                        << output;
+                    EXPECT_EQ(
+                        LinesWith(output, "kept as " + path + ".bad.1, factory settings used"), 1)
+                        << output;
+                }
+            } else if (isImage) {
+                EXPECT_EQ(LinesWith(output, "cannot use the image " + path + ": "), 1) << output;
+                EXPECT_EQ(LinesWith(output, "showing the built-in picture"), 1) << output;
+            } else if (kind == Hostile::Huge || kind == Hostile::Empty) {
+                EXPECT_EQ(LinesWith(output, "cannot read " + path +
+                                                "; the water runs without its pictures"),
+                          1)
+                    << output;
+            } else if (!installedArchive) {
+                EXPECT_EQ(LinesWith(output, "cannot find murkle.respak; the water runs without"), 1)
+                    << output;
+            }
+
+            // The picture under the water is the usual one, not a white or
+            // black pool.
+            Frame frame;
+            const std::string first = run + "/out/frame-00001.png";
+            ASSERT_TRUE(ReadPng(first, &frame)) << first;
+            EXPECT_NEAR(MeanLevel(frame, 64, 48, 192, 144), usual, 20.0);
+
+            // Nothing is lost: the earlier copy stays, the hostile thing is
+            // where it was or set aside as the next copy.
+            std::ifstream earlier(settings + ".bad");
+            std::string text;
+            std::getline(earlier, text);
+            EXPECT_EQ(text, "an earlier copy");
+            const std::string kept = isSettings && kind != Hostile::Empty ? path + ".bad.1" : path;
+            struct stat st {};
+            ASSERT_EQ(lstat(kept.c_str(), &st), 0) << kept;
+            switch (kind) {
+                case Hostile::Pipe:
+                    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+                    break;
+                case Hostile::Folder:
+                    EXPECT_TRUE(S_ISDIR(st.st_mode));
+                    break;
+                case Hostile::DeviceLink:
+                    EXPECT_TRUE(S_ISLNK(st.st_mode));
+                    break;
+                case Hostile::Huge:
+                    EXPECT_EQ(st.st_size, off_t{5} << 30);
+                    break;
+                case Hostile::Empty:
+                    break;
+            }
+            if (!isSettings) fs::remove(path);
+        }
     }
 }

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -107,12 +108,23 @@ TEST_F(SettingsTest, FreshStoreRunsWithFactoryValuesAndHoldsSevenKeys) {
 }
 
 TEST_F(SettingsTest, ForeignOrMissingVersionResetsEvenValidValues) {
+    // The old file is kept beside the new one, named after its version,
+    // and no copy replaces another.
+    const char* const keptAs[] = {".v1.0.0", ".v1.0.1_", ".old", ".old.1"};
+    int n = 0;
     for (const char* header : {"version=1.0.0\n", "version=1.0.1 \n", "Version=1.0.1\n", ""}) {
-        WriteFile(std::string("[tkMereglass]\n") + header +
-                  "MainMonitorOnly=true\nWaterSpeed=300\nWaterRes=8\nDripSpeed=20\n"
-                  "Lighting=false\nWantBowl=false\n");
+        const std::string old = std::string("[tkMereglass]\n") + header +
+                                "MainMonitorOnly=true\nWaterSpeed=300\nWaterRes=8\nDripSpeed=20\n"
+                                "Lighting=false\nWantBowl=false\n";
+        WriteFile(old);
         SCOPED_TRACE(header);
+        testing::internal::CaptureStderr();
         ExpectFactory(ReadFresh());
+        const std::string message = testing::internal::GetCapturedStderr();
+        const std::string kept = file_ + keptAs[n++];
+        EXPECT_EQ(ReadText(kept), old);
+        EXPECT_NE(message.find("kept as " + kept + ", factory settings used\n"), std::string::npos)
+            << message;
         platform::SettingsStore* store = platform::OpenSettingsStore(kSettingsModule);
         std::string version;
         EXPECT_TRUE(platform::StoreString(store, "version", &version));
@@ -123,15 +135,17 @@ TEST_F(SettingsTest, ForeignOrMissingVersionResetsEvenValidValues) {
     }
 }
 
-TEST_F(SettingsTest, MatchingVersionKeepsStoredValuesAndAbsentKeysReadAsZero) {
+TEST_F(SettingsTest, MatchingVersionKeepsStoredValuesAndAbsentKeysRunAsZeroWould) {
     WriteFile("[tkMereglass]\nversion=1.0.1\nWaterRes=8\nLighting=true\nwantbowl=true\n");
     const UserSettings s = ReadFresh();
     EXPECT_EQ(s.record.WATERSHIFT, 8);
     EXPECT_TRUE(s.record.LIGHTING);
     EXPECT_FALSE(s.record.WANTBOWL);  // "wantbowl" is another key
     EXPECT_FALSE(s.MainMonitorOnly);
-    EXPECT_EQ(s.record.WATERSPEED, 0);
-    EXPECT_EQ(s.record.DRIPSPEED, 0);
+    // An absent integer reads as 0, which runs at the normal wave speed
+    // and the shortest drip interval.
+    EXPECT_EQ(s.record.WATERSPEED, 100);
+    EXPECT_EQ(s.record.DRIPSPEED, 1);
     // Nothing is written when the version matches.
     EXPECT_EQ(ReadText(file_),
               "[tkMereglass]\nversion=1.0.1\nWaterRes=8\nLighting=true\nwantbowl=true\n");
@@ -141,13 +155,46 @@ TEST_F(SettingsTest, ValuesOfTheWrongTypeReadAsFalseAndZero) {
     WriteFile(
         "[tkMereglass]\nversion=1.0.1\nMainMonitorOnly=yes\nWaterSpeed=fast\n"
         "WaterRes=99999999999\nDripSpeed=-5\nLighting=on\nWantBowl=1\n");
+    testing::internal::CaptureStderr();
     const UserSettings s = ReadFresh();
+    const std::string message = testing::internal::GetCapturedStderr();
     EXPECT_FALSE(s.MainMonitorOnly);
-    EXPECT_EQ(s.record.WATERSPEED, 0);
-    EXPECT_EQ(s.record.WATERSHIFT, 0);  // beyond 32 bits
-    EXPECT_EQ(s.record.DRIPSPEED, -5);  // not range-checked here
+    // Zero (and -5) are out of range: they run as the scene runs them.
+    EXPECT_EQ(s.record.WATERSPEED, 100);
+    EXPECT_EQ(s.record.WATERSHIFT, 6);  // beyond 32 bits
+    EXPECT_EQ(s.record.DRIPSPEED, 1);
+    EXPECT_NE(message.find("WaterSpeed=fast is not from 10 to 400; 100 used"), std::string::npos)
+        << message;
     EXPECT_FALSE(s.record.LIGHTING);
     EXPECT_TRUE(s.record.WANTBOWL);  // key files spell true as "true" or "1"
+}
+
+TEST_F(SettingsTest, OutOfRangeValuesRunAsTheSceneRunsThemAndAreNamedOnce) {
+    // A large wave speed blackens the water; below 10 % the scene runs the
+    // normal speed; a water resolution outside 4 to 8 runs at 6.
+    const std::string text =
+        "[tkMereglass]\nversion=1.0.1\nWaterSpeed=1500\nWaterRes=9\nDripSpeed=400000\n";
+    WriteFile(text);
+    testing::internal::CaptureStderr();
+    UserSettings s = ReadFresh();
+    std::string message = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(s.record.WATERSPEED, 400);
+    EXPECT_EQ(s.record.WATERSHIFT, 6);
+    EXPECT_EQ(s.record.DRIPSPEED, 360000);
+    EXPECT_NE(message.find(file_ + ": WaterSpeed=1500 is not from 10 to 400; 400 used\n"),
+              std::string::npos)
+        << message;
+    EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 3) << message;
+    EXPECT_EQ(ReadText(file_), text);  // the file is not rewritten for that
+
+    WriteFile("[tkMereglass]\nversion=1.0.1\nWaterSpeed=9\n");
+    EXPECT_EQ(ReadFresh().record.WATERSPEED, 100);
+    // The sheet shows what runs, so Save keeps it.
+    UserSettings fields = FactorySettings();
+    fields.record.WATERSPEED = 5;
+    SheetControls c{};
+    ConfigureSheetOpen(fields, &c);
+    EXPECT_EQ(c.oWaterSpeed, 100);
 }
 
 TEST_F(SettingsTest, CorruptFileIsKeptAsBadAndReplaced) {
@@ -159,6 +206,48 @@ TEST_F(SettingsTest, CorruptFileIsKeptAsBadAndReplaced) {
     EXPECT_NE(message.find("tkMereglass.conf.bad"), std::string::npos) << message;
     EXPECT_EQ(ReadText(file_ + ".bad"), garbage);
     EXPECT_EQ(ReadText(file_), kFactoryText);
+
+    // Later ones are numbered; no copy is replaced. With five kept, the
+    // next bad file stays where it is and nothing writes over it.
+    for (const char* suffix : {".bad.1", ".bad.2", ".bad.3", ".bad.4"}) {
+        WriteFile(garbage + suffix);
+        ExpectFactory(ReadFresh());
+        EXPECT_EQ(ReadText(file_ + suffix), garbage + suffix);
+    }
+    WriteFile(garbage + "sixth");
+    testing::internal::CaptureStderr();
+    ExpectFactory(ReadFresh());
+    const std::string full = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(ReadText(file_), garbage + "sixth");
+    EXPECT_EQ(ReadText(file_ + ".bad"), garbage);
+    EXPECT_FALSE(fs::exists(file_ + ".bad.5"));
+    EXPECT_NE(full.find("left as it is (5 unreadable copies are kept already)"), std::string::npos)
+        << full;
+    EXPECT_EQ(std::count(full.begin(), full.end(), '\n'), 1) << full;
+    platform::SettingsStore* store = platform::OpenSettingsStore(kSettingsModule);
+    UserSettings fields = FactorySettings();
+    SheetControls c{};
+    ConfigureSheetOpen(fields, &c);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(ConfigureSheetSave(c, &fields, store));
+    testing::internal::GetCapturedStderr();
+    platform::CloseSettingsStore(store);
+    EXPECT_EQ(ReadText(file_), garbage + "sixth");
+}
+
+TEST_F(SettingsTest, SymlinkedStoreIsWrittenThroughTheLink) {
+    fs::create_directories(home_ + "/dotfiles");
+    fs::create_directories(home_ + "/mereglass");
+    const std::string real = home_ + "/dotfiles/mereglass.conf";
+    const std::string old = "[tkMereglass]\nversion=1.0.0\nWaterSpeed=300\n";
+    std::ofstream(real) << old;
+    fs::create_symlink("../dotfiles/mereglass.conf", file_);
+    testing::internal::CaptureStderr();
+    ExpectFactory(ReadFresh());
+    testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(fs::is_symlink(file_));
+    EXPECT_NE(ReadText(real).find("version=1.0.1\n"), std::string::npos) << ReadText(real);
+    EXPECT_EQ(ReadText(file_ + ".v1.0.0"), old);
 }
 
 TEST_F(SettingsTest, UnwritableFolderIsReportedWithoutACrash) {

@@ -1,12 +1,12 @@
 // Tests of the mereglass program against a private Xvfb: its own window, a
 // daemon's window named in the environment, a foreign window, resizing,
 // signals, a window destroyed under it, and full screen on two monitors.
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <time.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -88,7 +88,7 @@ bool Black(const Rgb& p) { return p.r < 8 && p.g < 8 && p.b < 8; }
 class ProgramOnX : public ::testing::Test {
 protected:
     void SetUp() override {
-        xvfb_ = std::make_unique<Xvfb>(kScreenWidth, kScreenHeight);
+        xvfb_ = std::make_unique<Xvfb>(kScreenWidth, kScreenHeight, 24, serverArguments_);
         if (!xvfb_->ok()) GTEST_SKIP() << xvfb_->error();
         display_ = XOpenDisplay(xvfb_->display().c_str());
         ASSERT_NE(display_, nullptr);
@@ -223,6 +223,7 @@ protected:
         EXPECT_EQ(out.find("BadWindow"), std::string::npos) << out;
     }
 
+    std::vector<std::string> serverArguments_;  // more arguments for Xvfb
     std::unique_ptr<Xvfb> xvfb_;
     Display* display_ = nullptr;
     Window root_ = 0;
@@ -303,6 +304,17 @@ TEST_F(ProgramOnX, ForeignWindowFollowsResizes) {
         black = grown.Count(0, 0, 420, 300, Black);
         return green < 420 * 300 / 100 && black < 420 * 300 / 10;
     })) << green << " " << black;
+
+    // Then in one dimension only, as tiling window managers do.
+    XResizeWindow(display_, target, 600, 300);
+    XSync(display_, False);
+    EXPECT_TRUE(Eventually([&] {
+        const Shot wider = Screenshot(target, 0, 0, 600, 300);
+        green = greenIn(wider);
+        black = wider.Count(0, 0, 600, 300, Black);
+        return green < 600 * 300 / 100 && black < 600 * 300 / 10;
+    })) << green
+        << " " << black;
     Stop();
 }
 
@@ -542,4 +554,30 @@ TEST_F(ProgramOnX, ImageFileReplacesTheDesktop) {
     }));
     EXPECT_EQ(s.Count(0, 0, 240, 160, Reddish), 0);
     Stop();
+}
+
+namespace {
+
+// An X server without GLX, as some remote-desktop servers are.
+class ProgramWithoutGlx : public ProgramOnX {
+protected:
+    ProgramWithoutGlx() { serverArguments_ = {"-extension", "GLX"}; }
+};
+
+}  // namespace
+
+TEST_F(ProgramWithoutGlx, EveryWindowModeSaysSoInOneLineAndExits) {
+    const Window target = MakeWindow(0, 0, 200, 150, 0x00ff00);
+    const std::vector<std::vector<std::string>> modes = {
+        {"-window"}, {"-root"}, {"-window-id", std::to_string(target)}, {"--fullscreen"}};
+    for (const std::vector<std::string>& mode : modes) {
+        SCOPED_TRACE(mode[0]);
+        Start(mode, {"XSCREENSAVER_WINDOW="});
+        ASSERT_TRUE(program_->Wait(20.0)) << program_->Output();
+        EXPECT_EQ(program_->status(), 1) << program_->Output();
+        const std::string out = program_->Output();
+        EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
+        EXPECT_NE(out.find("GLX"), std::string::npos) << out;
+        ExpectNoReports();
+    }
 }

@@ -15,7 +15,7 @@
 
 extern char** environ;
 
-Xvfb::Xvfb(int width, int height, int depth) {
+Xvfb::Xvfb(int width, int height, int depth, const std::vector<std::string>& extra) {
     int fds[2];
     if (pipe(fds) != 0) {
         error_ = std::string("pipe: ") + std::strerror(errno);
@@ -28,6 +28,7 @@ Xvfb::Xvfb(int width, int height, int depth) {
         std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(depth);
     std::vector<std::string> args = {"Xvfb", "-displayfd", fd,  "-noreset", "-nolisten",
                                      "tcp",  "-screen",    "0", screen};
+    args.insert(args.end(), extra.begin(), extra.end());
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);

@@ -2,6 +2,7 @@
 #include "resources/resfile.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "resource_files.h"
 
@@ -96,6 +97,12 @@ TEST(ResArchive, MissingOrShortFileFails) {
     EXPECT_EQ(res.Open(dir.Write("short.respak", {'M', 'R', 'K', 'F', 0, 0}).c_str()), 0);
     EXPECT_EQ(res.directory, nullptr);
     EXPECT_EQ(res.SeekLump(0), 0);
+    // A pipe (which would block the open), a device and a folder.
+    const std::string fifo = dir.Path("pipe.respak");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {fifo, std::string("/dev/zero"), dir.Path("")}) {
+        EXPECT_EQ(res.Open(path.c_str()), 0) << path;
+    }
 }
 
 TEST(ResArchive, LumpNumbersOutsideTheDirectoryAreRefused) {

@@ -22,6 +22,21 @@ TEST(VectorClamp, WrapsByTheUpperBound) {
     EXPECT_EQ(clamp(5, 10, 20), 5);  // 5 + 20 = 25, which is >= 20, so back to 5
 }
 
+TEST(VectorClamp, HugeAndNonFiniteAnglesReturn) {
+    // These never returned when the wrap stepped one turn at a time.
+    EXPECT_EQ(clamp(1e20, 0, 360), std::fmod(1e20, 360.0));
+    EXPECT_EQ(clamp(-1e20, 0, 360), std::fmod(-1e20, 360.0) + 360.0);
+    EXPECT_EQ(clamp(0, -1e20, 360), 0);
+    EXPECT_EQ(clamp(-2e20, -1e20, 360), -1e20 + std::fmod(-1e20, 360.0) + 360.0);
+    EXPECT_EQ(clamp(HUGE_VAL, 0, 360), HUGE_VAL);
+    EXPECT_TRUE(std::isnan(clamp(NAN, 0, 360)));
+    EXPECT_EQ(clamp(7, 0, 0), 7);
+    // Within 64 turns the steps are taken one by one, rounding included.
+    double stepped = 23000.1;
+    while (stepped >= 360) stepped -= 360;
+    EXPECT_EQ(clamp(23000.1, 0, 360), stepped);
+}
+
 TEST(VectorRotate, ZeroAnglesLeaveTheVectorBitForBit) {
     VECTOR3D v = MakePoint(0.1f, -3.7f, 1e-30f);
     const VECTOR3D before = v;

@@ -1,20 +1,87 @@
-// Image files through GdkPixbuf (PNG, JPEG and the other formats it knows).
+// Image files through GdkPixbuf (PNG, JPEG and the other formats it knows),
+// read from a descriptor that is checked to be a regular file and scaled
+// down while they load.
 //
 // Provides: LoadImageFile.
 #include <gdk-pixbuf/gdk-pixbuf.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "host/platform/platform.h"
+#include "support/regular_file.h"
 
 namespace platform {
 
-bool LoadImageFile(const char* path, RgbaImage* image, std::string* error) {
+namespace {
+
+// Image files larger than this are not read at all.
+constexpr uint64_t kMaxImageBytes = uint64_t{1} << 30;
+
+// Asks the loader for an image of at most maxSide × maxSide pixels, each
+// side scaled on its own (the picture is stretched over the pool anyway).
+void OnSizePrepared(GdkPixbufLoader* loader, gint width, gint height, gpointer data) {
+    const int maxSide = *static_cast<const int*>(data);
+    if (width > maxSide || height > maxSide) {
+        gdk_pixbuf_loader_set_size(loader, width > maxSide ? maxSide : width,
+                                   height > maxSide ? maxSide : height);
+    }
+}
+
+// Decodes the open file `fd` with a GdkPixbuf loader that scales while it
+// loads. The pixbuf (a reference the caller releases), or null with the
+// reason in `error`.
+GdkPixbuf* Decode(int fd, int maxSide, std::string* error) {
+    GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
+    g_signal_connect(loader, "size-prepared", G_CALLBACK(OnSizePrepared), &maxSide);
     GError* gerror = nullptr;
-    GdkPixbuf* loaded = gdk_pixbuf_new_from_file(path, &gerror);
+    bool ok = true;
+    std::vector<guchar> chunk(1 << 16);
+    for (;;) {
+        const ssize_t n = read(fd, chunk.data(), chunk.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            *error = std::strerror(errno);
+            ok = false;
+            break;
+        }
+        if (n == 0) break;
+        if (!gdk_pixbuf_loader_write(loader, chunk.data(), static_cast<gsize>(n), &gerror)) {
+            ok = false;
+            break;
+        }
+    }
+    // Closing finishes the image, and must happen even after a failure.
+    if (!gdk_pixbuf_loader_close(loader, ok && !gerror ? &gerror : nullptr)) ok = false;
+    GdkPixbuf* pixbuf = ok ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
+    if (pixbuf) g_object_ref(pixbuf);
+    if (!pixbuf && error->empty()) {
+        *error = gerror ? gerror->message : "the file holds no image this program can read";
+    }
+    g_clear_error(&gerror);
+    g_object_unref(loader);
+    return pixbuf;
+}
+
+}  // namespace
+
+bool LoadImageFile(const char* path, int maxSide, RgbaImage* image, std::string* error) {
+    std::string reason;
+    uint64_t size = 0;
+    // Only a regular file is read: a pipe or a device would block or never
+    // end.
+    const int fd = OpenRegularFile(path, kMaxImageBytes, &size, &reason);
+    if (fd < 0) {
+        if (error) *error = reason;
+        return false;
+    }
+    if (maxSide < 1) maxSide = 1;
+    GdkPixbuf* loaded = Decode(fd, maxSide, &reason);
+    close(fd);
     if (!loaded) {
-        if (error) *error = gerror ? gerror->message : "cannot read the image";
-        g_clear_error(&gerror);
+        if (error) *error = reason;
         return false;
     }
     // Photographs carry their orientation separately from their pixels.

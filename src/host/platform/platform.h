@@ -40,8 +40,10 @@ struct RgbaImage {
 };
 
 // Decodes an image file (PNG, JPEG and whatever else GdkPixbuf reads) into
-// `image`. False with a message in `error` when the file cannot be read.
-bool LoadImageFile(const char* path, RgbaImage* image, std::string* error);
+// `image`, each side scaled down while it loads to at most `maxSide`
+// pixels. Only a regular file of at most 1 GiB is read (opened without
+// blocking). False with a message in `error` when the file cannot be read.
+bool LoadImageFile(const char* path, int maxSide, RgbaImage* image, std::string* error);
 
 // ---------------------------------------------------------------- X display
 
@@ -230,13 +232,26 @@ bool ShowAlertDialog(const char* caption, const char* text);
 // group named after the module.
 struct SettingsStore;
 
-// Opens and reads the store. Never null. A file that cannot be parsed is
-// moved aside to "<file>.bad" (with a message on standard error) and the
-// store starts empty.
+// Opens and reads the store. Never null. Only a regular file of at most
+// 1 MiB is read (opened without blocking, so a pipe in its place cannot
+// hang the program). Anything else that is there, and a file that cannot
+// be parsed, is moved aside to "<file>.bad" ("<file>.bad.1" ... when that
+// is taken; an earlier copy is never replaced) with one line on standard
+// error, and the store starts empty. When five copies exist already, or
+// the move fails, the file is left as it is and the store never writes it.
 SettingsStore* OpenSettingsStore(const char* module);
 void CloseSettingsStore(SettingsStore* store);
 // The file the store reads and writes.
 const std::string& SettingsStorePath(const SettingsStore* store);
+// Before the store's file is written over: keeps the bytes read at opening
+// as a new file "<file>.<suffix>" (numbered like the .bad copies, never
+// replacing one). True when the file may be written: `keptAs` names the
+// copy, or is empty when there was nothing to keep (no file, an empty
+// one). False when it must be left as it is (no copy could be made, or it
+// was left alone when opened); `error` then says why, or is empty when
+// that was said at opening. From then on the store never writes the file.
+bool StoreKeepFile(SettingsStore* store, const char* suffix, std::string* keptAs,
+                   std::string* error);
 
 // Readers: an absent key (or a value of another type) reads as no string
 // (false), false and 0.
@@ -247,7 +262,10 @@ void StoreSetString(SettingsStore* store, const char* key, const char* value);
 void StoreSetBool(SettingsStore* store, const char* key, bool value);
 void StoreSetInteger(SettingsStore* store, const char* key, int32_t value);
 // Writes the store to its file atomically (a temporary file renamed over
-// it). False, with a message on standard error, when it cannot.
+// it). When the file is a symbolic link, the file it names is written and
+// the link stays. False, with a message on standard error, when it cannot
+// (also for a file the store leaves alone, or one that is not a regular
+// file).
 bool StoreSynchronize(SettingsStore* store);
 
 // ---------------------------------------------------------------- dialog
