@@ -7,10 +7,12 @@
 # is measured over the next WINDOW seconds (12):
 #   - frames, counted where they are presented (the buffer swap) with perf
 #     uprobes on the running program; that needs root, without it the frame
-#     rate is not reported;
+#     rate is not reported (a probe's trap is the program's system time);
 #   - CPU of the program (all its threads) and of the X server, from their
 #     /proc/PID/stat ticks at the start and end of the window;
 #   - the program's peak resident memory (VmHWM) at the end.
+# CPU per frame is the CPU rate over the rate of frames, as perf counts over
+# a span a little shorter than the one between the /proc readings.
 # The machine must be otherwise idle: the busy time of all CPUs (/proc/stat)
 # less the program, the X server and perf itself is what other processes used.
 # When that reaches a tenth of a core the window is measured again, up to
