@@ -19,8 +19,8 @@ void AcquirePicture(DesktopSources sources, HostShared* shared) {
                                     &shared->desktopImage, &error)) {
             return;
         }
-        std::fprintf(stderr, "mereglass: cannot use the image %s: %s\n",
-                     sources.imageFile.c_str(), error.c_str());
+        std::fprintf(stderr, "mereglass: cannot use the image %s: %s\n", sources.imageFile.c_str(),
+                     error.c_str());
         sources.imageFile.clear();
     }
     AcquireDesktopImage(sources, &shared->desktopImage);
@@ -82,9 +82,11 @@ void ConnectHostedView(HostedView* hv, const HostShared* shared) {
         std::memcpy(buffer, path.c_str(), path.size() + 1);
         return true;
     };
-    s.ReadSettings = [shared](bool* mainMonitorOnly, SETTINGS* settings) {
+    s.ReadSettings = [hv, shared](bool* mainMonitorOnly, SETTINGS* settings, bool* fullDetail) {
         UserSettings user = ReadSettings(shared->store);
         for (const SettingOverride& o : shared->overrides) o.entry->set(user, o.value);
+        hv->fullDetail = user.FullDetail;
+        *fullDetail = user.FullDetail;
         *mainMonitorOnly = user.MainMonitorOnly;
         *settings = user.record;
     };
@@ -99,7 +101,9 @@ void ConnectHostedView(HostedView* hv, const HostShared* shared) {
 // Makes the reduced frame of a view that asks for one, when its renderer is
 // a software one and can draw offscreen.
 void StartScaledFrame(HostedView* hv) {
-    if (hv->scalePercent >= 100 || !platform::MakeViewCurrent(hv->view)) return;
+    if (hv->scalePercent >= 100 || hv->fullDetail || !platform::MakeViewCurrent(hv->view)) {
+        return;
+    }
     const char* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
     if (!IsSoftwareRenderer(renderer) || !ScaledFrame::Supported()) return;
     hv->scaled.Create(hv->width, hv->height, hv->scalePercent);
@@ -118,15 +122,17 @@ void ResizeHostedView(HostedView* hv, int width, int height) {
 }
 
 bool StartHostedView(HostedView* hv, bool preview, std::string* error) {
-    StartScaledFrame(hv);
-    const int width = hv->scaled.active() ? hv->scaled.width() : hv->width;
-    const int height = hv->scaled.active() ? hv->scaled.height() : hv->height;
-    const NSRect frame{0.0f, 0.0f, static_cast<float>(width), static_cast<float>(height)};
+    const NSRect frame{0.0f, 0.0f, static_cast<float>(hv->width), static_cast<float>(hv->height)};
     if (!hv->saver->InitWithFrame(frame, preview)) {
         *error = "the view could not be created";
         return false;
     }
-    hv->saver->SetFrameSize(frame.width, frame.height);
+    // The settings are read now; the saver's first frame size is that of
+    // the reduced frame when it draws into one.
+    StartScaledFrame(hv);
+    const int width = hv->scaled.active() ? hv->scaled.width() : hv->width;
+    const int height = hv->scaled.active() ? hv->scaled.height() : hv->height;
+    hv->saver->SetFrameSize(static_cast<float>(width), static_cast<float>(height));
     hv->saver->StartAnimation();
     return true;
 }

@@ -27,9 +27,11 @@ struct HostedView {
     // process does, so the rate shown is one view's).
     bool countsFrames = true;
     double fpsClock = 0.0;     // the clock reading the frame rate is computed at
-    // Below 100: on a software renderer the saver draws into a frame of this
-    // percentage of each side, stretched over the window at each present.
+    // Below 100: on a software renderer, unless the user asked for full
+    // detail, the saver draws into a frame of this percentage of each side,
+    // stretched over the window at each present.
     int scalePercent = 100;
+    bool fullDetail = false;  // the user's setting, read with the others
     ScaledFrame scaled;  // active when the saver draws at the reduced size
 
     HostedView() = default;

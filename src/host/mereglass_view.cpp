@@ -53,7 +53,7 @@ bool MereglassView::InitWithFrame(NSRect frame, bool isPreview) {
     viewAllocated = 1;
     glReady = 0;
 
-    platform->ReadSettings(&MainMonitorOnly, &mySettings);
+    platform->ReadSettings(&MainMonitorOnly, &mySettings, &FullDetail);
 
     const NSRect bounds = Bounds();
     Scrn.width = bounds.width;
@@ -223,7 +223,7 @@ void MereglassView::Dealloc() {
 SheetControls* MereglassView::ConfigureSheet() {
     if (configureSheet == nullptr) configureSheet = new (std::nothrow) SheetControls{};
     if (configureSheet == nullptr) return nullptr;
-    ::ConfigureSheetOpen(UserSettings{MainMonitorOnly, mySettings}, configureSheet);
+    ::ConfigureSheetOpen(UserSettings{MainMonitorOnly, mySettings, FullDetail}, configureSheet);
     return configureSheet;
 }
 
@@ -233,7 +233,7 @@ void MereglassView::ConfigureSheetCancel() {
 
 void MereglassView::ConfigureSheetSave() {
     if (configureSheet != nullptr) {
-        UserSettings fields{MainMonitorOnly, mySettings};
+        UserSettings fields{MainMonitorOnly, mySettings, FullDetail};
         if (platform->settingsStore != nullptr) {
             ::ConfigureSheetSave(*configureSheet, &fields, platform->settingsStore);
         } else {
@@ -241,6 +241,7 @@ void MereglassView::ConfigureSheetSave() {
         }
         MainMonitorOnly = fields.MainMonitorOnly;
         mySettings = fields.record;
+        FullDetail = fields.FullDetail;
     }
     if (platform->EndSheet) platform->EndSheet();
 }

@@ -71,6 +71,7 @@ public:
     uint8_t glReady = 0;
     uint8_t initialized = 0;
     SETTINGS mySettings{};
+    bool FullDetail = false;  // the host's setting, kept for the sheet
     double animtime = 0.0;     // clock reading at the last time step, seconds
     NSRect Scrn{0.0f, 0.0f, 0.0f, 0.0f};  // size at creation and last GlInit
     SSMAIN* ssMain = nullptr;  // owned; null until the first tick

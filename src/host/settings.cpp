@@ -19,7 +19,7 @@ int32_t Flag(bool b) { return b ? 1 : 0; }
 // 16 × 16 to 256 × 256. Out of range, the scene runs a wave speed below
 // 10 % at the normal speed and a water resolution at the factory one; a
 // wave speed far above 400 % turns the water black.
-const SettingEntry kSettings[6] = {
+const SettingEntry kSettings[kSettingCount] = {
     {"MainMonitorOnly", SettingKind::Bool, SettingControl::Check, "Run on the main monitor only", 0,
      0, 1, 0, 1, &SheetControls::oMainMonitorOnly,
      [](const UserSettings& s) { return Flag(s.MainMonitorOnly); },
@@ -41,6 +41,10 @@ const SettingEntry kSettings[6] = {
     {"WantBowl", SettingKind::Bool, SettingControl::Check, "Bowl-shaped pool", 1, 0, 1, 0, 1,
      &SheetControls::oWantBowl, [](const UserSettings& s) { return Flag(s.record.WANTBOWL); },
      [](UserSettings& s, int32_t v) { s.record.WANTBOWL = v == 1; }},
+    {"FullDetail", SettingKind::Bool, SettingControl::Check,
+     "Full detail on a software renderer (uses far more CPU)", 0, 0, 1, 0, 1,
+     &SheetControls::oFullDetail, [](const UserSettings& s) { return Flag(s.FullDetail); },
+     [](UserSettings& s, int32_t v) { s.FullDetail = v == 1; }},
 };
 
 const SettingEntry* FindSetting(const char* key) {

@@ -19,14 +19,19 @@ inline constexpr const char* kSettingsModule = "tkMereglass";
 inline constexpr const char* kSettingsVersion = "1.0.1";
 inline constexpr const char* kSettingsVersionKey = "version";
 
-// The view's six settings: the multi-screen rule's flag and the record that
-// the scene driver receives.
+// The view's settings: the multi-screen rule's flag, the record that the
+// scene driver receives, and the host's choice of detail.
 struct UserSettings {
     bool MainMonitorOnly;
     SETTINGS record;
+    // Off (the factory value, and what a store without the key gives): on a
+    // software renderer the saver draws at half the width and height and at
+    // most 30 frames a second. On: every pixel, every tick. Hardware
+    // renderers always draw in full.
+    bool FullDetail;
 };
 
-// The six controls of the configuration sheet. An on/off control holds a
+// The seven controls of the configuration sheet. An on/off control holds a
 // state (1 on, 0 off, anything else counts as off); an integer control holds
 // its integer value.
 struct SheetControls {
@@ -36,6 +41,7 @@ struct SheetControls {
     int oWaterSpeed;
     int oWaterRes;
     int oDripSpeed;
+    int oFullDetail;
 };
 
 enum class SettingKind { Bool, Integer };
@@ -69,9 +75,9 @@ struct SettingEntry {
 
 // Every setting, in the order the reset, the sheet, Save and Defaults visit
 // them: "MainMonitorOnly", "WaterSpeed", "WaterRes", "DripSpeed",
-// "Lighting", "WantBowl".
-extern const SettingEntry kSettings[6];
-inline constexpr size_t kSettingCount = 6;
+// "Lighting", "WantBowl", "FullDetail".
+inline constexpr size_t kSettingCount = 7;
+extern const SettingEntry kSettings[kSettingCount];
 // The entry for `key`, or null.
 const SettingEntry* FindSetting(const char* key);
 

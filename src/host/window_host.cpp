@@ -22,7 +22,9 @@
 
 namespace {
 
-// The frame rate of views that save CPU on a software renderer.
+// Views that save CPU on a software renderer draw this percentage of each
+// side of their window, at most this many frames a second.
+constexpr int kEconomyPercent = 50;
 constexpr double kEconomyFramesPerSecond = 30.0;
 
 // Blocks SIGTERM and SIGINT and returns a descriptor that becomes readable
@@ -212,6 +214,7 @@ int RunWindowHost(const CommandLine& cl, int* stopSignal) {
         }
         hv->mainScreenNumber = mainScreen.number;
         hv->showFps = cl.showFps;
+        hv->scalePercent = kEconomyPercent;
         host.views.push_back(std::move(hv));
     }
 

@@ -147,7 +147,8 @@ TEST_F(ConfigureDialogTest, ShowsTheFieldsAndSavesWhatTheWidgetsSay) {
               "WaterRes=4\n"
               "DripSpeed=1234\n"
               "Lighting=true\n"
-              "WantBowl=false\n");
+              "WantBowl=false\n"
+              "FullDetail=false\n");
 }
 
 TEST_F(ConfigureDialogTest, OffersOnlyTheRangesOfTheSettingsTable) {

@@ -55,10 +55,11 @@ struct FakePlatform {
             std::memcpy(buffer, archive.c_str(), archive.size() + 1);
             return true;
         };
-        services.ReadSettings = [this](bool* mmo, SETTINGS* s) {
+        services.ReadSettings = [this](bool* mmo, SETTINGS* s, bool* fullDetail) {
             log.push_back("settings");
             *mmo = mainMonitorOnly;
             *s = settings;
+            *fullDetail = false;
         };
         services.CaptureDesktop = [this](uint32_t* name) {
             log.push_back("capture");

@@ -27,7 +27,8 @@ const char* const kFactoryText =
     "WaterRes=6\n"
     "DripSpeed=250\n"
     "Lighting=true\n"
-    "WantBowl=true\n";
+    "WantBowl=true\n"
+    "FullDetail=false\n";
 
 class SettingsTest : public ::testing::Test {
 protected:
@@ -83,9 +84,9 @@ UserSettings Custom() {
 }
 
 TEST(SettingsTable, DeclaresEachSettingOnceWithItsFactoryValueAndRange) {
-    ASSERT_EQ(kSettingCount, 6u);
-    const char* const order[] = {"MainMonitorOnly", "WaterSpeed", "WaterRes",
-                                 "DripSpeed",       "Lighting",   "WantBowl"};
+    ASSERT_EQ(kSettingCount, 7u);
+    const char* const order[] = {"MainMonitorOnly", "WaterSpeed", "WaterRes",  "DripSpeed",
+                                 "Lighting",        "WantBowl",   "FullDetail"};
     for (size_t i = 0; i < kSettingCount; ++i) {
         EXPECT_STREQ(kSettings[i].key, order[i]);
         EXPECT_EQ(FindSetting(order[i]), &kSettings[i]);
@@ -379,7 +380,8 @@ TEST_F(SettingsTest, SaveWritesTheControlsAndUpdatesTheFields) {
               "WaterRes=8\n"
               "DripSpeed=1\n"
               "Lighting=false\n"
-              "WantBowl=false\n");
+              "WantBowl=false\n"
+              "FullDetail=false\n");
     // The next view reads what was saved.
     const UserSettings next = ReadFresh();
     EXPECT_TRUE(next.MainMonitorOnly);

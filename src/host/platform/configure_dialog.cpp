@@ -181,7 +181,8 @@ ConfigureDialog* CreateConfigureDialog(UserSettings* settings, SettingsStore* st
 
     // The on/off settings first, then the numbers with their labels.
     static const char* const kOutletNames[kSettingCount] = {
-        "oMainMonitorOnly", "oWaterSpeed", "oWaterRes", "oDripSpeed", "oLighting", "oWantBowl"};
+        "oMainMonitorOnly", "oWaterSpeed", "oWaterRes", "oDripSpeed",
+        "oLighting",        "oWantBowl",   "oFullDetail"};
     int row = 0;
     for (bool checks : {true, false}) {
         for (size_t i = 0; i < kSettingCount; ++i) {
