@@ -82,11 +82,14 @@ fi
 display=":$(head -n1 "$tmp/display")"
 
 # Frames are counted where they are presented: glXSwapBuffers in libGLX.so.0
-# or in the older libGL.so.1, or eglSwapBuffers in libEGL.so.1, whichever the
-# program reaches (one may forward to another, so the largest count is taken).
+# or in the older libGL.so.1, eglSwapBuffers in libEGL.so.1, or the image
+# puts of a program that presents its own pixels (XShmPutImage, XPutImage),
+# whichever the program reaches (one may call another, as Mesa's software
+# swap puts an image, so the largest count is taken).
 events=""
 if command -v perf >/dev/null; then
-    for entry in libGLX.so.0:glXSwapBuffers libGL.so.1:glXSwapBuffers libEGL.so.1:eglSwapBuffers; do
+    for entry in libGLX.so.0:glXSwapBuffers libGL.so.1:glXSwapBuffers libEGL.so.1:eglSwapBuffers \
+        libXext.so.6:XShmPutImage libX11.so.6:XPutImage; do
         lib=${entry%%:*} func=${entry#*:}
         libpath=$(ldconfig -p | awk -v lib="$lib" '$1 == lib { print $NF; exit }')
         event="bench_frames_$$:swap_$(echo "$lib" | tr -c 'a-zA-Z0-9\n' _)"

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "host/frame_rate_text.h"
+#include "host/frame_stretch.h"
 #include "host/settings.h"
 #include "support/diagnostics.h"
 
@@ -37,20 +38,31 @@ void ConnectHostedView(HostedView* hv, const HostShared* shared) {
         return true;
     };
     s.Present = [hv, shared] {
-        hv->scaled.Stretch();
         // The present at start-up shows the black screen; frames are the
         // presents of a running animation.
-        if (hv->saver != nullptr && hv->saver->IsAnimating()) {
-            if (hv->countsFrames) ++fCount;
-            if (hv->showFps) {
-                CalcFrameRate(shared->clock());
-                // The text is drawn at the window's own size (DrawFrameRate
-                // keeps the viewport it finds).
-                glViewport(0, 0, hv->width, hv->height);
-                DrawFrameRate(frameRate, hv->width, hv->height);
-                if (hv->scaled.active()) glViewport(0, 0, hv->scaled.width(), hv->scaled.height());
+        const bool frame = hv->saver != nullptr && hv->saver->IsAnimating();
+        if (frame && hv->countsFrames) ++fCount;
+        if (frame && hv->showFps) CalcFrameRate(shared->clock());
+        if (frame) hv->presented = true;
+        if (hv->presenter != nullptr) {
+            // The text goes into the reduced frame at its size, and comes
+            // out at the window's with the stretch.
+            if (frame && hv->showFps) {
+                DrawFrameRate(frameRate, hv->scaled.width(), hv->scaled.height());
             }
-            hv->presented = true;
+            hv->scaled.ReadPixels(hv->readBack.data());
+            StretchTwice(hv->readBack.data(), hv->scaled.width(), hv->scaled.height(),
+                         platform::ImagePresenterPixels(hv->presenter), hv->width, hv->height);
+            platform::PresentImage(hv->presenter);
+            return;
+        }
+        hv->scaled.Stretch();
+        if (frame && hv->showFps) {
+            // The text is drawn at the window's own size (DrawFrameRate keeps
+            // the viewport it finds).
+            glViewport(0, 0, hv->width, hv->height);
+            DrawFrameRate(frameRate, hv->width, hv->height);
+            if (hv->scaled.active()) glViewport(0, 0, hv->scaled.width(), hv->scaled.height());
         }
         platform::PresentView(hv->view);
     };
@@ -98,27 +110,41 @@ void ConnectHostedView(HostedView* hv, const HostShared* shared) {
     hv->saver = std::make_unique<MereglassView>(&hv->services);
 }
 
+// Makes the reduced frame for the view's size, and the presenter that puts
+// its stretched pixels into the window where the window takes them; without
+// one, the renderer stretches the frame. The context must be current.
+static void StartScaledPresent(HostedView* hv) {
+    platform::DestroyImagePresenter(hv->presenter);
+    hv->presenter = nullptr;
+    if (!hv->scaled.Create(hv->width, hv->height, hv->scalePercent)) return;
+    if (hv->scalePercent == 50) {
+        hv->presenter = platform::CreateImagePresenter(hv->view, hv->width, hv->height);
+    }
+    if (hv->presenter != nullptr) {
+        hv->readBack.assign(static_cast<size_t>(hv->scaled.width()) *
+                                static_cast<size_t>(hv->scaled.height()),
+                            0);
+    }
+}
+
 // Makes the reduced frame of a view that asks for one, when its renderer is
 // a software one and can draw offscreen.
-void StartScaledFrame(HostedView* hv) {
+static void StartScaledFrame(HostedView* hv) {
     if (hv->scalePercent >= 100 || hv->fullDetail || !platform::MakeViewCurrent(hv->view)) {
         return;
     }
     const char* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
     if (!IsSoftwareRenderer(renderer) || !ScaledFrame::Supported()) return;
-    hv->scaled.Create(hv->width, hv->height, hv->scalePercent);
+    StartScaledPresent(hv);
 }
 
 void ResizeHostedView(HostedView* hv, int width, int height) {
     hv->width = width;
     hv->height = height;
-    if (hv->scaled.active() && platform::MakeViewCurrent(hv->view) &&
-        hv->scaled.Create(width, height, hv->scalePercent)) {
-        hv->saver->SetFrameSize(static_cast<float>(hv->scaled.width()),
-                                static_cast<float>(hv->scaled.height()));
-        return;
-    }
-    hv->saver->SetFrameSize(static_cast<float>(width), static_cast<float>(height));
+    if (hv->scaled.active() && platform::MakeViewCurrent(hv->view)) StartScaledPresent(hv);
+    const bool scaled = hv->scaled.active();
+    hv->saver->SetFrameSize(static_cast<float>(scaled ? hv->scaled.width() : width),
+                            static_cast<float>(scaled ? hv->scaled.height() : height));
 }
 
 bool StartHostedView(HostedView* hv, bool preview, std::string* error) {
@@ -145,6 +171,8 @@ void EndHostedView(HostedView* hv) {
     }
     if (hv->view != nullptr) {
         if (hv->scaled.active() && platform::MakeViewCurrent(hv->view)) hv->scaled.Destroy();
+        platform::DestroyImagePresenter(hv->presenter);
+        hv->presenter = nullptr;
         platform::DestroyView(hv->view);
         hv->view = nullptr;
     }

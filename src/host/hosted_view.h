@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "host/command_line.h"
 #include "host/desktop_capture.h"
@@ -33,6 +34,11 @@ struct HostedView {
     int scalePercent = 100;
     bool fullDetail = false;  // the user's setting, read with the others
     ScaledFrame scaled;  // active when the saver draws at the reduced size
+    // Where the window takes pixels: the reduced frame is read back,
+    // stretched on the processor and put into the window (null: stretched
+    // by the renderer and swapped). readBack holds one reduced frame.
+    platform::ImagePresenter* presenter = nullptr;
+    std::vector<uint32_t> readBack;
 
     HostedView() = default;
     HostedView(const HostedView&) = delete;

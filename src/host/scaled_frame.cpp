@@ -78,6 +78,14 @@ void ScaledFrame::Bind() const {
     if (framebuffer_ != 0) glBindFramebuffer(GL_FRAMEBUFFER, framebuffer_);
 }
 
+void ScaledFrame::ReadPixels(uint32_t* pixels) const {
+    if (framebuffer_ == 0) return;
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer_);
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glReadPixels(0, 0, width_, height_, GL_BGRA, GL_UNSIGNED_BYTE, pixels);
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+}
+
 void ScaledFrame::Stretch() const {
     if (framebuffer_ == 0) return;
     glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer_);

@@ -35,6 +35,9 @@ public:
     // Stretches the frame over the whole window and leaves the window's own
     // buffer bound for what is drawn on top (the frame rate) and the swap.
     void Stretch() const;
+    // Reads the frame back into `pixels` (width() × height(), rows bottom
+    // first, bytes B, G, R, A), and leaves the window's own buffer bound.
+    void ReadPixels(uint32_t* pixels) const;
 
 private:
     uint32_t framebuffer_ = 0;

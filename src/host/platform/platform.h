@@ -159,6 +159,24 @@ void ViewSize(View* view, int* width, int* height);
 // Makes the frame visible: a buffer swap on a double-buffered window,
 // glFlush otherwise.
 void PresentView(View* view);
+
+// A frame presented from the program's own pixels, put straight into a
+// window view's window (through shared memory where the X server offers
+// it), instead of a buffer swap. For a saver that draws a reduced frame:
+// stretching it on the processor costs a fraction of stretching it with a
+// software renderer.
+struct ImagePresenter;
+// A presenter for width × height pixels on the window of `view`. Null when
+// the view is headless, or the window's visual does not take 32-bit pixels
+// with 8-bit blue, green and red in the bytes 0, 1 and 2.
+ImagePresenter* CreateImagePresenter(View* view, int width, int height);
+void DestroyImagePresenter(ImagePresenter* presenter);
+// The pixels to fill before PresentImage: width × height, 4 bytes each in
+// the order B, G, R, unused; rows packed, top row first.
+uint32_t* ImagePresenterPixels(ImagePresenter* presenter);
+// Puts the pixels into the window, at its top-left corner, and waits until
+// the server has taken them (so they may be overwritten).
+void PresentImage(ImagePresenter* presenter);
 // The colour buffer as RGBA bytes, bottom row first (glReadPixels of the
 // back buffer, after glFinish). The view's context must be current.
 bool ReadViewPixels(View* view, RgbaImage* image);

@@ -32,6 +32,9 @@ bool HeadlessMakeCurrent(View* view);
 bool HeadlessResize(View* view, int width, int height);
 void HeadlessDestroy(View* view);
 
+// The Xlib display (a ::Display*) of a connection.
+void* ConnectionDisplay(const Connection* connection);
+
 // Keeps Mesa's software driver loaded for the life of the process.
 void PinSoftwareDriver();
 

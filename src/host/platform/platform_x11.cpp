@@ -461,6 +461,8 @@ WindowId ViewWindow(const View* view) { return view->headless ? 0 : view->window
 
 Connection* ViewConnection(const View* view) { return view->headless ? nullptr : view->connection; }
 
+void* ConnectionDisplay(const Connection* connection) { return connection->display; }
+
 bool ViewLost(const View* view) {
     return !view->headless && IsLost(view->connection->display, view->window);
 }

@@ -1,0 +1,15 @@
+// Stretching a reduced frame to twice its size on the processor: what a
+// software renderer would spend a whole pass over the window on costs a
+// few reads and averages a pixel here. Relies on the standard library only.
+#pragma once
+
+#include <cstdint>
+
+// Fills dst (dstWidth × dstHeight pixels, rows packed, top row first) from
+// src (srcWidth × srcHeight, rows packed, bottom row first, as OpenGL reads
+// them back), each destination pixel taken from source pixel (x / 2, y / 2)
+// and, at odd positions, averaged with its right or lower neighbour; the
+// last row and column repeat where the destination is more than twice the
+// source. Pixels are four 8-bit channels, averaged channel by channel.
+void StretchTwice(const uint32_t* src, int srcWidth, int srcHeight, uint32_t* dst, int dstWidth,
+                  int dstHeight);
