@@ -22,68 +22,14 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/Xrandr.h>
+
+#include "x_screen.h"
 #include <X11/keysym.h>
 
 namespace {
 
 constexpr int kScreenWidth = 640;
 constexpr int kScreenHeight = 400;
-
-double Now() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-struct Rgb {
-    int r, g, b;
-};
-
-// A window's pixels as the server holds them, top row first.
-struct Shot {
-    int width = 0;
-    int height = 0;
-    std::vector<Rgb> pixels;
-
-    const Rgb& At(int x, int y) const {
-        return pixels[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)];
-    }
-    // Pixels of the rectangle for which `test` holds.
-    template <typename F>
-    int Count(int x0, int y0, int x1, int y1, F test) const {
-        int n = 0;
-        for (int y = y0; y < y1; ++y) {
-            for (int x = x0; x < x1; ++x) n += test(At(x, y)) ? 1 : 0;
-        }
-        return n;
-    }
-};
-
-// Polls `condition` every 50 ms until it holds or `seconds` pass; slow
-// machines and sanitized builds take a while to show their first frames.
-template <typename F>
-bool Eventually(F condition, double seconds = 15.0) {
-    const double end = Now() + seconds;
-    for (;;) {
-        if (condition()) return true;
-        if (Now() >= end) return false;
-        usleep(50000);
-    }
-}
-
-int Differing(const Shot& a, const Shot& b) {
-    int n = 0;
-    for (size_t i = 0; i < a.pixels.size() && i < b.pixels.size(); ++i) {
-        const Rgb& p = a.pixels[i];
-        const Rgb& q = b.pixels[i];
-        if (std::abs(p.r - q.r) + std::abs(p.g - q.g) + std::abs(p.b - q.b) > 24) ++n;
-    }
-    return n;
-}
-
-bool Reddish(const Rgb& p) { return p.r > 40 && p.r > 2 * p.b && p.r > 2 * p.g; }
-bool Bluish(const Rgb& p) { return p.b > 40 && p.b > 2 * p.r && p.b > 2 * p.g; }
-bool Black(const Rgb& p) { return p.r < 8 && p.g < 8 && p.b < 8; }
 
 class ProgramOnX : public ::testing::Test {
 protected:
@@ -111,26 +57,7 @@ protected:
 
     // The desktop: the left half red, the right half blue, each a
     // checkerboard of a bright and a darker shade (so moving water shows).
-    void PaintRoot() {
-        const int screen = DefaultScreen(display_);
-        Pixmap pixmap = XCreatePixmap(display_, root_, kScreenWidth, kScreenHeight,
-                                      static_cast<unsigned>(DefaultDepth(display_, screen)));
-        GC gc = XCreateGC(display_, pixmap, 0, nullptr);
-        constexpr int kCell = 10;
-        for (int y = 0; y < kScreenHeight; y += kCell) {
-            for (int x = 0; x < kScreenWidth; x += kCell) {
-                const bool bright = ((x + y) / kCell) % 2 == 0;
-                const unsigned long level = bright ? 0xff : 0x90;
-                XSetForeground(display_, gc, x < kScreenWidth / 2 ? level << 16 : level);
-                XFillRectangle(display_, pixmap, gc, x, y, kCell, kCell);
-            }
-        }
-        XSetWindowBackgroundPixmap(display_, root_, pixmap);
-        XClearWindow(display_, root_);
-        XFreeGC(display_, gc);
-        XFreePixmap(display_, pixmap);
-        XSync(display_, False);
-    }
+    void PaintRoot() { PaintDesktop(display_, kScreenWidth, kScreenHeight); }
 
     // A plain window of one colour, as another program would make it.
     Window MakeWindow(int x, int y, int w, int h, unsigned long colour) {
@@ -184,24 +111,7 @@ protected:
     }
 
     Shot Screenshot(Window window, int x, int y, int w, int h) {
-        Shot shot;
-        XSync(display_, False);
-        XImage* image = XGetImage(display_, window, x, y, static_cast<unsigned>(w),
-                                  static_cast<unsigned>(h), AllPlanes, ZPixmap);
-        if (image == nullptr) return shot;
-        shot.width = w;
-        shot.height = h;
-        shot.pixels.reserve(static_cast<size_t>(w) * static_cast<size_t>(h));
-        for (int yy = 0; yy < h; ++yy) {
-            for (int xx = 0; xx < w; ++xx) {
-                const unsigned long p = XGetPixel(image, xx, yy);
-                shot.pixels.push_back(Rgb{static_cast<int>((p >> 16) & 0xff),
-                                          static_cast<int>((p >> 8) & 0xff),
-                                          static_cast<int>(p & 0xff)});
-            }
-        }
-        XDestroyImage(image);
-        return shot;
+        return ::Screenshot(display_, window, x, y, w, h);
     }
 
     // Ends the program with SIGTERM; expects it to tidy up and end by that

@@ -31,6 +31,8 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include "x_screen.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -43,20 +45,10 @@ constexpr unsigned kUser = 65534;
 // Generous: sanitized builds on a shared machine start slowly.
 constexpr double kDeadline = 30.0;
 
-double Now() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
+// Polls with the daemon test's generous deadline.
 template <typename F>
-bool Eventually(F condition, double seconds = kDeadline) {
-    const double end = Now() + seconds;
-    for (;;) {
-        if (condition()) return true;
-        if (Now() >= end) return false;
-        usleep(100000);
-    }
+bool Soon(F condition) {
+    return Eventually(condition, kDeadline);
 }
 
 std::string ReadFile(const std::string& path) {
@@ -80,13 +72,6 @@ std::vector<pid_t> ProcessesWith(const char* name, const std::string& needle) {
     closedir(proc);
     return out;
 }
-
-struct Rgb {
-    int r, g, b;
-};
-
-bool Reddish(const Rgb& p) { return p.r > 40 && p.r > 2 * p.b && p.r > 2 * p.g; }
-bool Bluish(const Rgb& p) { return p.b > 40 && p.b > 2 * p.r && p.b > 2 * p.g; }
 
 class UnderTheDaemon : public ::testing::Test {
 protected:
@@ -163,28 +148,7 @@ protected:
         }
     }
 
-    // The desktop: the left half red, the right half blue, each a
-    // checkerboard of a bright and a darker shade (so moving water shows).
-    void PaintRoot() {
-        const Window root = DefaultRootWindow(display_);
-        const int screen = DefaultScreen(display_);
-        Pixmap pixmap = XCreatePixmap(display_, root, kScreenWidth, kScreenHeight,
-                                      static_cast<unsigned>(DefaultDepth(display_, screen)));
-        GC gc = XCreateGC(display_, pixmap, 0, nullptr);
-        constexpr int kCell = 10;
-        for (int y = 0; y < kScreenHeight; y += kCell) {
-            for (int x = 0; x < kScreenWidth; x += kCell) {
-                const unsigned long level = ((x + y) / kCell) % 2 == 0 ? 0xff : 0x90;
-                XSetForeground(display_, gc, x < kScreenWidth / 2 ? level << 16 : level);
-                XFillRectangle(display_, pixmap, gc, x, y, kCell, kCell);
-            }
-        }
-        XSetWindowBackgroundPixmap(display_, root, pixmap);
-        XClearWindow(display_, root);
-        XFreeGC(display_, gc);
-        XFreePixmap(display_, pixmap);
-        XSync(display_, False);
-    }
+    void PaintRoot() { PaintDesktop(display_, kScreenWidth, kScreenHeight); }
 
     // `args` run as the daemon's user, in the test's environment. Should
     // the test die, they get SIGTERM.
@@ -222,7 +186,7 @@ protected:
     void StartDaemon() {
         daemon_ = RunAsUser({kDaemon, "-no-splash", "-verbose"});
         ASSERT_TRUE(daemon_->started());
-        ASSERT_TRUE(Eventually([&] { return daemon_->running() && Command({"-time"}); }))
+        ASSERT_TRUE(Soon([&] { return daemon_->running() && Command({"-time"}); }))
             << daemon_->Output();
     }
 
@@ -265,32 +229,16 @@ protected:
         return found;
     }
 
-    std::vector<Rgb> Screenshot(Window window) {
-        std::vector<Rgb> pixels;
-        XSync(display_, False);
-        XImage* image =
-            XGetImage(display_, window, 0, 0, kScreenWidth, kScreenHeight, AllPlanes, ZPixmap);
-        if (image == nullptr) return pixels;
-        for (int y = 0; y < kScreenHeight; ++y) {
-            for (int x = 0; x < kScreenWidth; ++x) {
-                const unsigned long p = XGetPixel(image, x, y);
-                pixels.push_back(Rgb{static_cast<int>((p >> 16) & 0xff),
-                                     static_cast<int>((p >> 8) & 0xff),
-                                     static_cast<int>(p & 0xff)});
-            }
-        }
-        XDestroyImage(image);
-        return pixels;
+    Shot Screenshot(Window window) {
+        return ::Screenshot(display_, window, 0, 0, kScreenWidth, kScreenHeight);
     }
 
+    // Pixels between the columns x0 and x1, away from the top and bottom
+    // edges, for which `test` holds.
     template <typename F>
-    static int Count(const std::vector<Rgb>& shot, int x0, int x1, F test) {
-        int n = 0;
-        for (int y = 20; y < kScreenHeight - 20 && !shot.empty(); ++y) {
-            for (int x = x0; x < x1; ++x)
-                n += test(shot[static_cast<size_t>(y * kScreenWidth + x)]);
-        }
-        return n;
+    static int Count(const Shot& shot, int x0, int x1, F test) {
+        if (shot.pixels.empty()) return 0;
+        return shot.Count(x0, 20, x1, kScreenHeight - 20, test);
     }
 
     std::unique_ptr<Xvfb> xvfb_;
@@ -308,13 +256,13 @@ TEST_F(UnderTheDaemon, ActivatedShowsTheDesktopUnderWaterAndEndsBySigterm) {
     StartDaemon();
     ASSERT_TRUE(Command({"-activate"}));
     pid_t saver = 0;
-    ASSERT_TRUE(Eventually([&] { return (saver = ForkedSaver(0)) != 0; })) << Log();
+    ASSERT_TRUE(Soon([&] { return (saver = ForkedSaver(0)) != 0; })) << Log();
 
     // The desktop's two halves show through the water, and it moves.
     const int area = 240 * (kScreenHeight - 40);
-    std::vector<Rgb> first;
+    Shot first;
     Window window = 0;
-    EXPECT_TRUE(Eventually([&] {
+    EXPECT_TRUE(Soon([&] {
         window = SaverWindow();
         first = Screenshot(window);
         return window != 0 && Count(first, 40, 280, Reddish) > area * 8 / 10 &&
@@ -322,13 +270,8 @@ TEST_F(UnderTheDaemon, ActivatedShowsTheDesktopUnderWaterAndEndsBySigterm) {
     })) << Count(first, 40, 280, Reddish)
         << " " << Count(first, 360, 600, Bluish) << Log();
     int differing = 0;
-    EXPECT_TRUE(Eventually([&] {
-        const std::vector<Rgb> later = Screenshot(window);
-        differing = 0;
-        for (size_t i = 0; i < first.size() && i < later.size(); ++i) {
-            const Rgb &p = first[i], &q = later[i];
-            differing += std::abs(p.r - q.r) + std::abs(p.g - q.g) + std::abs(p.b - q.b) > 24;
-        }
+    EXPECT_TRUE(Soon([&] {
+        differing = Differing(first, Screenshot(window));
         return differing > kScreenWidth * kScreenHeight / 50;
     })) << differing;
 
@@ -336,13 +279,13 @@ TEST_F(UnderTheDaemon, ActivatedShowsTheDesktopUnderWaterAndEndsBySigterm) {
     const size_t before = Log().size();
     ASSERT_TRUE(Command({"-cycle"}));
     const std::string ended = "child pid " + std::to_string(saver) + " (" + program_ + ") exited ";
-    EXPECT_TRUE(Eventually([&] { return Log().find(ended) != std::string::npos; })) << Log();
+    EXPECT_TRUE(Soon([&] { return Log().find(ended) != std::string::npos; })) << Log();
     EXPECT_NE(Log().find(ended + "normally with SIGTERM"), std::string::npos) << Log();
-    EXPECT_TRUE(Eventually([&] { return ForkedSaver(before) != 0; })) << Log();
+    EXPECT_TRUE(Soon([&] { return ForkedSaver(before) != 0; })) << Log();
 
     // Deactivated, no mereglass is left.
     ASSERT_TRUE(Command({"-deactivate"}));
-    EXPECT_TRUE(Eventually([&] { return SaverProcesses().empty(); })) << Log();
+    EXPECT_TRUE(Soon([&] { return SaverProcesses().empty(); })) << Log();
     const std::string log = Log();
     EXPECT_EQ(log.find("exited abnormally"), std::string::npos) << log;
     EXPECT_EQ(log.find("Sanitizer"), std::string::npos) << log;
@@ -360,9 +303,9 @@ TEST_F(UnderTheDaemon, AnAddedEntryRunsWhenSelected) {
     // The daemon reads the changed file when told to show the third saver.
     const size_t before = Log().size();
     ASSERT_TRUE(Command({"-select", "3"}));
-    EXPECT_TRUE(Eventually([&] { return ForkedSaver(before) != 0; })) << Log();
+    EXPECT_TRUE(Soon([&] { return ForkedSaver(before) != 0; })) << Log();
     EXPECT_NE(Log().find("checking init file", before), std::string::npos) << Log();
     EXPECT_FALSE(SaverProcesses().empty());
     ASSERT_TRUE(Command({"-deactivate"}));
-    EXPECT_TRUE(Eventually([&] { return SaverProcesses().empty(); })) << Log();
+    EXPECT_TRUE(Soon([&] { return SaverProcesses().empty(); })) << Log();
 }
