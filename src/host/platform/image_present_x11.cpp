@@ -10,6 +10,7 @@
 #include <sys/shm.h>
 
 #include <cstdlib>
+#include <cstring>
 
 #include "host/platform/platform_internal.h"
 
@@ -53,7 +54,11 @@ bool TakesBgrx(::Display* d, Window w, Visual** visual, int* depth) {
 // An image in a shared segment, attached to the server; null when the
 // server or the system will not share one.
 XImage* SharedImage(::Display* d, Visual* visual, int depth, int w, int h, XShmSegmentInfo* shm) {
-    if (!XShmQueryExtension(d)) return nullptr;
+    // Memory is shared only with a server on this machine; a remote one
+    // would refuse the segment later, and every frame with it.
+    const char* name = DisplayString(d);
+    const bool local = name != nullptr && (name[0] == ':' || std::strncmp(name, "unix:", 5) == 0);
+    if (!local || !XShmQueryExtension(d)) return nullptr;
     XImage* image = XShmCreateImage(d, visual, static_cast<unsigned>(depth), ZPixmap, nullptr, shm,
                                     static_cast<unsigned>(w), static_cast<unsigned>(h));
     if (image == nullptr) return nullptr;
