@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "host/screen_scale.h"
+
 namespace {
 
 // Largest accepted size in either direction, pixels.
@@ -31,6 +33,8 @@ const char kUsage[] =
     "  --preview             draw as a small preview: water only, no overlay\n"
     "  -fps                  show the frame rate in a corner\n"
     "  --image FILE          show this picture instead of the desktop\n"
+    "  --scale N             draw the banner and the frame rate N times as large\n"
+    "                        (1 to 8; the screen's factor, or 1 with --render)\n"
     "\n"
     "Without a display:\n"
     "  --render DIR          draw offscreen and write PNG frames into DIR\n"
@@ -318,6 +322,11 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
         } else if (std::strcmp(name, "image") == 0) {
             if (value == nullptr || *value == '\0') return missing("a file");
             cl.imageFile = value;
+            ++i;
+        } else if (std::strcmp(name, "scale") == 0) {
+            if (!ParseInt(value, 1, kMaxScreenScale, &cl.scale)) {
+                return missing("a whole number from 1 to 8");
+            }
             ++i;
         } else if (const SettingEntry* entry = SettingOfOption(name)) {
             int32_t v = 0;

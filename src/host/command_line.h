@@ -53,6 +53,9 @@ struct CommandLine {
     int renderEvery = 30;
     // --image FILE: the picture under the water instead of the desktop.
     std::string imageFile;
+    // --scale N: the banner and the -fps text at N pixels a point for this
+    // run; 0 takes the screen's own factor (1 for --render).
+    int scale = 0;
     // --lighting / --no-lighting, --water-speed N, ...: one entry per
     // option, in the order given.
     std::vector<SettingOverride> settings;

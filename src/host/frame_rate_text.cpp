@@ -4,6 +4,8 @@
 
 #include <GL/gl.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace {
@@ -48,12 +50,14 @@ void FormatFrameRate(double framesPerSecond, char* buffer, int size) {
     std::snprintf(buffer, static_cast<size_t>(size), "%.1f fps", rate);
 }
 
-void DrawFrameRate(double framesPerSecond, int width, int height) {
+void DrawFrameRate(double framesPerSecond, int width, int height, float scale) {
     if (width < 1 || height < 1) return;
     char text[32];
     FormatFrameRate(framesPerSecond, text, sizeof text);
 
-    const int cell = height / 270 > 2 ? height / 270 : 2;
+    const double perPoint = scale > 0.0f && std::isfinite(scale) ? scale : 1.0;
+    const int points = std::max(2, static_cast<int>(height / perPoint / 270.0));
+    const int cell = std::max(1, static_cast<int>(std::lround(points * perPoint)));
     const int advance = 6 * cell;
     const int margin = 2 * cell;
     int length = 0;

@@ -9,7 +9,9 @@
 void FormatFrameRate(double framesPerSecond, char* buffer, int size);
 
 // Draws the rate into the current context over whatever is there, for a
-// view of width × height pixels. Saves and restores every piece of OpenGL
-// state it touches. The glyphs are 5 × 7 cells of max(2, height / 270)
-// pixels each.
-void DrawFrameRate(double framesPerSecond, int width, int height);
+// view of width × height pixels at `scale` pixels per point (the screen's
+// scale factor times the view's own). Saves and restores every piece of
+// OpenGL state it touches. The glyphs are 5 × 7 cells of max(2, h / 270)
+// points each, h being the view's height in points; a cell is a whole
+// number of pixels, at least one.
+void DrawFrameRate(double framesPerSecond, int width, int height, float scale = 1.0f);

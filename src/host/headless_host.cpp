@@ -73,6 +73,8 @@ int RunHeadless(const CommandLine& cl, int* stopSignal) {
     HostedView hv;
     hv.width = cl.renderWidth;
     hv.height = cl.renderHeight;
+    // Frames on disk belong to no screen: scale 1 unless the run asks.
+    hv.screenScale = cl.scale > 0 ? cl.scale : 1;
     hv.view = platform::CreateHeadlessView(hv.width, hv.height, &error);
     if (hv.view == nullptr) {
         std::fprintf(stderr, "mereglass: no offscreen OpenGL context: %s\n", error.c_str());

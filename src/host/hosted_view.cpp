@@ -29,6 +29,13 @@ void AcquirePicture(DesktopSources sources, HostShared* shared) {
 
 void ReleasePicture(HostShared* shared) { shared->desktopImage = platform::RgbaImage{}; }
 
+// Pixels per point of what the saver draws into: the screen's factor, times
+// the reduced frame's share of each side when it draws into one.
+static float ReducedScale(const HostedView* hv) {
+    const float screen = static_cast<float>(hv->screenScale);
+    return hv->scaled.active() ? screen * static_cast<float>(hv->scalePercent) / 100.0f : screen;
+}
+
 void ConnectHostedView(HostedView* hv, const HostShared* shared) {
     ViewPlatform& s = hv->services;
     s.Clock = shared->clock;
@@ -48,7 +55,7 @@ void ConnectHostedView(HostedView* hv, const HostShared* shared) {
             // The text goes into the reduced frame at its size, and comes
             // out at the window's with the stretch.
             if (frame && hv->showFps) {
-                DrawFrameRate(frameRate, hv->scaled.width(), hv->scaled.height());
+                DrawFrameRate(frameRate, hv->scaled.width(), hv->scaled.height(), ReducedScale(hv));
             }
             hv->scaled.ReadPixels(hv->readBack.data());
             StretchTwice(hv->readBack.data(), hv->scaled.width(), hv->scaled.height(),
@@ -61,7 +68,7 @@ void ConnectHostedView(HostedView* hv, const HostShared* shared) {
             // The text is drawn at the window's own size (DrawFrameRate keeps
             // the viewport it finds).
             glViewport(0, 0, hv->width, hv->height);
-            DrawFrameRate(frameRate, hv->width, hv->height);
+            DrawFrameRate(frameRate, hv->width, hv->height, static_cast<float>(hv->screenScale));
             if (hv->scaled.active()) glViewport(0, 0, hv->scaled.width(), hv->scaled.height());
         }
         platform::PresentView(hv->view);
@@ -143,6 +150,7 @@ void ResizeHostedView(HostedView* hv, int width, int height) {
     hv->height = height;
     if (hv->scaled.active() && platform::MakeViewCurrent(hv->view)) StartScaledPresent(hv);
     const bool scaled = hv->scaled.active();
+    hv->saver->SetOverlayScale(ReducedScale(hv));
     hv->saver->SetFrameSize(static_cast<float>(scaled ? hv->scaled.width() : width),
                             static_cast<float>(scaled ? hv->scaled.height() : height));
 }
@@ -159,6 +167,7 @@ bool StartHostedView(HostedView* hv, bool preview, std::string* error) {
     const int width = hv->scaled.active() ? hv->scaled.width() : hv->width;
     const int height = hv->scaled.active() ? hv->scaled.height() : hv->height;
     hv->saver->SetFrameSize(static_cast<float>(width), static_cast<float>(height));
+    hv->saver->SetOverlayScale(ReducedScale(hv));
     hv->saver->StartAnimation();
     return true;
 }

@@ -33,6 +33,9 @@ struct HostedView {
     // stretched over the window at each present.
     int scalePercent = 100;
     bool fullDetail = false;  // the user's setting, read with the others
+    // The screen's scale factor: the banner and the -fps text take this
+    // many pixels per point of an ordinary screen.
+    int screenScale = 1;
     ScaledFrame scaled;  // active when the saver draws at the reduced size
     // Where the window takes pixels: the reduced frame is read back,
     // stretched on the processor and put into the window (null: stretched

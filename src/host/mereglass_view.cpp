@@ -96,6 +96,11 @@ void MereglassView::StartAnimation() {
 
 void MereglassView::StopAnimation() { ScreenSaverView::StopAnimation(); }
 
+void MereglassView::SetOverlayScale(float scale) {
+    overlayScale = scale;
+    if (ssMain != nullptr) ssMain->overlayScale = scale;
+}
+
 void MereglassView::AnimateOneFrame() {
     if (!ThisScreenIsOn) {
         StopAnimation();
@@ -173,6 +178,7 @@ bool MereglassView::MainSetup() {
 
     ssMain = new (std::nothrow) SSMAIN();
     if (ssMain == nullptr) return false;
+    ssMain->overlayScale = overlayScale;
 
     if (!ssMain->Setup(IsPreview(), static_cast<int>(bounds.width), static_cast<int>(bounds.height),
                        &mySettings)) {

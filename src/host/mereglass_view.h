@@ -76,6 +76,9 @@ public:
     NSRect Scrn{0.0f, 0.0f, 0.0f, 0.0f};  // size at creation and last GlInit
     SSMAIN* ssMain = nullptr;  // owned; null until the first tick
     uint32_t DeskTex = 0;      // desktop texture; see Ownership above
+    // View pixels per point of the overlay (the screen's scale factor times
+    // the view's own); handed to the scene driver. See SetOverlayScale.
+    float overlayScale = 1.0f;
     SheetControls* configureSheet = nullptr;  // owned once the sheet is opened
 
     explicit MereglassView(ViewPlatform* services);
@@ -87,6 +90,10 @@ public:
     void StopAnimation() override;
     void AnimateOneFrame() override;
     void Dealloc() override;
+
+    // Sets overlayScale, for the scene driver that exists and any made later.
+    // Touches no OpenGL.
+    void SetOverlayScale(float scale);
 
     // The host does not fade the display's gamma: always false.
     static bool PerformGammaFade() { return false; }

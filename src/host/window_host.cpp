@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "host/hosted_view.h"
+#include "host/screen_scale.h"
 #include "host/settings.h"
 #include "host/tick_schedule.h"
 
@@ -39,6 +40,19 @@ int OpenStopSignals() {
     const int fd = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
     if (fd < 0) sigprocmask(SIG_UNBLOCK, &set, nullptr);
     return fd;
+}
+
+// The scale factor the desktop states for the display: GDK_SCALE, else the
+// Xft.dpi resource. A GDK_SCALE that is no factor is named in one line.
+int ScreenScale(platform::Connection* connection) {
+    const char* gdkScale = std::getenv("GDK_SCALE");
+    int factor = 0;
+    if (gdkScale != nullptr && *gdkScale != '\0' && !ParseScaleFactor(gdkScale, &factor)) {
+        std::fprintf(stderr, "mereglass: GDK_SCALE=\"%s\" is not a whole number from 1; ignored\n",
+                     gdkScale);
+        gdkScale = nullptr;
+    }
+    return ScreenScaleFactor(platform::DpiResource(connection).c_str(), gdkScale);
 }
 
 // The views a mode asks for.
@@ -183,6 +197,7 @@ int RunWindowHost(const CommandLine& cl, int* stopSignal) {
     }
     const std::vector<platform::ScreenInfo> screens = platform::ListScreens(host.connection);
     const platform::ScreenInfo mainScreen = platform::MainScreen(screens);
+    const int screenScale = cl.scale > 0 ? cl.scale : ScreenScale(host.connection);
 
     bool readRoot = true;
     const std::vector<platform::ViewRequest> requests = Requests(cl, screens, &readRoot);
@@ -214,6 +229,7 @@ int RunWindowHost(const CommandLine& cl, int* stopSignal) {
         }
         hv->mainScreenNumber = mainScreen.number;
         hv->showFps = cl.showFps;
+        hv->screenScale = screenScale;
         hv->scalePercent = kEconomyPercent;
         host.views.push_back(std::move(hv));
     }

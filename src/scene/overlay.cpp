@@ -1,8 +1,9 @@
 // SSMAIN::DoOverlay: the banner that slides in from the top or bottom edge,
 // the message card once a minute, and the intro while it runs. The banner is
-// placed in view pixels, the card and the intro on a 1024 x 768 canvas
-// stretched over the view. Relies on the records of the texture table and
-// the standard library's rand.
+// placed in banner units (overlayScale view pixels each, so that it keeps
+// its size on a dense screen), the card and the intro on a 1024 x 768
+// canvas stretched over the view. Relies on the records of the texture
+// table and the standard library's rand.
 #include <GL/gl.h>
 
 #include <cstdlib>
@@ -11,7 +12,7 @@
 
 namespace {
 
-// Banner: seconds on screen, seconds off screen; strip height in pixels.
+// Banner: seconds on screen, seconds off screen; strip sizes in banner units.
 constexpr float kBannerShowing = 20.0f;
 constexpr float kBannerHiding = 30.0f;
 constexpr float kEdgeWidth = 256.0f;
@@ -48,6 +49,11 @@ void DrawQuad(GLuint texture, float x, float y, float w, float h) {
 }  // namespace
 
 void SSMAIN::DoOverlay() {
+    // The view's size in banner units: the view's pixels at a scale of 1.
+    const float scale = BannerScale();
+    const double unitsWide = width / static_cast<double>(scale);
+    const double unitsHigh = height / static_cast<double>(scale);
+
     // The banner's state changes when its timer runs out: hidden -> showing
     // on the other edge with a new side and message, showing -> hiding.
     bannerTimer = static_cast<float>(static_cast<double>(bannerTimer) - frameTime);
@@ -56,10 +62,10 @@ void SSMAIN::DoOverlay() {
         if (!bannerShown) {
             messageIndex = static_cast<uint32_t>(std::rand() % 2 + 4);
             const int side = std::rand();
-            bannerPos.x = (side % 2 != 0) ? static_cast<float>(width - 256) : 0.0f;
+            bannerPos.x = (side % 2 != 0) ? static_cast<float>(unitsWide - 256.0) : 0.0f;
             bannerAtTop = !bannerAtTop;
             // The strip starts just outside the edge it will rest at.
-            bannerPos.y = bannerAtTop ? static_cast<float>(height + 40) : -40.0f;
+            bannerPos.y = bannerAtTop ? static_cast<float>(unitsHigh + 40.0) : -40.0f;
             bannerTimer = kBannerShowing;
         }
         bannerShown = !bannerShown;
@@ -69,9 +75,9 @@ void SSMAIN::DoOverlay() {
     // per step (a step over one second overshoots).
     float target;
     if (bannerShown) {
-        target = bannerAtTop ? static_cast<float>(height - 40) : 5.0f;
+        target = bannerAtTop ? static_cast<float>(unitsHigh - 40.0) : 5.0f;
     } else {
-        target = bannerAtTop ? static_cast<float>(height + 40) : -40.0f;
+        target = bannerAtTop ? static_cast<float>(unitsHigh + 40.0) : -40.0f;
     }
     const float remaining = target - bannerPos.y;
     bannerPos.y = static_cast<float>(bannerPos.y + remaining * frameTime);
@@ -91,9 +97,12 @@ void SSMAIN::DoOverlay() {
     glEnable(GL_BLEND);
 
     // The banner is drawn in every frame; while hidden it lies off the view.
+    glPushMatrix();
+    glScalef(scale, scale, 1.0f);
     DrawQuad(TextureName(kEdgeRecord), bannerPos.x, bannerPos.y, kEdgeWidth, kStripHeight);
-    DrawQuad(TextureName(messageIndex), static_cast<float>(width * 0.5 - 256.0), bannerPos.y,
+    DrawQuad(TextureName(messageIndex), static_cast<float>(unitsWide * 0.5 - 256.0), bannerPos.y,
              kMessageWidth, kStripHeight);
+    glPopMatrix();
     glDisable(GL_BLEND);
 
     // From here on one unit is one canvas unit of 1024 x 768.

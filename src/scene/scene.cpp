@@ -6,6 +6,7 @@
 #include <GL/gl.h>
 #include <GL/glu.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <new>
 
@@ -136,4 +137,8 @@ uint32_t SSMAIN::TextureName(uint32_t record) const {
     // archive loaded) every record reads as 0 as well.
     if (!textures || textureCount <= 0 || record >= static_cast<uint32_t>(textureCount)) return 0;
     return textures[record].glName;
+}
+
+float SSMAIN::BannerScale() const {
+    return overlayScale > 0.0f && std::isfinite(overlayScale) ? overlayScale : 1.0f;
 }

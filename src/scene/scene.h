@@ -39,9 +39,15 @@ public:
     int32_t height = 0;
     bool preview = false;  // the host's small preview: water only, no overlay or intro
 
+    // View pixels per banner unit: the screen's scale factor times the
+    // view's own (0.5 for a view drawn at half size and stretched). The
+    // banner's size and places are given in these units; 1 for a screen
+    // of 96 dots per inch. Values that are not positive count as 1.
+    float overlayScale = 1.0f;
+
     // Overlay banner: seconds until it next changes state, whether it is on
     // screen (or sliding onto it), which edge it uses, and the lower-left
-    // corner of its edge image in view pixels.
+    // corner of its edge image in banner units.
     float bannerTimer = 15.0f;
     bool bannerShown = false;
     bool bannerAtTop = false;
@@ -110,6 +116,9 @@ public:
     // Releases the water, the texture records and the desktop texture and
     // switches lighting, light 0 and face culling off. Safe to repeat.
     void Cleanup();
+
+    // overlayScale when it is a positive finite number, else 1.
+    float BannerScale() const;
 
     // The GL texture name held by record i, or 0 when the table has no such
     // record (a short archive, no table at all).

@@ -159,7 +159,7 @@ TEST(CommandLineFps, FlagAloneShowsTheRateANumberSetsTheRenderRate) {
 
 TEST(CommandLineRender, AllValues) {
     const Parsed p = Parse({"--render", "/tmp/frames", "--size", "320x200", "--seconds", "2.5",
-                            "--fps", "10", "--every", "5", "--image", "pic.png"});
+                            "--fps", "10", "--every", "5", "--image", "pic.png", "--scale", "2"});
     ASSERT_TRUE(p.ok) << p.error;
     EXPECT_EQ(p.cl.mode, HostMode::Render);
     EXPECT_EQ(p.cl.renderDir, "/tmp/frames");
@@ -169,6 +169,7 @@ TEST(CommandLineRender, AllValues) {
     EXPECT_EQ(p.cl.renderFps, 10);
     EXPECT_EQ(p.cl.renderEvery, 5);
     EXPECT_EQ(p.cl.imageFile, "pic.png");
+    EXPECT_EQ(p.cl.scale, 2);
 }
 
 TEST(CommandLineRender, BadValuesAndOrphanOptionsAreRefused) {
@@ -179,6 +180,7 @@ TEST(CommandLineRender, BadValuesAndOrphanOptionsAreRefused) {
     EXPECT_FALSE(Parse({"--render", "d", "--seconds", "nan"}).ok);
     EXPECT_FALSE(Parse({"--render", "d", "--seconds", "inf"}).ok);
     EXPECT_FALSE(Parse({"--render", "d", "--every", "0"}).ok);
+    for (const char* bad : {"0", "9", "1.5", "x"}) EXPECT_FALSE(Parse({"--scale", bad}).ok) << bad;
     const Parsed p = Parse({"--size", "320x200"});
     EXPECT_FALSE(p.ok);
     EXPECT_NE(p.error.find("--render"), std::string::npos);
@@ -187,7 +189,7 @@ TEST(CommandLineRender, BadValuesAndOrphanOptionsAreRefused) {
 TEST(CommandLineUsage, ListsEveryOption) {
     const std::string usage = UsageText();
     for (const char* option : {"-window", "-geometry", "-root", "-window-id", "--fullscreen",
-                               "--preview", "-fps", "--image", "--render", "--size",
+                               "--preview", "-fps", "--image", "--scale", "--render", "--size",
                                "--seconds", "--fps", "--every", "--configure", "--help"}) {
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <utility>
 
 #include "headless_gl.h"
 
@@ -74,4 +75,19 @@ TEST(FrameRateText, GlyphsGrowOnTallViews) {
     // 1080 / 270 = 4-pixel cells: the plate is 2 * 8 + 7 * 4 = 44 pixels high.
     EXPECT_EQ(gl.PixelAt(pixels, 2, 43), 0x000000ffu);
     EXPECT_EQ(gl.PixelAt(pixels, 2, 44), 0x0000ffffu);
+}
+
+TEST(FrameRateText, GlyphsFollowTheScale) {
+    HeadlessGL gl(320, 240);
+    if (!gl.ok()) GTEST_SKIP() << gl.error();
+    // Cells of 2 points: 4 pixels at scale 2 (plate 2 * 8 + 7 * 4 = 44
+    // high), 1 pixel at scale 0.5 (a half-size frame: 2 * 2 + 7 = 11).
+    for (const auto& [scale, plate] : {std::pair{2.0f, 44}, std::pair{0.5f, 11}}) {
+        glClearColor(0.0f, 0.0f, 1.0f, 1.0f);
+        glClear(GL_COLOR_BUFFER_BIT);
+        DrawFrameRate(8.0, 320, 240, scale);
+        const std::vector<uint8_t> pixels = gl.ReadPixels();
+        EXPECT_EQ(gl.PixelAt(pixels, 0, plate - 1), 0x000000ffu) << scale;
+        EXPECT_EQ(gl.PixelAt(pixels, 0, plate), 0x0000ffffu) << scale;
+    }
 }

@@ -185,6 +185,19 @@ TEST(ViewFirstTick, PreviewReachesTheScene) {
     EXPECT_TRUE(rig.view->ssMain->preview);
 }
 
+// The host's factor reaches the scene made on the first tick, and a scene
+// that exists already.
+TEST(ViewFirstTick, OverlayScaleReachesTheScene) {
+    Rig rig;
+    REQUIRE_RIG(rig, false);
+    rig.view->SetOverlayScale(2.0f);
+    rig.Tick(50.0);
+    ASSERT_NE(rig.view->ssMain, nullptr);
+    EXPECT_EQ(rig.view->ssMain->overlayScale, 2.0f);
+    rig.view->SetOverlayScale(0.5f);
+    EXPECT_EQ(rig.view->ssMain->overlayScale, 0.5f);
+}
+
 TEST(ViewStep, ShortStepWaitsAndCarriesOver) {
     Rig rig;
     REQUIRE_RIG(rig);

@@ -19,6 +19,7 @@
 #include "xvfb.h"
 
 // Xlib's macros (Bool, None, Status) last, after every C++ header.
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/Xrandr.h>
@@ -266,6 +267,27 @@ TEST_F(ProgramOnX, InterruptAlsoEndsCleanly) {
     ASSERT_TRUE(program_->Signal(SIGINT));
     ASSERT_TRUE(program_->Wait(3.0));
     EXPECT_EQ(program_->endSignal(), SIGINT) << program_->Output();
+    ExpectNoReports();
+}
+
+// A desktop that draws text for 192 dots per inch says so in the Xft.dpi
+// resource: the -fps plate (two points of margin and seven of glyph, at two
+// points a cell on so low a window) is twice as high as at 96.
+TEST_F(ProgramOnX, XftDpiInTheResourceDatabaseDoublesTheFrameRateText) {
+    const char resources[] = "Xft.dpi:\t192\n";
+    XChangeProperty(display_, root_, XA_RESOURCE_MANAGER, XA_STRING, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(resources), sizeof resources - 1);
+    XSync(display_, False);
+    Start({"-window", "-geometry", "200x120", "-fps"}, {"GDK_SCALE="});
+    const std::vector<Window> windows = WaitForWindows(1);
+    ASSERT_EQ(windows.size(), 1u);
+    // Column 1 from the bottom: 44 black rows, then the water.
+    EXPECT_TRUE(Eventually([&] {
+        const Shot corner = Screenshot(windows[0], 0, 60, 8, 60);
+        return corner.height == 60 && Black(corner.At(1, 59 - 43)) && !Black(corner.At(1, 59 - 44));
+    })) << program_->Output();
+    ASSERT_TRUE(program_->Signal(SIGTERM));
+    ASSERT_TRUE(program_->Wait(3.0));
     ExpectNoReports();
 }
 

@@ -208,6 +208,26 @@ TEST(SceneRender, TheBannerRestsAtTheTopEdge) {
     }
 }
 
+TEST(SceneRender, AtScaleTwoTheBannerIsTwiceAsLargeAndAsFarFromTheEdge) {
+    SceneRig rig(1280, 960);
+    ASSERT_TRUE(rig.gl.ok()) << rig.gl.error();
+    ASSERT_TRUE(rig.Setup(TestSettings()));
+    InstallRecords(rig.scene, kRecords);
+    rig.scene.deskTexture = SolidTexture(0x204060FF);
+    rig.scene.overlayScale = 2.0f;
+    for (int i = 0; i < 100; ++i) rig.Frame(0.25);
+    ASSERT_TRUE(rig.scene.bannerShown);
+    ASSERT_TRUE(rig.scene.bannerAtTop);
+    const auto pixels = rig.gl.ReadPixels();
+    // 40 units below the top: rows 880 to 943. The message, 1024 pixels
+    // wide, is centred; the edge image shows 128 pixels beside it.
+    for (int y : {880, 911, 943}) EXPECT_EQ(Rgb(rig.gl.PixelAt(pixels, 128, y)), Rgb(kRed)) << y;
+    EXPECT_NE(Rgb(rig.gl.PixelAt(pixels, 640, 879)), Rgb(kRed));
+    EXPECT_NE(Rgb(rig.gl.PixelAt(pixels, 640, 944)), Rgb(kRed));
+    EXPECT_EQ(CountColour(rig.gl, pixels, kGreen), 128 * 64);
+    EXPECT_EQ(CountColour(rig.gl, pixels, kRed), 1024 * 64);
+}
+
 TEST(SceneRender, TheIntroImagesShowAtTheirCanvasPlaces) {
     SceneRig rig(512, 384);  // half the canvas in both directions
     ASSERT_TRUE(rig.gl.ok()) << rig.gl.error();

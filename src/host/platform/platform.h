@@ -72,6 +72,11 @@ WindowId RootWindowId(const Connection* connection);
 // DrainEvents, or a BadWindow/BadDrawable error that named it.
 bool WindowLost(const Connection* connection, WindowId window);
 
+// The value of the Xft.dpi resource that the desktop put into the X
+// server's resource database (the dots per inch it draws text for), as
+// text; empty when there is none.
+std::string DpiResource(Connection* connection);
+
 // ---------------------------------------------------------------- screens
 
 // One monitor, in root-window pixels. `number` is stable for a monitor while

@@ -1,15 +1,17 @@
 // The platform services of an X display: Xlib, XRandR and GLX.
 //
 // Provides: OpenConnection, CloseConnection, ConnectionFd, FlushConnection,
-// RootWindowId, WindowLost; ListScreens, WindowRectangle; CreateWindowView,
-// DestroyView, MakeViewCurrent, ShowView, ResizeView, ViewSize, PresentView,
-// ReadViewPixels, ViewWindow, ViewConnection, ViewLost (dispatching headless
-// views to platform_headless.cpp); DrainEvents; ReadScreenshotProperty,
-// ReadRootRectangle; the process's X error handler.
+// RootWindowId, WindowLost, DpiResource; ListScreens, WindowRectangle;
+// CreateWindowView, DestroyView, MakeViewCurrent, ShowView, ResizeView,
+// ViewSize, PresentView, ReadViewPixels, ViewWindow, ViewConnection,
+// ViewLost (dispatching headless views to platform_headless.cpp);
+// DrainEvents; ReadScreenshotProperty, ReadRootRectangle; the process's X
+// error handler.
 #include <GL/gl.h>
 #include <GL/glx.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xresource.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/Xrandr.h>
 
@@ -139,6 +141,22 @@ WindowId RootWindowId(const Connection* connection) {
 
 bool WindowLost(const Connection* connection, WindowId window) {
     return IsLost(connection->display, window);
+}
+
+std::string DpiResource(Connection* connection) {
+    const char* resources = XResourceManagerString(connection->display);
+    if (resources == nullptr) return "";
+    XrmInitialize();
+    XrmDatabase database = XrmGetStringDatabase(resources);
+    if (database == nullptr) return "";
+    std::string dpi;
+    char* type = nullptr;
+    XrmValue value{};
+    if (XrmGetResource(database, "Xft.dpi", "Xft.Dpi", &type, &value) && value.addr != nullptr) {
+        dpi.assign(value.addr, strnlen(value.addr, value.size));
+    }
+    XrmDestroyDatabase(database);
+    return dpi;
 }
 
 // ---------------------------------------------------------------- screens
