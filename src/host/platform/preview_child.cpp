@@ -102,7 +102,10 @@ PreviewChild* StartPreviewChild(const std::vector<std::string>& args, int keepFd
 bool PreviewChildRunning(PreviewChild* child, int* status) {
     if (child->pid < 0) return false;
     int raw = 0;
-    const pid_t r = waitpid(child->pid, &raw, WNOHANG);
+    pid_t r;
+    do {
+        r = waitpid(child->pid, &raw, WNOHANG);
+    } while (r < 0 && errno == EINTR);
     if (r == 0) return true;
     if (status) *status = r == child->pid ? StatusOf(raw) : -1;
     child->pid = -1;  // reaped (or, after ECHILD, never ours to reap)
