@@ -159,19 +159,6 @@ static const SettingEntry* SettingOfOption(const char* name) {
     return nullptr;
 }
 
-std::string SettingOptionName(const SettingEntry& entry) {
-    std::string name;
-    for (const char* c = entry.key; *c != '\0'; ++c) {
-        if (*c >= 'A' && *c <= 'Z') {
-            if (!name.empty()) name += '-';
-            name += static_cast<char>(*c - 'A' + 'a');
-        } else {
-            name += *c;
-        }
-    }
-    return name;
-}
-
 void ApplySettingOverrides(const CommandLine& cl, UserSettings* settings) {
     for (const SettingOverride& o : cl.settings) o.entry->set(*settings, o.value);
 }

@@ -70,11 +70,6 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
 // False for anything else, and for 0.
 bool ParseWindowId(const char* text, unsigned long* id);
 
-// The command-line option of a setting: its store key in lower case with
-// dashes between the words ("WaterSpeed" gives "water-speed"). A bool
-// setting also has the form "no-" + name.
-std::string SettingOptionName(const SettingEntry& entry);
-
 // Applies the overrides of `cl` to settings read from the store.
 void ApplySettingOverrides(const CommandLine& cl, UserSettings* settings);
 

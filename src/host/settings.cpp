@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "host/platform/platform.h"
 
@@ -175,4 +176,33 @@ bool ConfigureSheetSave(const SheetControls& controls, UserSettings* fields,
 
 void ConfigureSheetDefaults(SheetControls* controls) {
     for (const SettingEntry& entry : kSettings) controls->*entry.control = entry.factory;
+}
+
+std::string SettingOptionName(const SettingEntry& entry) {
+    std::string name;
+    for (const char* c = entry.key; *c != '\0'; ++c) {
+        if (*c >= 'A' && *c <= 'Z') {
+            if (!name.empty()) name += '-';
+            name += static_cast<char>(*c - 'A' + 'a');
+        } else {
+            name += *c;
+        }
+    }
+    return name;
+}
+
+std::vector<std::string> SheetFlags(const SheetControls& controls) {
+    std::vector<std::string> flags;
+    for (const SettingEntry& entry : kSettings) {
+        const int v = controls.*entry.control;
+        if (entry.kind == SettingKind::Bool) {
+            flags.push_back((v == 1 ? "--" : "--no-") + SettingOptionName(entry));
+        } else {
+            flags.push_back("--" + SettingOptionName(entry));
+            flags.push_back(std::to_string(v < entry.minimum   ? entry.minimum
+                                           : v > entry.maximum ? entry.maximum
+                                                               : v));
+        }
+    }
+    return flags;
 }

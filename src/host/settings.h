@@ -6,6 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "scene/settings.h"
 
@@ -114,3 +116,14 @@ bool ConfigureSheetSave(const SheetControls& controls, UserSettings* fields,
 // Defaults: the controls show the factory values; fields and store stay.
 void ConfigureSheetDefaults(SheetControls* controls);
 // Cancel changes nothing: the next opening shows the fields again.
+
+// The command-line option of a setting: its store key in lower case with
+// dashes between the words ("WaterSpeed" gives "water-speed"). A bool
+// setting also has the form "no-" + name.
+std::string SettingOptionName(const SettingEntry& entry);
+
+// The one-run options that run the saver with the controls' values, one or
+// two words per setting in the table's order ("--no-lighting",
+// "--water-speed", "150", ...). A number outside the setting's range is
+// given as the nearest end of it.
+std::vector<std::string> SheetFlags(const SheetControls& controls);

@@ -229,6 +229,36 @@ TEST(CommandLineSettings, OverridesApplyOverStoredValues) {
     EXPECT_TRUE(t.record.LIGHTING);
 }
 
+TEST(CommandLineSettings, SheetFlagsRunWhatTheControlsShow) {
+    // The settings dialog's preview runs the saver with the controls'
+    // values as flags: parsed back, they must give what Save would store.
+    SheetControls controls{};
+    controls.oMainMonitorOnly = 1;
+    controls.oLighting = 0;
+    controls.oWantBowl = 0;
+    controls.oWaterSpeed = 275;
+    controls.oWaterRes = 7;
+    controls.oDripSpeed = 999999;  // above the range: its end
+    controls.oFullDetail = 1;
+    std::vector<std::string> words{"mereglass"};
+    for (const std::string& flag : SheetFlags(controls)) words.push_back(flag);
+    std::vector<const char*> argv;
+    for (const std::string& w : words) argv.push_back(w.c_str());
+    CommandLine cl;
+    std::string error;
+    ASSERT_TRUE(ParseCommandLine(static_cast<int>(argv.size()), argv.data(), &cl, &error)) << error;
+    EXPECT_EQ(cl.settings.size(), kSettingCount);
+    UserSettings s = FactorySettings();
+    ApplySettingOverrides(cl, &s);
+    EXPECT_TRUE(s.MainMonitorOnly);
+    EXPECT_FALSE(s.record.LIGHTING);
+    EXPECT_FALSE(s.record.WANTBOWL);
+    EXPECT_EQ(s.record.WATERSPEED, 275);
+    EXPECT_EQ(s.record.WATERSHIFT, 7);
+    EXPECT_EQ(s.record.DRIPSPEED, 360000);
+    EXPECT_TRUE(s.FullDetail);
+}
+
 TEST(CommandLineSettings, ValuesOutsideTheSheetsRangeAreRefused) {
     EXPECT_FALSE(Parse({"--water-res", "9"}).ok);
     EXPECT_FALSE(Parse({"--water-res", "3"}).ok);

@@ -1,9 +1,12 @@
 // The GTK configuration dialog under a private Xvfb: built with the view's
 // fields, edited through its widgets, saved, reset and cancelled through its
-// buttons, and the settings file checked. With MEREGLASS_DIALOG_PNG set, it
-// also writes a picture of the dialog to that path.
+// buttons, and the settings file checked; its preview pane runs the real
+// mereglass program as a child, which the tests find in /proc. With
+// MEREGLASS_DIALOG_PNG set, it also writes a picture of the dialog to that
+// path.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -11,10 +14,16 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "child_process.h"
 #include "host/platform/platform.h"
 #include "host/settings.h"
+#include "x_screen.h"
 #include "xvfb.h"
+
+// After GoogleTest: Xlib's macros (None) clash with its names.
+#include <gdk/gdkx.h>
 
 namespace fs = std::filesystem;
 
@@ -45,6 +54,66 @@ std::string ReadText(const std::string& path) {
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+// A process as /proc tells it: its state letter ('Z' for a zombie) and
+// its command line.
+struct Process {
+    pid_t pid = 0;
+    char state = '?';
+    std::vector<std::string> args;
+
+    bool Has(const std::string& word) const {
+        for (const std::string& a : args) {
+            if (a == word) return true;
+        }
+        return false;
+    }
+};
+
+// The mereglass processes whose parent is `parent`, zombies included.
+std::vector<Process> MereglassChildren(pid_t parent) {
+    std::vector<Process> found;
+    std::error_code ec;
+    for (const fs::directory_entry& e : fs::directory_iterator("/proc", ec)) {
+        const std::string name = e.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        const std::string stat = ReadText(e.path() / "stat");
+        const size_t open = stat.find('('), close = stat.rfind(')');
+        if (open == std::string::npos || close == std::string::npos) continue;
+        char state = '?';
+        int ppid = 0;
+        if (std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &ppid) != 2) continue;
+        if (ppid != parent || stat.substr(open + 1, close - open - 1) != "mereglass") continue;
+        Process p;
+        p.pid = std::atoi(name.c_str());
+        p.state = state;
+        const std::string cmdline = ReadText(e.path() / "cmdline");
+        for (size_t at = 0; at < cmdline.size();) {
+            const size_t end = cmdline.find('\0', at);
+            p.args.push_back(cmdline.substr(at, end - at));
+            at = end == std::string::npos ? cmdline.size() : end + 1;
+        }
+        found.push_back(p);
+    }
+    return found;
+}
+
+// Whether `signal` waits to be delivered to the process.
+bool Pending(pid_t pid, int signal) {
+    std::istringstream status(ReadText("/proc/" + std::to_string(pid) + "/status"));
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("ShdPnd:", 0) != 0 && line.rfind("SigPnd:", 0) != 0) continue;
+        const unsigned long long mask = std::stoull(line.substr(7), nullptr, 16);
+        if (mask & (1ull << (signal - 1))) return true;
+    }
+    return false;
+}
+
+bool IsGone(pid_t pid) {
+    const std::string stat = ReadText("/proc/" + std::to_string(pid) + "/stat");
+    const size_t close = stat.rfind(')');
+    return close == std::string::npos || stat[close + 2] == 'Z';
 }
 
 class ConfigureDialogTest : public ::testing::Test {
@@ -84,6 +153,24 @@ protected:
         dialog_ = platform::CreateConfigureDialog(&fields_, store_, &error);
         ASSERT_NE(dialog_, nullptr) << error;
         window_ = static_cast<GtkWidget*>(platform::ConfigureDialogWindow(dialog_));
+        platform::SetConfigurePreviewProgram(dialog_, MEREGLASS_PROGRAM);
+    }
+    // The one running preview child, once there is exactly one whose
+    // command line holds `word` (pumping the dialog's events meanwhile).
+    Process PreviewWith(const char* word) {
+        Process child;
+        const bool seen = Eventually([&] {
+            Pump(50);
+            const std::vector<Process> children = MereglassChildren(getpid());
+            if (children.size() != 1 || !children[0].Has(word)) return false;
+            child = children[0];
+            return true;
+        });
+        EXPECT_TRUE(seen) << "no single preview child with " << word;
+        return child;
+    }
+    std::string Page() {
+        return gtk_stack_get_visible_child_name(GTK_STACK(Widget("previewPane")));
     }
     GtkWidget* Widget(const char* name) {
         GtkWidget* w = FindNamed(window_, name);
@@ -289,6 +376,96 @@ TEST_F(ConfigureDialogTest, AlertShowsItsCaptionAndWaitsForTheUser) {
     EXPECT_TRUE(platform::ShowAlertDialog("Invalid Image", "The image type is not supported."));
     EXPECT_EQ(seen.title, "Invalid Image");
     EXPECT_TRUE(seen.modal);
+}
+
+TEST_F(ConfigureDialogTest, PreviewShowsTheDesktopUnderMovingWater) {
+    ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
+    Display* display = gdk_x11_display_get_xdisplay(gdk_display_get_default());
+    PaintDesktop(display, 800, 600);  // read when the dialog is built
+    Build();
+    gtk_widget_show(window_);
+    const Process child = PreviewWith("--preview");
+    EXPECT_TRUE(child.Has("-window-id"));
+    EXPECT_TRUE(child.Has("--image"));
+    GtkWidget* pane = Widget("previewSaver");
+    const Window xid = gdk_x11_window_get_xid(gtk_widget_get_window(pane));
+    const int w = gtk_widget_get_allocated_width(pane), h = gtk_widget_get_allocated_height(pane);
+    EXPECT_EQ(w * 3, h * 4);  // the 800 × 600 screen's aspect
+    // The painted desktop: red on the left, blue on the right.
+    Shot first;
+    EXPECT_TRUE(Eventually([&] {
+        Pump(50);
+        first = Screenshot(display, xid, 0, 0, w, h);
+        return first.Count(0, 0, w / 4, h, Reddish) > w * h / 16 &&
+               first.Count(w * 3 / 4, 0, w, h, Bluish) > w * h / 16;
+    }));
+    EXPECT_TRUE(Eventually([&] {
+        Pump(50);
+        return Differing(first, Screenshot(display, xid, 0, 0, w, h)) > w * h / 100;
+    }));
+}
+
+TEST_F(ConfigureDialogTest, PreviewRestartsWithANewValue) {
+    Build();
+    gtk_widget_show(window_);
+    const Process before = PreviewWith("--want-bowl");
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(Widget("oWantBowl")), FALSE);
+    const Process after = PreviewWith("--no-want-bowl");
+    EXPECT_NE(after.pid, before.pid);
+    EXPECT_TRUE(IsGone(before.pid));
+    EXPECT_TRUE(fields_.record.WANTBOWL);  // the preview saves nothing
+    EXPECT_EQ(platform::StoreBool(store_, "WantBowl"), true);
+}
+
+TEST_F(ConfigureDialogTest, ClosingTheDialogEndsThePreview) {
+    Build();
+    // Cancel once the preview runs, then again after reopening with Save.
+    for (const char* button : {"configureSheet_cancel", "configureSheet_save"}) {
+        static const char* pressed;
+        pressed = button;
+        g_timeout_add(
+            100,
+            [](gpointer data) -> gboolean {
+                if (MereglassChildren(getpid()).empty()) return G_SOURCE_CONTINUE;
+                gtk_button_clicked(GTK_BUTTON(FindNamed(static_cast<GtkWidget*>(data), pressed)));
+                return G_SOURCE_REMOVE;
+            },
+            window_);
+        platform::RunConfigureDialog(dialog_);
+        EXPECT_TRUE(MereglassChildren(getpid()).empty()) << button;
+    }
+}
+
+TEST_F(ConfigureDialogTest, APreviewThatCannotRunLeavesTheDialogWorking) {
+    Build();
+    platform::SetConfigurePreviewProgram(dialog_, "/nonexistent/mereglass");
+    gtk_widget_show(window_);
+    Pump(300);
+    EXPECT_EQ(Page(), "none");
+    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(Widget("previewNone"))), "No preview");
+    // The next change of a value tries again.
+    platform::SetConfigurePreviewProgram(dialog_, MEREGLASS_PROGRAM);
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(Widget("oLighting")), FALSE);
+    PreviewWith("--no-lighting");
+    EXPECT_EQ(Page(), "saver");
+}
+
+TEST_F(ConfigureDialogTest, APreviewNeverOutlivesItsDialog) {
+    ChildProcess dialog(MEREGLASS_PROGRAM, {MEREGLASS_PROGRAM, "--configure"});
+    ASSERT_TRUE(dialog.started());
+    std::vector<Process> previews;
+    ASSERT_TRUE(Eventually([&] {
+        previews = MereglassChildren(dialog.pid());
+        return previews.size() == 1;
+    })) << dialog.Output();
+    // Stopped, the preview cannot notice its window going with the dialog:
+    // only the signal its parent's death sends reaches it.
+    const pid_t preview = previews[0].pid;
+    ASSERT_EQ(kill(preview, SIGSTOP), 0);
+    dialog.Signal(SIGKILL);
+    EXPECT_TRUE(dialog.Wait(10.0));
+    EXPECT_TRUE(Eventually([&] { return IsGone(preview) || Pending(preview, SIGTERM); }));
+    kill(preview, SIGKILL);
 }
 
 }  // namespace

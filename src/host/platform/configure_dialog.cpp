@@ -1,9 +1,10 @@
-// The configuration dialog on GTK 3: one control per entry of the settings
-// table, and the buttons Web site, Defaults, Cancel and Save, which run the
-// sheet's actions of host/settings.h.
+// The configuration dialog on GTK 3: a live preview (preview_pane.cpp), one
+// control per entry of the settings table, and the buttons Web site,
+// Defaults, Cancel and Save, which run the sheet's actions of
+// host/settings.h.
 //
 // Provides: CreateConfigureDialog, DestroyConfigureDialog,
-// ConfigureDialogWindow, RunConfigureDialog.
+// ConfigureDialogWindow, SetConfigurePreviewProgram, RunConfigureDialog.
 #include <gtk/gtk.h>
 
 #include <cmath>
@@ -11,6 +12,7 @@
 #include <string>
 
 #include "host/platform/platform.h"
+#include "host/platform/preview_pane.h"
 #include "host/settings.h"
 
 namespace platform {
@@ -20,6 +22,7 @@ struct ConfigureDialog {
     SettingsStore* store = nullptr;
     GtkWidget* window = nullptr;
     GtkWidget* controls[kSettingCount] = {};
+    PreviewPane* preview = nullptr;
     GMainLoop* loop = nullptr;  // set while RunConfigureDialog waits
     bool saved = false;
 };
@@ -115,6 +118,18 @@ void OnWebSite(GtkButton*, gpointer) {
 gboolean OnDelete(GtkWidget*, GdkEvent*, gpointer data) {
     EndDialog(static_cast<ConfigureDialog*>(data));
     return TRUE;  // keep the window for a later run
+}
+
+void OnValueChanged(GtkWidget*, gpointer data) {
+    PreviewValuesChanged(static_cast<ConfigureDialog*>(data)->preview);
+}
+
+// Every change of a control reaches the preview.
+void WatchControl(ConfigureDialog* d, const SettingEntry& entry, GtkWidget* control) {
+    const char* signal = entry.style == SettingControl::Check      ? "toggled"
+                         : entry.style == SettingControl::GridSide ? "changed"
+                                                                   : "value-changed";
+    g_signal_connect(control, signal, G_CALLBACK(OnValueChanged), d);
 }
 
 GtkWidget* MakeControl(const SettingEntry& entry) {
@@ -222,12 +237,20 @@ ConfigureDialog* CreateConfigureDialog(UserSettings* settings, SettingsStore* st
     SheetControls values{};
     ConfigureSheetOpen(*settings, &values);
     SetWidgets(d, values);
+
+    // The preview runs the values shown; it reads the desktop now, before
+    // the dialog covers any of it.
+    d->preview = CreatePreviewPane([d] { return SheetFlags(ReadWidgets(d)); });
+    gtk_box_pack_start(GTK_BOX(outer), PreviewPaneWidget(d->preview), FALSE, FALSE, 0);
+    gtk_box_reorder_child(GTK_BOX(outer), PreviewPaneWidget(d->preview), 0);
+    for (size_t i = 0; i < kSettingCount; ++i) WatchControl(d, kSettings[i], d->controls[i]);
     gtk_widget_show_all(outer);
     return d;
 }
 
 void DestroyConfigureDialog(ConfigureDialog* dialog) {
     if (!dialog) return;
+    DestroyPreviewPane(dialog->preview);
     gtk_widget_destroy(dialog->window);
     g_object_unref(dialog->window);
     while (gtk_events_pending()) gtk_main_iteration();
@@ -235,6 +258,10 @@ void DestroyConfigureDialog(ConfigureDialog* dialog) {
 }
 
 void* ConfigureDialogWindow(ConfigureDialog* dialog) { return dialog->window; }
+
+void SetConfigurePreviewProgram(ConfigureDialog* dialog, const std::string& program) {
+    SetPreviewProgram(dialog->preview, program);
+}
 
 bool RunConfigureDialog(ConfigureDialog* dialog) {
     // Every opening shows the view's fields, not abandoned edits.

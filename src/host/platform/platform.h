@@ -9,6 +9,8 @@
 //   settings_store.cpp     GLib key files: the settings store
 //   configure_dialog.cpp   GTK: the configuration dialog (in the host library,
 //                          since it runs the sheet's actions of host/settings.h)
+//   preview_pane.cpp       GTK, GDK on X11: the dialog's live preview pane
+//   preview_child.cpp      POSIX, prctl: the preview's child process
 //
 // Handles (Connection, View, SettingsStore, ConfigureDialog) are owned by the
 // caller, who releases them with the matching Close/Destroy function.
@@ -293,9 +295,15 @@ bool StoreSynchronize(SettingsStore* store);
 
 // ---------------------------------------------------------------- dialog
 
-// The configuration dialog: a GTK window with the six controls and the
-// buttons Cancel, Save, Defaults and Web site, working on the view's fields
-// `settings` and on `store`.
+// The configuration dialog: a GTK window with a live preview of the saver,
+// the controls of the settings table and the buttons Cancel, Save, Defaults
+// and Web site, working on the view's fields `settings` and on `store`.
+// While the dialog shows, the preview runs this program as a child
+// (--preview -window-id ID, the controls' values as one-run flags, the
+// desktop's picture as --image), restarted at most about twice a second
+// as the values change and ended when the dialog closes; it never
+// outlives the dialog's process. When it cannot run, the pane says "No
+// preview".
 struct ConfigureDialog;
 
 // Builds the dialog (not yet shown), its controls set from `settings`. Null,
@@ -306,6 +314,9 @@ ConfigureDialog* CreateConfigureDialog(UserSettings* settings, SettingsStore* st
 void DestroyConfigureDialog(ConfigureDialog* dialog);
 // The dialog's GtkWindow, for tests and embedding.
 void* ConfigureDialogWindow(ConfigureDialog* dialog);
+// The program the preview runs instead of this one (a test runs the real
+// saver from its own process). Takes effect at the preview's next start.
+void SetConfigurePreviewProgram(ConfigureDialog* dialog, const std::string& program);
 // Shows the dialog and returns when it is closed (Save, Cancel or the
 // window's close button). True when it was closed with Save.
 bool RunConfigureDialog(ConfigureDialog* dialog);
