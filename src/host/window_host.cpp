@@ -1,7 +1,9 @@
 // The X11 hosts and their frame loop. The loop ticks every view at 1/60 s
 // against absolute deadlines, waits on the X connection and a signalfd in
 // between (so events and signals are handled at once), and never waits
-// inside a draw. Relies on the platform layer, Linux's signalfd and ppoll.
+// inside a draw; clicks and drags in a window of its own drip on the water.
+// Relies on the platform layer, the scene's touch, Linux's signalfd and
+// ppoll.
 #include "host/window_host.h"
 
 #include <poll.h>
