@@ -42,6 +42,12 @@ struct HostedView {
     // by the renderer and swapped). readBack holds one reduced frame.
     platform::ImagePresenter* presenter = nullptr;
     std::vector<uint32_t> readBack;
+    // A window of its own (-window): a click drops a drip on the water, a
+    // drag leaves a trail. The grid point of the latest touch (-1: none),
+    // so that a drag drips once per grid point it reaches.
+    bool touchable = false;
+    int touchColumn = -1;
+    int touchRow = -1;
 
     HostedView() = default;
     HostedView(const HostedView&) = delete;

@@ -1,7 +1,9 @@
 // The X11 hosts and their frame loop. The loop ticks every view at 1/60 s
 // against absolute deadlines, waits on the X connection and a signalfd in
 // between (so events and signals are handled at once), and never waits
-// inside a draw. Relies on the platform layer, Linux's signalfd and ppoll.
+// inside a draw; clicks and drags in a window of its own drip on the water.
+// Relies on the platform layer, the scene's touch, Linux's signalfd and
+// ppoll.
 #include "host/window_host.h"
 
 #include <poll.h>
@@ -20,6 +22,7 @@
 #include "host/screen_scale.h"
 #include "host/settings.h"
 #include "host/tick_schedule.h"
+#include "scene/scene.h"
 
 namespace {
 
@@ -145,6 +148,29 @@ struct Host {
     }
 };
 
+// A click (trail false) or a drag (trail true) at the event's pointer
+// position: a drip on the water under it. A drag drips only when it reaches
+// another grid point than the latest touch, so a trail has at most one drip
+// per point it crosses.
+void TouchWater(HostedView* hv, const platform::Event& e, bool trail) {
+    SSMAIN* scene = hv->saver != nullptr ? hv->saver->ssMain : nullptr;
+    if (scene == nullptr || hv->width <= 0 || hv->height <= 0) return;
+    // The saver may draw a reduced frame that is stretched over the window:
+    // the pixel is taken to the size the scene draws at.
+    const bool scaled = hv->scaled.active();
+    const float sx = scaled ? static_cast<float>(hv->scaled.width()) / hv->width : 1.0f;
+    const float sy = scaled ? static_cast<float>(hv->scaled.height()) / hv->height : 1.0f;
+    int column = 0, row = 0;
+    if (!scene->PixelToGrid((static_cast<float>(e.x) + 0.5f) * sx,
+                            (static_cast<float>(e.y) + 0.5f) * sy, &column, &row)) {
+        return;
+    }
+    if (trail && column == hv->touchColumn && row == hv->touchRow) return;
+    scene->DropAt(column, row, trail);
+    hv->touchColumn = column;
+    hv->touchRow = row;
+}
+
 // Handles the waiting events. False when the program is to end.
 bool HandleEvents(Host* host, bool fullScreen, std::vector<platform::Event>* events) {
     events->clear();
@@ -159,8 +185,15 @@ bool HandleEvents(Host* host, bool fullScreen, std::vector<platform::Event>* eve
                 }
                 break;
             case platform::EventKind::KeyPressed:
+                if (fullScreen) return false;
+                break;
             case platform::EventKind::ButtonPressed:
                 if (fullScreen) return false;
+                // Buttons 4 and up are the wheel's: they drop nothing.
+                if (hv->touchable && e.button >= 1 && e.button <= 3) TouchWater(hv, e, false);
+                break;
+            case platform::EventKind::PointerDragged:
+                if (hv->touchable) TouchWater(hv, e, true);
                 break;
             case platform::EventKind::Destroyed:
             case platform::EventKind::CloseRequested:
@@ -231,6 +264,7 @@ int RunWindowHost(const CommandLine& cl, int* stopSignal) {
         hv->showFps = cl.showFps;
         hv->screenScale = screenScale;
         hv->scalePercent = kEconomyPercent;
+        hv->touchable = request.kind == platform::ViewKind::TopLevel;
         host.views.push_back(std::move(hv));
     }
 

@@ -1,6 +1,8 @@
 // The X11 hosts: -window, -root, -window-id and --fullscreen. Each opens its
 // views on the X display and runs the frame loop until a signal, a lost
-// window or (full screen) a key or a click ends it.
+// window or (full screen) a key or a click ends it. In a window of its own
+// a click drops a drip on the water under the pointer and a drag leaves a
+// trail of small ones.
 #pragma once
 
 #include "host/command_line.h"

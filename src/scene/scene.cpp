@@ -103,8 +103,7 @@ void SSMAIN::Update(double seconds) {
     if (dripTimer < 0.0f) {
         // At most one drip per step; the overshoot does not shorten the next
         // interval. Strength 0.50 ... 1.99.
-        const int strength = std::rand();
-        water->Drop(static_cast<float>((strength % 150) / 100.0 + 0.5));
+        water->Drop(DripStrength(std::rand()));
         // Interval dripSpeed ... 2 * dripSpeed - 1 hundredths of a second,
         // summed in 64 bits so that no dripSpeed can overflow it.
         const int interval = std::rand();
@@ -112,6 +111,8 @@ void SSMAIN::Update(double seconds) {
         dripTimer = static_cast<float>(static_cast<double>(hundredths) / 100.0);
     }
 }
+
+float SSMAIN::DripStrength(int random) { return static_cast<float>((random % 150) / 100.0 + 0.5); }
 
 void SSMAIN::Cleanup() {
     if (water) {

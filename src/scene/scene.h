@@ -119,6 +119,18 @@ public:
 
     // overlayScale when it is a positive finite number, else 1.
     float BannerScale() const;
+    // The water's grid point under the view pixel (x, y), measured from the
+    // view's top-left corner (pixel centres at halves): where the ray
+    // through that pixel, through the camera and projection that Draw
+    // uses, meets the surface at rest. Pure arithmetic, no GL state. False
+    // when the ray misses the water or there is no water or no size.
+    bool PixelToGrid(float x, float y, int* column, int* row) const;
+    // A drip at a grid point that the user touched: a full one, whose
+    // strength is drawn from rand like a timed drip's, or a small one of a
+    // dragged trail (the weakest timed strength). False without water.
+    bool DropAt(int column, int row, bool trail);
+    // A timed drip's strength, 0.50 ... 1.99, from one rand() value.
+    static float DripStrength(int random);
 
     // The GL texture name held by record i, or 0 when the table has no such
     // record (a short archive, no table at all).

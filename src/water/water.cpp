@@ -120,6 +120,14 @@ bool WATERCLASS::Drop(float strength) {
     const uint32_t mask = (1u << Shift) - 1;
     const uint32_t column = static_cast<uint32_t>(rand()) & mask;
     const uint32_t row = static_cast<uint32_t>(rand()) & mask;
+    return DropAt(column, row, strength);
+}
+
+bool WATERCLASS::DropAt(uint32_t column, uint32_t row, float strength) {
+    if (!Ready()) return false;
+    const uint32_t mask = (1u << Shift) - 1;
+    column &= mask;
+    row &= mask;
     const uint32_t left = (column - 1) & mask, right = (column + 1) & mask;
     const uint32_t up = (row - 1) & mask, down = (row + 1) & mask;
     auto lower = [&](uint32_t x, uint32_t y, float amount) {

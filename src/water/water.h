@@ -66,6 +66,10 @@ public:
     // calls: column, then row). Changes velocities only. False, doing
     // nothing, when Initialize has not succeeded.
     bool Drop(float strength);
+    // The same drip at grid point (column, row), each taken modulo the
+    // grid's side; draws no random numbers. False, doing nothing, when
+    // Initialize has not succeeded.
+    bool DropAt(uint32_t column, uint32_t row, float strength);
     // One simulation step and a new mesh. elapsed (seconds) only drives the
     // bowl easing. False, doing nothing, when Initialize has not succeeded.
     bool Update(VECTOR3D& eye, double elapsed);

@@ -1,6 +1,7 @@
 // Tests of the mereglass program against a private Xvfb: its own window, a
 // daemon's window named in the environment, a foreign window, resizing,
-// signals, a window destroyed under it, and full screen on two monitors.
+// signals, a window destroyed under it, full screen on two monitors, and
+// clicks and drags on the water (synthesized through XTest).
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <time.h>
@@ -22,6 +23,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
 #include <X11/extensions/Xrandr.h>
 
 #include "x_screen.h"
@@ -486,6 +488,149 @@ TEST_F(ProgramOnX, ImageFileReplacesTheDesktop) {
     }));
     EXPECT_EQ(s.Count(0, 0, 240, 160, Reddish), 0);
     Stop();
+}
+
+namespace {
+
+// Where the differences between two shots lie: how many differing pixels
+// are within `radius` of (x, y), and how many are farther away.
+struct Spread {
+    int near = 0;
+    int far = 0;
+};
+Spread DifferenceAround(const Shot& a, const Shot& b, int x, int y, int radius) {
+    Spread out;
+    for (int yy = 0; yy < a.height && yy < b.height; ++yy) {
+        for (int xx = 0; xx < a.width && xx < b.width; ++xx) {
+            const Rgb& p = a.At(xx, yy);
+            const Rgb& q = b.At(xx, yy);
+            if (std::abs(p.r - q.r) + std::abs(p.g - q.g) + std::abs(p.b - q.b) <= 24) continue;
+            const int dx = xx - x, dy = yy - y;
+            (dx * dx + dy * dy <= radius * radius ? out.near : out.far) += 1;
+        }
+    }
+    return out;
+}
+
+// Touching the water of a window of its own. The picture is one grey, so
+// that only the surface's slopes show (through the light, which stands
+// still) and the picture holds still while the water is flat; the overlay
+// is off, and the touches come well before the first timed drip, a second
+// into the run.
+class TouchedWater : public ProgramOnX {
+protected:
+    static constexpr int kWidth = 320;
+    static constexpr int kHeight = 200;
+
+    // Starts the program and returns its first frame of flat water.
+    Shot StartFlat() {
+        const std::string image = config_ + "/grey.ppm";
+        FILE* f = std::fopen(image.c_str(), "wb");
+        EXPECT_NE(f, nullptr);
+        if (f == nullptr) return {};
+        std::fprintf(f, "P6\n32 20\n255\n");
+        for (int i = 0; i < 32 * 20; ++i) std::fwrite("\xb0\xb0\xb0", 1, 3, f);
+        std::fclose(f);
+        Start({"-window", "-geometry", "320x200+0+0", "--image", image, "--preview", "--drip-speed",
+               "360000", "--no-lighting"});
+        const std::vector<Window> windows = WaitForWindows(1);
+        EXPECT_EQ(windows.size(), 1u) << program_->Output();
+        if (windows.empty()) return {};
+        window_ = windows[0];
+        auto grey = [](const Rgb& p) { return p.r > 40 && p.r == p.g && p.g == p.b; };
+        Shot flat;
+        EXPECT_TRUE(Eventually([&] {
+            flat = Screenshot(window_, 0, 0, kWidth, kHeight);
+            return flat.Count(0, 0, kWidth, kHeight, grey) > kWidth * kHeight * 9 / 10;
+        })) << program_->Output();
+        return flat;
+    }
+
+    Shot Current() { return Screenshot(window_, 0, 0, kWidth, kHeight); }
+
+    // Rows y0 ... y1 - 1 of a shot.
+    static Shot Band(const Shot& s, int y0, int y1) {
+        Shot out;
+        out.width = s.width;
+        out.height = y1 - y0;
+        out.pixels.assign(s.pixels.begin() + static_cast<ptrdiff_t>(y0) * s.width,
+                          s.pixels.begin() + static_cast<ptrdiff_t>(y1) * s.width);
+        return out;
+    }
+
+    void MovePointer(int x, int y) {
+        XTestFakeMotionEvent(display_, DefaultScreen(display_), x, y, CurrentTime);
+        XSync(display_, False);
+    }
+    void Button(bool down) {
+        XTestFakeButtonEvent(display_, 1, down ? True : False, CurrentTime);
+        XSync(display_, False);
+    }
+
+    Window window_ = 0;
+};
+
+}  // namespace
+
+TEST_F(TouchedWater, ClickDropsADripWhereThePointerIs) {
+    const Shot flat = StartFlat();
+    ASSERT_GT(flat.width, 0);
+    // Off the middle on both axes, so that a mirrored mapping shows. A
+    // drip's strength is random and a weak one barely shows in a still
+    // light: four clicks at one point add up to at least twice the weakest.
+    const int x = 230, y = 60;
+    MovePointer(x, y);
+    for (int i = 0; i < 4; ++i) {
+        Button(true);
+        Button(false);
+    }
+    Spread spread;
+    EXPECT_TRUE(Eventually([&] {
+        spread = DifferenceAround(flat, Current(), x, y, 40);
+        return spread.near > 100;
+    })) << spread.near;
+    EXPECT_LT(spread.far, spread.near / 10) << spread.near;
+    // A click does not end a windowed run.
+    Stop();
+}
+
+TEST_F(TouchedWater, DragLeavesATrail) {
+    const Shot flat = StartFlat();
+    ASSERT_GT(flat.width, 0);
+    // Along the row y = 150 from x = 40 to 280, in steps of 4 pixels.
+    MovePointer(40, 150);
+    Button(true);
+    for (int x = 44; x <= 280; x += 4) MovePointer(x, 150);
+    Button(false);
+    // Every stretch of the trail rings, while the water 90 pixels and more
+    // above it (the band y < 60) is still.
+    Shot s;
+    int ringing = 0, along = 0;
+    EXPECT_TRUE(Eventually([&] {
+        s = Current();
+        ringing = along = 0;
+        for (int x0 = 60; x0 <= 260; x0 += 40) {
+            const int n = DifferenceAround(flat, s, x0, 150, 20).near;
+            along += n;
+            ringing += n > 10 ? 1 : 0;
+        }
+        return ringing == 6;
+    })) << ringing;
+    const Shot flatBand = Band(flat, 0, 60), band = Band(s, 0, 60);
+    EXPECT_LT(Differing(flatBand, band), along / 10) << along;
+    Stop();
+}
+
+TEST_F(ProgramOnX, FullScreenEndsOnAClick) {
+    Start({"--fullscreen"});
+    ASSERT_EQ(WaitForWindows(1).size(), 1u) << program_->Output();
+    XTestFakeMotionEvent(display_, DefaultScreen(display_), 100, 100, CurrentTime);
+    XTestFakeButtonEvent(display_, 1, True, CurrentTime);
+    XTestFakeButtonEvent(display_, 1, False, CurrentTime);
+    XSync(display_, False);
+    ASSERT_TRUE(program_->Wait(10.0)) << program_->Output();
+    EXPECT_EQ(program_->status(), 0) << program_->Output();
+    ExpectNoReports();
 }
 
 namespace {

@@ -1,10 +1,12 @@
 // The scene driver's state: construction, the settings rules, the size, the
-// drip timer, the orbiting light, release, and the random sequence.
+// drip timer, touches on the water, the orbiting light, release, and the
+// random sequence.
 #include "scene/scene.h"
 
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <vector>
@@ -288,6 +290,90 @@ TEST(SceneDrips, WithoutWaterOnlyTheClocksAdvance) {
     EXPECT_EQ(scene.frameTime, 0.5);
     EXPECT_EQ(scene.dripTimer, 1.0f);
     EXPECT_EQ(std::rand(), next);
+}
+
+TEST(SceneTouch, DropAtDripsAtThePointWithinTheDripRange) {
+    SceneRig rig(16, 16);
+    ASSERT_TRUE(rig.gl.ok()) << rig.gl.error();
+    ASSERT_TRUE(rig.Setup(TestSettings()));
+    float low = 10.0f, high = 0.0f;
+    for (int i = 0; i < 300; ++i) {
+        StillWater(rig.scene);
+        ASSERT_TRUE(rig.scene.DropAt(3, 12, false));
+        const float strength = static_cast<float>(-VelocitySum(rig.scene));
+        EXPECT_EQ(rig.scene.water->Cells[12 * 16 + 3].Velocity, -0.25f * strength);
+        low = std::min(low, strength);
+        high = std::max(high, strength);
+    }
+    EXPECT_GE(low, 0.5f - 1e-5f);
+    EXPECT_LE(high, 1.99f + 1e-5f);
+    EXPECT_GT(high - low, 1.0f);
+    // A trail's drips are the weakest of the range, and draw no number.
+    StillWater(rig.scene);
+    std::srand(17);
+    const int next = std::rand();
+    std::srand(17);
+    ASSERT_TRUE(rig.scene.DropAt(3, 12, true));
+    EXPECT_EQ(std::rand(), next);
+    EXPECT_NEAR(-VelocitySum(rig.scene), 0.5, 1e-6);
+    SSMAIN dry;
+    EXPECT_FALSE(dry.DropAt(0, 0, false));
+}
+
+TEST(SceneTouch, PixelMapsToTheGridPointDrawnThere) {
+    // A wide view, so that the stretch along x matters.
+    constexpr int kWidth = 320, kHeight = 180;
+    SceneRig rig(kWidth, kHeight);
+    ASSERT_TRUE(rig.gl.ok()) << rig.gl.error();
+    ASSERT_TRUE(rig.Setup(TestSettings(6)));
+    // The matrices Draw works with, as OpenGL makes them.
+    HostReshape(kWidth, kHeight);
+    gluLookAt(rig.scene.cameraPos.x, rig.scene.cameraPos.y, rig.scene.cameraPos.z,
+              rig.scene.cameraTarget.x, rig.scene.cameraTarget.y, rig.scene.cameraTarget.z, 0.0,
+              0.0, -1.0);
+    glScalef(rig.scene.aspect, 1.0f, 1.0f);
+    GLdouble modelView[16], projection[16];
+    GLint viewport[4];
+    glGetDoublev(GL_MODELVIEW_MATRIX, modelView);
+    glGetDoublev(GL_PROJECTION_MATRIX, projection);
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    const float spacing = 64.0f / 63.0f;
+    const int points[][2] = {{0, 0}, {63, 0}, {0, 63}, {63, 63}, {10, 50}, {40, 7}, {31, 32}};
+    for (const auto& p : points) {
+        GLdouble wx = 0, wy = 0, wz = 0;
+        ASSERT_TRUE(gluProject(p[0] * spacing - 32.0f, 0.0, p[1] * spacing - 32.0f, modelView,
+                               projection, viewport, &wx, &wy, &wz));
+        // From OpenGL's bottom-up rows to the view's top-down pixels, a
+        // little towards the middle so that the edges stay on the water.
+        const float x = static_cast<float>(wx + (p[0] < 32 ? 0.2 : -0.2));
+        const float y = static_cast<float>(kHeight - wy + (p[1] < 32 ? 0.2 : -0.2));
+        int column = -1, row = -1;
+        ASSERT_TRUE(rig.scene.PixelToGrid(x, y, &column, &row)) << p[0] << "," << p[1];
+        EXPECT_EQ(column, p[0]);
+        EXPECT_EQ(row, p[1]);
+    }
+    // The middle of the view is the middle of the grid; each corner pixel is
+    // on the water's edge or just off it; outside the view is off it.
+    int column = -1, row = -1;
+    ASSERT_TRUE(rig.scene.PixelToGrid(kWidth / 2.0f, kHeight / 2.0f, &column, &row));
+    EXPECT_LE(std::abs(column * 2 - 63), 1);
+    EXPECT_LE(std::abs(row * 2 - 63), 1);
+    const float corners[][2] = {{0.5f, 0.5f},
+                                {kWidth - 0.5f, 0.5f},
+                                {0.5f, kHeight - 0.5f},
+                                {kWidth - 0.5f, kHeight - 0.5f}};
+    for (const auto& c : corners) {
+        column = row = -1;
+        if (rig.scene.PixelToGrid(c[0], c[1], &column, &row)) {
+            EXPECT_TRUE(column == 0 || column == 63) << column;
+            EXPECT_TRUE(row == 0 || row == 63) << row;
+        }
+    }
+    EXPECT_FALSE(rig.scene.PixelToGrid(-20.0f, kHeight / 2.0f, &column, &row));
+    EXPECT_FALSE(rig.scene.PixelToGrid(kWidth / 2.0f, kHeight + 20.0f, &column, &row));
+    SSMAIN dry;
+    dry.SetSize(kWidth, kHeight);
+    EXPECT_FALSE(dry.PixelToGrid(kWidth / 2.0f, kHeight / 2.0f, &column, &row));
 }
 
 TEST(SceneLight, OrbitsOnceIn72SecondsAndThePositionTrails) {

@@ -312,3 +312,24 @@ TEST(WaterDrop, TakesTheColumnFromTheFirstRandAndTheRowFromTheSecond) {
     w.Drop(1.0f);
     EXPECT_EQ(w.Cells[9 * 64 + 40].Velocity, -0.5f);
 }
+
+TEST(WaterDrop, DropAtPlacesTheSameDripAtAGivenPointWithoutRand) {
+    WATERCLASS random, placed;
+    ASSERT_TRUE(random.Initialize(6, 64.0f, true, 1.0f));
+    ASSERT_TRUE(placed.Initialize(6, 64.0f, true, 1.0f));
+    const unsigned seed = SeedFor(63, 5, 64);
+    ASSERT_NE(seed, 0u);
+    srand(seed);
+    random.Drop(1.25f);
+    srand(seed);
+    const int next = rand();
+    srand(seed);
+    // Coordinates are taken modulo the side, as the neighbours are.
+    EXPECT_TRUE(placed.DropAt(63 + 64, 5, 1.25f));
+    EXPECT_EQ(rand(), next);
+    for (uint32_t i = 0; i < placed.VertexCount; ++i) {
+        EXPECT_EQ(placed.Cells[i].Velocity, random.Cells[i].Velocity) << i;
+    }
+    WATERCLASS none;
+    EXPECT_FALSE(none.DropAt(0, 0, 1.0f));
+}

@@ -200,7 +200,8 @@ enum class EventKind {
     Resized,         // the window's size changed to width × height
     Exposed,         // part of the window needs drawing again
     KeyPressed,      // a key was pressed: keysym, and its text in `text` if any
-    ButtonPressed,   // a mouse button was pressed: button
+    ButtonPressed,   // a mouse button was pressed: button, at (x, y)
+    PointerDragged,  // the pointer moved to (x, y) with a button held (top-level views only)
     Destroyed,       // the window was destroyed (it is now lost)
     CloseRequested,  // the window manager asks to close a window we created
 };
@@ -213,6 +214,10 @@ struct Event {
     uint32_t keysym = 0;
     char text[8] = {};
     unsigned button = 0;
+    // ButtonPressed, PointerDragged: the pointer in window pixels, from the
+    // window's top-left corner.
+    int x = 0;
+    int y = 0;
 };
 
 // Appends every event that waits on the connection to `events` without

@@ -212,6 +212,9 @@ bool WindowRectangle(Connection* connection, WindowId window, int* x, int* y, in
 namespace {
 
 const long kOwnEventMask = StructureNotifyMask | ExposureMask | KeyPressMask | ButtonPressMask;
+// A window of its own (not full screen) also reports where the pointer is
+// dragged, so that the user can touch the water.
+const long kTopLevelEventMask = kOwnEventMask | ButtonMotionMask;
 // Another program's window: only what every client may select. Button
 // presses can be selected by one client only.
 const long kForeignEventMask = StructureNotifyMask | ExposureMask;
@@ -289,7 +292,7 @@ Window CreateOwnWindow(Connection* c, const ViewRequest& r, XVisualInfo* vi, Col
     a.colormap = *colormap;
     a.background_pixel = BlackPixel(d, vi->screen);
     a.border_pixel = 0;
-    a.event_mask = kOwnEventMask;
+    a.event_mask = r.kind == ViewKind::TopLevel ? kTopLevelEventMask : kOwnEventMask;
     const Window window = XCreateWindow(
         d, root, x, y, static_cast<unsigned>(w), static_cast<unsigned>(h), 0, vi->depth,
         InputOutput, vi->visual, CWColormap | CWBackPixel | CWBorderPixel | CWEventMask, &a);
@@ -523,6 +526,14 @@ int DrainEvents(Connection* c, std::vector<Event>* events) {
                 e.kind = EventKind::ButtonPressed;
                 e.window = x.xbutton.window;
                 e.button = x.xbutton.button;
+                e.x = x.xbutton.x;
+                e.y = x.xbutton.y;
+                break;
+            case MotionNotify:
+                e.kind = EventKind::PointerDragged;
+                e.window = x.xmotion.window;
+                e.x = x.xmotion.x;
+                e.y = x.xmotion.y;
                 break;
             case DestroyNotify:
                 if (x.xdestroywindow.window != x.xdestroywindow.event) continue;
