@@ -31,6 +31,8 @@ const char kUsage[] =
     "  --preview             draw as a small preview: water only, no overlay\n"
     "  -fps                  show the frame rate in a corner\n"
     "  --image FILE          show this picture instead of the desktop\n"
+    "  --image-dir DIR       show a picture picked at random from this folder (and\n"
+    "                        its sub-folders) instead of the desktop\n"
     "\n"
     "Without a display:\n"
     "  --render DIR          draw offscreen and write PNG frames into DIR\n"
@@ -170,6 +172,7 @@ std::string SettingOptionName(const SettingEntry& entry) {
 
 void ApplySettingOverrides(const CommandLine& cl, UserSettings* settings) {
     for (const SettingOverride& o : cl.settings) o.entry->set(*settings, o.value);
+    if (!cl.imageDir.empty()) settings->PictureFolder = cl.imageDir;
 }
 
 std::string UsageText() {
@@ -190,6 +193,11 @@ std::string UsageText() {
             label += " in 1/100 s";
         } else if (entry.style == SettingControl::GridSide) {
             label += ", 2^N points a side";
+        } else if (entry.style == SettingControl::Choice) {
+            for (int32_t v = entry.minimum; v <= entry.maximum; ++v) {
+                label += (v == entry.minimum ? ": " : ", ") + std::to_string(v) + " " +
+                         entry.choices[v - entry.minimum];
+            }
         }
         text += option + " " + label;
         if (entry.kind == SettingKind::Integer) {
@@ -265,7 +273,8 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
         } else if (std::strcmp(name, "root") == 0) {
             if (!setMode(HostMode::Root, arg)) return false;
         } else if (std::strcmp(name, "window-id") == 0) {
-            if (!ParseWindowId(value, &cl.windowId)) return missing("a window id (0x... or decimal)");
+            if (!ParseWindowId(value, &cl.windowId))
+                return missing("a window id (0x... or decimal)");
             if (!setMode(HostMode::WindowId, arg)) return false;
             ++i;
         } else if (std::strcmp(name, "fullscreen") == 0) {
@@ -319,6 +328,13 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
             if (value == nullptr || *value == '\0') return missing("a file");
             cl.imageFile = value;
             ++i;
+        } else if (std::strcmp(name, "image-dir") == 0) {
+            // A folder for this run, and its picture instead of the desktop.
+            if (value == nullptr || *value == '\0') return missing("a folder");
+            cl.imageDir = value;
+            cl.settings.push_back(SettingOverride{FindSetting("Picture"),
+                                                  static_cast<int32_t>(ShownPicture::Folder)});
+            ++i;
         } else if (const SettingEntry* entry = SettingOfOption(name)) {
             int32_t v = 0;
             if (entry->kind == SettingKind::Bool) {
@@ -326,8 +342,8 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
             } else {
                 int parsed = 0;
                 if (!ParseInt(value, entry->minimum, entry->maximum, &parsed)) {
-                    return missing(("a whole number from " + std::to_string(entry->minimum) + " to " +
-                                    std::to_string(entry->maximum))
+                    return missing(("a whole number from " + std::to_string(entry->minimum) +
+                                    " to " + std::to_string(entry->maximum))
                                        .c_str());
                 }
                 v = parsed;

@@ -40,10 +40,10 @@ struct CommandLine {
     int windowY = 0;
     bool windowXFromRight = false;   // "-X": from the right edge of the screen
     bool windowYFromBottom = false;  // "-Y": from the bottom edge
-    unsigned long windowId = 0;  // -window-id
-    std::string display;         // -display; empty: $DISPLAY
-    bool preview = false;        // --preview
-    bool showFps = false;        // -fps
+    unsigned long windowId = 0;      // -window-id
+    std::string display;             // -display; empty: $DISPLAY
+    bool preview = false;            // --preview
+    bool showFps = false;            // -fps
     // --render DIR and its companions.
     std::string renderDir;
     int renderWidth = 1280;
@@ -53,6 +53,9 @@ struct CommandLine {
     int renderEvery = 30;
     // --image FILE: the picture under the water instead of the desktop.
     std::string imageFile;
+    // --image-dir DIR: the picture folder for this run; it also puts a
+    // Picture override (a picture from the folder) into `settings`.
+    std::string imageDir;
     // --lighting / --no-lighting, --water-speed N, ...: one entry per
     // option, in the order given.
     std::vector<SettingOverride> settings;
@@ -72,7 +75,8 @@ bool ParseWindowId(const char* text, unsigned long* id);
 // setting also has the form "no-" + name.
 std::string SettingOptionName(const SettingEntry& entry);
 
-// Applies the overrides of `cl` to settings read from the store.
+// Applies the overrides of `cl` to settings read from the store, the
+// picture folder of --image-dir among them.
 void ApplySettingOverrides(const CommandLine& cl, UserSettings* settings);
 
 // The option list that --help and a usage error print.

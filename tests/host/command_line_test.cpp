@@ -130,8 +130,8 @@ TEST(CommandLineGeometry, SizeAndPosition) {
     ASSERT_TRUE(p.ok);
     EXPECT_FALSE(p.cl.hasPosition);
     EXPECT_EQ(p.cl.windowWidth, 300);
-    for (const char* bad : {"300", "x200", "0x200", "300x0", "300x200+5", "300x200+a+b",
-                            "300x200junk", "99999x10"}) {
+    for (const char* bad :
+         {"300", "x200", "0x200", "300x0", "300x200+5", "300x200+a+b", "300x200junk", "99999x10"}) {
         EXPECT_FALSE(Parse({"-geometry", bad}).ok) << bad;
     }
 }
@@ -187,7 +187,7 @@ TEST(CommandLineRender, BadValuesAndOrphanOptionsAreRefused) {
 TEST(CommandLineUsage, ListsEveryOption) {
     const std::string usage = UsageText();
     for (const char* option : {"-window", "-geometry", "-root", "-window-id", "--fullscreen",
-                               "--preview", "-fps", "--image", "--render", "--size",
+                               "--preview", "-fps", "--image", "--image-dir", "--render", "--size",
                                "--seconds", "--fps", "--every", "--configure", "--help"}) {
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     }
@@ -225,6 +225,32 @@ TEST(CommandLineSettings, OverridesApplyOverStoredValues) {
     t.record.LIGHTING = false;
     ApplySettingOverrides(q.cl, &t);
     EXPECT_TRUE(t.record.LIGHTING);
+}
+
+TEST(CommandLineSettings, ImageDirShowsThatFolderForThisRun) {
+    // The folder and its picture instead of the desktop, unless a later
+    // option says otherwise.
+    Parsed p = Parse({"--image-dir", "/srv/pictures"});
+    ASSERT_TRUE(p.ok) << p.error;
+    EXPECT_EQ(p.cl.imageDir, "/srv/pictures");
+    UserSettings s = FactorySettings();
+    s.PictureFolder = "/home/u/Pictures";
+    ApplySettingOverrides(p.cl, &s);
+    EXPECT_EQ(s.Picture, ShownPicture::Folder);
+    EXPECT_EQ(s.PictureFolder, "/srv/pictures");
+
+    p = Parse({"-image-dir", "/srv/pictures", "--picture", "0"});
+    ASSERT_TRUE(p.ok) << p.error;
+    s = FactorySettings();
+    ApplySettingOverrides(p.cl, &s);
+    EXPECT_EQ(s.Picture, ShownPicture::Desktop);
+    EXPECT_EQ(s.PictureFolder, "/srv/pictures");
+
+    p = Parse({"--image-dir"});
+    EXPECT_FALSE(p.ok);
+    EXPECT_EQ(p.error, "--image-dir needs a folder");
+    EXPECT_FALSE(Parse({"--image-dir", ""}).ok);
+    EXPECT_FALSE(Parse({"--picture", "2"}).ok);
 }
 
 TEST(CommandLineSettings, ValuesOutsideTheSheetsRangeAreRefused) {

@@ -44,6 +44,10 @@ struct RgbaImage {
 // pixels. Only a regular file of at most 1 GiB is read (opened without
 // blocking). False with a message in `error` when the file cannot be read.
 bool LoadImageFile(const char* path, int maxSide, RgbaImage* image, std::string* error);
+// The same, keeping the picture's aspect: scaled down while it loads, by
+// one factor for both sides, to fit in maxWidth × maxHeight pixels.
+bool LoadImageFileWithin(const char* path, int maxWidth, int maxHeight, RgbaImage* image,
+                         std::string* error);
 
 // ---------------------------------------------------------------- X display
 
