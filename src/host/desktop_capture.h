@@ -2,9 +2,9 @@
 // is created. The image comes from the first source that works (the
 // daemon's screenshot of the window, the root window, an image file the user
 // names, a picture from a folder the user names, the built-in picture; a
-// folder the user prefers to the desktop comes first); it is rescaled to a power-of-two size on the
-// CPU and uploaded as one 2D texture in the view's context. Relies on the
-// platform layer, OpenGL and GLU.
+// folder the user prefers to the desktop comes first); it is rescaled to a
+// power-of-two size on the CPU and uploaded as one 2D texture in the view's
+// context. Relies on the platform layer, OpenGL and GLU.
 #pragma once
 
 #include <cstdint>

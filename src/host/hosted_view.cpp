@@ -130,8 +130,9 @@ static void StartScaledPresent(HostedView* hv) {
         hv->presenter = platform::CreateImagePresenter(hv->view, hv->width, hv->height);
     }
     if (hv->presenter != nullptr) {
-        hv->readBack.assign(
-            static_cast<size_t>(hv->scaled.width()) * static_cast<size_t>(hv->scaled.height()), 0);
+        hv->readBack.assign(static_cast<size_t>(hv->scaled.width()) *
+                                static_cast<size_t>(hv->scaled.height()),
+                            0);
     }
 }
 

@@ -22,18 +22,18 @@ struct HostedView {
     int mainScreenNumber = 1;  // the main screen of the process
     int width = 0;             // drawable size, pixels
     int height = 0;
-    bool presented = false;  // a frame was presented since the flag was cleared
-    bool showFps = false;    // draw the frame rate before each present
+    bool presented = false;    // a frame was presented since the flag was cleared
+    bool showFps = false;      // draw the frame rate before each present
     // This view's frames advance the process's frame counter (one view per
     // process does, so the rate shown is one view's).
     bool countsFrames = true;
-    double fpsClock = 0.0;  // the clock reading the frame rate is computed at
+    double fpsClock = 0.0;     // the clock reading the frame rate is computed at
     // Below 100: on a software renderer, unless the user asked for full
     // detail, the saver draws into a frame of this percentage of each side,
     // stretched over the window at each present.
     int scalePercent = 100;
     bool fullDetail = false;  // the user's setting, read with the others
-    ScaledFrame scaled;       // active when the saver draws at the reduced size
+    ScaledFrame scaled;  // active when the saver draws at the reduced size
     // Where the window takes pixels: the reduced frame is read back,
     // stretched on the processor and put into the window (null: stretched
     // by the renderer and swapped). readBack holds one reduced frame.

@@ -130,8 +130,8 @@ TEST(CommandLineGeometry, SizeAndPosition) {
     ASSERT_TRUE(p.ok);
     EXPECT_FALSE(p.cl.hasPosition);
     EXPECT_EQ(p.cl.windowWidth, 300);
-    for (const char* bad :
-         {"300", "x200", "0x200", "300x0", "300x200+5", "300x200+a+b", "300x200junk", "99999x10"}) {
+    for (const char* bad : {"300", "x200", "0x200", "300x0", "300x200+5", "300x200+a+b",
+                            "300x200junk", "99999x10"}) {
         EXPECT_FALSE(Parse({"-geometry", bad}).ok) << bad;
     }
 }

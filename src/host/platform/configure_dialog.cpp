@@ -1,6 +1,7 @@
 // The configuration dialog on GTK 3: one control per entry of the settings
-// table, a folder chooser for the picture folder, and the buttons Web site, Defaults, Cancel and
-// Save, which run the sheet's actions of host/settings.h.
+// table, a folder chooser for the picture folder, and the buttons Web site,
+// Defaults, Cancel and Save, which run the sheet's actions of
+// host/settings.h.
 //
 // Provides: CreateConfigureDialog, DestroyConfigureDialog,
 // ConfigureDialogWindow, RunConfigureDialog.
@@ -21,7 +22,7 @@ struct ConfigureDialog {
     GtkWidget* window = nullptr;
     GtkWidget* controls[kSettingCount] = {};
     GtkWidget* folder = nullptr;  // the picture folder's chooser
-    GMainLoop* loop = nullptr;    // set while RunConfigureDialog waits
+    GMainLoop* loop = nullptr;  // set while RunConfigureDialog waits
     bool saved = false;
 };
 
@@ -201,7 +202,7 @@ ConfigureDialog* CreateConfigureDialog(UserSettings* settings, SettingsStore* st
 
     // The on/off settings first, then the numbers with their labels.
     static const char* const kOutletNames[kSettingCount] = {
-        "oMainMonitorOnly", "oWaterSpeed", "oWaterRes",   "oDripSpeed",
+        "oMainMonitorOnly", "oWaterSpeed", "oWaterRes", "oDripSpeed",
         "oLighting",        "oWantBowl",   "oFullDetail", "oPicture"};
     int row = 0;
     for (bool checks : {true, false}) {
