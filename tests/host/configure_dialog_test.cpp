@@ -55,6 +55,10 @@ protected:
         setenv("DISPLAY", server_->display().c_str(), 1);
         setenv("GDK_BACKEND", "x11", 1);
         setenv("NO_AT_BRIDGE", "1", 1);  // no accessibility bus in tests
+        // No session bus: the folder chooser asks for one, which GLib would
+        // autolaunch on this private X server; with one launched, the test
+        // process was ended by SIGTERM as the server went away.
+        setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
         setenv("GTK_THEME", "Adwaita", 1);
     }
     static void TearDownTestSuite() {
