@@ -292,9 +292,9 @@ bool StoreSynchronize(SettingsStore* store);
 
 // ---------------------------------------------------------------- dialog
 
-// The configuration dialog: a GTK window with the six controls and the
-// buttons Cancel, Save, Defaults and Web site, working on the view's fields
-// `settings` and on `store`.
+// The configuration dialog: a GTK window with a control for each setting,
+// a chooser for the picture folder, and the buttons Cancel, Save, Defaults
+// and Web site, working on the view's fields `settings` and on `store`.
 struct ConfigureDialog;
 
 // Builds the dialog (not yet shown), its controls set from `settings`. Null,
