@@ -35,6 +35,8 @@ const char kUsage[] =
     "  --image FILE          show this picture instead of the desktop\n"
     "  --scale N             draw the banner and the frame rate N times as large\n"
     "                        (1 to 8; the screen's factor, or 1 with --render)\n"
+    "  --image-dir DIR       show a picture picked at random from this folder (and\n"
+    "                        its sub-folders) instead of the desktop\n"
     "\n"
     "Without a display:\n"
     "  --render DIR          draw offscreen and write PNG frames into DIR\n"
@@ -161,6 +163,7 @@ static const SettingEntry* SettingOfOption(const char* name) {
 
 void ApplySettingOverrides(const CommandLine& cl, UserSettings* settings) {
     for (const SettingOverride& o : cl.settings) o.entry->set(*settings, o.value);
+    if (!cl.imageDir.empty()) settings->PictureFolder = cl.imageDir;
 }
 
 std::string UsageText() {
@@ -181,6 +184,11 @@ std::string UsageText() {
             label += " in 1/100 s";
         } else if (entry.style == SettingControl::GridSide) {
             label += ", 2^N points a side";
+        } else if (entry.style == SettingControl::Choice) {
+            for (int32_t v = entry.minimum; v <= entry.maximum; ++v) {
+                label += (v == entry.minimum ? ": " : ", ") + std::to_string(v) + " " +
+                         entry.choices[v - entry.minimum];
+            }
         }
         text += option + " " + label;
         if (entry.kind == SettingKind::Integer) {
@@ -314,6 +322,13 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
             if (!ParseInt(value, 1, kMaxScreenScale, &cl.scale)) {
                 return missing("a whole number from 1 to 8");
             }
+            ++i;
+        } else if (std::strcmp(name, "image-dir") == 0) {
+            // A folder for this run, and its picture instead of the desktop.
+            if (value == nullptr || *value == '\0') return missing("a folder");
+            cl.imageDir = value;
+            cl.settings.push_back(SettingOverride{FindSetting("Picture"),
+                                                  static_cast<int32_t>(ShownPicture::Folder)});
             ++i;
         } else if (const SettingEntry* entry = SettingOfOption(name)) {
             int32_t v = 0;

@@ -56,6 +56,9 @@ struct CommandLine {
     // --scale N: the banner and the -fps text at N pixels a point for this
     // run; 0 takes the screen's own factor (1 for --render).
     int scale = 0;
+    // --image-dir DIR: the picture folder for this run; it also puts a
+    // Picture override (a picture from the folder) into `settings`.
+    std::string imageDir;
     // --lighting / --no-lighting, --water-speed N, ...: one entry per
     // option, in the order given.
     std::vector<SettingOverride> settings;
@@ -70,7 +73,8 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
 // False for anything else, and for 0.
 bool ParseWindowId(const char* text, unsigned long* id);
 
-// Applies the overrides of `cl` to settings read from the store.
+// Applies the overrides of `cl` to settings read from the store, the
+// picture folder of --image-dir among them.
 void ApplySettingOverrides(const CommandLine& cl, UserSettings* settings);
 
 // The option list that --help and a usage error print.

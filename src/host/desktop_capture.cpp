@@ -1,6 +1,7 @@
 // Desktop capture: choosing the image source, rounding to a power-of-two
 // size, rescaling with GLU and uploading. Relies on the platform layer for
-// the X reads and image files, and on OpenGL and GLU.
+// the X reads and image files, host/picture_folder.h for the folder's
+// picture, and on OpenGL and GLU.
 #include "host/desktop_capture.h"
 
 #include <GL/gl.h>
@@ -13,6 +14,7 @@
 #include <new>
 
 #include "host/desktop_picture.h"
+#include "host/picture_folder.h"
 
 const char* DesktopSourceName(DesktopSource source) {
     switch (source) {
@@ -22,6 +24,8 @@ const char* DesktopSourceName(DesktopSource source) {
             return "root window";
         case DesktopSource::ImageFile:
             return "image file";
+        case DesktopSource::Folder:
+            return "picture folder";
         case DesktopSource::BuiltIn:
             return "built-in picture";
     }
@@ -51,6 +55,54 @@ bool AllBlack(const platform::RgbaImage& image) {
 }  // namespace
 
 DesktopSource AcquireDesktopImage(const DesktopSources& sources, platform::RgbaImage* image) {
+    int screenWidth = 0, screenHeight = 0;
+    BuiltInPictureSize(sources.mainScreen, &screenWidth, &screenHeight);
+    const char* const preferred = "instead of the desktop";
+
+    // Each of the user's pictures is tried once, first or as a stand-in for
+    // the desktop; `why` says why it is shown.
+    bool fileTried = false;
+    auto tryFile = [&](const char* why) {
+        if (fileTried || sources.imageFile.empty()) return false;
+        fileTried = true;
+        std::string error;
+        if (platform::LoadImageFile(sources.imageFile.c_str(), std::max(screenWidth, screenHeight),
+                                    image, &error)) {
+            std::fprintf(stderr, "mereglass: desktop image from %s (%s)\n",
+                         sources.imageFile.c_str(), why);
+            return true;
+        }
+        std::fprintf(stderr, "mereglass: cannot use the image %s: %s\n", sources.imageFile.c_str(),
+                     error.c_str());
+        return false;
+    };
+    bool folderTried = false;
+    auto tryFolder = [&](const char* why) {
+        if (folderTried) return false;
+        folderTried = true;
+        const char* const next = sources.folderFirst ? "; showing the desktop" : "";
+        if (sources.imageFolder.empty()) {
+            if (sources.folderFirst) {
+                std::fprintf(stderr, "mereglass: no picture folder is chosen%s\n", next);
+            }
+            return false;
+        }
+        std::string path, error;
+        if (PickFolderPicture(sources.imageFolder, screenWidth, screenHeight, sources.folderSeed,
+                              image, &path, &error)) {
+            std::fprintf(stderr, "mereglass: desktop image from %s (%s)\n", path.c_str(), why);
+            return true;
+        }
+        std::fprintf(stderr, "mereglass: cannot use the picture folder %s: %s%s\n",
+                     sources.imageFolder.c_str(), error.c_str(), next);
+        return false;
+    };
+
+    if (sources.folderFirst) {
+        if (tryFile(preferred)) return DesktopSource::ImageFile;
+        if (tryFolder(preferred)) return DesktopSource::Folder;
+    }
+
     const char* missing = "there is no X display";
     if (sources.connection) {
         if (sources.window &&
@@ -68,21 +120,10 @@ DesktopSource AcquireDesktopImage(const DesktopSources& sources, platform::RgbaI
         }
     }
 
-    if (!sources.imageFile.empty()) {
-        std::string error;
-        if (platform::LoadImageFile(sources.imageFile.c_str(),
-                                    DesktopImageSideLimit(sources.mainScreen), image, &error)) {
-            std::fprintf(stderr, "mereglass: desktop image from %s (%s)\n",
-                         sources.imageFile.c_str(), missing);
-            return DesktopSource::ImageFile;
-        }
-        std::fprintf(stderr, "mereglass: cannot use the image %s: %s\n", sources.imageFile.c_str(),
-                     error.c_str());
-    }
+    if (tryFile(missing)) return DesktopSource::ImageFile;
+    if (tryFolder(missing)) return DesktopSource::Folder;
 
-    int w = 0, h = 0;
-    BuiltInPictureSize(sources.mainScreen, &w, &h);
-    DrawBuiltInPicture(w, h, image);
+    DrawBuiltInPicture(screenWidth, screenHeight, image);
     std::fprintf(stderr, "mereglass: showing the built-in picture (%s)\n", missing);
     return DesktopSource::BuiltIn;
 }

@@ -1,9 +1,10 @@
 // The desktop texture: the picture under the water, taken once when a view
 // is created. The image comes from the first source that works (the
 // daemon's screenshot of the window, the root window, an image file the user
-// names, the built-in picture); it is rescaled to a power-of-two size on the
-// CPU and uploaded as one 2D texture in the view's context. Relies on the
-// platform layer, OpenGL and GLU.
+// names, a picture from a folder the user names, the built-in picture; a
+// folder the user prefers to the desktop comes first); it is rescaled to a
+// power-of-two size on the CPU and uploaded as one 2D texture in the view's
+// context. Relies on the platform layer, OpenGL and GLU.
 #pragma once
 
 #include <cstdint>
@@ -16,11 +17,12 @@ enum class DesktopSource {
     Screenshot,  // the pixmap in the window's _SCREENSAVER_SCREENSHOT property
     Root,        // the main monitor's rectangle of the root window
     ImageFile,   // an image file the user named
+    Folder,      // a picture picked from a folder the user named
     BuiltIn,     // the built-in picture
 };
 
 // A short name for messages: "screenshot", "root window", "image file",
-// "built-in picture".
+// "picture folder", "built-in picture".
 const char* DesktopSourceName(DesktopSource source);
 
 struct DesktopSources {
@@ -39,12 +41,24 @@ struct DesktopSources {
     platform::ScreenInfo mainScreen;
     // An image file the user named; empty for none.
     std::string imageFile;
+    // A folder of pictures the user named; empty for none. One picture is
+    // picked from it at random (from folderSeed), letterboxed to the main
+    // monitor's shape.
+    std::string imageFolder;
+    uint32_t folderSeed = 0;
+    // The user would rather see the folder's picture than the desktop: it
+    // comes before the desktop (after the image file, which is more
+    // particular). Otherwise it stands in when the desktop cannot be read.
+    bool folderFirst = false;
 };
 
-// Fills `image` from the first source that works, and returns which. Says on
-// standard error which source is used when it is neither the screenshot nor
-// the root, and why the file was passed over when it could not be read. A
-// root that reads back entirely black (as under Wayland) counts as
+// Fills `image` from the first source that works, and returns which. The
+// order: the screenshot, the root, the image file, the folder, the built-in
+// picture; with folderFirst: the image file, the folder, the screenshot,
+// the root, the built-in picture. Says on standard error which source is
+// used when it is neither the screenshot nor the root, and, in one line
+// each, why the file or the folder was passed over when it could not be
+// used. A root that reads back entirely black (as under Wayland) counts as
 // unreadable.
 DesktopSource AcquireDesktopImage(const DesktopSources& sources, platform::RgbaImage* image);
 

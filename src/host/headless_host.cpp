@@ -67,6 +67,7 @@ int RunHeadless(const CommandLine& cl, int* stopSignal) {
     sources.mainScreen =
         platform::MainScreen(platform::HeadlessScreens(cl.renderWidth, cl.renderHeight));
     sources.imageFile = cl.imageFile;
+    SetPictureFolder(store, cl, &sources);
     AcquirePicture(sources, &shared);
     shared.overrides = cl.settings;
 

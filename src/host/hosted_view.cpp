@@ -4,6 +4,7 @@
 
 #include <GL/gl.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -11,6 +12,17 @@
 #include "host/frame_stretch.h"
 #include "host/settings.h"
 #include "support/diagnostics.h"
+
+void SetPictureFolder(const platform::SettingsStore* store, const CommandLine& cl,
+                      DesktopSources* sources) {
+    UserSettings user = PeekSettings(store);
+    ApplySettingOverrides(cl, &user);
+    sources->imageFolder = user.PictureFolder;
+    sources->folderFirst = user.Picture == ShownPicture::Folder;
+    // Nanoseconds of the clock: a different pick each run.
+    sources->folderSeed =
+        static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+}
 
 void AcquirePicture(DesktopSources sources, HostShared* shared) {
     if (!sources.imageFile.empty()) {
@@ -101,13 +113,10 @@ void ConnectHostedView(HostedView* hv, const HostShared* shared) {
         std::memcpy(buffer, path.c_str(), path.size() + 1);
         return true;
     };
-    s.ReadSettings = [hv, shared](bool* mainMonitorOnly, SETTINGS* settings, bool* fullDetail) {
-        UserSettings user = ReadSettings(shared->store);
-        for (const SettingOverride& o : shared->overrides) o.entry->set(user, o.value);
-        hv->fullDetail = user.FullDetail;
-        *fullDetail = user.FullDetail;
-        *mainMonitorOnly = user.MainMonitorOnly;
-        *settings = user.record;
+    s.ReadSettings = [hv, shared](UserSettings* settings) {
+        *settings = ReadSettings(shared->store);
+        for (const SettingOverride& o : shared->overrides) o.entry->set(*settings, o.value);
+        hv->fullDetail = settings->FullDetail;
     };
     s.CaptureDesktop = [hv, shared](uint32_t* name) {
         GetDesktopTexture(name, shared->desktopImage, hv->view);

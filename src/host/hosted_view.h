@@ -66,6 +66,12 @@ struct HostShared {
     std::vector<SettingOverride> overrides;
 };
 
+// Fills in the picture folder of `sources` from the stored settings (read
+// quietly: the views read them again, and speak then) with the command
+// line's overrides, and a random seed for its pick.
+void SetPictureFolder(const platform::SettingsStore* store, const CommandLine& cl,
+                      DesktopSources* sources);
+
 // Takes the picture for the views into shared->desktopImage: the image file
 // of `sources` when one is named and can be read (the user asked for it
 // instead of the desktop), else the first source that works.

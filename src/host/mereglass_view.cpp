@@ -53,7 +53,13 @@ bool MereglassView::InitWithFrame(NSRect frame, bool isPreview) {
     viewAllocated = 1;
     glReady = 0;
 
-    platform->ReadSettings(&MainMonitorOnly, &mySettings, &FullDetail);
+    UserSettings user = FactorySettings();
+    platform->ReadSettings(&user);
+    MainMonitorOnly = user.MainMonitorOnly;
+    mySettings = user.record;
+    FullDetail = user.FullDetail;
+    Picture = user.Picture;
+    PictureFolder = user.PictureFolder;
 
     const NSRect bounds = Bounds();
     Scrn.width = bounds.width;
@@ -229,7 +235,9 @@ void MereglassView::Dealloc() {
 SheetControls* MereglassView::ConfigureSheet() {
     if (configureSheet == nullptr) configureSheet = new (std::nothrow) SheetControls{};
     if (configureSheet == nullptr) return nullptr;
-    ::ConfigureSheetOpen(UserSettings{MainMonitorOnly, mySettings, FullDetail}, configureSheet);
+    ::ConfigureSheetOpen(
+        UserSettings{MainMonitorOnly, mySettings, FullDetail, Picture, PictureFolder},
+        configureSheet);
     return configureSheet;
 }
 
@@ -239,15 +247,18 @@ void MereglassView::ConfigureSheetCancel() {
 
 void MereglassView::ConfigureSheetSave() {
     if (configureSheet != nullptr) {
-        UserSettings fields{MainMonitorOnly, mySettings, FullDetail};
+        UserSettings fields{MainMonitorOnly, mySettings, FullDetail, Picture, PictureFolder};
         if (platform->settingsStore != nullptr) {
             ::ConfigureSheetSave(*configureSheet, &fields, platform->settingsStore);
         } else {
             for (const SettingEntry& entry : kSettings) entry.set(fields, configureSheet->*entry.control);
+            fields.PictureFolder = configureSheet->oPictureFolder;
         }
         MainMonitorOnly = fields.MainMonitorOnly;
         mySettings = fields.record;
         FullDetail = fields.FullDetail;
+        Picture = fields.Picture;
+        PictureFolder = fields.PictureFolder;
     }
     if (platform->EndSheet) platform->EndSheet();
 }

@@ -71,7 +71,10 @@ public:
     uint8_t glReady = 0;
     uint8_t initialized = 0;
     SETTINGS mySettings{};
-    bool FullDetail = false;  // the host's setting, kept for the sheet
+    // The host's settings, kept for the sheet.
+    bool FullDetail = false;
+    ShownPicture Picture = ShownPicture::Desktop;
+    std::string PictureFolder;
     double animtime = 0.0;     // clock reading at the last time step, seconds
     NSRect Scrn{0.0f, 0.0f, 0.0f, 0.0f};  // size at creation and last GlInit
     SSMAIN* ssMain = nullptr;  // owned; null until the first tick

@@ -10,6 +10,7 @@
 #include <functional>
 
 struct SETTINGS;
+struct UserSettings;
 namespace platform {
 struct SettingsStore;
 }
@@ -45,10 +46,10 @@ struct ViewPlatform {
     // buffer (size bytes, terminator included). False, with an empty string,
     // when there is no such resource or the path does not fit.
     std::function<bool(const char* name, const char* type, char* buffer, size_t size)> BundlePath;
-    // Reads the user settings (with the store's version rule) into all
-    // three: the view's own, the scene's, and the host's choice of detail
-    // (which the view only keeps for the sheet).
-    std::function<void(bool* mainMonitorOnly, SETTINGS* settings, bool* fullDetail)> ReadSettings;
+    // Reads the user settings (with the store's version rule): the view's
+    // own, the scene's, and the host's choices of detail and picture (which
+    // the view only keeps for the sheet).
+    std::function<void(UserSettings* settings)> ReadSettings;
     // Captures the main display into the OpenGL texture *name in the view's
     // context (0 on entry: a name is generated). Leaves *name as it was when
     // no image can be had, and sets it to 0 when the upload fails.

@@ -20,6 +20,12 @@ int32_t Flag(bool b) { return b ? 1 : 0; }
 // 16 × 16 to 256 × 256. Out of range, the scene runs a wave speed below
 // 10 % at the normal speed and a water resolution at the factory one; a
 // wave speed far above 400 % turns the water black.
+namespace {
+
+const char* const kPictureChoices[] = {"the desktop", "a picture from a folder"};
+
+}  // namespace
+
 const SettingEntry kSettings[kSettingCount] = {
     {"MainMonitorOnly", SettingKind::Bool, SettingControl::Check, "Run on the main monitor only", 0,
      0, 1, 0, 1, &SheetControls::oMainMonitorOnly,
@@ -46,6 +52,13 @@ const SettingEntry kSettings[kSettingCount] = {
      "Full detail on a software renderer (uses far more CPU)", 0, 0, 1, 0, 1,
      &SheetControls::oFullDetail, [](const UserSettings& s) { return Flag(s.FullDetail); },
      [](UserSettings& s, int32_t v) { s.FullDetail = v == 1; }},
+    {"Picture", SettingKind::Integer, SettingControl::Choice, "Show", 0, 0, 1, 0, 0,
+     &SheetControls::oPicture,
+     [](const UserSettings& s) { return static_cast<int32_t>(s.Picture); },
+     [](UserSettings& s, int32_t v) {
+         s.Picture = v == 1 ? ShownPicture::Folder : ShownPicture::Desktop;
+     },
+     kPictureChoices},
 };
 
 const SettingEntry* FindSetting(const char* key) {
@@ -76,6 +89,7 @@ void WriteSetting(platform::SettingsStore* store, const SettingEntry& entry, int
 void ResetSettingsStore(platform::SettingsStore* store) {
     platform::StoreSetString(store, kSettingsVersionKey, kSettingsVersion);
     for (const SettingEntry& entry : kSettings) WriteSetting(store, entry, entry.factory);
+    platform::StoreSetString(store, kPictureFolderKey, "");
     platform::StoreSynchronize(store);
 }
 
@@ -107,6 +121,34 @@ std::string Printable(std::string text) {
     return text;
 }
 
+// The stored values of a trusted store, each integer brought into its
+// range; with `speak`, a value that changes so is named on standard error.
+UserSettings ReadStoredValues(const platform::SettingsStore* store, bool speak) {
+    const char* path = platform::SettingsStorePath(store).c_str();
+    // The bools first, then the integers, each in table order.
+    UserSettings s{};
+    for (SettingKind kind : {SettingKind::Bool, SettingKind::Integer}) {
+        for (const SettingEntry& entry : kSettings) {
+            if (entry.kind != kind) continue;
+            if (kind == SettingKind::Bool) {
+                entry.set(s, Flag(platform::StoreBool(store, entry.key)));
+                continue;
+            }
+            const int32_t stored = platform::StoreInteger(store, entry.key);
+            const int32_t v = FitSetting(entry, stored);
+            std::string text;
+            if (speak && v != stored && platform::StoreString(store, entry.key, &text)) {
+                std::fprintf(
+                    stderr, "mereglass: settings file %s: %s=%s is not from %d to %d; %d used\n",
+                    path, entry.key, Printable(text).c_str(), entry.minimum, entry.maximum, v);
+            }
+            entry.set(s, v);
+        }
+    }
+    platform::StoreString(store, kPictureFolderKey, &s.PictureFolder);
+    return s;
+}
+
 }  // namespace
 
 UserSettings ReadSettings(platform::SettingsStore* store) {
@@ -136,33 +178,23 @@ UserSettings ReadSettings(platform::SettingsStore* store) {
         return FactorySettings();
     }
 
-    // The bools first, then the integers, each in table order.
-    UserSettings s{};
-    for (SettingKind kind : {SettingKind::Bool, SettingKind::Integer}) {
-        for (const SettingEntry& entry : kSettings) {
-            if (entry.kind != kind) continue;
-            if (kind == SettingKind::Bool) {
-                entry.set(s, Flag(platform::StoreBool(store, entry.key)));
-                continue;
-            }
-            const int32_t stored = platform::StoreInteger(store, entry.key);
-            const int32_t v = FitSetting(entry, stored);
-            std::string text;
-            if (v != stored && platform::StoreString(store, entry.key, &text)) {
-                std::fprintf(
-                    stderr, "mereglass: settings file %s: %s=%s is not from %d to %d; %d used\n",
-                    path, entry.key, Printable(text).c_str(), entry.minimum, entry.maximum, v);
-            }
-            entry.set(s, v);
-        }
+    return ReadStoredValues(store, true);
+}
+
+UserSettings PeekSettings(const platform::SettingsStore* store) {
+    std::string version;
+    if (!platform::StoreString(store, kSettingsVersionKey, &version) ||
+        version != kSettingsVersion) {
+        return FactorySettings();
     }
-    return s;
+    return ReadStoredValues(store, false);
 }
 
 void ConfigureSheetOpen(const UserSettings& fields, SheetControls* controls) {
     for (const SettingEntry& entry : kSettings) {
         controls->*entry.control = FitSetting(entry, entry.get(fields));
     }
+    controls->oPictureFolder = fields.PictureFolder;
 }
 
 bool ConfigureSheetSave(const SheetControls& controls, UserSettings* fields,
@@ -171,11 +203,14 @@ bool ConfigureSheetSave(const SheetControls& controls, UserSettings* fields,
         entry.set(*fields, controls.*entry.control);
         WriteSetting(store, entry, entry.get(*fields));
     }
+    fields->PictureFolder = controls.oPictureFolder;
+    platform::StoreSetString(store, kPictureFolderKey, fields->PictureFolder.c_str());
     return platform::StoreSynchronize(store);
 }
 
 void ConfigureSheetDefaults(SheetControls* controls) {
     for (const SettingEntry& entry : kSettings) controls->*entry.control = entry.factory;
+    controls->oPictureFolder.clear();
 }
 
 std::string SettingOptionName(const SettingEntry& entry) {
@@ -193,6 +228,12 @@ std::string SettingOptionName(const SettingEntry& entry) {
 
 std::vector<std::string> SheetFlags(const SheetControls& controls) {
     std::vector<std::string> flags;
+    // The folder first: --image-dir also chooses the folder's picture, which
+    // the Picture flag after it then sets as the control shows.
+    if (!controls.oPictureFolder.empty()) {
+        flags.push_back("--image-dir");
+        flags.push_back(controls.oPictureFolder);
+    }
     for (const SettingEntry& entry : kSettings) {
         const int v = controls.*entry.control;
         if (entry.kind == SettingKind::Bool) {

@@ -1,7 +1,8 @@
 // The user settings: the one table that declares each setting (store key,
-// kind, field, factory value, range), the version rule that reads them from
-// the settings store, and the actions of the configuration sheet written
-// against its six controls. Relies on the platform's settings store.
+// kind, field, factory value, range), the picture folder kept beside it,
+// the version rule that reads them from the settings store, and the actions
+// of the configuration sheet written against its controls. Relies on the
+// platform's settings store.
 #pragma once
 
 #include <cstddef>
@@ -21,8 +22,19 @@ inline constexpr const char* kSettingsModule = "tkMereglass";
 inline constexpr const char* kSettingsVersion = "1.0.1";
 inline constexpr const char* kSettingsVersionKey = "version";
 
+// What lies under the water (the "Picture" setting).
+enum class ShownPicture : int32_t {
+    Desktop = 0,  // the desktop (the factory value)
+    Folder = 1,   // a picture from the user's folder instead
+};
+
+// The store key of the picture folder: a path, not an integer, so it is
+// kept beside the table with the store's string functions. Empty (the
+// factory value) for none.
+inline constexpr const char* kPictureFolderKey = "PictureFolder";
+
 // The view's settings: the multi-screen rule's flag, the record that the
-// scene driver receives, and the host's choice of detail.
+// scene driver receives, and the host's choices of detail and picture.
 struct UserSettings {
     bool MainMonitorOnly;
     SETTINGS record;
@@ -31,9 +43,13 @@ struct UserSettings {
     // most 30 frames a second. On: every pixel, every tick. Hardware
     // renderers always draw in full.
     bool FullDetail;
+    // The desktop, or a picture picked at random from PictureFolder each
+    // run. A folder stands in for a desktop that cannot be read either way.
+    ShownPicture Picture;
+    std::string PictureFolder;
 };
 
-// The seven controls of the configuration sheet. An on/off control holds a
+// The controls of the configuration sheet. An on/off control holds a
 // state (1 on, 0 off, anything else counts as off); an integer control holds
 // its integer value.
 struct SheetControls {
@@ -44,6 +60,8 @@ struct SheetControls {
     int oWaterRes;
     int oDripSpeed;
     int oFullDetail;
+    int oPicture;
+    std::string oPictureFolder;  // the folder chooser
 };
 
 enum class SettingKind { Bool, Integer };
@@ -54,6 +72,7 @@ enum class SettingControl {
     Number,      // a spin button of whole numbers
     GridSide,    // a choice of grid sizes 2^v × 2^v
     Hundredths,  // a spin button in seconds, stored in hundredths of a second
+    Choice,      // a list of the entry's `choices`, value 0 first
 };
 
 // One setting. `minimum` and `maximum` bound what the sheet and the flags
@@ -73,18 +92,22 @@ struct SettingEntry {
     int SheetControls::*control;
     int32_t (*get)(const UserSettings&);
     void (*set)(UserSettings&, int32_t);
+    // A Choice's texts, one for each value from minimum to maximum.
+    const char* const* choices = nullptr;
 };
 
 // Every setting, in the order the reset, the sheet, Save and Defaults visit
 // them: "MainMonitorOnly", "WaterSpeed", "WaterRes", "DripSpeed",
-// "Lighting", "WantBowl", "FullDetail".
-inline constexpr size_t kSettingCount = 7;
+// "Lighting", "WantBowl", "FullDetail", "Picture". The picture folder
+// follows them.
+inline constexpr size_t kSettingCount = 8;
 extern const SettingEntry kSettings[kSettingCount];
 // The entry for `key`, or null.
 const SettingEntry* FindSetting(const char* key);
 
 // The factory values: MainMonitorOnly false, lighting and bowl on, wave
-// speed 100 %, water resolution 2^6, drips every 2.5 s.
+// speed 100 %, water resolution 2^6, drips every 2.5 s, the desktop shown,
+// no picture folder.
 UserSettings FactorySettings();
 
 // `value` brought into the entry's range: itself when inside it, else
@@ -102,7 +125,12 @@ int32_t FitSetting(const SettingEntry& entry, int32_t value);
 // and the store is not written.
 UserSettings ReadSettings(platform::SettingsStore* store);
 
-// Writes "version" and the factory values to the store and synchronizes it.
+// The settings as ReadSettings gives them, without writing the store or
+// saying anything: for a host that needs them before its views read them.
+UserSettings PeekSettings(const platform::SettingsStore* store);
+
+// Writes "version", the factory values and an empty picture folder to the
+// store and synchronizes it.
 void ResetSettingsStore(platform::SettingsStore* store);
 
 // Opening the sheet: the controls show the view's fields (not the store),
@@ -113,7 +141,8 @@ void ConfigureSheetOpen(const UserSettings& fields, SheetControls* controls);
 // not be written (the fields are updated anyway).
 bool ConfigureSheetSave(const SheetControls& controls, UserSettings* fields,
                         platform::SettingsStore* store);
-// Defaults: the controls show the factory values; fields and store stay.
+// Defaults: the controls show the factory values (no picture folder);
+// fields and store stay.
 void ConfigureSheetDefaults(SheetControls* controls);
 // Cancel changes nothing: the next opening shows the fields again.
 
@@ -122,7 +151,8 @@ void ConfigureSheetDefaults(SheetControls* controls);
 // setting also has the form "no-" + name.
 std::string SettingOptionName(const SettingEntry& entry);
 
-// The one-run options that run the saver with the controls' values, one or
+// The one-run options that run the saver with the controls' values: the
+// picture folder first when one is chosen ("--image-dir", DIR), then one or
 // two words per setting in the table's order ("--no-lighting",
 // "--water-speed", "150", ...). A number outside the setting's range is
 // given as the nearest end of it.

@@ -242,6 +242,7 @@ int RunWindowHost(const CommandLine& cl, int* stopSignal) {
     sources.readRoot = readRoot;
     sources.mainScreen = mainScreen;
     sources.imageFile = cl.imageFile;
+    SetPictureFolder(host.store, cl, &sources);
     host.shared.overrides = cl.settings;
 
     for (const platform::ViewRequest& request : requests) {

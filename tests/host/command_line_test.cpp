@@ -189,7 +189,7 @@ TEST(CommandLineRender, BadValuesAndOrphanOptionsAreRefused) {
 TEST(CommandLineUsage, ListsEveryOption) {
     const std::string usage = UsageText();
     for (const char* option : {"-window", "-geometry", "-root", "-window-id", "--fullscreen",
-                               "--preview", "-fps", "--image", "--scale", "--render", "--size",
+                               "--preview", "-fps", "--image", "--image-dir", "--scale", "--render", "--size",
                                "--seconds", "--fps", "--every", "--configure", "--help"}) {
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     }
@@ -240,6 +240,8 @@ TEST(CommandLineSettings, SheetFlagsRunWhatTheControlsShow) {
     controls.oWaterRes = 7;
     controls.oDripSpeed = 999999;  // above the range: its end
     controls.oFullDetail = 1;
+    controls.oPicture = 0;
+    controls.oPictureFolder = "/srv/pictures";
     std::vector<std::string> words{"mereglass"};
     for (const std::string& flag : SheetFlags(controls)) words.push_back(flag);
     std::vector<const char*> argv;
@@ -247,7 +249,9 @@ TEST(CommandLineSettings, SheetFlagsRunWhatTheControlsShow) {
     CommandLine cl;
     std::string error;
     ASSERT_TRUE(ParseCommandLine(static_cast<int>(argv.size()), argv.data(), &cl, &error)) << error;
-    EXPECT_EQ(cl.settings.size(), kSettingCount);
+    // --image-dir's own choice of the folder, then every setting's flag.
+    EXPECT_EQ(cl.settings.size(), kSettingCount + 1);
+    EXPECT_EQ(cl.imageDir, "/srv/pictures");
     UserSettings s = FactorySettings();
     ApplySettingOverrides(cl, &s);
     EXPECT_TRUE(s.MainMonitorOnly);
@@ -257,6 +261,34 @@ TEST(CommandLineSettings, SheetFlagsRunWhatTheControlsShow) {
     EXPECT_EQ(s.record.WATERSHIFT, 7);
     EXPECT_EQ(s.record.DRIPSPEED, 360000);
     EXPECT_TRUE(s.FullDetail);
+    EXPECT_EQ(s.Picture, ShownPicture::Desktop);
+    EXPECT_EQ(s.PictureFolder, "/srv/pictures");
+}
+
+TEST(CommandLineSettings, ImageDirShowsThatFolderForThisRun) {
+    // The folder and its picture instead of the desktop, unless a later
+    // option says otherwise.
+    Parsed p = Parse({"--image-dir", "/srv/pictures"});
+    ASSERT_TRUE(p.ok) << p.error;
+    EXPECT_EQ(p.cl.imageDir, "/srv/pictures");
+    UserSettings s = FactorySettings();
+    s.PictureFolder = "/home/u/Pictures";
+    ApplySettingOverrides(p.cl, &s);
+    EXPECT_EQ(s.Picture, ShownPicture::Folder);
+    EXPECT_EQ(s.PictureFolder, "/srv/pictures");
+
+    p = Parse({"-image-dir", "/srv/pictures", "--picture", "0"});
+    ASSERT_TRUE(p.ok) << p.error;
+    s = FactorySettings();
+    ApplySettingOverrides(p.cl, &s);
+    EXPECT_EQ(s.Picture, ShownPicture::Desktop);
+    EXPECT_EQ(s.PictureFolder, "/srv/pictures");
+
+    p = Parse({"--image-dir"});
+    EXPECT_FALSE(p.ok);
+    EXPECT_EQ(p.error, "--image-dir needs a folder");
+    EXPECT_FALSE(Parse({"--image-dir", ""}).ok);
+    EXPECT_FALSE(Parse({"--picture", "2"}).ok);
 }
 
 TEST(CommandLineSettings, ValuesOutsideTheSheetsRangeAreRefused) {

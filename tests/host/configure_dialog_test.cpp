@@ -124,6 +124,10 @@ protected:
         setenv("DISPLAY", server_->display().c_str(), 1);
         setenv("GDK_BACKEND", "x11", 1);
         setenv("NO_AT_BRIDGE", "1", 1);  // no accessibility bus in tests
+        // No session bus: the folder chooser asks for one, which GLib would
+        // autolaunch on this private X server; with one launched, the test
+        // process was ended by SIGTERM as the server went away.
+        setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
         setenv("GTK_THEME", "Adwaita", 1);
     }
     static void TearDownTestSuite() {
@@ -188,6 +192,12 @@ protected:
         return id ? id : "";
     }
     void Click(const char* name) { gtk_button_clicked(GTK_BUTTON(Widget(name))); }
+    std::string Folder() {
+        gchar* path = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(Widget("oPictureFolder")));
+        const std::string out = path ? path : "";
+        g_free(path);
+        return out;
+    }
 
     static Xvfb* server_;
     std::string home_;
@@ -202,7 +212,13 @@ Xvfb* ConfigureDialogTest::server_ = nullptr;
 TEST_F(ConfigureDialogTest, ShowsTheFieldsAndSavesWhatTheWidgetsSay) {
     fields_.MainMonitorOnly = true;
     fields_.record = {false, true, 250, 7, 33};
+    fields_.Picture = ShownPicture::Folder;
+    fields_.PictureFolder = home_ + "/holiday";
+    fs::create_directories(home_ + "/holiday");
+    fs::create_directories(home_ + "/garden");
     Build();
+    EXPECT_EQ(Choice("oPicture"), "1");
+    EXPECT_EQ(Folder(), home_ + "/holiday");
     EXPECT_TRUE(Checked("oMainMonitorOnly"));
     EXPECT_FALSE(Checked("oLighting"));
     EXPECT_TRUE(Checked("oWantBowl"));
@@ -218,6 +234,9 @@ TEST_F(ConfigureDialogTest, ShowsTheFieldsAndSavesWhatTheWidgetsSay) {
     gtk_spin_button_set_value(GTK_SPIN_BUTTON(Widget("oWaterSpeed")), 375);
     gtk_combo_box_set_active_id(GTK_COMBO_BOX(Widget("oWaterRes")), "4");
     gtk_spin_button_set_value(GTK_SPIN_BUTTON(Widget("oDripSpeed")), 12.34);
+    gtk_combo_box_set_active_id(GTK_COMBO_BOX(Widget("oPicture")), "0");
+    gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(Widget("oPictureFolder")),
+                                  (home_ + "/garden").c_str());
     Click("configureSheet_save");
 
     EXPECT_FALSE(fields_.MainMonitorOnly);
@@ -226,6 +245,8 @@ TEST_F(ConfigureDialogTest, ShowsTheFieldsAndSavesWhatTheWidgetsSay) {
     EXPECT_EQ(fields_.record.WATERSPEED, 375);
     EXPECT_EQ(fields_.record.WATERSHIFT, 4);
     EXPECT_EQ(fields_.record.DRIPSPEED, 1234);
+    EXPECT_EQ(fields_.Picture, ShownPicture::Desktop);
+    EXPECT_EQ(fields_.PictureFolder, home_ + "/garden");
     EXPECT_EQ(ReadText(file_),
               "[tkMereglass]\n"
               "version=1.0.1\n"
@@ -235,7 +256,10 @@ TEST_F(ConfigureDialogTest, ShowsTheFieldsAndSavesWhatTheWidgetsSay) {
               "DripSpeed=1234\n"
               "Lighting=true\n"
               "WantBowl=false\n"
-              "FullDetail=false\n");
+              "FullDetail=false\n"
+              "Picture=0\n"
+              "PictureFolder=" +
+                  home_ + "/garden\n");
 }
 
 TEST_F(ConfigureDialogTest, OffersOnlyTheRangesOfTheSettingsTable) {
@@ -269,6 +293,8 @@ TEST_F(ConfigureDialogTest, ShowsAndSavesTheWaveSpeedTheSceneRuns) {
 TEST_F(ConfigureDialogTest, DefaultsFillsTheWidgetsAndCancelKeepsEverything) {
     fields_.MainMonitorOnly = true;
     fields_.record = {false, false, 50, 5, 1000};
+    fields_.Picture = ShownPicture::Folder;
+    fields_.PictureFolder = home_;
     Build();
     const std::string before = ReadText(file_);
     Click("configureSheet_defaults");
@@ -278,10 +304,13 @@ TEST_F(ConfigureDialogTest, DefaultsFillsTheWidgetsAndCancelKeepsEverything) {
     EXPECT_EQ(Spin("oWaterSpeed"), 100.0);
     EXPECT_EQ(Choice("oWaterRes"), "6");
     EXPECT_DOUBLE_EQ(Spin("oDripSpeed"), 2.5);
+    EXPECT_EQ(Choice("oPicture"), "0");
+    EXPECT_EQ(Folder(), "");
     EXPECT_TRUE(fields_.MainMonitorOnly);  // nothing changes before Save
     Click("configureSheet_cancel");
     EXPECT_TRUE(fields_.MainMonitorOnly);
     EXPECT_EQ(fields_.record.DRIPSPEED, 1000);
+    EXPECT_EQ(fields_.PictureFolder, home_);
     EXPECT_EQ(ReadText(file_), before);
 }
 

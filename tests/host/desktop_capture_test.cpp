@@ -1,18 +1,28 @@
 // The desktop texture: its power-of-two size, the upload read back from the
 // texture in a headless context, name reuse, rescale failures, and the image
-// sources that need no X server (image file, built-in picture).
+// sources that need no X server (image file, a folder's pictures and their
+// letterbox, built-in picture).
 #include "host/desktop_capture.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
 #include <vector>
 
 #include "headless_gl.h"
+#include "host/letterbox.h"
+#include "host/picture_folder.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -312,6 +322,183 @@ TEST(DesktopSources, OneImageIsUploadedIntoEveryViewOfAProcess) {
     EXPECT_EQ(ReadTexture(names[0]).At(10, 10), 0xff0000ffu);
     platform::DestroyView(second);
     platform::DestroyView(first);
+}
+
+// A folder of the test's own, removed with everything in it.
+class TestFolder {
+public:
+    TestFolder() {
+        char pattern[] = "/tmp/mereglass-pictures-XXXXXX";
+        if (mkdtemp(pattern) != nullptr) path_ = pattern;
+    }
+    ~TestFolder() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// Writes a width × height PNG of one colour (0xRRGGBBAA).
+void WritePng(const std::string& path, int width, int height, uint32_t rgba) {
+    GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, width, height);
+    gdk_pixbuf_fill(pixbuf, rgba);
+    ASSERT_TRUE(gdk_pixbuf_save(pixbuf, path.c_str(), "png", nullptr, nullptr)) << path;
+    g_object_unref(pixbuf);
+}
+
+// The RGB of the pixel (x, y) counted from the top-left.
+uint32_t RgbAt(const platform::RgbaImage& image, int x, int y) {
+    const uint8_t* p = &image.pixels[(static_cast<size_t>(image.height - 1 - y) * image.width + x) *
+                                     4];
+    return uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2];
+}
+
+TEST(Letterbox, FitsThePictureToTheScreensShapeAndCentresIt) {
+    // Wider than the screen: bars above and below, the odd row at the bottom.
+    LetterboxFit f = FitPictureToScreen(40, 10, 160, 90);
+    EXPECT_EQ(f.canvasWidth, 40);
+    EXPECT_EQ(f.canvasHeight, 23);  // 22.5 rounded
+    EXPECT_EQ(f.x, 0);
+    EXPECT_EQ(f.y, 6);
+    // Taller: bars left and right.
+    f = FitPictureToScreen(10, 40, 160, 90);
+    EXPECT_EQ(f.canvasWidth, 71);
+    EXPECT_EQ(f.canvasHeight, 40);
+    EXPECT_EQ(f.x, 30);
+    EXPECT_EQ(f.y, 0);
+    // The screen's own shape needs no bars; nothing fits nothing.
+    f = FitPictureToScreen(1920, 1080, 1280, 720);
+    EXPECT_EQ(f.canvasWidth, 1920);
+    EXPECT_EQ(f.canvasHeight, 1080);
+    EXPECT_EQ(f.x + f.y, 0);
+    f = FitPictureToScreen(0, 10, 160, 90);
+    EXPECT_EQ(f.canvasWidth, 0);
+    platform::RgbaImage canvas;
+    EXPECT_FALSE(LetterboxPicture(platform::RgbaImage{}, 160, 90, &canvas));
+}
+
+TEST(PictureFolder, ListsPicturesOfSubFoldersOnceAndSkipsWhatIsNoPicture) {
+    TestFolder dir;
+    ASSERT_FALSE(dir.path().empty());
+    fs::create_directories(dir / "trip/day two");
+    fs::create_directories(dir / ".thumbnails");
+    WritePng(dir / "a.png", 2, 2, 0xff0000ff);
+    WritePng(dir / "trip/day two/b.JPEG", 2, 2, 0xff0000ff);  // the name decides
+    WritePng(dir / ".thumbnails/c.png", 2, 2, 0xff0000ff);
+    std::ofstream(dir / "notes.txt") << "not a picture";
+    ASSERT_EQ(mkfifo((dir / "pipe.png").c_str(), 0600), 0);
+    fs::create_directory_symlink("..", dir / "trip/up");  // a loop
+    fs::create_directory_symlink(".", dir / "here");      // another
+    fs::create_symlink("gone.png", dir / "dangling.png");
+
+    std::vector<std::string> paths;
+    std::string error;
+    ASSERT_TRUE(ListFolderPictures(dir.path() + "/", 100, &paths, &error)) << error;
+    std::sort(paths.begin(), paths.end());
+    EXPECT_EQ(paths, (std::vector<std::string>{dir / "a.png", dir / "trip/day two/b.JPEG"}));
+
+    // At most so many entries are looked at.
+    ASSERT_TRUE(ListFolderPictures(dir.path(), 1, &paths, &error));
+    EXPECT_LE(paths.size(), 1u);
+    EXPECT_FALSE(ListFolderPictures(dir / "a.png", 100, &paths, &error));
+    EXPECT_EQ(error, "not a folder");
+    EXPECT_FALSE(ListFolderPictures(dir / "absent", 100, &paths, &error));
+}
+
+TEST(DesktopSources, FolderGivesARandomPictureLetterboxedToTheScreen) {
+    TestFolder dir;
+    WritePng(dir / "wide.png", 40, 10, 0xff0000ff);
+    WritePng(dir / "tall.png", 10, 40, 0x0000ffff);
+    DesktopSources sources;  // no display
+    sources.imageFolder = dir.path();
+    sources.folderFirst = true;
+    sources.mainScreen.width = 160;
+    sources.mainScreen.height = 90;
+    std::set<uint32_t> seen;
+    for (uint32_t seed = 0; seed < 16; ++seed) {
+        sources.folderSeed = seed;
+        platform::RgbaImage image;
+        testing::internal::CaptureStderr();
+        ASSERT_EQ(AcquireDesktopImage(sources, &image), DesktopSource::Folder);
+        const std::string message = testing::internal::GetCapturedStderr();
+        EXPECT_NE(message.find("(instead of the desktop)"), std::string::npos) << message;
+        const uint32_t centre = RgbAt(image, image.width / 2, image.height / 2);
+        seen.insert(centre);
+        if (centre == 0xff0000) {
+            ASSERT_EQ(image.width, 40);
+            ASSERT_EQ(image.height, 23);
+            EXPECT_EQ(RgbAt(image, 0, 5), 0u);  // the bars are black
+            EXPECT_EQ(RgbAt(image, 0, 6), 0xff0000u);
+            EXPECT_EQ(RgbAt(image, 39, 15), 0xff0000u);
+            EXPECT_EQ(RgbAt(image, 39, 16), 0u);
+        } else {
+            ASSERT_EQ(image.width, 71);
+            ASSERT_EQ(image.height, 40);
+            EXPECT_EQ(RgbAt(image, 29, 0), 0u);
+            EXPECT_EQ(RgbAt(image, 30, 39), 0x0000ffu);
+            EXPECT_EQ(RgbAt(image, 40, 0), 0u);
+        }
+        EXPECT_EQ(image.pixels[3], 255);  // opaque
+    }
+    EXPECT_EQ(seen, (std::set<uint32_t>{0xff0000, 0x0000ff}));
+
+    // A large picture is scaled down while it loads, keeping its shape.
+    TestFolder big;
+    WritePng(big / "panorama.png", 3000, 100, 0x20d030ff);
+    sources.imageFolder = big.path();
+    sources.mainScreen.width = 640;
+    sources.mainScreen.height = 480;
+    platform::RgbaImage image;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(AcquireDesktopImage(sources, &image), DesktopSource::Folder);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(image.width, 640);
+    EXPECT_EQ(image.height, 480);
+    EXPECT_EQ(RgbAt(image, 320, 240), 0x20d030u);
+    EXPECT_EQ(RgbAt(image, 320, 200), 0u);  // 640 × 21 in the middle
+
+    // A named image file wins over the folder.
+    sources.imageFile = big / "panorama.png";
+    sources.imageFolder = dir.path();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(AcquireDesktopImage(sources, &image), DesktopSource::ImageFile);
+    testing::internal::GetCapturedStderr();
+}
+
+TEST(DesktopSources, EmptyOrUnusableFolderFallsBackInOneLine) {
+    TestFolder empty, junk;
+    std::ofstream(junk / "notes.png") << "not a picture";
+    ASSERT_EQ(mkfifo((junk / "pipe.jpg").c_str(), 0600), 0);
+    for (const std::string& folder : {empty.path(), junk.path(), empty / "absent", std::string()}) {
+        SCOPED_TRACE(folder);
+        DesktopSources sources;  // no display: the desktop cannot be read
+        sources.imageFolder = folder;
+        sources.folderFirst = true;
+        sources.mainScreen.width = 32;
+        sources.mainScreen.height = 24;
+        platform::RgbaImage image;
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(AcquireDesktopImage(sources, &image), DesktopSource::BuiltIn);
+        const std::string message = testing::internal::GetCapturedStderr();
+        // The folder's line, then the built-in picture's.
+        EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 2) << message;
+        EXPECT_NE(message.find(folder + ": "), std::string::npos) << message;
+        EXPECT_NE(message.find("; showing the desktop\n"), std::string::npos) << message;
+        EXPECT_EQ(image.width, 32);
+
+        // Not preferred, it only stands in for the desktop, and is named
+        // when it cannot.
+        sources.folderFirst = false;
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(AcquireDesktopImage(sources, &image), DesktopSource::BuiltIn);
+        const std::string second = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(std::count(second.begin(), second.end(), '\n'), folder.empty() ? 1 : 2)
+            << second;
+    }
 }
 
 }  // namespace

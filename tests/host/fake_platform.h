@@ -13,6 +13,7 @@
 
 #include "headless_gl.h"
 #include "host/screen_saver_view.h"
+#include "host/settings.h"
 #include "scene/settings.h"
 
 struct FakePlatform {
@@ -55,11 +56,11 @@ struct FakePlatform {
             std::memcpy(buffer, archive.c_str(), archive.size() + 1);
             return true;
         };
-        services.ReadSettings = [this](bool* mmo, SETTINGS* s, bool* fullDetail) {
+        services.ReadSettings = [this](UserSettings* s) {
             log.push_back("settings");
-            *mmo = mainMonitorOnly;
-            *s = settings;
-            *fullDetail = false;
+            s->MainMonitorOnly = mainMonitorOnly;
+            s->record = settings;
+            s->FullDetail = false;
         };
         services.CaptureDesktop = [this](uint32_t* name) {
             log.push_back("capture");

@@ -104,6 +104,20 @@ TEST(HackDescription, NumbersMatchTheSettingsTable) {
     }
 }
 
+TEST(HackDescription, FolderChooserShowsThatFolder) {
+    // An empty chooser passes nothing; a folder is passed as one word.
+    const std::vector<std::string> files = Elements(ReadDescription(), "file");
+    ASSERT_EQ(files.size(), 1u);
+    std::string args = Attribute(files[0], "arg");
+    args.replace(args.find('%'), 1, "/srv/pictures");
+    CommandLine cl;
+    ASSERT_TRUE(Parses(args, &cl)) << args;
+    EXPECT_EQ(cl.imageDir, "/srv/pictures");
+    UserSettings s = FactorySettings();
+    ApplySettingOverrides(cl, &s);
+    EXPECT_EQ(s.Picture, ShownPicture::Folder);
+}
+
 TEST(HackDescription, DefaultsNeedNoOption) {
     // A widget at its default passes nothing, so the saved settings apply:
     // the choice without an option is the factory value.

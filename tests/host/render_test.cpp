@@ -216,6 +216,54 @@ TEST_F(Render, ShowsAGivenImage) {
     EXPECT_GT(green, 110 * 176 * 9 / 10);
 }
 
+TEST_F(Render, ShowsAPictureFromTheChosenFolderInItsOwnShape) {
+    // A tall green picture, the only one in the folder: on a 4:3 frame it
+    // fills the middle half, with black on either side.
+    const std::string folder = dir_ + "/pictures";
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    std::vector<uint8_t> green(48 * 96 * 3);
+    for (size_t i = 0; i < green.size(); i += 3) green[i + 1] = 0xd0;
+    png_image png{};
+    png.version = PNG_IMAGE_VERSION;
+    png.width = 48;
+    png.height = 96;
+    png.format = PNG_FORMAT_RGB;
+    ASSERT_TRUE(png_image_write_to_file(&png, (folder + "/tall.png").c_str(), 0, green.data(), 0,
+                                        nullptr));
+
+    const std::vector<std::string> frame = {"--render",  dir_ + "/out", "--size",  "256x192",
+                                            "--seconds", "1",           "--fps",   "10",
+                                            "--every",   "10",          "--no-want-bowl"};
+    // Once from the saved settings, once from the command line.
+    std::filesystem::create_directories(dir_ + "/config/mereglass");
+    std::ofstream(dir_ + "/config/mereglass/tkMereglass.conf")
+        << "[tkMereglass]\nversion=1.0.1\nPicture=1\nPictureFolder=" << folder << "\n";
+    for (bool saved : {true, false}) {
+        SCOPED_TRACE(saved ? "saved" : "--image-dir");
+        std::vector<std::string> args = frame;
+        if (!saved) {
+            std::ofstream(dir_ + "/config/mereglass/tkMereglass.conf")
+                << "[tkMereglass]\nversion=1.0.1\n";
+            args.insert(args.end(), {"--image-dir", folder});
+        }
+        std::string output;
+        ASSERT_EQ(Run(args, &output), 0) << output;
+        EXPECT_NE(output.find(folder + "/tall.png"), std::string::npos) << output;
+        Frame f;
+        ASSERT_TRUE(ReadPng(FramePath(1), &f));
+        int greenInside = 0;
+        for (int y = 40; y < 150; ++y) {
+            for (int x = 100; x < 156; ++x) {
+                const uint8_t* p = f.At(x, y);
+                greenInside += p[1] > 2 * p[0] && p[1] > 2 * p[2];
+            }
+        }
+        EXPECT_GT(greenInside, 110 * 56 * 9 / 10);
+        EXPECT_LT(MeanLevel(f, 0, 40, 60, 150), 40.0);
+        EXPECT_LT(MeanLevel(f, 196, 40, 256, 150), 40.0);
+    }
+}
+
 TEST_F(Render, BadFolderAndBadOptionsFail) {
     std::string output;
     EXPECT_EQ(Run({"--render", "/proc/no/such/folder"}, &output), 1);

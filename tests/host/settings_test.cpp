@@ -28,7 +28,9 @@ const char* const kFactoryText =
     "DripSpeed=250\n"
     "Lighting=true\n"
     "WantBowl=true\n"
-    "FullDetail=false\n";
+    "FullDetail=false\n"
+    "Picture=0\n"
+    "PictureFolder=\n";
 
 class SettingsTest : public ::testing::Test {
 protected:
@@ -74,19 +76,23 @@ void ExpectFactory(const UserSettings& s) {
     EXPECT_EQ(s.record.WATERSPEED, 100);
     EXPECT_EQ(s.record.WATERSHIFT, 6);
     EXPECT_EQ(s.record.DRIPSPEED, 250);
+    EXPECT_EQ(s.Picture, ShownPicture::Desktop);
+    EXPECT_EQ(s.PictureFolder, "");
 }
 
 UserSettings Custom() {
     UserSettings s{};
     s.MainMonitorOnly = true;
     s.record = {false, true, 250, 7, 33};
+    s.Picture = ShownPicture::Folder;
+    s.PictureFolder = "/home/u/Pictures";
     return s;
 }
 
 TEST(SettingsTable, DeclaresEachSettingOnceWithItsFactoryValueAndRange) {
-    ASSERT_EQ(kSettingCount, 7u);
+    ASSERT_EQ(kSettingCount, 8u);
     const char* const order[] = {"MainMonitorOnly", "WaterSpeed", "WaterRes",  "DripSpeed",
-                                 "Lighting",        "WantBowl",   "FullDetail"};
+                                 "Lighting",        "WantBowl",   "FullDetail", "Picture"};
     for (size_t i = 0; i < kSettingCount; ++i) {
         EXPECT_STREQ(kSettings[i].key, order[i]);
         EXPECT_EQ(FindSetting(order[i]), &kSettings[i]);
@@ -99,12 +105,17 @@ TEST(SettingsTable, DeclaresEachSettingOnceWithItsFactoryValueAndRange) {
     EXPECT_EQ(FindSetting("WaterRes")->maximum, 8);
     EXPECT_EQ(FindSetting("WaterSpeed")->minimum, 10);
     EXPECT_EQ(FindSetting("WaterSpeed")->maximum, 400);
+    // A choice names each of its values.
+    for (const SettingEntry& entry : kSettings) {
+        EXPECT_EQ(entry.style == SettingControl::Choice, entry.choices != nullptr) << entry.key;
+    }
     ExpectFactory(FactorySettings());
 }
 
-TEST_F(SettingsTest, FreshStoreRunsWithFactoryValuesAndHoldsSevenKeys) {
+TEST_F(SettingsTest, FreshStoreRunsWithFactoryValuesAndHoldsEveryKey) {
     ExpectFactory(ReadFresh());
-    // The reset writes the version first, then the six settings in order.
+    // The reset writes the version first, then the settings in order and
+    // the picture folder.
     EXPECT_EQ(ReadText(file_), kFactoryText);
 }
 
@@ -298,6 +309,8 @@ TEST_F(SettingsTest, SheetOpensWithTheFieldsNotTheStore) {
     EXPECT_EQ(c.oWaterSpeed, 250);
     EXPECT_EQ(c.oWaterRes, 7);
     EXPECT_EQ(c.oDripSpeed, 33);
+    EXPECT_EQ(c.oPicture, 1);
+    EXPECT_EQ(c.oPictureFolder, "/home/u/Pictures");
 }
 
 TEST_F(SettingsTest, CancelAfterEditsChangesNothing) {
@@ -330,6 +343,8 @@ TEST_F(SettingsTest, DefaultsThenCancelLeavesFieldsAndStore) {
     EXPECT_EQ(c.oDripSpeed, 250);
     EXPECT_EQ(c.oLighting, 1);
     EXPECT_EQ(c.oWantBowl, 1);
+    EXPECT_EQ(c.oPicture, 0);
+    EXPECT_EQ(c.oPictureFolder, "");
     // Cancel.
     EXPECT_TRUE(fields.MainMonitorOnly);
     EXPECT_EQ(fields.record.DRIPSPEED, 33);
@@ -364,6 +379,8 @@ TEST_F(SettingsTest, SaveWritesTheControlsAndUpdatesTheFields) {
     c.oWaterSpeed = 150;
     c.oWaterRes = 8;
     c.oDripSpeed = 1;
+    c.oPicture = 1;
+    c.oPictureFolder = "/home/u/Pictures";
     ASSERT_TRUE(ConfigureSheetSave(c, &fields, store));
     platform::CloseSettingsStore(store);
     EXPECT_TRUE(fields.MainMonitorOnly);
@@ -372,6 +389,8 @@ TEST_F(SettingsTest, SaveWritesTheControlsAndUpdatesTheFields) {
     EXPECT_EQ(fields.record.WATERSPEED, 150);
     EXPECT_EQ(fields.record.WATERSHIFT, 8);
     EXPECT_EQ(fields.record.DRIPSPEED, 1);
+    EXPECT_EQ(fields.Picture, ShownPicture::Folder);
+    EXPECT_EQ(fields.PictureFolder, "/home/u/Pictures");
     EXPECT_EQ(ReadText(file_),
               "[tkMereglass]\n"
               "version=1.0.1\n"
@@ -381,12 +400,44 @@ TEST_F(SettingsTest, SaveWritesTheControlsAndUpdatesTheFields) {
               "DripSpeed=1\n"
               "Lighting=false\n"
               "WantBowl=false\n"
-              "FullDetail=false\n");
+              "FullDetail=false\n"
+              "Picture=1\n"
+              "PictureFolder=/home/u/Pictures\n");
     // The next view reads what was saved.
     const UserSettings next = ReadFresh();
     EXPECT_TRUE(next.MainMonitorOnly);
     EXPECT_EQ(next.record.WATERSHIFT, 8);
     EXPECT_EQ(next.record.DRIPSPEED, 1);
+    EXPECT_EQ(next.Picture, ShownPicture::Folder);
+    EXPECT_EQ(next.PictureFolder, "/home/u/Pictures");
+}
+
+TEST_F(SettingsTest, PeekingReadsAsTheViewsWillButNeverWritesOrSpeaks) {
+    // An unknown choice runs as the desktop; a folder is any text.
+    const std::string text =
+        "[tkMereglass]\nversion=1.0.1\nWaterSpeed=1500\nPicture=7\nPictureFolder=/srv/p q\n";
+    WriteFile(text);
+    platform::SettingsStore* store = platform::OpenSettingsStore(kSettingsModule);
+    testing::internal::CaptureStderr();
+    UserSettings s = PeekSettings(store);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(s.record.WATERSPEED, 400);
+    EXPECT_EQ(s.Picture, ShownPicture::Desktop);
+    EXPECT_EQ(s.PictureFolder, "/srv/p q");
+    platform::CloseSettingsStore(store);
+
+    // A store of another version is not trusted, and is left for the views
+    // to keep and reset.
+    const std::string old = "[tkMereglass]\nversion=0.9\nPicture=1\nPictureFolder=/srv/p\n";
+    WriteFile(old);
+    store = platform::OpenSettingsStore(kSettingsModule);
+    testing::internal::CaptureStderr();
+    s = PeekSettings(store);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    platform::CloseSettingsStore(store);
+    EXPECT_EQ(s.Picture, ShownPicture::Desktop);
+    EXPECT_EQ(s.PictureFolder, "");
+    EXPECT_EQ(ReadText(file_), old);
 }
 
 TEST_F(SettingsTest, StorePathFollowsXdgConfigHomeOrHome) {

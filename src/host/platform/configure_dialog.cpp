@@ -1,5 +1,6 @@
 // The configuration dialog on GTK 3: a live preview (preview_pane.cpp), one
-// control per entry of the settings table, and the buttons Web site,
+// control per entry of the settings table, a folder chooser for the picture
+// folder, and the buttons Web site,
 // Defaults, Cancel and Save, which run the sheet's actions of
 // host/settings.h.
 //
@@ -23,6 +24,7 @@ struct ConfigureDialog {
     GtkWidget* window = nullptr;
     GtkWidget* controls[kSettingCount] = {};
     PreviewPane* preview = nullptr;
+    GtkWidget* folder = nullptr;  // the picture folder's chooser
     GMainLoop* loop = nullptr;  // set while RunConfigureDialog waits
     bool saved = false;
 };
@@ -44,7 +46,8 @@ void SetWidgets(ConfigureDialog* d, const SheetControls& values) {
             case SettingControl::Number:
                 gtk_spin_button_set_value(GTK_SPIN_BUTTON(w), v);
                 break;
-            case SettingControl::GridSide: {
+            case SettingControl::GridSide:
+            case SettingControl::Choice: {
                 const std::string id = std::to_string(v);
                 if (!gtk_combo_box_set_active_id(GTK_COMBO_BOX(w), id.c_str())) {
                     gtk_combo_box_set_active_id(GTK_COMBO_BOX(w),
@@ -56,6 +59,11 @@ void SetWidgets(ConfigureDialog* d, const SheetControls& values) {
                 gtk_spin_button_set_value(GTK_SPIN_BUTTON(w), v / 100.0);
                 break;
         }
+    }
+    if (values.oPictureFolder.empty()) {
+        gtk_file_chooser_unselect_all(GTK_FILE_CHOOSER(d->folder));
+    } else {
+        gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(d->folder), values.oPictureFolder.c_str());
     }
 }
 
@@ -74,6 +82,7 @@ SheetControls ReadWidgets(ConfigureDialog* d) {
                 v = gtk_spin_button_get_value_as_int(GTK_SPIN_BUTTON(w));
                 break;
             case SettingControl::GridSide:
+            case SettingControl::Choice:
                 if (const char* id = gtk_combo_box_get_active_id(GTK_COMBO_BOX(w))) {
                     v = std::atoi(id);
                 }
@@ -85,6 +94,10 @@ SheetControls ReadWidgets(ConfigureDialog* d) {
                 break;
         }
         values.*entry.control = v;
+    }
+    if (gchar* folder = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(d->folder))) {
+        values.oPictureFolder = folder;
+        g_free(folder);
     }
     return values;
 }
@@ -154,6 +167,14 @@ GtkWidget* MakeControl(const SettingEntry& entry) {
             gtk_spin_button_set_digits(GTK_SPIN_BUTTON(spin), 2);
             return spin;
         }
+        case SettingControl::Choice: {
+            GtkWidget* combo = gtk_combo_box_text_new();
+            for (int v = entry.minimum; v <= entry.maximum; ++v) {
+                gtk_combo_box_text_append(GTK_COMBO_BOX_TEXT(combo), std::to_string(v).c_str(),
+                                          entry.choices[v - entry.minimum]);
+            }
+            return combo;
+        }
     }
     return nullptr;
 }
@@ -197,7 +218,7 @@ ConfigureDialog* CreateConfigureDialog(UserSettings* settings, SettingsStore* st
     // The on/off settings first, then the numbers with their labels.
     static const char* const kOutletNames[kSettingCount] = {
         "oMainMonitorOnly", "oWaterSpeed", "oWaterRes", "oDripSpeed",
-        "oLighting",        "oWantBowl",   "oFullDetail"};
+        "oLighting",        "oWantBowl",   "oFullDetail", "oPicture"};
     int row = 0;
     for (bool checks : {true, false}) {
         for (size_t i = 0; i < kSettingCount; ++i) {
@@ -216,6 +237,19 @@ ConfigureDialog* CreateConfigureDialog(UserSettings* settings, SettingsStore* st
                 gtk_grid_attach(GTK_GRID(grid), control, 1, row, 1, 1);
             }
             ++row;
+            if (entry.style == SettingControl::Choice &&
+                entry.control == &SheetControls::oPicture) {
+                // The folder is offered whatever is shown: its pictures
+                // also stand in for a desktop that cannot be read.
+                d->folder = gtk_file_chooser_button_new("Picture Folder",
+                                                        GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER);
+                gtk_widget_set_name(d->folder, "oPictureFolder");
+                GtkWidget* label = gtk_label_new("Picture folder");
+                gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
+                gtk_grid_attach(GTK_GRID(grid), label, 0, row, 1, 1);
+                gtk_grid_attach(GTK_GRID(grid), d->folder, 1, row, 1, 1);
+                ++row;
+            }
         }
     }
 

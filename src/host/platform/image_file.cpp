@@ -2,11 +2,13 @@
 // read from a descriptor that is checked to be a regular file and scaled
 // down while they load.
 //
-// Provides: LoadImageFile.
+// Provides: LoadImageFile, LoadImageFileWithin.
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -20,22 +22,35 @@ namespace {
 // Image files larger than this are not read at all.
 constexpr uint64_t kMaxImageBytes = uint64_t{1} << 30;
 
-// Asks the loader for an image of at most maxSide × maxSide pixels, each
-// side scaled on its own (the picture is stretched over the pool anyway).
+// The largest image the loader is asked for: at most maxWidth ×
+// maxHeight pixels, each side scaled on its own (a picture stretched over
+// the pool anyway) or both by one factor (keepAspect).
+struct SizeLimit {
+    int maxWidth;
+    int maxHeight;
+    bool keepAspect;
+};
+
 void OnSizePrepared(GdkPixbufLoader* loader, gint width, gint height, gpointer data) {
-    const int maxSide = *static_cast<const int*>(data);
-    if (width > maxSide || height > maxSide) {
-        gdk_pixbuf_loader_set_size(loader, width > maxSide ? maxSide : width,
-                                   height > maxSide ? maxSide : height);
+    const SizeLimit& limit = *static_cast<const SizeLimit*>(data);
+    if (width <= limit.maxWidth && height <= limit.maxHeight) return;
+    if (!limit.keepAspect) {
+        gdk_pixbuf_loader_set_size(loader, width > limit.maxWidth ? limit.maxWidth : width,
+                                   height > limit.maxHeight ? limit.maxHeight : height);
+        return;
     }
+    const double scale = std::min(static_cast<double>(limit.maxWidth) / width,
+                                  static_cast<double>(limit.maxHeight) / height);
+    gdk_pixbuf_loader_set_size(loader, std::max(1, static_cast<int>(std::lround(width * scale))),
+                               std::max(1, static_cast<int>(std::lround(height * scale))));
 }
 
 // Decodes the open file `fd` with a GdkPixbuf loader that scales while it
 // loads. The pixbuf (a reference the caller releases), or null with the
 // reason in `error`.
-GdkPixbuf* Decode(int fd, int maxSide, std::string* error) {
+GdkPixbuf* Decode(int fd, SizeLimit limit, std::string* error) {
     GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
-    g_signal_connect(loader, "size-prepared", G_CALLBACK(OnSizePrepared), &maxSide);
+    g_signal_connect(loader, "size-prepared", G_CALLBACK(OnSizePrepared), &limit);
     GError* gerror = nullptr;
     bool ok = true;
     std::vector<guchar> chunk(1 << 16);
@@ -65,9 +80,7 @@ GdkPixbuf* Decode(int fd, int maxSide, std::string* error) {
     return pixbuf;
 }
 
-}  // namespace
-
-bool LoadImageFile(const char* path, int maxSide, RgbaImage* image, std::string* error) {
+bool LoadImage(const char* path, SizeLimit limit, RgbaImage* image, std::string* error) {
     std::string reason;
     uint64_t size = 0;
     // Only a regular file is read: a pipe or a device would block or never
@@ -77,8 +90,9 @@ bool LoadImageFile(const char* path, int maxSide, RgbaImage* image, std::string*
         if (error) *error = reason;
         return false;
     }
-    if (maxSide < 1) maxSide = 1;
-    GdkPixbuf* loaded = Decode(fd, maxSide, &reason);
+    limit.maxWidth = std::max(1, limit.maxWidth);
+    limit.maxHeight = std::max(1, limit.maxHeight);
+    GdkPixbuf* loaded = Decode(fd, limit, &reason);
     close(fd);
     if (!loaded) {
         if (error) *error = reason;
@@ -122,6 +136,17 @@ bool LoadImageFile(const char* path, int maxSide, RgbaImage* image, std::string*
     }
     g_object_unref(pixbuf);
     return true;
+}
+
+}  // namespace
+
+bool LoadImageFile(const char* path, int maxSide, RgbaImage* image, std::string* error) {
+    return LoadImage(path, SizeLimit{maxSide, maxSide, false}, image, error);
+}
+
+bool LoadImageFileWithin(const char* path, int maxWidth, int maxHeight, RgbaImage* image,
+                         std::string* error) {
+    return LoadImage(path, SizeLimit{maxWidth, maxHeight, true}, image, error);
 }
 
 }  // namespace platform

@@ -46,6 +46,10 @@ struct RgbaImage {
 // pixels. Only a regular file of at most 1 GiB is read (opened without
 // blocking). False with a message in `error` when the file cannot be read.
 bool LoadImageFile(const char* path, int maxSide, RgbaImage* image, std::string* error);
+// The same, keeping the picture's aspect: scaled down while it loads, by
+// one factor for both sides, to fit in maxWidth × maxHeight pixels.
+bool LoadImageFileWithin(const char* path, int maxWidth, int maxHeight, RgbaImage* image,
+                         std::string* error);
 
 // ---------------------------------------------------------------- X display
 
@@ -301,14 +305,14 @@ bool StoreSynchronize(SettingsStore* store);
 // ---------------------------------------------------------------- dialog
 
 // The configuration dialog: a GTK window with a live preview of the saver,
-// the controls of the settings table and the buttons Cancel, Save, Defaults
-// and Web site, working on the view's fields `settings` and on `store`.
-// While the dialog shows, the preview runs this program as a child
-// (--preview -window-id ID, the controls' values as one-run flags, the
-// desktop's picture as --image), restarted at most about twice a second
-// as the values change and ended when the dialog closes; it never
-// outlives the dialog's process. When it cannot run, the pane says "No
-// preview".
+// the controls of the settings table, a chooser for the picture folder and
+// the buttons Cancel, Save, Defaults and Web site, working on the view's
+// fields `settings` and on `store`. While the dialog shows, the preview runs
+// this program as a child (--preview -window-id ID, the controls' values as
+// one-run flags, the desktop's picture as --image), restarted at most about
+// twice a second as the values change and ended when the dialog closes; it
+// never outlives the dialog's process. When it cannot run, the pane says
+// "No preview".
 struct ConfigureDialog;
 
 // Builds the dialog (not yet shown), its controls set from `settings`. Null,

@@ -171,7 +171,17 @@ void Start(PreviewPane* pane) {
         "-display",    gdk_display_get_name(gdk_window_get_display(window))};
     std::vector<std::string> flags = pane->flags();
     args.insert(args.end(), flags.begin(), flags.end());
-    if (pane->pictureFd >= 0) {
+    // The desktop's picture, unless a picture from the folder is to show
+    // (an --image would win over it).
+    bool folderPicture = false;
+    bool folder = false;
+    for (size_t i = 0; i < flags.size(); ++i) {
+        if (flags[i] == "--image-dir") folder = true;
+        if (flags[i] == "--picture" && i + 1 < flags.size() && flags[i + 1] == "1") {
+            folderPicture = true;
+        }
+    }
+    if (pane->pictureFd >= 0 && !(folder && folderPicture)) {
         args.push_back("--image");
         args.push_back("/proc/self/fd/" + std::to_string(pane->pictureFd));
     }
