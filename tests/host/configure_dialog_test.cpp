@@ -129,6 +129,10 @@ protected:
         // process was ended by SIGTERM as the server went away.
         setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
         setenv("GTK_THEME", "Adwaita", 1);
+        // A GLib or GTK warning (a signal a widget does not have, a wrong
+        // cast) fails the test instead of scrolling past.
+        g_log_set_always_fatal(static_cast<GLogLevelFlags>(G_LOG_LEVEL_CRITICAL |
+                                                           G_LOG_LEVEL_WARNING));
     }
     static void TearDownTestSuite() {
         delete server_;

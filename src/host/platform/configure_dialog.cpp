@@ -139,9 +139,11 @@ void OnValueChanged(GtkWidget*, gpointer data) {
 
 // Every change of a control reaches the preview.
 void WatchControl(ConfigureDialog* d, const SettingEntry& entry, GtkWidget* control) {
-    const char* signal = entry.style == SettingControl::Check      ? "toggled"
-                         : entry.style == SettingControl::GridSide ? "changed"
-                                                                   : "value-changed";
+    const bool combo =
+        entry.style == SettingControl::GridSide || entry.style == SettingControl::Choice;
+    const char* signal = entry.style == SettingControl::Check ? "toggled"
+                         : combo                              ? "changed"
+                                                              : "value-changed";
     g_signal_connect(control, signal, G_CALLBACK(OnValueChanged), d);
 }
 
@@ -248,6 +250,7 @@ ConfigureDialog* CreateConfigureDialog(UserSettings* settings, SettingsStore* st
                 gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
                 gtk_grid_attach(GTK_GRID(grid), label, 0, row, 1, 1);
                 gtk_grid_attach(GTK_GRID(grid), d->folder, 1, row, 1, 1);
+                g_signal_connect(d->folder, "file-set", G_CALLBACK(OnValueChanged), d);
                 ++row;
             }
         }
