@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "host/platform/platform.h"
+#include "platform/platform.h"
 
 HeadlessGL::HeadlessGL(int width, int height) {
     // Never pick up a GPU, never write a shader cache into the home folder.
