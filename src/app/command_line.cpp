@@ -264,7 +264,8 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
         } else if (std::strcmp(name, "root") == 0) {
             if (!setMode(HostMode::Root, arg)) return false;
         } else if (std::strcmp(name, "window-id") == 0) {
-            if (!ParseWindowId(value, &cl.windowId)) return missing("a window id (0x... or decimal)");
+            if (!ParseWindowId(value, &cl.windowId))
+                return missing("a window id (0x... or decimal)");
             if (!setMode(HostMode::WindowId, arg)) return false;
             ++i;
         } else if (std::strcmp(name, "fullscreen") == 0) {
@@ -337,8 +338,8 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
             } else {
                 int parsed = 0;
                 if (!ParseInt(value, entry->minimum, entry->maximum, &parsed)) {
-                    return missing(("a whole number from " + std::to_string(entry->minimum) + " to " +
-                                    std::to_string(entry->maximum))
+                    return missing(("a whole number from " + std::to_string(entry->minimum) +
+                                    " to " + std::to_string(entry->maximum))
                                        .c_str());
                 }
                 v = parsed;

@@ -40,10 +40,10 @@ struct CommandLine {
     int windowY = 0;
     bool windowXFromRight = false;   // "-X": from the right edge of the screen
     bool windowYFromBottom = false;  // "-Y": from the bottom edge
-    unsigned long windowId = 0;  // -window-id
-    std::string display;         // -display; empty: $DISPLAY
-    bool preview = false;        // --preview
-    bool showFps = false;        // -fps
+    unsigned long windowId = 0;      // -window-id
+    std::string display;             // -display; empty: $DISPLAY
+    bool preview = false;            // --preview
+    bool showFps = false;            // -fps
     // --render DIR and its companions.
     std::string renderDir;
     int renderWidth = 1280;

@@ -17,7 +17,8 @@ FrameWriter::FrameWriter(int width, int height)
       rows_(static_cast<size_t>(height)) {
     const size_t stride = static_cast<size_t>(width) * 3u;
     for (int y = 0; y < height; ++y) {
-        rows_[static_cast<size_t>(y)] = pixels_.data() + stride * static_cast<size_t>(height - 1 - y);
+        rows_[static_cast<size_t>(y)] =
+            pixels_.data() + stride * static_cast<size_t>(height - 1 - y);
     }
 }
 
@@ -51,8 +52,8 @@ bool FrameWriter::WritePng(const std::string& path, std::string* error) {
         return false;
     }
     PngError pngError{};
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &pngError, OnPngError,
-                                              OnPngWarning);
+    png_structp png =
+        png_create_write_struct(PNG_LIBPNG_VER_STRING, &pngError, OnPngError, OnPngWarning);
     png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
     if (png == nullptr || info == nullptr) {
         png_destroy_write_struct(&png, nullptr);

@@ -5,7 +5,6 @@
 #include "app/headless_host.h"
 
 #include <GL/gl.h>
-
 #include <sys/stat.h>
 #include <time.h>
 

@@ -10,8 +10,8 @@
 
 #include "app/frame_rate_text.h"
 #include "app/frame_stretch.h"
-#include "view/settings.h"
 #include "support/diagnostics.h"
+#include "view/settings.h"
 
 void SetPictureFolder(const platform::SettingsStore* store, const CommandLine& cl,
                       DesktopSources* sources) {
@@ -137,9 +137,8 @@ static void StartScaledPresent(HostedView* hv) {
         hv->presenter = platform::CreateImagePresenter(hv->view, hv->width, hv->height);
     }
     if (hv->presenter != nullptr) {
-        hv->readBack.assign(static_cast<size_t>(hv->scaled.width()) *
-                                static_cast<size_t>(hv->scaled.height()),
-                            0);
+        hv->readBack.assign(
+            static_cast<size_t>(hv->scaled.width()) * static_cast<size_t>(hv->scaled.height()), 0);
     }
 }
 

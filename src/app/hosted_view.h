@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/scaled_frame.h"
+#include "platform/platform.h"
 #include "view/desktop_capture.h"
 #include "view/mereglass_view.h"
-#include "platform/platform.h"
-#include "app/scaled_frame.h"
 
 struct HostedView {
     platform::View* view = nullptr;  // owned; destroyed after the saver
@@ -22,12 +22,12 @@ struct HostedView {
     int mainScreenNumber = 1;  // the main screen of the process
     int width = 0;             // drawable size, pixels
     int height = 0;
-    bool presented = false;    // a frame was presented since the flag was cleared
-    bool showFps = false;      // draw the frame rate before each present
+    bool presented = false;  // a frame was presented since the flag was cleared
+    bool showFps = false;    // draw the frame rate before each present
     // This view's frames advance the process's frame counter (one view per
     // process does, so the rate shown is one view's).
     bool countsFrames = true;
-    double fpsClock = 0.0;     // the clock reading the frame rate is computed at
+    double fpsClock = 0.0;  // the clock reading the frame rate is computed at
     // Below 100: on a software renderer, unless the user asked for full
     // detail, the saver draws into a frame of this percentage of each side,
     // stretched over the window at each present.

@@ -8,12 +8,12 @@
 
 #include "app/command_line.h"
 #include "app/headless_host.h"
-#include "platform/platform.h"
-#include "view/configure_dialog.h"
-#include "view/settings.h"
 #include "app/stop_signal.h"
 #include "app/window_host.h"
 #include "app/xscreensaver_listing.h"
+#include "platform/platform.h"
+#include "view/configure_dialog.h"
+#include "view/settings.h"
 
 namespace {
 

@@ -20,9 +20,9 @@
 
 #include "app/hosted_view.h"
 #include "app/screen_scale.h"
-#include "view/settings.h"
 #include "app/tick_schedule.h"
 #include "scene/scene.h"
+#include "view/settings.h"
 
 namespace {
 
@@ -180,7 +180,8 @@ bool HandleEvents(Host* host, bool fullScreen, std::vector<platform::Event>* eve
         if (hv == nullptr) continue;
         switch (e.kind) {
             case platform::EventKind::Resized:
-                if (e.width > 0 && e.height > 0 && (e.width != hv->width || e.height != hv->height)) {
+                if (e.width > 0 && e.height > 0 &&
+                    (e.width != hv->width || e.height != hv->height)) {
                     ResizeHostedView(hv, e.width, e.height);
                 }
                 break;
@@ -222,8 +223,8 @@ int RunWindowHost(const CommandLine& cl, int* stopSignal) {
     *stopSignal = 0;
     Host host;
     std::string error;
-    host.connection = platform::OpenConnection(cl.display.empty() ? nullptr : cl.display.c_str(),
-                                               &error);
+    host.connection =
+        platform::OpenConnection(cl.display.empty() ? nullptr : cl.display.c_str(), &error);
     if (host.connection == nullptr) {
         std::fprintf(stderr, "mereglass: %s\n", error.c_str());
         return 1;

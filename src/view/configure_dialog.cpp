@@ -2,13 +2,13 @@
 // preview pane), one control per entry of the settings table, a folder
 // chooser for the picture folder, and the buttons Web site, Defaults,
 // Cancel and Save, which run the sheet's actions of view/settings.h.
+#include "view/configure_dialog.h"
+
 #include <gtk/gtk.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <string>
-
-#include "view/configure_dialog.h"
 
 #include "platform/platform.h"
 #include "platform/preview_pane.h"
@@ -23,7 +23,7 @@ struct ConfigureDialog {
     GtkWidget* controls[kSettingCount] = {};
     PreviewPane* preview = nullptr;
     GtkWidget* folder = nullptr;  // the picture folder's chooser
-    GMainLoop* loop = nullptr;  // set while RunConfigureDialog waits
+    GMainLoop* loop = nullptr;    // set while RunConfigureDialog waits
     bool saved = false;
 };
 
@@ -215,7 +215,7 @@ ConfigureDialog* CreateConfigureDialog(UserSettings* settings, SettingsStore* st
 
     // The on/off settings first, then the numbers with their labels.
     static const char* const kOutletNames[kSettingCount] = {
-        "oMainMonitorOnly", "oWaterSpeed", "oWaterRes", "oDripSpeed",
+        "oMainMonitorOnly", "oWaterSpeed", "oWaterRes",   "oDripSpeed",
         "oLighting",        "oWantBowl",   "oFullDetail", "oPicture"};
     int row = 0;
     for (bool checks : {true, false}) {

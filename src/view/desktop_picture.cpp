@@ -143,7 +143,8 @@ bool DrawBuiltInPicture(int width, int height, platform::RgbaImage* image) {
                 const float speckle = 0.94f + 0.12f * Noise(fx / unit * 160.0f, fy / unit * 160.0f);
                 const float edge = std::clamp((1.0f - d) * std::min(p.rx, p.ry), 0.0f, 1.0f);
                 const float light = (0.35f + 0.75f * diffuse) * speckle;
-                const float stone[3] = {p.colour.r * light + specular, p.colour.g * light + specular,
+                const float stone[3] = {p.colour.r * light + specular,
+                                        p.colour.g * light + specular,
                                         p.colour.b * light + specular};
                 for (int c = 0; c < 3; ++c) out[c] += (stone[c] - out[c]) * edge;
             }

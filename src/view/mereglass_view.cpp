@@ -251,7 +251,8 @@ void MereglassView::ConfigureSheetSave() {
         if (platform->settingsStore != nullptr) {
             ::ConfigureSheetSave(*configureSheet, &fields, platform->settingsStore);
         } else {
-            for (const SettingEntry& entry : kSettings) entry.set(fields, configureSheet->*entry.control);
+            for (const SettingEntry& entry : kSettings)
+                entry.set(fields, configureSheet->*entry.control);
             fields.PictureFolder = configureSheet->oPictureFolder;
         }
         MainMonitorOnly = fields.MainMonitorOnly;

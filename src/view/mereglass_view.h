@@ -46,16 +46,16 @@
 
 #include <cstdint>
 
+#include "scene/settings.h"
 #include "view/screen_saver_view.h"
 #include "view/settings.h"
-#include "scene/settings.h"
 
 class SSMAIN;
 
 // The child drawing view: the drawable and context the platform provides.
 struct OpenGLView {
     ViewPlatform* platform = nullptr;
-    float width = 0.0f;   // pixels; 0 until the first SetFrameSize
+    float width = 0.0f;  // pixels; 0 until the first SetFrameSize
     float height = 0.0f;
 
     bool MakeCurrentContext() const { return platform->MakeCurrent(); }
@@ -75,10 +75,10 @@ public:
     bool FullDetail = false;
     ShownPicture Picture = ShownPicture::Desktop;
     std::string PictureFolder;
-    double animtime = 0.0;     // clock reading at the last time step, seconds
+    double animtime = 0.0;                // clock reading at the last time step, seconds
     NSRect Scrn{0.0f, 0.0f, 0.0f, 0.0f};  // size at creation and last GlInit
-    SSMAIN* ssMain = nullptr;  // owned; null until the first tick
-    uint32_t DeskTex = 0;      // desktop texture; see Ownership above
+    SSMAIN* ssMain = nullptr;             // owned; null until the first tick
+    uint32_t DeskTex = 0;                 // desktop texture; see Ownership above
     // View pixels per point of the overlay (the screen's scale factor times
     // the view's own); handed to the scene driver. See SetOverlayScale.
     float overlayScale = 1.0f;

@@ -50,7 +50,7 @@ public:
     WATERVERTEX* Vertices = nullptr;
     bool WantBowl = true;
     float Speed = 1.0f;
-    uint16_t Shift = 6;        // log2 N
+    uint16_t Shift = 6;  // log2 N
 
     WATERCLASS();
     ~WATERCLASS();

@@ -130,8 +130,8 @@ TEST(CommandLineGeometry, SizeAndPosition) {
     ASSERT_TRUE(p.ok);
     EXPECT_FALSE(p.cl.hasPosition);
     EXPECT_EQ(p.cl.windowWidth, 300);
-    for (const char* bad : {"300", "x200", "0x200", "300x0", "300x200+5", "300x200+a+b",
-                            "300x200junk", "99999x10"}) {
+    for (const char* bad :
+         {"300", "x200", "0x200", "300x0", "300x200+5", "300x200+a+b", "300x200junk", "99999x10"}) {
         EXPECT_FALSE(Parse({"-geometry", bad}).ok) << bad;
     }
 }
@@ -188,9 +188,10 @@ TEST(CommandLineRender, BadValuesAndOrphanOptionsAreRefused) {
 
 TEST(CommandLineUsage, ListsEveryOption) {
     const std::string usage = UsageText();
-    for (const char* option : {"-window", "-geometry", "-root", "-window-id", "--fullscreen",
-                               "--preview", "-fps", "--image", "--image-dir", "--scale", "--render", "--size",
-                               "--seconds", "--fps", "--every", "--configure", "--help"}) {
+    for (const char* option :
+         {"-window", "-geometry", "-root", "-window-id", "--fullscreen", "--preview", "-fps",
+          "--image", "--image-dir", "--scale", "--render", "--size", "--seconds", "--fps",
+          "--every", "--configure", "--help"}) {
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     }
 }

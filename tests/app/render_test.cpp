@@ -85,7 +85,8 @@ int DifferingPixels(const Frame& a, const Frame& b) {
     int n = 0;
     for (size_t i = 0; i + 2 < a.rgb.size() && i + 2 < b.rgb.size(); i += 3) {
         if (std::abs(a.rgb[i] - b.rgb[i]) + std::abs(a.rgb[i + 1] - b.rgb[i + 1]) +
-                std::abs(a.rgb[i + 2] - b.rgb[i + 2]) > 24) {
+                std::abs(a.rgb[i + 2] - b.rgb[i + 2]) >
+            24) {
             ++n;
         }
     }
@@ -228,11 +229,11 @@ TEST_F(Render, ShowsAPictureFromTheChosenFolderInItsOwnShape) {
     png.width = 48;
     png.height = 96;
     png.format = PNG_FORMAT_RGB;
-    ASSERT_TRUE(png_image_write_to_file(&png, (folder + "/tall.png").c_str(), 0, green.data(), 0,
-                                        nullptr));
+    ASSERT_TRUE(
+        png_image_write_to_file(&png, (folder + "/tall.png").c_str(), 0, green.data(), 0, nullptr));
 
-    const std::vector<std::string> frame = {"--render",  dir_ + "/out", "--size",  "256x192",
-                                            "--seconds", "1",           "--fps",   "10",
+    const std::vector<std::string> frame = {"--render",  dir_ + "/out", "--size",        "256x192",
+                                            "--seconds", "1",           "--fps",         "10",
                                             "--every",   "10",          "--no-want-bowl"};
     // Once from the saved settings, once from the command line.
     std::filesystem::create_directories(dir_ + "/config/mereglass");
@@ -299,8 +300,9 @@ TEST_F(Render, StopSignalEndsTheRunByTheSignal) {
 TEST_F(Render, WithoutADisplayTheWindowModesSayWhy) {
     const std::string program = MEREGLASS_PROGRAM;
     for (const char* mode : {"-window", "-root", "--fullscreen", "--configure"}) {
-        ChildProcess p(program, {program, mode},
-                       {"DISPLAY=:9999", "WAYLAND_DISPLAY=", "XDG_CONFIG_HOME=" + dir_ + "/config"});
+        ChildProcess p(
+            program, {program, mode},
+            {"DISPLAY=:9999", "WAYLAND_DISPLAY=", "XDG_CONFIG_HOME=" + dir_ + "/config"});
         ASSERT_TRUE(p.Wait(30.0)) << mode;
         EXPECT_EQ(p.status(), 1) << mode << ": " << p.Output();
         EXPECT_NE(p.Output().find("mereglass: "), std::string::npos) << mode << ": " << p.Output();

@@ -25,9 +25,9 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/extensions/Xrandr.h>
+#include <X11/keysym.h>
 
 #include "x_screen.h"
-#include <X11/keysym.h>
 
 namespace {
 
@@ -93,7 +93,8 @@ protected:
             if (hint.res_name) XFree(hint.res_name);
             if (hint.res_class) XFree(hint.res_class);
             XWindowAttributes a{};
-            if (ours && XGetWindowAttributes(display_, children[i], &a) && a.map_state == IsViewable) {
+            if (ours && XGetWindowAttributes(display_, children[i], &a) &&
+                a.map_state == IsViewable) {
                 out.push_back(children[i]);
             }
         }
@@ -158,7 +159,8 @@ TEST_F(ProgramOnX, WindowShowsTheDesktopUnderMovingWater) {
         a = Screenshot(windows[0], 0, 0, 320, 200);
         return a.Count(10, 20, 90, 180, Reddish) > area * 8 / 10 &&
                a.Count(230, 20, 310, 180, Bluish) > area * 8 / 10;
-    })) << a.Count(10, 20, 90, 180, Reddish) << " " << a.Count(230, 20, 310, 180, Bluish);
+    })) << a.Count(10, 20, 90, 180, Reddish)
+        << " " << a.Count(230, 20, 310, 180, Bluish);
     // And it moves.
     int differing = 0;
     EXPECT_TRUE(Eventually([&] {
@@ -177,21 +179,21 @@ TEST_F(ProgramOnX, RootDrawsIntoTheDaemonsWindowOnly) {
     int green = 0;
     EXPECT_TRUE(Eventually([&] {
         const Shot s = Screenshot(saver, 0, 0, 240, 160);
-        green = s.Count(0, 0, 240, 160, [](const Rgb& p) {
-            return p.r < 10 && p.g > 245 && p.b < 10;
-        });
+        green =
+            s.Count(0, 0, 240, 160, [](const Rgb& p) { return p.r < 10 && p.g > 245 && p.b < 10; });
         return green < 240 * 160 / 100;  // drawn over
-    })) << green << program_->Output();
+    })) << green
+        << program_->Output();
     ASSERT_TRUE(program_->running()) << program_->Output();
     const Shot o = Screenshot(other, 0, 0, 200, 160);
-    const int magenta = o.Count(0, 0, 200, 160, [](const Rgb& p) {
-        return p.r > 245 && p.g < 10 && p.b > 245;
-    });
+    const int magenta =
+        o.Count(0, 0, 200, 160, [](const Rgb& p) { return p.r > 245 && p.g < 10 && p.b > 245; });
     EXPECT_EQ(magenta, 200 * 160);  // untouched
     // The root outside both windows still shows the desktop.
     const Shot r = Screenshot(root_, 0, 200, 640, 200);
-    EXPECT_EQ(r.Count(0, 0, 320, 200, [](const Rgb& p) { return p.r >= 0x90 && p.g == 0 && p.b == 0; }),
-              320 * 200);
+    EXPECT_EQ(
+        r.Count(0, 0, 320, 200, [](const Rgb& p) { return p.r >= 0x90 && p.g == 0 && p.b == 0; }),
+        320 * 200);
     Stop();
 }
 
@@ -202,8 +204,9 @@ TEST_F(ProgramOnX, ForeignWindowFollowsResizes) {
         return s.Count(0, 0, s.width, s.height,
                        [](const Rgb& p) { return p.r < 10 && p.g > 245 && p.b < 10; });
     };
-    EXPECT_TRUE(Eventually([&] { return greenIn(Screenshot(target, 0, 0, 200, 150)) < 200 * 150 / 100; }))
-        << program_->Output();
+    EXPECT_TRUE(Eventually([&] {
+        return greenIn(Screenshot(target, 0, 0, 200, 150)) < 200 * 150 / 100;
+    })) << program_->Output();
     ASSERT_TRUE(program_->running()) << program_->Output();
 
     // Grown to 420 × 300: the new area is drawn, and the scene fills the
@@ -216,7 +219,8 @@ TEST_F(ProgramOnX, ForeignWindowFollowsResizes) {
         green = greenIn(grown);
         black = grown.Count(0, 0, 420, 300, Black);
         return green < 420 * 300 / 100 && black < 420 * 300 / 10;
-    })) << green << " " << black;
+    })) << green
+        << " " << black;
 
     // Then in one dimension only, as tiling window managers do.
     XResizeWindow(display_, target, 600, 300);
@@ -262,9 +266,8 @@ TEST_F(ProgramOnX, InterruptAlsoEndsCleanly) {
     // The frame rate shows in the lower-left corner, yellow on black.
     EXPECT_TRUE(Eventually([&] {
         const Shot corner = Screenshot(windows[0], 0, 100, 80, 20);
-        return corner.Count(0, 0, 80, 20, [](const Rgb& p) {
-            return p.r > 200 && p.g > 200 && p.b < 50;
-        }) > 20;
+        return corner.Count(0, 0, 80, 20,
+                            [](const Rgb& p) { return p.r > 200 && p.g > 200 && p.b < 50; }) > 20;
     }));
     ASSERT_TRUE(program_->Signal(SIGINT));
     ASSERT_TRUE(program_->Wait(3.0));

@@ -1,12 +1,11 @@
 // Screenshots, the painted desktop and polling for whole-program tests.
 #include "x_screen.h"
 
+#include <X11/Xutil.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cstdlib>
-
-#include <X11/Xutil.h>
 
 Shot Screenshot(Display* display, Window window, int x, int y, int w, int h) {
     Shot shot;

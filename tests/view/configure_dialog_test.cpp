@@ -4,6 +4,8 @@
 // mereglass program as a child, which the tests find in /proc. With
 // MEREGLASS_DIALOG_PNG set, it also writes a picture of the dialog to that
 // path.
+#include "view/configure_dialog.h"
+
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <signal.h>
@@ -18,7 +20,6 @@
 
 #include "child_process.h"
 #include "platform/platform.h"
-#include "view/configure_dialog.h"
 #include "view/settings.h"
 #include "x_screen.h"
 #include "xvfb.h"

@@ -352,8 +352,8 @@ void WritePng(const std::string& path, int width, int height, uint32_t rgba) {
 
 // The RGB of the pixel (x, y) counted from the top-left.
 uint32_t RgbAt(const platform::RgbaImage& image, int x, int y) {
-    const uint8_t* p = &image.pixels[(static_cast<size_t>(image.height - 1 - y) * image.width + x) *
-                                     4];
+    const uint8_t* p =
+        &image.pixels[(static_cast<size_t>(image.height - 1 - y) * image.width + x) * 4];
     return uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2];
 }
 
@@ -496,8 +496,7 @@ TEST(DesktopSources, EmptyOrUnusableFolderFallsBackInOneLine) {
         testing::internal::CaptureStderr();
         EXPECT_EQ(AcquireDesktopImage(sources, &image), DesktopSource::BuiltIn);
         const std::string second = testing::internal::GetCapturedStderr();
-        EXPECT_EQ(std::count(second.begin(), second.end(), '\n'), folder.empty() ? 1 : 2)
-            << second;
+        EXPECT_EQ(std::count(second.begin(), second.end(), '\n'), folder.empty() ? 1 : 2) << second;
     }
 }
 

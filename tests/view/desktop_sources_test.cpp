@@ -18,8 +18,8 @@
 #include <memory>
 #include <vector>
 
-#include "view/desktop_capture.h"
 #include "platform/platform.h"
+#include "view/desktop_capture.h"
 #include "xvfb.h"
 
 namespace {

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "headless_gl.h"
+#include "scene/settings.h"
 #include "view/screen_saver_view.h"
 #include "view/settings.h"
-#include "scene/settings.h"
 
 struct FakePlatform {
     HeadlessGL gl;
@@ -27,9 +27,9 @@ struct FakePlatform {
     std::string archive;           // the bundle's archive; empty: none
     bool mainMonitorOnly = false;  // what the store holds
     SETTINGS settings{true, true, 100, 6, 250};
-    bool contextLost = false;      // MakeCurrent fails
-    bool captureFails = false;     // no desktop image
-    uint32_t capturedName = 0;     // the texture the capture made
+    bool contextLost = false;   // MakeCurrent fails
+    bool captureFails = false;  // no desktop image
+    uint32_t capturedName = 0;  // the texture the capture made
 
     FakePlatform(int width, int height) : gl(width, height) {
         services.Clock = [this] {
@@ -49,7 +49,8 @@ struct FakePlatform {
         };
         services.ScreenNumber = [this] { return screen; };
         services.MainScreenNumber = [this] { return mainScreen; };
-        services.BundlePath = [this](const char* name, const char* type, char* buffer, size_t size) {
+        services.BundlePath = [this](const char* name, const char* type, char* buffer,
+                                     size_t size) {
             log.push_back(std::string("bundle ") + name + "." + type);
             buffer[0] = '\0';
             if (archive.empty() || archive.size() + 1 > size) return false;
@@ -69,8 +70,8 @@ struct FakePlatform {
             if (*name == 0) glGenTextures(1, name);
             glBindTexture(GL_TEXTURE_2D, *name);
             // A 2 x 2 picture: red, green, blue, white.
-            const uint8_t pixels[16] = {255, 0, 0, 255, 0, 255, 0, 255,
-                                        0, 0, 255, 255, 255, 255, 255, 255};
+            const uint8_t pixels[16] = {255, 0, 0,   255, 0,   255, 0,   255,
+                                        0,   0, 255, 255, 255, 255, 255, 255};
             glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
             glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 2, 2, 0, GL_RGBA, GL_UNSIGNED_BYTE, pixels);
             capturedName = *name;

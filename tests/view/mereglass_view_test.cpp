@@ -12,8 +12,8 @@
 
 #include "fake_platform.h"
 #include "platform/platform.h"
-#include "view/settings.h"
 #include "scene/scene.h"
+#include "view/settings.h"
 
 namespace {
 
@@ -128,8 +128,7 @@ TEST(ViewFirstTick, SetsUpAndDrawsNothing) {
 
     // Context, the seed's clock reading, the archive, the clock for the
     // step base, the step's own reading; no present.
-    EXPECT_EQ(rig.fake.Take(),
-              (Log{"current", "clock", "bundle murkle.respak", "clock", "clock"}));
+    EXPECT_EQ(rig.fake.Take(), (Log{"current", "clock", "bundle murkle.respak", "clock", "clock"}));
     MereglassView& v = *rig.view;
     ASSERT_NE(v.ssMain, nullptr);
     EXPECT_EQ(v.glReady, 1);

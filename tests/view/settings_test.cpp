@@ -91,7 +91,7 @@ UserSettings Custom() {
 
 TEST(SettingsTable, DeclaresEachSettingOnceWithItsFactoryValueAndRange) {
     ASSERT_EQ(kSettingCount, 8u);
-    const char* const order[] = {"MainMonitorOnly", "WaterSpeed", "WaterRes",  "DripSpeed",
+    const char* const order[] = {"MainMonitorOnly", "WaterSpeed", "WaterRes",   "DripSpeed",
                                  "Lighting",        "WantBowl",   "FullDetail", "Picture"};
     for (size_t i = 0; i < kSettingCount; ++i) {
         EXPECT_STREQ(kSettings[i].key, order[i]);
