@@ -1,7 +1,11 @@
 // HostedView: one MereglassView on a platform view (a window or a headless
 // buffer), with the ViewPlatform services that connect the two. Shared by
 // the window and headless hosts. Relies on the platform layer, the settings
-// and the desktop capture of the host.
+// and the desktop capture of the view.
+//
+// The program layer (src/app/): main, the command line, the window and
+// headless hosts around the view, the frame writer and the listing files.
+// It may use every layer; nothing uses it.
 #pragma once
 
 #include <memory>

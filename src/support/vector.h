@@ -2,6 +2,10 @@
 // functions on them. Plain aggregates passed by value; nothing allocates,
 // keeps state or reports errors.
 //
+// The support layer (src/support/): math, diagnostics and file checks that
+// every other layer may use. It uses only OpenGL, GLU and the standard
+// library, and includes no other layer.
+//
 // Precision: plain vector arithmetic is single precision. Anything that
 // involves a double argument, a trigonometric function or a square root is
 // done in double precision and rounded to float when stored.

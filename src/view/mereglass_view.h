@@ -4,6 +4,11 @@
 // (scene/scene.h), the texture loader (resources/textures.h) and the platform
 // services of its ViewPlatform seam; includes no X11, GLX or EGL.
 //
+// The view layer (src/view/): the saver's view, its settings table and
+// dialog, desktop capture and pictures. It may use the scene and the layers
+// below it, and the platform layer; never the program in src/app/. Its one
+// file on GTK is the configuration dialog (view/configure_dialog.h).
+//
 // Calling contract. A host drives each view with these calls, in this order,
 // all on one thread:
 //
