@@ -1,5 +1,5 @@
 // FakePlatform: a ViewPlatform for tests. A real headless OpenGL context
-// (tests/gl/headless_gl.h) stands in for the view's drawable, the clock reads
+// (fixtures/headless_gl.h) stands in for the view's drawable, the clock reads
 // a value the test sets, and every service call is logged by name so a test
 // can check the order of a view's calls.
 #pragma once
