@@ -31,7 +31,7 @@ while getopts w:t:r: opt; do
     esac
 done
 shift $((OPTIND - 1))
-program=${1:-build/src/host/mereglass}
+program=${1:-build/src/app/mereglass}
 [ $# -gt 0 ] && shift
 if [ ! -x "$program" ]; then
     echo "compare_peers.sh: $program is not a program" >&2

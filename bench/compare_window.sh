@@ -19,7 +19,7 @@
 # RETRIES more times (3); then the quietest window is reported and marked as
 # taken on a busy machine. The program keeps running between windows.
 #
-# PROGRAM defaults to build/src/host/mereglass; the options after it go to it.
+# PROGRAM defaults to build/src/app/mereglass; the options after it go to it.
 # With BENCH_RECORD=FILE one line is appended to FILE for compare_peers.sh:
 #   name fps program_ms_per_frame x_ms_per_frame program_cores x_cores
 #   peak_rss_mb others_cores busy(0|1)
@@ -46,7 +46,7 @@ if [ "$window" -eq 0 ]; then
     echo "compare_window.sh: the window must last at least 1 s" >&2
     exit 2
 fi
-program=${1:-build/src/host/mereglass}
+program=${1:-build/src/app/mereglass}
 [ $# -gt 0 ] && shift
 if [ ! -x "$program" ]; then
     echo "compare_window.sh: $program is not a program" >&2

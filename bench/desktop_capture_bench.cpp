@@ -3,8 +3,8 @@
 // into a headless context. Neither runs per frame.
 #include <benchmark/benchmark.h>
 
-#include "host/desktop_capture.h"
-#include "host/desktop_picture.h"
+#include "view/desktop_capture.h"
+#include "view/desktop_picture.h"
 
 namespace {
 

@@ -3,7 +3,6 @@
 // growing image sizes (which should cost time in proportion to the pixels).
 #include <GL/gl.h>
 #include <benchmark/benchmark.h>
-
 #include <unistd.h>
 
 #include <algorithm>
@@ -79,9 +78,24 @@ std::vector<unsigned char> Pixels(int n) {
 
 std::string WriteImage(int n, bool compressed) {
     const std::vector<unsigned char> pixels = Pixels(n);
-    std::vector<unsigned char> file = {0, 0, static_cast<unsigned char>(compressed ? 10 : 2), 0, 0, 0, 0, 0, 0, 0,
-                                       0, 0, static_cast<unsigned char>(n & 0xff), static_cast<unsigned char>(n >> 8),
-                                       static_cast<unsigned char>(n & 0xff), static_cast<unsigned char>(n >> 8), 24, 0};
+    std::vector<unsigned char> file = {0,
+                                       0,
+                                       static_cast<unsigned char>(compressed ? 10 : 2),
+                                       0,
+                                       0,
+                                       0,
+                                       0,
+                                       0,
+                                       0,
+                                       0,
+                                       0,
+                                       0,
+                                       static_cast<unsigned char>(n & 0xff),
+                                       static_cast<unsigned char>(n >> 8),
+                                       static_cast<unsigned char>(n & 0xff),
+                                       static_cast<unsigned char>(n >> 8),
+                                       24,
+                                       0};
     if (!compressed) {
         file.insert(file.end(), pixels.begin(), pixels.end());
     } else {
@@ -96,16 +110,19 @@ std::string WriteImage(int n, bool compressed) {
                 file.push_back(static_cast<unsigned char>(0x80 | (run - 1)));
                 file.insert(file.end(), &pixels[i * 3], &pixels[i * 3 + 3]);
             } else {
-                while (i + run < count && run < 128 && !(i + run + 1 < count && same(i + run, i + run + 1))) ++run;
+                while (i + run < count && run < 128 &&
+                       !(i + run + 1 < count && same(i + run, i + run + 1)))
+                    ++run;
                 file.push_back(static_cast<unsigned char>(run - 1));
                 file.insert(file.end(), &pixels[i * 3], &pixels[(i + run) * 3]);
             }
             i += run;
         }
     }
-    const std::string path = "/tmp/mereglass-bench-" + std::to_string(getpid()) + (compressed ? "-rle" : "-raw") +
-                             std::to_string(n) + ".tga";
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), file.size());
+    const std::string path = "/tmp/mereglass-bench-" + std::to_string(getpid()) +
+                             (compressed ? "-rle" : "-raw") + std::to_string(n) + ".tga";
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(file.data()), file.size());
     return path;
 }
 

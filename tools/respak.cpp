@@ -118,7 +118,8 @@ int Create(const std::string& archive, int argc, char** argv) {
     // Every offset, and the length in the check field, is 32-bit.
     uint64_t total = kResHeaderBytes + static_cast<uint64_t>(lumps.size()) * kResEntryBytes;
     for (const Lump& lump : lumps) total += lump.data.size();
-    if (lumps.size() > std::numeric_limits<uint32_t>::max() || total > std::numeric_limits<uint32_t>::max()) {
+    if (lumps.size() > std::numeric_limits<uint32_t>::max() ||
+        total > std::numeric_limits<uint32_t>::max()) {
         std::fprintf(stderr, "respak: the archive would be larger than 4 GiB\n");
         return 1;
     }
@@ -145,7 +146,8 @@ int Create(const std::string& archive, int argc, char** argv) {
     const std::string temp = archive + ".tmp";
     {
         std::ofstream file(temp, std::ios::binary | std::ios::trunc);
-        file.write(reinterpret_cast<const char*>(out.data()), static_cast<std::streamsize>(out.size()));
+        file.write(reinterpret_cast<const char*>(out.data()),
+                   static_cast<std::streamsize>(out.size()));
         file.close();
         if (!file) {
             std::fprintf(stderr, "respak: cannot write %s\n", temp.c_str());
@@ -154,7 +156,8 @@ int Create(const std::string& archive, int argc, char** argv) {
         }
     }
     if (std::rename(temp.c_str(), archive.c_str()) != 0) {
-        std::fprintf(stderr, "respak: cannot write %s: %s\n", archive.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "respak: cannot write %s: %s\n", archive.c_str(),
+                     std::strerror(errno));
         std::remove(temp.c_str());
         return 1;
     }
@@ -184,25 +187,29 @@ int List(const std::string& archive) {
     RESFILE res;
     if (!OpenArchive(res, archive)) return 1;
     std::printf("%s: %u lumps, %u bytes\n", archive.c_str(), res.header.count, res.fileLength);
-    std::printf("%4s %10s %10s %10s %10s  %s\n", "lump", "type", "param", "size", "offset", "content");
+    std::printf("%4s %10s %10s %10s %10s  %s\n", "lump", "type", "param", "size", "offset",
+                "content");
     for (uint32_t i = 0; i < res.header.count; ++i) {
         const RESENTRY& e = res.directory[i];
         const std::string what = Describe(res, static_cast<int>(i));
-        std::printf("%4u %10u %10u %10u %10u  %s\n", i, e.type, e.param, e.size, e.offset, what.c_str());
+        std::printf("%4u %10u %10u %10u %10u  %s\n", i, e.type, e.param, e.size, e.offset,
+                    what.c_str());
     }
     return 0;
 }
 
 int Extract(const std::string& archive, const std::string& lumpText, const std::string& output) {
     uint32_t lump = 0;
-    if (!ParseU32(lumpText, &lump) || lump > static_cast<uint32_t>(std::numeric_limits<int>::max())) {
+    if (!ParseU32(lumpText, &lump) ||
+        lump > static_cast<uint32_t>(std::numeric_limits<int>::max())) {
         std::fprintf(stderr, "respak: '%s' is not a lump number\n", lumpText.c_str());
         return Usage();
     }
     RESFILE res;
     if (!OpenArchive(res, archive)) return 1;
     if (lump >= res.header.count) {
-        std::fprintf(stderr, "respak: %s has no lump %u (it has %u)\n", archive.c_str(), lump, res.header.count);
+        std::fprintf(stderr, "respak: %s has no lump %u (it has %u)\n", archive.c_str(), lump,
+                     res.header.count);
         return 1;
     }
     void* data = nullptr;

@@ -79,7 +79,8 @@ int RESFILE::Open(const char* path) {
     header.check = ReadLE32(raw + 16);
     header.dirOffset = ReadLE32(raw + 20);
 
-    if (std::memcmp(header.magic, "MRKF", 4) != 0 || header.check != static_cast<uint32_t>(~fileLength)) {
+    if (std::memcmp(header.magic, "MRKF", 4) != 0 ||
+        header.check != static_cast<uint32_t>(~fileLength)) {
         CloseFile();
         return 0;
     }

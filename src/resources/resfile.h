@@ -14,11 +14,11 @@
 #include <fstream>
 
 struct RESHEADER {
-    char magic[4];               // "MRKF"
-    unsigned char reserved[8];   // not interpreted
-    uint32_t count;              // number of lumps
-    uint32_t check;              // ~(file length)
-    uint32_t dirOffset;          // offset of the directory
+    char magic[4];              // "MRKF"
+    unsigned char reserved[8];  // not interpreted
+    uint32_t count;             // number of lumps
+    uint32_t check;             // ~(file length)
+    uint32_t dirOffset;         // offset of the directory
 };
 
 struct RESENTRY {

@@ -22,7 +22,7 @@ int LoadTexturesFromDataFile(const char* path, Texture** textures, int* count) {
     // allocation leaves the caller's table in place.
     Texture* table = new (std::nothrow) Texture[lumps];
     if (!table) return 0;
-    delete[] *textures;
+    delete[] * textures;
     *textures = table;
     *count = static_cast<int>(lumps);
 
@@ -59,7 +59,8 @@ int BuildTexture(Texture* texture, int alphaMode) {
         texture->height > static_cast<uint32_t>(std::numeric_limits<GLsizei>::max())) {
         return 0;
     }
-    unsigned char* rgba = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(pixelCount) * 4));
+    unsigned char* rgba =
+        static_cast<unsigned char*>(std::malloc(static_cast<size_t>(pixelCount) * 4));
     if (!rgba) return 0;
 
     unsigned char* dst = rgba;

@@ -1,6 +1,9 @@
 // The texture table: every image lump of the resource archive decoded and
 // uploaded as an OpenGL texture, in a table indexed by lump number. Relies on
 // RESFILE, the TGA stream decoder and a current OpenGL context.
+//
+// The resources layer (src/resources/): the archive, TGA decoding and
+// texture upload. It may use support/ only.
 #pragma once
 
 #include "resources/texture.h"

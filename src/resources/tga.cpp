@@ -165,7 +165,7 @@ int DecodeCompressed(Texture* texture, Source& src) {
         return Fail(text);
     };
 
-    uint64_t count = 0;      // pixels stored
+    uint64_t count = 0;  // pixels stored
     unsigned char* out = pixels;
     unsigned char pixel[4];  // the pixel being copied, as read
     unsigned char packet[128 * 4];

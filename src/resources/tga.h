@@ -27,10 +27,10 @@ struct TGAHeader {
 struct TGA {
     unsigned char header[6];  // width lo/hi, height lo/hi, bits per pixel, descriptor
     uint32_t bytesPerPixel;
-    uint32_t imageSize;       // bytes of decoded pixels
+    uint32_t imageSize;  // bytes of decoded pixels
     uint32_t height;
     uint32_t width;
-    uint32_t bpp;             // bits per pixel
+    uint32_t bpp;  // bits per pixel
 };
 
 extern TGAHeader tgaheader;

@@ -4,6 +4,10 @@
 // and the timers of the intro and the overlay. Relies on WATERCLASS, the
 // Texture record, the vector math, OpenGL and GLU.
 //
+// The scene layer (src/scene/): the driver of one running view. It may use
+// water/, resources/ and support/; never the view, the platform or the
+// program.
+//
 // The host drives it like this, with the view's OpenGL context current for
 // every call but the constructor:
 //   1. seed srand, construct (which draws one number from rand), Setup;

@@ -3,4 +3,10 @@
 
 #include <cstdint>
 
-struct SETTINGS { bool LIGHTING; bool WANTBOWL; int32_t WATERSPEED; int32_t WATERSHIFT; int32_t DRIPSPEED; };
+struct SETTINGS {
+    bool LIGHTING;
+    bool WANTBOWL;
+    int32_t WATERSPEED;
+    int32_t WATERSHIFT;
+    int32_t DRIPSPEED;
+};

@@ -43,8 +43,8 @@ void DEBUGp3d(VECTOR3D v);
 
 // Frame-rate counter state. fCount is advanced by whoever counts frames.
 extern int32_t fCount;
-extern double frameRate;  // frames per second, last computed
-extern double lastcountTime;  // seconds, time of the last computation
+extern double frameRate;        // frames per second, last computed
+extern double lastcountTime;    // seconds, time of the last computation
 extern int32_t lastcountFrame;  // fCount at the last computation
 
 // Recomputes frameRate at most four times a second; now is in seconds on any

@@ -62,8 +62,8 @@ MATRIX MatrixAngleBetweenVectors(VECTOR3D a, VECTOR3D b) {
     VECTOR3D d = SubtractVectors(b, a);
     if (d.x == 0.0f && d.y == 0.0f && d.z == 0.0f) d.z = static_cast<float>(d.z + 1.0);
     d = NormalizeVector(d);
-    const VECTOR3D up = (d.x == 0.0f && d.z == 0.0f) ? MakePoint(-d.y, 0.0f, 0.0f)
-                                                     : MakePoint(0.0f, 1.0f, 0.0f);
+    const VECTOR3D up =
+        (d.x == 0.0f && d.z == 0.0f) ? MakePoint(-d.y, 0.0f, 0.0f) : MakePoint(0.0f, 1.0f, 0.0f);
     const VECTOR3D right = NormalizeVector(VectorCrossProduct(up, d));
     const VECTOR3D up2 = ScaleVector(NormalizeVector(VectorCrossProduct(right, d)), -1.0);
 
@@ -112,15 +112,13 @@ VECTOR3D MatrixPointMultiply(MATRIX m, VECTOR3D v) {
 
 VECTOR3D MatrixRotatePoint(MATRIX m, VECTOR3D v) {
     const double* e = m.m;
-    return ToVector(e[0] * v.x + e[4] * v.y + e[8] * v.z,
-                    e[1] * v.x + e[5] * v.y + e[9] * v.z,
+    return ToVector(e[0] * v.x + e[4] * v.y + e[8] * v.z, e[1] * v.x + e[5] * v.y + e[9] * v.z,
                     e[2] * v.x + e[6] * v.y + e[10] * v.z);
 }
 
 VECTOR3D MatrixInverseRotatePoint(MATRIX m, VECTOR3D v) {
     const double* e = m.m;
-    return ToVector(e[0] * v.x + e[1] * v.y + e[2] * v.z,
-                    e[4] * v.x + e[5] * v.y + e[6] * v.z,
+    return ToVector(e[0] * v.x + e[1] * v.y + e[2] * v.z, e[4] * v.x + e[5] * v.y + e[6] * v.z,
                     e[8] * v.x + e[9] * v.y + e[10] * v.z);
 }
 

@@ -28,9 +28,7 @@ void FillRefract() {
 
 void FillWaterStrip(uint16_t* out, uint16_t shift) {
     const uint32_t n = 1u << shift;
-    auto emit = [&](uint32_t x, uint32_t y) {
-        *out++ = static_cast<uint16_t>((y << shift) | x);
-    };
+    auto emit = [&](uint32_t x, uint32_t y) { *out++ = static_cast<uint16_t>((y << shift) | x); };
     for (uint32_t m = n; m >= 2; m -= 2) {
         const uint32_t k = (n - m) / 2;
         for (uint32_t x = k; x <= k + m - 1; ++x) {

@@ -3,6 +3,9 @@
 // water objects. Set-up and drips live in water.cpp, the step in
 // water_step.cpp, the drawing in water_draw.cpp, so the simulation builds
 // and tests without an OpenGL context.
+//
+// The water layer (src/water/): the simulation and its drawing. It may use
+// support/ only.
 #pragma once
 
 #include <cstdint>
@@ -50,7 +53,7 @@ public:
     WATERVERTEX* Vertices = nullptr;
     bool WantBowl = true;
     float Speed = 1.0f;
-    uint16_t Shift = 6;        // log2 N
+    uint16_t Shift = 6;  // log2 N
 
     WATERCLASS();
     ~WATERCLASS();

@@ -161,8 +161,8 @@ inline void StoreCells(WATERCELL* c, V8 h, V8 v) {
     _mm256_storeu_ps(p + 8, _mm256_permute2f128_ps(lo, hi, 0x31));
 }
 // Eight rows of eight components become eight packed vertices.
-inline void Transpose8(float* p, __m256 r0, __m256 r1, __m256 r2, __m256 r3, __m256 r4,
-                       __m256 r5, __m256 r6, __m256 r7) {
+inline void Transpose8(float* p, __m256 r0, __m256 r1, __m256 r2, __m256 r3, __m256 r4, __m256 r5,
+                       __m256 r6, __m256 r7) {
     const __m256 t0 = _mm256_unpacklo_ps(r0, r1), t1 = _mm256_unpackhi_ps(r0, r1);
     const __m256 t2 = _mm256_unpacklo_ps(r2, r3), t3 = _mm256_unpackhi_ps(r2, r3);
     const __m256 t4 = _mm256_unpacklo_ps(r4, r5), t5 = _mm256_unpackhi_ps(r4, r5);
@@ -181,8 +181,7 @@ inline void Transpose8(float* p, __m256 r0, __m256 r1, __m256 r2, __m256 r3, __m
     _mm256_storeu_ps(p + 56, _mm256_permute2f128_ps(u3, u7, 0x31));
 }
 inline void StoreVertices(WATERVERTEX* out, const V8 (&c)[8]) {
-    Transpose8(&out->Position.x, c[0].v, c[1].v, c[2].v, c[3].v, c[4].v, c[5].v, c[6].v,
-               c[7].v);
+    Transpose8(&out->Position.x, c[0].v, c[1].v, c[2].v, c[3].v, c[4].v, c[5].v, c[6].v, c[7].v);
 }
 #endif
 
@@ -216,8 +215,10 @@ inline void AddSerial(float& sum, V16 a) {
 inline void LoadCells(const WATERCELL* c, V16& h, V16& v) {
     const float* p = &c->Height;
     const __m512 a = _mm512_loadu_ps(p), b = _mm512_loadu_ps(p + 16);
-    const __m512i even = _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
-    const __m512i odd = _mm512_setr_epi32(1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31);
+    const __m512i even =
+        _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+    const __m512i odd =
+        _mm512_setr_epi32(1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31);
     h.v = _mm512_permutex2var_ps(a, even, b);
     v.v = _mm512_permutex2var_ps(a, odd, b);
 }
@@ -332,8 +333,8 @@ void MeshPass(const WATERSTEP& s) {
         }
         newRow[-1] = oldRow[n - 1];  // left of column 0: not stepped yet
         oldRow[n] = newRow[0];       // right of the last column: stepped
-        const float* prev = y == 0 ? s.oldHeights + (n - 1) * stride + 1
-                                   : s.newHeights + (y - 1) * stride + 1;
+        const float* prev =
+            y == 0 ? s.oldHeights + (n - 1) * stride + 1 : s.newHeights + (y - 1) * stride + 1;
         const float* next = y == n - 1 ? s.newHeights + 1 : s.oldHeights + (y + 1) * stride + 1;
         WATERCELL* cells = s.cells + y * n;
         WATERVERTEX* out = s.vertices + y * n;

@@ -36,7 +36,7 @@ inline void SilenceAlerts() {
 }
 
 // Stops the run with a crash report when an invariant does not hold.
-#define FUZZ_CHECK(cond) \
-    do {                 \
+#define FUZZ_CHECK(cond)               \
+    do {                               \
         if (!(cond)) __builtin_trap(); \
     } while (0)

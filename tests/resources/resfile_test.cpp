@@ -75,9 +75,12 @@ TEST(ResArchive, DamagedArchivesFailAndStayClosed) {
     PutLE32(wrongCheck, 16, static_cast<uint32_t>(good.size()));
 
     const std::pair<const char*, const Bytes*> cases[] = {
-        {"one byte added", &appended},  {"one byte removed", &removed},
-        {"wrong magic", &magic},        {"directory past the end", &dirPastEnd},
-        {"directory far away", &dirFarAway}, {"huge count", &hugeCount},
+        {"one byte added", &appended},
+        {"one byte removed", &removed},
+        {"wrong magic", &magic},
+        {"directory past the end", &dirPastEnd},
+        {"directory far away", &dirFarAway},
+        {"huge count", &hugeCount},
         {"length not complemented", &wrongCheck},
     };
     for (const auto& [name, bytes] : cases) {
@@ -137,8 +140,9 @@ TEST(ResArchive, LumpPastTheEndIsNotLoaded) {
     Bytes bytes = MakeArchive(ThreeLumps());
     const uint32_t dirAt = DirectoryOffset(bytes);
     PutLE32(bytes, dirAt + 28 * 0, static_cast<uint32_t>(bytes.size()));  // size runs past the end
-    PutLE32(bytes, dirAt + 28 * 1 + 4, static_cast<uint32_t>(bytes.size()) + 100);  // offset past the end
-    PutLE32(bytes, dirAt + 28 * 2, 0xFFFFFFFFu);  // 4 GiB
+    PutLE32(bytes, dirAt + 28 * 1 + 4,
+            static_cast<uint32_t>(bytes.size()) + 100);  // offset past the end
+    PutLE32(bytes, dirAt + 28 * 2, 0xFFFFFFFFu);         // 4 GiB
     const std::string path = dir.Write("a.respak", bytes);
 
     RESFILE res;

@@ -16,7 +16,8 @@ AlertSink g_previous;
 }
 
 TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "mereglass-test-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "mereglass-test-XXXXXX").string();
     if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
     dir_ = pattern;
 }
@@ -29,7 +30,8 @@ TempDir::~TempDir() {
 std::string TempDir::Write(const std::string& name, const Bytes& bytes) const {
     const std::string path = Path(name);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     return path;
 }
 
@@ -65,7 +67,8 @@ Bytes CompressedTga(int width, int height, int bits, const Bytes& packets, int d
 void AppendRle(Bytes& out, const Bytes& pixels, int bpp) {
     const size_t count = pixels.size() / bpp;
     auto same = [&](size_t a, size_t b) {
-        return std::equal(pixels.begin() + a * bpp, pixels.begin() + (a + 1) * bpp, pixels.begin() + b * bpp);
+        return std::equal(pixels.begin() + a * bpp, pixels.begin() + (a + 1) * bpp,
+                          pixels.begin() + b * bpp);
     };
     size_t i = 0;
     while (i < count) {
@@ -78,7 +81,8 @@ void AppendRle(Bytes& out, const Bytes& pixels, int bpp) {
             continue;
         }
         size_t raw = 1;
-        while (i + raw < count && raw < 128 && !(i + raw + 1 < count && same(i + raw, i + raw + 1))) ++raw;
+        while (i + raw < count && raw < 128 && !(i + raw + 1 < count && same(i + raw, i + raw + 1)))
+            ++raw;
         out.push_back(static_cast<unsigned char>(raw - 1));
         out.insert(out.end(), pixels.begin() + i * bpp, pixels.begin() + (i + raw) * bpp);
         i += raw;
@@ -90,7 +94,8 @@ void PutLE32(Bytes& bytes, size_t at, uint32_t value) {
 }
 
 uint32_t GetLE32(const Bytes& bytes, size_t at) {
-    return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | static_cast<uint32_t>(bytes[at + 3]) << 24;
+    return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 |
+           static_cast<uint32_t>(bytes[at + 3]) << 24;
 }
 
 void FixCheck(Bytes& archive) { PutLE32(archive, 16, ~static_cast<uint32_t>(archive.size())); }
@@ -128,7 +133,8 @@ uint32_t LumpOffset(const Bytes& archive, int lump) {
 }
 
 AlertRecorder::AlertRecorder() {
-    g_previous = SetAlertSink([this](const char* caption, const char* text) { alerts_.emplace_back(caption, text); });
+    g_previous = SetAlertSink(
+        [this](const char* caption, const char* text) { alerts_.emplace_back(caption, text); });
 }
 
 AlertRecorder::~AlertRecorder() { SetAlertSink(g_previous); }

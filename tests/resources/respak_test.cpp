@@ -1,7 +1,6 @@
 // The respak tool: archives it writes read back through RESFILE, its listing
 // and extraction, and the input it refuses.
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -47,12 +46,14 @@ protected:
 };
 
 TEST_F(RespakTool, CreateListExtractRoundTrip) {
-    const ToolRun create = Respak("create " + archive + " 1:2:" + image + " 9:4000000000:" + blob + " 1:1:" + rle);
+    const ToolRun create =
+        Respak("create " + archive + " 1:2:" + image + " 9:4000000000:" + blob + " 1:1:" + rle);
     ASSERT_EQ(create.status, 0) << create.output;
 
     const Bytes bytes = ReadAll(archive);
     ASSERT_GE(bytes.size(), 24u + 3 * 28);
-    EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + 12), (Bytes{'M', 'R', 'K', 'F', 0, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + 12),
+              (Bytes{'M', 'R', 'K', 'F', 0, 0, 0, 0, 0, 0, 0, 0}));
     EXPECT_EQ(GetLE32(bytes, 16), ~static_cast<uint32_t>(bytes.size()));
     const uint32_t dirAt = GetLE32(bytes, 20);
     for (int i = 0; i < 3; ++i) {
@@ -121,9 +122,11 @@ TEST_F(RespakTool, RefusesWhatItCannotWrite) {
         EXPECT_FALSE(run.output.empty()) << args;
         EXPECT_FALSE(std::filesystem::exists(archive)) << args;
     }
-    EXPECT_NE(Respak("create " + archive + " 1:1:" + bad).output.find("TGA file be type 2 or type 10"),
+    EXPECT_NE(
+        Respak("create " + archive + " 1:1:" + bad).output.find("TGA file be type 2 or type 10"),
+        std::string::npos);
+    EXPECT_NE(Respak("").output.find("usage: respak create ARCHIVE TYPE:PARAM:FILE..."),
               std::string::npos);
-    EXPECT_NE(Respak("").output.find("usage: respak create ARCHIVE TYPE:PARAM:FILE..."), std::string::npos);
 
     ASSERT_EQ(Respak("create " + archive + " 1:1:" + image).status, 0);
     EXPECT_EQ(Respak("extract " + archive + " 1 " + dir.Path("x")).status, 1);

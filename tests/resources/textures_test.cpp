@@ -41,7 +41,8 @@ protected:
         glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
         std::vector<Texel> out;
         for (size_t i = 0; i < rgba.size(); i += 4) {
-            out.push_back(Texel(rgba[i]) << 24 | rgba[i + 1] << 16 | rgba[i + 2] << 8 | rgba[i + 3]);
+            out.push_back(Texel(rgba[i]) << 24 | rgba[i + 1] << 16 | rgba[i + 2] << 8 |
+                          rgba[i + 3]);
         }
         return out;
     }
@@ -132,9 +133,10 @@ protected:
 TEST_F(TextureTable, LoadsEveryImageLumpInOrder) {
     Bytes packets;
     AppendRle(packets, Bytes(16 * 3, 9), 3);
-    const std::string path = dir.Write("a.respak", MakeArchive({{1, 0, Image(50)},
-                                                                 {3, 1, {1, 2, 3}},
-                                                                 {1, 2, CompressedTga(4, 4, 24, packets)}}));
+    const std::string path = dir.Write(
+        "a.respak",
+        MakeArchive(
+            {{1, 0, Image(50)}, {3, 1, {1, 2, 3}}, {1, 2, CompressedTga(4, 4, 24, packets)}}));
     Texture* table = new Texture[6];  // what the scene leaves there; released by the loader
     int count = 6;
     ASSERT_EQ(LoadTexturesFromDataFile(path.c_str(), &table, &count), 1);
@@ -155,9 +157,11 @@ TEST_F(TextureTable, LoadsEveryImageLumpInOrder) {
 TEST_F(TextureTable, StopsAtADamagedImage) {
     Bytes damaged = Image(60);
     damaged[16] = 16;  // 16 bits per pixel
-    const std::string path = dir.Write(
-        "a.respak", MakeArchive({{1, 0, Image(10)}, {1, 0, Image(20)}, {1, 0, damaged}, {1, 0, Image(40)},
-                                 {1, 0, Image(50)}}));
+    const std::string path = dir.Write("a.respak", MakeArchive({{1, 0, Image(10)},
+                                                                {1, 0, Image(20)},
+                                                                {1, 0, damaged},
+                                                                {1, 0, Image(40)},
+                                                                {1, 0, Image(50)}}));
     Texture* table = nullptr;
     int count = 0;
     EXPECT_EQ(LoadTexturesFromDataFile(path.c_str(), &table, &count), 0);
@@ -175,7 +179,8 @@ TEST_F(TextureTable, StopsAtADamagedImage) {
 }
 
 TEST_F(TextureTable, ArchiveWithoutImages) {
-    const std::string path = dir.Write("a.respak", MakeArchive({{0, 1, {1}}, {2, 2, Image(1)}, {7, 0, {}}}));
+    const std::string path =
+        dir.Write("a.respak", MakeArchive({{0, 1, {1}}, {2, 2, Image(1)}, {7, 0, {}}}));
     Texture* table = nullptr;
     int count = -1;
     ASSERT_EQ(LoadTexturesFromDataFile(path.c_str(), &table, &count), 1);
@@ -200,7 +205,8 @@ TEST_F(TextureTable, MissingArchiveLeavesTheTableAlone) {
     EXPECT_EQ(LoadTexturesFromDataFile(dir.Path("absent.respak").c_str(), &table, &count), 0);
     Bytes damaged = MakeArchive({{1, 0, Image(1)}});
     damaged.push_back(0);
-    EXPECT_EQ(LoadTexturesFromDataFile(dir.Write("bad.respak", damaged).c_str(), &table, &count), 0);
+    EXPECT_EQ(LoadTexturesFromDataFile(dir.Write("bad.respak", damaged).c_str(), &table, &count),
+              0);
     EXPECT_EQ(table, before);
     EXPECT_EQ(count, 2);
     delete[] table;
@@ -211,7 +217,8 @@ TEST_F(TextureTable, ShippedArchiveLoadsCompletely) {
     int count = 0;
     ASSERT_EQ(LoadTexturesFromDataFile(MEREGLASS_TEST_ARCHIVE, &table, &count), 1);
     ASSERT_EQ(count, 6);
-    const uint32_t sizes[6][2] = {{64, 64}, {256, 32}, {512, 128}, {512, 256}, {512, 32}, {512, 32}};
+    const uint32_t sizes[6][2] = {{64, 64},   {256, 32}, {512, 128},
+                                  {512, 256}, {512, 32}, {512, 32}};
     std::set<uint32_t> names;
     for (int i = 0; i < count; ++i) {
         EXPECT_NE(table[i].glName, 0u) << i;

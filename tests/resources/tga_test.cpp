@@ -101,7 +101,8 @@ TEST_P(TgaDecode, RunLengthAtBothDepths) {
     for (int bpp : {3, 4}) {
         // Runs, single pixels and a raw stretch longer than one row.
         Bytes pixels = Pattern(7, 1, bpp);
-        for (int i = 0; i < 130; ++i) pixels.insert(pixels.end(), pixels.begin(), pixels.begin() + bpp);
+        for (int i = 0; i < 130; ++i)
+            pixels.insert(pixels.end(), pixels.begin(), pixels.begin() + bpp);
         const Bytes tail = Pattern(9, 1, bpp);
         pixels.insert(pixels.end(), tail.begin(), tail.end());
         const int count = static_cast<int>(pixels.size()) / bpp;  // 146 = 2 × 73
@@ -174,7 +175,8 @@ TEST_P(TgaDecode, EveryFailureHasItsMessage) {
          "ERROR: Could not read RLE header"},
         {"4 GB run-length, short", CompressedTga(65535, 16383, 32, {0xff, 1, 2, 3, 4}),
          "ERROR: Could not read RLE header"},
-        {"short run pixel", CompressedTga(4, 1, 24, {0x83, 1, 2}), "ERROR: Could not read from file"},
+        {"short run pixel", CompressedTga(4, 1, 24, {0x83, 1, 2}),
+         "ERROR: Could not read from file"},
     };
     for (const Broken& c : cases) {
         alerts.Clear();
@@ -217,7 +219,8 @@ TEST_P(TgaStream, StopsJustAfterTheImage) {
     const Bytes trailing = {0x5A, 0x5B};
     Bytes packets;
     AppendRle(packets, Pattern(6, 2, 3), 3);
-    const Bytes images[] = {UncompressedTga(6, 2, 24, Pattern(6, 2, 3)), CompressedTga(6, 2, 24, packets)};
+    const Bytes images[] = {UncompressedTga(6, 2, 24, Pattern(6, 2, 3)),
+                            CompressedTga(6, 2, 24, packets)};
     for (const Bytes& image : images) {
         ASSERT_EQ(Decode(image, trailing), 1);
         EXPECT_EQ(res->stream.tellg() - start, static_cast<std::streamoff>(image.size()));

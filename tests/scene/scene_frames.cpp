@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "png_writer.h"
+#include "app/frame_writer.h"
 #include "resources/textures.h"
 #include "scene_rig.h"
 
@@ -172,6 +172,7 @@ int main(int argc, char** argv) {
         const char* name;
     } shots[] = {{14.5, "scene-water.png"}, {24.0, "scene-banner.png"}, {41.2, "scene-card.png"}};
     constexpr double kStep = 1.0 / 60.0;
+    FrameWriter writer(kWidth, kHeight);
     int frame = 0;
     for (const auto& shot : shots) {
         // Frames in between only advance the scene: they draw into a tiny
@@ -188,8 +189,11 @@ int main(int argc, char** argv) {
         rig.Frame(kStep);
         ++frame;
         const std::string path = folder + "/" + shot.name;
-        if (!WritePng(path, rig.gl.ReadPixels(), kWidth, kHeight)) {
-            std::fprintf(stderr, "scene_frames: cannot write %s\n", path.c_str());
+        glFinish();
+        writer.ReadFrame();
+        std::string error;
+        if (!writer.WritePng(path, &error)) {
+            std::fprintf(stderr, "scene_frames: cannot write %s\n", error.c_str());
             return 1;
         }
         std::printf("%s at %.2f s\n", path.c_str(), rig.scene.totalTime);

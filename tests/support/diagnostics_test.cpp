@@ -22,9 +22,10 @@ std::string Contents(const std::string& path) {
 class DebugLog : public testing::Test {
 protected:
     void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() /
-               ("mereglass-diag-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir_ =
+            std::filesystem::temp_directory_path() /
+            ("mereglass-diag-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+             "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::create_directories(dir_);
         saved_ = DebugLogPath();
         path_ = (dir_ / "debug.txt").string();
@@ -42,14 +43,16 @@ protected:
 
 TEST(Alerts, SinkReceivesCaptionAndText) {
     std::vector<std::string> seen;
-    AlertSink previous = SetAlertSink(
-        [&seen](const char* caption, const char* text) { seen.push_back(std::string(caption) + "|" + text); });
+    AlertSink previous = SetAlertSink([&seen](const char* caption, const char* text) {
+        seen.push_back(std::string(caption) + "|" + text);
+    });
     MessageBox(nullptr, "Could not read image data", "ERROR", 0);
     MessageBox(reinterpret_cast<void*>(1), "TGA file be type 2 or type 10 ", "Invalid Image", 7);
     MessageBox(nullptr, nullptr, nullptr, 0);
     SetAlertSink(previous);
-    EXPECT_EQ(seen, (std::vector<std::string>{"ERROR|Could not read image data",
-                                              "Invalid Image|TGA file be type 2 or type 10 ", "|"}));
+    EXPECT_EQ(seen,
+              (std::vector<std::string>{"ERROR|Could not read image data",
+                                        "Invalid Image|TGA file be type 2 or type 10 ", "|"}));
 }
 
 TEST(Alerts, DefaultSinkWritesOneLineToStandardError) {
@@ -70,9 +73,7 @@ TEST(Alerts, ErrorBoxesDoNothing) {
     EXPECT_EQ(calls, 0);
 }
 
-TEST_F(DebugLog, DefaultPathIsTheSharedFolder) {
-    EXPECT_EQ(saved_, "/Users/Shared/debug.txt");
-}
+TEST_F(DebugLog, DefaultPathIsTheSharedFolder) { EXPECT_EQ(saved_, "/Users/Shared/debug.txt"); }
 
 TEST_F(DebugLog, NumbersAppendAndTextReplaces) {
     DEBUG(1.5);

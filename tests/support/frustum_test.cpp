@@ -2,8 +2,6 @@
 // matrices, and a real perspective view checked against its clip space.
 #include "support/frustum.h"
 
-#include "headless_gl.h"
-
 #include <GL/gl.h>
 #include <GL/glu.h>
 #include <gtest/gtest.h>
@@ -11,6 +9,8 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+
+#include "headless_gl.h"
 
 namespace {
 
@@ -70,7 +70,7 @@ TEST(FrustumIdentity, UnitCubeFacingInwards) {
 
     EXPECT_TRUE(PointInFrustum(MakePoint(0, 0, 0)));
     EXPECT_TRUE(PointInFrustum(MakePoint(0.99f, -0.99f, 0.99f)));
-    EXPECT_FALSE(PointInFrustum(MakePoint(1, 0, 0)));  // on the right plane
+    EXPECT_FALSE(PointInFrustum(MakePoint(1, 0, 0)));   // on the right plane
     EXPECT_FALSE(PointInFrustum(MakePoint(0, 0, -1)));  // on the near plane
     EXPECT_TRUE(SphereInFrustum(MakePoint(1.5f, 0, 0), 0.6f));
     EXPECT_FALSE(SphereInFrustum(MakePoint(1.5f, 0, 0), 0.5f));  // touches from outside
@@ -121,9 +121,9 @@ TEST(FrustumPerspective, AgreesWithClipSpaceOfTheView) {
                 const VECTOR3D p = MakePoint(x, y, z);
                 double c[4];
                 clip(p, c);
-                const double margin = std::fmin(c[3] - std::fabs(c[0]),
-                                                std::fmin(c[3] - std::fabs(c[1]),
-                                                          c[3] - std::fabs(c[2])));
+                const double margin =
+                    std::fmin(c[3] - std::fabs(c[0]),
+                              std::fmin(c[3] - std::fabs(c[1]), c[3] - std::fabs(c[2])));
                 if (std::fabs(margin) < 1e-3) continue;  // too near a plane to call
                 const bool expected = margin > 0;
                 EXPECT_EQ(PointInFrustum(p), expected) << x << " " << y << " " << z;

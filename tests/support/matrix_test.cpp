@@ -3,7 +3,6 @@
 #include "support/matrix.h"
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cmath>
@@ -136,8 +135,8 @@ TEST(MatrixLookAt, OrthonormalFrameAlongTheDirection) {
         const MATRIX m = MatrixAngleBetweenVectors(MakePoint(0, 0, 0), b);
         for (double e : m.m) EXPECT_TRUE(std::isfinite(e));
         if (b.x == 1e-30f) continue;  // too thin to make a frame: finite is all we ask
-        const VECTOR3D d = CompareVectors(b, MakePoint(0, 0, 0)) ? MakePoint(0, 0, 1)
-                                                                 : NormalizeVector(b);
+        const VECTOR3D d =
+            CompareVectors(b, MakePoint(0, 0, 0)) ? MakePoint(0, 0, 1) : NormalizeVector(b);
         ExpectNearVector(MakePoint(m.m[8], m.m[9], m.m[10]), d, 1e-6f);
         const VECTOR3D c0 = MakePoint(m.m[0], m.m[1], m.m[2]);
         const VECTOR3D c1 = MakePoint(m.m[4], m.m[5], m.m[6]);

@@ -99,8 +99,9 @@ TEST(VectorArithmetic, ComponentWiseOperations) {
     EXPECT_TRUE(SameBits(DivideVectors(b, a), MakePoint(4, -2.5f, 2)));
     EXPECT_EQ(VectorDotProduct(a, b), 4 - 10 + 18);
     EXPECT_TRUE(SameBits(VectorCrossProduct(a, b), MakePoint(27, 6, -13)));
-    EXPECT_TRUE(SameBits(CalculateNormal(MakePoint(0, 0, 0), MakePoint(1, 0, 0), MakePoint(1, 1, 0)),
-                         VectorCrossProduct(MakePoint(-1, 0, 0), MakePoint(0, -1, 0))));
+    EXPECT_TRUE(
+        SameBits(CalculateNormal(MakePoint(0, 0, 0), MakePoint(1, 0, 0), MakePoint(1, 1, 0)),
+                 VectorCrossProduct(MakePoint(-1, 0, 0), MakePoint(0, -1, 0))));
     const COLOUR c = MakeColour(0.1f, 0.2f, 0.3f, 0.4f);
     EXPECT_EQ(c.g, 0.2f);
     EXPECT_EQ(c.a, 0.4f);

@@ -94,8 +94,8 @@ TEST(WaterGrid, ConstructionSetsTheDocumentedFieldsAndAllocatesNothing) {
 TEST(WaterGrid, ShiftIsClampedToFourToEight) {
     struct Case {
         uint16_t given, used;
-    } cases[] = {{0, 4}, {1, 4}, {2, 4}, {3, 4}, {4, 4}, {5, 5}, {6, 6},
-                 {7, 7}, {8, 8}, {9, 8}, {12, 8}, {65535, 8}};
+    } cases[] = {{0, 4}, {1, 4}, {2, 4}, {3, 4}, {4, 4},  {5, 5},
+                 {6, 6}, {7, 7}, {8, 8}, {9, 8}, {12, 8}, {65535, 8}};
     for (const Case& c : cases) {
         WATERCLASS w;
         ASSERT_TRUE(w.Initialize(c.given, 64.0f, false, 0.5f)) << c.given;

@@ -83,8 +83,8 @@ TEST_P(WaterStepPaths, MatchesThePlainStepBitForBit) {
                 VECTOR3D eyeCopy = eye;
                 t.fast.Update(eye, elapsed);
                 PlainWaterStep(t.plain, eyeCopy, elapsed);
-                SCOPED_TRACE(testing::Message() << "shift " << shift << " variant " << variant
-                                                << " step " << step);
+                SCOPED_TRACE(testing::Message()
+                             << "shift " << shift << " variant " << variant << " step " << step);
                 ASSERT_EQ(std::memcmp(t.fast.Cells, t.plain.Cells,
                                       sizeof(WATERCELL) * t.fast.VertexCount),
                           0);

@@ -48,7 +48,9 @@ TEST(WaterStep, StillFlatFieldStaysFlat) {
 TEST(WaterStep, VelocityPassSpreadsARaisedPoint) {
     WATERCLASS w;
     ASSERT_TRUE(w.Initialize(4, 64.0f, true, 1.0f));
-    auto at = [&](uint32_t x, uint32_t y) -> WATERCELL& { return w.Cells[(y & 15) * 16 + (x & 15)]; };
+    auto at = [&](uint32_t x, uint32_t y) -> WATERCELL& {
+        return w.Cells[(y & 15) * 16 + (x & 15)];
+    };
     // Next to the corner, so that the neighbours wrap.
     at(0, 5).Height = 1.0f;
     VECTOR3D eye = {0.0f, 40.0f, 0.0f};
@@ -88,7 +90,8 @@ TEST(WaterStep, DampsOnlyVelocitiesBeyondAHundredth) {
     ASSERT_TRUE(w.Initialize(4, 64.0f, true, 1.0f));
     // Heights stay 0, so only the damping changes these velocities.
     const float given[] = {0.01f, -0.01f, 0.0101f, -0.0101f, 0.5f, 0.001f};
-    const float expected[] = {0.01f, -0.01f, 0.0101f * 0.99f, -0.0101f * 0.99f, 0.5f * 0.99f, 0.001f};
+    const float expected[] = {0.01f,        -0.01f, 0.0101f * 0.99f, -0.0101f * 0.99f,
+                              0.5f * 0.99f, 0.001f};
     for (int i = 0; i < 6; ++i) w.Cells[40 * i + 7].Velocity = given[i];
     VECTOR3D eye = {0.0f, 40.0f, 0.0f};
     w.Update(eye, 0.0);

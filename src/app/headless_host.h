@@ -1,0 +1,13 @@
+// The headless host (--render): one view drawn offscreen on a simulated
+// clock, every K-th frame written as a PNG file. Needs no display.
+#pragma once
+
+#include "app/command_line.h"
+
+// Runs the render described by `cl` (cl.mode is HostMode::Render). Prints
+// the wall-clock frame rate and the CPU time per frame at the end. Returns
+// the process's exit status: 0 on success, 1 when the context, the folder or
+// a frame file could not be made. SIGINT and SIGTERM end the run early,
+// cleanly: the view is torn down and *stopSignal names the signal (else it
+// is 0), for the caller to end the process by it.
+int RunHeadless(const CommandLine& cl, int* stopSignal);

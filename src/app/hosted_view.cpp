@@ -1,0 +1,196 @@
+// HostedView: the ViewPlatform services of one view on the platform layer.
+// Relies on the platform layer, view/settings.h and view/desktop_capture.h.
+#include "app/hosted_view.h"
+
+#include <GL/gl.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+#include "app/frame_rate_text.h"
+#include "app/frame_stretch.h"
+#include "support/diagnostics.h"
+#include "view/settings.h"
+
+void SetPictureFolder(const platform::SettingsStore* store, const CommandLine& cl,
+                      DesktopSources* sources) {
+    UserSettings user = PeekSettings(store);
+    ApplySettingOverrides(cl, &user);
+    sources->imageFolder = user.PictureFolder;
+    sources->folderFirst = user.Picture == ShownPicture::Folder;
+    // Nanoseconds of the clock: a different pick each run.
+    sources->folderSeed =
+        static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+}
+
+void AcquirePicture(DesktopSources sources, HostShared* shared) {
+    if (!sources.imageFile.empty()) {
+        std::string error;
+        if (platform::LoadImageFile(sources.imageFile.c_str(),
+                                    DesktopImageSideLimit(sources.mainScreen),
+                                    &shared->desktopImage, &error)) {
+            return;
+        }
+        std::fprintf(stderr, "mereglass: cannot use the image %s: %s\n", sources.imageFile.c_str(),
+                     error.c_str());
+        sources.imageFile.clear();
+    }
+    AcquireDesktopImage(sources, &shared->desktopImage);
+}
+
+void ReleasePicture(HostShared* shared) { shared->desktopImage = platform::RgbaImage{}; }
+
+// Pixels per point of what the saver draws into: the screen's factor, times
+// the reduced frame's share of each side when it draws into one.
+static float ReducedScale(const HostedView* hv) {
+    const float screen = static_cast<float>(hv->screenScale);
+    return hv->scaled.active() ? screen * static_cast<float>(hv->scalePercent) / 100.0f : screen;
+}
+
+void ConnectHostedView(HostedView* hv, const HostShared* shared) {
+    ViewPlatform& s = hv->services;
+    s.Clock = shared->clock;
+    s.MakeCurrent = [hv] {
+        if (!platform::MakeViewCurrent(hv->view)) return false;
+        hv->scaled.Bind();
+        return true;
+    };
+    s.Present = [hv, shared] {
+        // The present at start-up shows the black screen; frames are the
+        // presents of a running animation.
+        const bool frame = hv->saver != nullptr && hv->saver->IsAnimating();
+        if (frame && hv->countsFrames) ++fCount;
+        if (frame && hv->showFps) CalcFrameRate(shared->clock());
+        if (frame) hv->presented = true;
+        if (hv->presenter != nullptr) {
+            // The text goes into the reduced frame at its size, and comes
+            // out at the window's with the stretch.
+            if (frame && hv->showFps) {
+                DrawFrameRate(frameRate, hv->scaled.width(), hv->scaled.height(), ReducedScale(hv));
+            }
+            hv->scaled.ReadPixels(hv->readBack.data());
+            StretchTwice(hv->readBack.data(), hv->scaled.width(), hv->scaled.height(),
+                         platform::ImagePresenterPixels(hv->presenter), hv->width, hv->height);
+            platform::PresentImage(hv->presenter);
+            return;
+        }
+        hv->scaled.Stretch();
+        if (frame && hv->showFps) {
+            // The text is drawn at the window's own size (DrawFrameRate keeps
+            // the viewport it finds).
+            glViewport(0, 0, hv->width, hv->height);
+            DrawFrameRate(frameRate, hv->width, hv->height, static_cast<float>(hv->screenScale));
+            if (hv->scaled.active()) glViewport(0, 0, hv->scaled.width(), hv->scaled.height());
+        }
+        platform::PresentView(hv->view);
+    };
+    s.ResizeDrawable = [hv](int width, int height) {
+        // A window that was resized already has this size (the host records
+        // it before it tells the view); other sizes are applied to windows
+        // and buffers the program owns. A scaled view's frame is the host's.
+        if (hv->scaled.active()) return;
+        if (width == hv->width && height == hv->height) return;
+        if (platform::ResizeView(hv->view, width, height)) {
+            hv->width = width;
+            hv->height = height;
+        }
+    };
+    s.ScreenNumber = [hv] { return hv->screenNumber; };
+    s.MainScreenNumber = [hv] { return hv->mainScreenNumber; };
+    s.BundlePath = [](const char* name, const char* type, char* buffer, size_t size) {
+        buffer[0] = '\0';
+        const std::string path = platform::BundleResourcePath(name, type);
+        if (path.empty()) {
+            // Without the archive the water still runs, but the intro and
+            // the overlay have no pictures: say why once.
+            std::fprintf(stderr,
+                         "mereglass: cannot find %s.%s; the water runs without its pictures\n",
+                         name, type);
+            return false;
+        }
+        if (path.size() + 1 > size) return false;
+        std::memcpy(buffer, path.c_str(), path.size() + 1);
+        return true;
+    };
+    s.ReadSettings = [hv, shared](UserSettings* settings) {
+        *settings = ReadSettings(shared->store);
+        for (const SettingOverride& o : shared->overrides) o.entry->set(*settings, o.value);
+        hv->fullDetail = settings->FullDetail;
+    };
+    s.CaptureDesktop = [hv, shared](uint32_t* name) {
+        GetDesktopTexture(name, shared->desktopImage, hv->view);
+    };
+    s.settingsStore = shared->store;
+    s.OpenWebsite = [] { platform::OpenWebPage(platform::kWebPage); };
+    hv->saver = std::make_unique<MereglassView>(&hv->services);
+}
+
+// Makes the reduced frame for the view's size, and the presenter that puts
+// its stretched pixels into the window where the window takes them; without
+// one, the renderer stretches the frame. The context must be current.
+static void StartScaledPresent(HostedView* hv) {
+    platform::DestroyImagePresenter(hv->presenter);
+    hv->presenter = nullptr;
+    if (!hv->scaled.Create(hv->width, hv->height, hv->scalePercent)) return;
+    if (hv->scalePercent == 50) {
+        hv->presenter = platform::CreateImagePresenter(hv->view, hv->width, hv->height);
+    }
+    if (hv->presenter != nullptr) {
+        hv->readBack.assign(
+            static_cast<size_t>(hv->scaled.width()) * static_cast<size_t>(hv->scaled.height()), 0);
+    }
+}
+
+// Makes the reduced frame of a view that asks for one, when its renderer is
+// a software one and can draw offscreen.
+static void StartScaledFrame(HostedView* hv) {
+    if (hv->scalePercent >= 100 || hv->fullDetail || !platform::MakeViewCurrent(hv->view)) {
+        return;
+    }
+    const char* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
+    if (!IsSoftwareRenderer(renderer) || !ScaledFrame::Supported()) return;
+    StartScaledPresent(hv);
+}
+
+void ResizeHostedView(HostedView* hv, int width, int height) {
+    hv->width = width;
+    hv->height = height;
+    if (hv->scaled.active() && platform::MakeViewCurrent(hv->view)) StartScaledPresent(hv);
+    const bool scaled = hv->scaled.active();
+    hv->saver->SetOverlayScale(ReducedScale(hv));
+    hv->saver->SetFrameSize(static_cast<float>(scaled ? hv->scaled.width() : width),
+                            static_cast<float>(scaled ? hv->scaled.height() : height));
+}
+
+bool StartHostedView(HostedView* hv, bool preview, std::string* error) {
+    const NSRect frame{0.0f, 0.0f, static_cast<float>(hv->width), static_cast<float>(hv->height)};
+    if (!hv->saver->InitWithFrame(frame, preview)) {
+        *error = "the view could not be created";
+        return false;
+    }
+    // The settings are read now; the saver's first frame size is that of
+    // the reduced frame when it draws into one.
+    StartScaledFrame(hv);
+    const int width = hv->scaled.active() ? hv->scaled.width() : hv->width;
+    const int height = hv->scaled.active() ? hv->scaled.height() : hv->height;
+    hv->saver->SetFrameSize(static_cast<float>(width), static_cast<float>(height));
+    hv->saver->SetOverlayScale(ReducedScale(hv));
+    hv->saver->StartAnimation();
+    return true;
+}
+
+void EndHostedView(HostedView* hv) {
+    if (hv->saver != nullptr) {
+        hv->saver->StopAnimation();
+        hv->saver->Dealloc();
+        hv->saver.reset();
+    }
+    if (hv->view != nullptr) {
+        if (hv->scaled.active() && platform::MakeViewCurrent(hv->view)) hv->scaled.Destroy();
+        platform::DestroyImagePresenter(hv->presenter);
+        hv->presenter = nullptr;
+        platform::DestroyView(hv->view);
+        hv->view = nullptr;
+    }
+}

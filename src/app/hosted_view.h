@@ -1,0 +1,103 @@
+// HostedView: one MereglassView on a platform view (a window or a headless
+// buffer), with the ViewPlatform services that connect the two. Shared by
+// the window and headless hosts. Relies on the platform layer, the settings
+// and the desktop capture of the view.
+//
+// The program layer (src/app/): main, the command line, the window and
+// headless hosts around the view, the frame writer and the listing files.
+// It may use every layer; nothing uses it.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
+#include "app/scaled_frame.h"
+#include "platform/platform.h"
+#include "view/desktop_capture.h"
+#include "view/mereglass_view.h"
+
+struct HostedView {
+    platform::View* view = nullptr;  // owned; destroyed after the saver
+    std::unique_ptr<MereglassView> saver;
+    ViewPlatform services;
+    int screenNumber = 1;      // the screen the view is on
+    int mainScreenNumber = 1;  // the main screen of the process
+    int width = 0;             // drawable size, pixels
+    int height = 0;
+    bool presented = false;  // a frame was presented since the flag was cleared
+    bool showFps = false;    // draw the frame rate before each present
+    // This view's frames advance the process's frame counter (one view per
+    // process does, so the rate shown is one view's).
+    bool countsFrames = true;
+    double fpsClock = 0.0;  // the clock reading the frame rate is computed at
+    // Below 100: on a software renderer, unless the user asked for full
+    // detail, the saver draws into a frame of this percentage of each side,
+    // stretched over the window at each present.
+    int scalePercent = 100;
+    bool fullDetail = false;  // the user's setting, read with the others
+    // The screen's scale factor: the banner and the -fps text take this
+    // many pixels per point of an ordinary screen.
+    int screenScale = 1;
+    ScaledFrame scaled;  // active when the saver draws at the reduced size
+    // Where the window takes pixels: the reduced frame is read back,
+    // stretched on the processor and put into the window (null: stretched
+    // by the renderer and swapped). readBack holds one reduced frame.
+    platform::ImagePresenter* presenter = nullptr;
+    std::vector<uint32_t> readBack;
+    // A window of its own (-window): a click drops a drip on the water, a
+    // drag leaves a trail. The grid point of the latest touch (-1: none),
+    // so that a drag drips once per grid point it reaches.
+    bool touchable = false;
+    int touchColumn = -1;
+    int touchRow = -1;
+
+    HostedView() = default;
+    HostedView(const HostedView&) = delete;
+    HostedView& operator=(const HostedView&) = delete;
+};
+
+// What every view of a process shares.
+struct HostShared {
+    platform::SettingsStore* store = nullptr;  // not owned
+    // The desktop image, acquired once for all views before any window of
+    // the program is mapped (AcquireDesktopImage); each view uploads it.
+    platform::RgbaImage desktopImage;
+    // The clock the views read; ClockSeconds unless a host simulates time.
+    std::function<double()> clock;
+    // Settings given on the command line, applied over the stored ones.
+    std::vector<SettingOverride> overrides;
+};
+
+// Fills in the picture folder of `sources` from the stored settings (read
+// quietly: the views read them again, and speak then) with the command
+// line's overrides, and a random seed for its pick.
+void SetPictureFolder(const platform::SettingsStore* store, const CommandLine& cl,
+                      DesktopSources* sources);
+
+// Takes the picture for the views into shared->desktopImage: the image file
+// of `sources` when one is named and can be read (the user asked for it
+// instead of the desktop), else the first source that works.
+void AcquirePicture(DesktopSources sources, HostShared* shared);
+
+// Frees the picture once every view has made its desktop texture from it
+// (a full-screen picture is several megabytes the running saver never reads).
+void ReleasePicture(HostShared* shared);
+
+// Fills hv->services for hv->view and creates hv->saver (not yet
+// initialised). hv->view, the screen numbers and the size must be set.
+void ConnectHostedView(HostedView* hv, const HostShared* shared);
+
+// Creates, sizes and starts the saver: InitWithFrame (which captures the
+// desktop), SetFrameSize, StartAnimation. False, with a reason, when the
+// view cannot be created.
+bool StartHostedView(HostedView* hv, bool preview, std::string* error);
+
+// The window of the view now has this size: the saver is told it (or the
+// reduced size of a scaled view, whose frame is made anew).
+void ResizeHostedView(HostedView* hv, int width, int height);
+
+// Stops and deallocates the saver in its own context, then destroys the
+// platform view. Safe to call twice.
+void EndHostedView(HostedView* hv);

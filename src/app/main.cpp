@@ -1,0 +1,82 @@
+// The mereglass program: parses the command line and hands over to the host
+// that the options name (window, root, foreign window, full screen,
+// headless render, or the settings dialog).
+#include <malloc.h>
+
+#include <cstdio>
+#include <string>
+
+#include "app/command_line.h"
+#include "app/headless_host.h"
+#include "app/stop_signal.h"
+#include "app/window_host.h"
+#include "app/xscreensaver_listing.h"
+#include "platform/platform.h"
+#include "view/configure_dialog.h"
+#include "view/settings.h"
+
+namespace {
+
+int RunConfigure() {
+    platform::SettingsStore* store = platform::OpenSettingsStore(kSettingsModule);
+    UserSettings settings = ReadSettings(store);
+    std::string error;
+    platform::ConfigureDialog* dialog = platform::CreateConfigureDialog(&settings, store, &error);
+    if (dialog == nullptr) {
+        std::fprintf(stderr, "mereglass: %s\n", error.c_str());
+        platform::CloseSettingsStore(store);
+        return 1;
+    }
+    platform::RunConfigureDialog(dialog);
+    platform::DestroyConfigureDialog(dialog);
+    platform::CloseSettingsStore(store);
+    return 0;
+}
+
+// --add-to-xscreensaver and --remove-from-xscreensaver.
+int RunListing(bool add) {
+    ListingFiles files;
+    std::string error;
+    if (!DefaultListingFiles(&files, &error)) {
+        std::fprintf(stderr, "mereglass: %s\n", error.c_str());
+        return 1;
+    }
+    std::string message;
+    const int status = ChangeListing(add, files, &message);
+    std::fprintf(status == 0 ? stdout : stderr, "%s\n", message.c_str());
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // The software renderer allocates and frees buffers of several megabytes
+    // every frame. With glibc's sliding mmap threshold those soon come from
+    // the heap and stay resident after they are freed (about 25 MB more at
+    // 1920 x 1080); a fixed threshold hands them back to the system.
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+
+    CommandLine cl;
+    std::string error;
+    if (!ParseCommandLine(argc, argv, &cl, &error)) {
+        std::fprintf(stderr, "mereglass: %s\n\n%s", error.c_str(), UsageText().c_str());
+        return 1;
+    }
+    switch (cl.mode) {
+        case HostMode::Help:
+            std::fputs(UsageText().c_str(), stdout);
+            return 0;
+        case HostMode::Configure:
+            return RunConfigure();
+        case HostMode::AddToXScreenSaver:
+        case HostMode::RemoveFromXScreenSaver:
+            return RunListing(cl.mode == HostMode::AddToXScreenSaver);
+        default:
+            break;
+    }
+    int stopSignal = 0;
+    const int status =
+        cl.mode == HostMode::Render ? RunHeadless(cl, &stopSignal) : RunWindowHost(cl, &stopSignal);
+    if (IsStopSignal(stopSignal)) EndBySignal(stopSignal);
+    return status;
+}

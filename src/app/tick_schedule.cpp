@@ -1,0 +1,7 @@
+// NextTickDue: the window host's animation timer schedule.
+#include "app/tick_schedule.h"
+
+double NextTickDue(double due, double now, double interval) {
+    const double next = due + interval;
+    return next < now ? now : next;
+}

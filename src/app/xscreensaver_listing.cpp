@@ -1,0 +1,253 @@
+// Listing this program in ~/.xscreensaver: links followed, the whole file
+// read, and the new one written beside it, synced and renamed over it.
+// Relies on POSIX file calls and app/xscreensaver_programs.h.
+#include "app/xscreensaver_listing.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string_view>
+
+#include "app/xscreensaver_programs.h"
+
+namespace {
+
+const char kSystemDefaults[] = "/etc/X11/app-defaults/XScreenSaver";
+const char kBackupSuffix[] = ".bak";
+constexpr int kMaxLinks = 40;
+
+// What the user reads, one line each.
+std::string ChangeMessage(ProgramsChange change, const std::string& file, bool backup) {
+    const std::string kept =
+        backup ? "; the previous file is " + file + kBackupSuffix : " (a new file)";
+    switch (change) {
+        case ProgramsChange::Added:
+            return "mereglass: added Mereglass to the savers in " + file + kept;
+        case ProgramsChange::Enabled:
+            return "mereglass: enabled Mereglass in " + file + kept;
+        case ProgramsChange::AlreadyListed:
+            return "mereglass: Mereglass is already in " + file + "; nothing changed";
+        case ProgramsChange::Removed:
+            return "mereglass: removed Mereglass from " + file + kept;
+        case ProgramsChange::NotListed:
+            return "mereglass: Mereglass is not in " + file + "; nothing changed";
+    }
+    return {};
+}
+
+std::string FailureMessage(const std::string& file, const std::string& why) {
+    return "mereglass: cannot change " + file + ": " + why + "; nothing changed";
+}
+
+std::string Errno(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+
+// The file that `path` names once links are followed; it need not exist.
+bool FollowLinks(const std::string& path, std::string* target, std::string* error) {
+    std::string p = path;
+    for (int hop = 0; hop < kMaxLinks; ++hop) {
+        struct stat st {};
+        if (lstat(p.c_str(), &st) != 0) {
+            if (errno != ENOENT) {
+                *error = Errno("cannot look at it");
+                return false;
+            }
+            *target = p;
+            return true;
+        }
+        if (!S_ISLNK(st.st_mode)) {
+            *target = p;
+            return true;
+        }
+        char link[PATH_MAX];
+        const ssize_t n = readlink(p.c_str(), link, sizeof link);
+        if (n <= 0 || n >= static_cast<ssize_t>(sizeof link)) {
+            *error = Errno("cannot read the link");
+            return false;
+        }
+        std::string next(link, static_cast<size_t>(n));
+        if (next[0] != '/') {
+            const size_t slash = p.rfind('/');
+            next = (slash == std::string::npos ? std::string() : p.substr(0, slash + 1)) + next;
+        }
+        p = next;
+    }
+    *error = "too many symbolic links";
+    return false;
+}
+
+// Reads a whole regular file. A missing file reads as empty, with
+// `exists` false.
+bool ReadWhole(const std::string& path, std::string* text, bool* exists, struct stat* st,
+               std::string* error) {
+    text->clear();
+    *exists = false;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) return true;
+        *error = Errno("cannot read it");
+        return false;
+    }
+    bool ok = fstat(fd, st) == 0;
+    if (!ok) {
+        *error = Errno("cannot read it");
+    } else if (!S_ISREG(st->st_mode)) {
+        *error = "it is not a regular file";
+        ok = false;
+    }
+    char buffer[65536];
+    while (ok) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            *error = Errno("cannot read it");
+            ok = false;
+        }
+        if (n <= 0) break;
+        text->append(buffer, static_cast<size_t>(n));
+    }
+    close(fd);
+    *exists = ok;
+    return ok;
+}
+
+// Writes `text` to a new file in the folder of `path`, syncs it, and
+// renames it over `path`. The new file gets `mode` and, when it can, the
+// owner of the file it replaces.
+bool ReplaceAtomically(const std::string& path, std::string_view text, mode_t mode,
+                       const struct stat* previous, std::string* error) {
+    std::string temp = path + ".XXXXXX";
+    const int fd = mkstemp(temp.data());
+    if (fd < 0) {
+        *error = Errno("cannot write beside it");
+        return false;
+    }
+    bool ok = fchmod(fd, mode) == 0;
+    if (previous != nullptr && (previous->st_uid != geteuid() || previous->st_gid != getegid())) {
+        // Run as root on a user's file, the file stays the user's; anyone
+        // else cannot give a file away and keeps it as their own.
+        const int given = fchown(fd, previous->st_uid, previous->st_gid);
+        (void)given;
+    }
+    size_t done = 0;
+    while (ok && done < text.size()) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0;
+        if (ok) done += static_cast<size_t>(n);
+    }
+    ok = ok && fsync(fd) == 0;
+    if (!ok) *error = Errno("cannot write beside it");
+    if (close(fd) != 0 && ok) {
+        *error = Errno("cannot write beside it");
+        ok = false;
+    }
+    if (ok && rename(temp.c_str(), path.c_str()) != 0) {
+        *error = Errno("cannot replace it");
+        ok = false;
+    }
+    if (!ok) {
+        unlink(temp.c_str());
+        return false;
+    }
+    // The rename itself reaches the disk with the folder.
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        fsync(dir);
+        close(dir);
+    }
+    return true;
+}
+
+mode_t NewFileMode() {
+    const mode_t mask = umask(022);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
+}  // namespace
+
+bool DefaultListingFiles(ListingFiles* out, std::string* error) {
+    std::string home;
+    const char* env = std::getenv("HOME");
+    if (env != nullptr && *env != '\0') {
+        home = env;
+    } else if (const passwd* pw = getpwuid(getuid()); pw != nullptr && pw->pw_dir != nullptr) {
+        home = pw->pw_dir;
+    }
+    if (home.empty()) {
+        *error = "no home folder: HOME is unset and the password database has none";
+        return false;
+    }
+    if (home.back() != '/') home += '/';
+    char exe[PATH_MAX];
+    if (realpath("/proc/self/exe", exe) == nullptr) {
+        *error = Errno("cannot find this program's path");
+        return false;
+    }
+    out->initFile = home + ".xscreensaver";
+    out->systemDefaults = kSystemDefaults;
+    out->program = exe;
+    return true;
+}
+
+int ChangeListing(bool add, const ListingFiles& files, std::string* message) {
+    const std::string& shown = files.initFile;
+    std::string target, error;
+    if (!FollowLinks(files.initFile, &target, &error)) {
+        *message = FailureMessage(shown, error);
+        return 1;
+    }
+    std::string old;
+    bool exists = false;
+    struct stat st {};
+    if (!ReadWhole(target, &old, &exists, &st, &error)) {
+        *message = FailureMessage(shown, error);
+        return 1;
+    }
+
+    ProgramsEdit edit;
+    bool ok = false;
+    if (add) {
+        std::string defaults, ignored;
+        bool defaultsExist = false;
+        struct stat defaultsStat {};
+        const bool readable =
+            ReadWhole(files.systemDefaults, &defaults, &defaultsExist, &defaultsStat, &ignored) &&
+            defaultsExist;
+        ok = AddProgramsEntry(old,
+                              readable ? std::optional<std::string_view>(defaults) : std::nullopt,
+                              files.program, &edit, &error);
+    } else {
+        ok = RemoveProgramsEntry(old, files.program, &edit, &error);
+    }
+    if (!ok) {
+        *message = FailureMessage(shown, error);
+        return 1;
+    }
+    if (edit.change == ProgramsChange::AlreadyListed || edit.change == ProgramsChange::NotListed) {
+        *message = ChangeMessage(edit.change, shown, false);
+        return 0;
+    }
+
+    const mode_t mode = exists ? (st.st_mode & 07777) : NewFileMode();
+    const struct stat* previous = exists ? &st : nullptr;
+    if (exists && !ReplaceAtomically(files.initFile + kBackupSuffix, old, mode, previous, &error)) {
+        *message = FailureMessage(shown, "cannot keep the previous file: " + error);
+        return 1;
+    }
+    if (!ReplaceAtomically(target, edit.text, mode, previous, &error)) {
+        *message = FailureMessage(shown, error);
+        return 1;
+    }
+    *message = ChangeMessage(edit.change, shown, exists);
+    return 0;
+}

@@ -1,0 +1,31 @@
+// Listing this program in the user's XScreenSaver init file
+// (~/.xscreensaver), for --add-to-xscreensaver and
+// --remove-from-xscreensaver: reads the file, edits its programs list
+// (app/xscreensaver_programs.h) and replaces it atomically, keeping the
+// previous file as ~/.xscreensaver.bak. Relies on POSIX file calls.
+#pragma once
+
+#include <string>
+
+struct ListingFiles {
+    // ~/.xscreensaver. A symbolic link is followed: the file it names is
+    // replaced, and the link stays.
+    std::string initFile;
+    // The daemon's app-defaults file, whose `*programs` list seeds a user
+    // file that has none.
+    std::string systemDefaults;
+    // This program's full path, as the entry runs it.
+    std::string program;
+};
+
+// The files for the running program: $HOME/.xscreensaver (the password
+// database's home folder when HOME is unset), Debian's app-defaults file,
+// and the real path of /proc/self/exe. False, with a reason, when neither
+// gives a home folder or the program's path cannot be read.
+bool DefaultListingFiles(ListingFiles* out, std::string* error);
+
+// Adds (`add`) or removes this program's entry. Returns the exit status:
+// 0 when the list is as asked (whether or not the file changed), 1 when the
+// file was left as it was because it cannot be read, understood or
+// replaced. `message` gets the one line that says which, for the user.
+int ChangeListing(bool add, const ListingFiles& files, std::string* message);

@@ -1,7 +1,0 @@
-// NextTickDue: the window host's animation timer schedule.
-#include "host/tick_schedule.h"
-
-double NextTickDue(double due, double now, double interval) {
-    const double next = due + interval;
-    return next < now ? now : next;
-}

@@ -1,0 +1,305 @@
+// The platform layer: every service of the Linux desktop that the saver uses,
+// as free functions and plain structs. It may use support/ and the system's
+// libraries, never the view or the program above it. Nothing here includes
+// X11, GLX, EGL, GLib or GTK. The backends, each opening with the list of what it provides:
+//   platform_x11.cpp       Xlib, XRandR, GLX: connection, screens, window
+//                          views, events, desktop reads, the X error handler
+//   platform_headless.cpp  EGL, clock, headless views, bundle path
+//   image_file.cpp         GdkPixbuf: image files
+//   desktop_ui.cpp         GIO, GTK: web page, message box
+//   settings_store.cpp     GLib key files: the settings store
+//   preview_pane.cpp       GTK, GDK on X11: the dialog's live preview pane
+//   preview_child.cpp      POSIX, prctl: the preview's child process
+//
+// Handles (Connection, View, SettingsStore) are owned by the
+// caller, who releases them with the matching Close/Destroy function.
+// Everything runs on one thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// ---------------------------------------------------------------- clock
+
+// Seconds from a monotonic clock (CLOCK_MONOTONIC). Only differences mean
+// anything; the origin is arbitrary but positive.
+double ClockSeconds();
+
+// ---------------------------------------------------------------- images
+
+// width × height pixels, 4 bytes each in the order R, G, B, A, rows packed
+// (4 × width bytes), bottom row first, as OpenGL reads and uploads them.
+struct RgbaImage {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> pixels;
+};
+
+// Decodes an image file (PNG, JPEG and whatever else GdkPixbuf reads) into
+// `image`, each side scaled down while it loads to at most `maxSide`
+// pixels. Only a regular file of at most 1 GiB is read (opened without
+// blocking). False with a message in `error` when the file cannot be read.
+bool LoadImageFile(const char* path, int maxSide, RgbaImage* image, std::string* error);
+// The same, keeping the picture's aspect: scaled down while it loads, by
+// one factor for both sides, to fit in maxWidth × maxHeight pixels.
+bool LoadImageFileWithin(const char* path, int maxWidth, int maxHeight, RgbaImage* image,
+                         std::string* error);
+
+// ---------------------------------------------------------------- X display
+
+// An X window id (an XID); 0 means none.
+using WindowId = unsigned long;
+
+// An open connection to an X server.
+struct Connection;
+
+// Opens the display `name` (null: $DISPLAY). Null, with a reason in
+// `error`, when there is no X server to talk to. Installs the process's X
+// error handler on first use: errors never end the program; BadWindow and
+// BadDrawable errors are recorded against the window they name (see
+// WindowLost).
+Connection* OpenConnection(const char* name, std::string* error);
+// Destroys the connection's own windows and closes it. Views on it must be
+// destroyed first.
+void CloseConnection(Connection* connection);
+// The socket of the connection, for poll(); readable when events wait.
+int ConnectionFd(const Connection* connection);
+// Sends buffered requests to the server.
+void FlushConnection(Connection* connection);
+// The root window of the default screen.
+WindowId RootWindowId(const Connection* connection);
+// True once `window` was destroyed under the program: a DestroyNotify seen by
+// DrainEvents, or a BadWindow/BadDrawable error that named it.
+bool WindowLost(const Connection* connection, WindowId window);
+
+// The value of the Xft.dpi resource that the desktop put into the X
+// server's resource database (the dots per inch it draws text for), as
+// text; empty when there is none.
+std::string DpiResource(Connection* connection);
+
+// ---------------------------------------------------------------- screens
+
+// One monitor, in root-window pixels. `number` is stable for a monitor while
+// the program runs (its first output's id, else its index + 1); two screens
+// are the same when their numbers are equal.
+struct ScreenInfo {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+    int number = 0;
+    bool primary = false;
+};
+
+// The monitors of the X screen, from XRandR; the whole X screen as one
+// monitor when XRandR has none. Never empty on a working connection.
+std::vector<ScreenInfo> ListScreens(Connection* connection);
+// Without a display: one primary screen of the given size at the origin.
+std::vector<ScreenInfo> HeadlessScreens(int width, int height);
+// The primary screen, or the first when none is primary. A zero-sized screen
+// for an empty list.
+ScreenInfo MainScreen(const std::vector<ScreenInfo>& screens);
+// The screen that holds the centre of the rectangle (root pixels), else the
+// one it overlaps most, else the main screen.
+ScreenInfo ScreenOfRectangle(const std::vector<ScreenInfo>& screens, int x, int y, int width,
+                             int height);
+// The window's rectangle in root coordinates. False when the window is gone.
+bool WindowRectangle(Connection* connection, WindowId window, int* x, int* y, int* width,
+                     int* height);
+
+// ---------------------------------------------------------------- views
+
+// Where a view draws.
+enum class ViewKind {
+    TopLevel,    // a new resizable top-level window of width × height
+    FullScreen,  // a new borderless window covering `screen`
+    Root,        // the real root window of the default screen
+    Foreign,     // an existing window `foreign`, owned by another program
+                 // (-window-id, or $XSCREENSAVER_WINDOW with -root)
+};
+
+struct ViewRequest {
+    ViewKind kind = ViewKind::TopLevel;
+    int width = 1280;  // TopLevel
+    int height = 720;
+    bool hasPosition = false;  // TopLevel: place it at (x, y) of the root
+    int x = 0;
+    int y = 0;
+    ScreenInfo screen;     // FullScreen
+    WindowId foreign = 0;  // Foreign
+    std::string title = "Mereglass";
+};
+
+// An OpenGL context with a drawable: a GLX window or a headless EGL buffer.
+struct View;
+
+// Makes a GLX context on an X window and makes it current. Windows the
+// program creates are double-buffered with a 24-bit depth buffer and are
+// created UNMAPPED, so the desktop can still be read from the root: call
+// ShowView after the capture. On the root or a foreign window the window's
+// own visual decides the configuration. Null, with a reason in `error`,
+// when no context can be made (no GLX, a window that is gone).
+View* CreateWindowView(Connection* connection, const ViewRequest& request, std::string* error);
+// A headless context (EGL on Mesa's surfaceless platform, desktop OpenGL,
+// compatibility profile) drawing into an offscreen 8-bit RGBA colour buffer
+// with a 24-bit depth buffer of width × height; made current. Null, with a
+// reason, when no context can be made.
+View* CreateHeadlessView(int width, int height, std::string* error);
+// Releases the context and any window the program created for it.
+void DestroyView(View* view);
+
+// Makes the view's context current on this thread. False when the window is
+// gone or the call fails.
+bool MakeViewCurrent(View* view);
+// Maps a window the program created (top-level or full-screen) and raises
+// it; does nothing for root, foreign and headless views.
+void ShowView(View* view);
+// Resizes the drawable: a window the program created is resized on the
+// server; a headless buffer is replaced (contents undefined). Root and
+// foreign windows are sized by their owners: false.
+bool ResizeView(View* view, int width, int height);
+// The drawable's size in pixels. For windows this asks the server (a round
+// trip): call it when a size change is announced, not every frame.
+void ViewSize(View* view, int* width, int* height);
+// Makes the frame visible: a buffer swap on a double-buffered window,
+// glFlush otherwise.
+void PresentView(View* view);
+
+// A frame presented from the program's own pixels, put straight into a
+// window view's window (through shared memory where the X server offers
+// it), instead of a buffer swap. For a saver that draws a reduced frame:
+// stretching it on the processor costs a fraction of stretching it with a
+// software renderer.
+struct ImagePresenter;
+// A presenter for width × height pixels on the window of `view`. Null when
+// the view is headless, or the window's visual does not take 32-bit pixels
+// with 8-bit blue, green and red in the bytes 0, 1 and 2.
+ImagePresenter* CreateImagePresenter(View* view, int width, int height);
+void DestroyImagePresenter(ImagePresenter* presenter);
+// The pixels to fill before PresentImage: width × height, 4 bytes each in
+// the order B, G, R, unused; rows packed, top row first.
+uint32_t* ImagePresenterPixels(ImagePresenter* presenter);
+// Puts the pixels into the window, at its top-left corner, and waits until
+// the server has taken them (so they may be overwritten).
+void PresentImage(ImagePresenter* presenter);
+// The colour buffer as RGBA bytes, bottom row first (glReadPixels of the
+// back buffer, after glFinish). The view's context must be current.
+bool ReadViewPixels(View* view, RgbaImage* image);
+// The view's X window; 0 for a headless view.
+WindowId ViewWindow(const View* view);
+// The view's connection; null for a headless view.
+Connection* ViewConnection(const View* view);
+// True once the view's window was destroyed under the program.
+bool ViewLost(const View* view);
+
+// ---------------------------------------------------------------- events
+
+enum class EventKind {
+    Resized,         // the window's size changed to width × height
+    Exposed,         // part of the window needs drawing again
+    KeyPressed,      // a key was pressed: keysym, and its text in `text` if any
+    ButtonPressed,   // a mouse button was pressed: button, at (x, y)
+    PointerDragged,  // the pointer moved to (x, y) with a button held (top-level views only)
+    Destroyed,       // the window was destroyed (it is now lost)
+    CloseRequested,  // the window manager asks to close a window we created
+};
+
+struct Event {
+    EventKind kind = EventKind::Exposed;
+    WindowId window = 0;
+    int width = 0;
+    int height = 0;
+    uint32_t keysym = 0;
+    char text[8] = {};
+    unsigned button = 0;
+    // ButtonPressed, PointerDragged: the pointer in window pixels, from the
+    // window's top-left corner.
+    int x = 0;
+    int y = 0;
+};
+
+// Appends every event that waits on the connection to `events` without
+// blocking, and returns how many it appended. Only events of the views'
+// windows are reported; consecutive resizes of one window arrive as they
+// came, the last one is the size now.
+int DrainEvents(Connection* connection, std::vector<Event>* events);
+
+// ---------------------------------------------------------------- desktop
+
+// Reads the pixmap named by the window's _SCREENSAVER_SCREENSHOT property
+// (type PIXMAP), which a screen-saver daemon leaves on the windows it hands
+// to savers. False when there is none or it cannot be read.
+bool ReadScreenshotProperty(Connection* connection, WindowId window, RgbaImage* image);
+// Reads a rectangle of the root window, clipped to the root. Must happen
+// before the program's own windows are mapped. False when nothing can be
+// read.
+bool ReadRootRectangle(Connection* connection, const ScreenInfo& rectangle, RgbaImage* image);
+
+// ---------------------------------------------------------------- bundle
+
+// The path of the resource `name`.`type` ("murkle", "respak"): beside the
+// executable (the build tree), else in the installed data directory. Empty
+// when neither exists.
+std::string BundleResourcePath(const char* name, const char* type);
+
+// ---------------------------------------------------------------- desktop UI
+
+// Opens `uri` in the user's browser without waiting for it: GLib's default
+// handler, else xdg-open. False when neither could be started.
+bool OpenWebPage(const char* uri);
+
+// Shows a modal GTK message box (caption, text) and waits for the user. For
+// the configuration program only: the saver itself must never block on a
+// dialog. False, without showing anything, when GTK has no display.
+bool ShowAlertDialog(const char* caption, const char* text);
+
+// ---------------------------------------------------------------- settings
+
+// A per-module store of string, bool and integer values: a GLib key file at
+// $XDG_CONFIG_HOME/mereglass/<module>.conf (~/.config when unset), in the
+// group named after the module.
+struct SettingsStore;
+
+// Opens and reads the store. Never null. Only a regular file of at most
+// 1 MiB is read (opened without blocking, so a pipe in its place cannot
+// hang the program). Anything else that is there, and a file that cannot
+// be parsed, is moved aside to "<file>.bad" ("<file>.bad.1" ... when that
+// is taken; an earlier copy is never replaced) with one line on standard
+// error, and the store starts empty. When five copies exist already, or
+// the move fails, the file is left as it is and the store never writes it.
+SettingsStore* OpenSettingsStore(const char* module);
+void CloseSettingsStore(SettingsStore* store);
+// The file the store reads and writes.
+const std::string& SettingsStorePath(const SettingsStore* store);
+// Before the store's file is written over: keeps the bytes read at opening
+// as a new file "<file>.<suffix>" (numbered like the .bad copies, never
+// replacing one). True when the file may be written: `keptAs` names the
+// copy, or is empty when there was nothing to keep (no file, an empty
+// one). False when it must be left as it is (no copy could be made, or it
+// was left alone when opened); `error` then says why, or is empty when
+// that was said at opening. From then on the store never writes the file.
+bool StoreKeepFile(SettingsStore* store, const char* suffix, std::string* keptAs,
+                   std::string* error);
+
+// Readers: an absent key (or a value of another type) reads as no string
+// (false), false and 0.
+bool StoreString(const SettingsStore* store, const char* key, std::string* value);
+bool StoreBool(const SettingsStore* store, const char* key);
+int32_t StoreInteger(const SettingsStore* store, const char* key);
+void StoreSetString(SettingsStore* store, const char* key, const char* value);
+void StoreSetBool(SettingsStore* store, const char* key, bool value);
+void StoreSetInteger(SettingsStore* store, const char* key, int32_t value);
+// Writes the store to its file atomically (a temporary file renamed over
+// it). When the file is a symbolic link, the file it names is written and
+// the link stays. False, with a message on standard error, when it cannot
+// (also for a file the store leaves alone, or one that is not a regular
+// file).
+bool StoreSynchronize(SettingsStore* store);
+
+// The address the Web site button opens.
+extern const char* const kWebPage;
+
+}  // namespace platform

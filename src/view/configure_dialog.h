@@ -1,0 +1,42 @@
+// The configuration dialog: a GTK window with a live preview of the saver,
+// the controls of the settings table, a chooser for the picture folder and
+// the buttons Cancel, Save, Defaults and Web site, working on the view's
+// fields `settings` and on `store`. It lives in the view, beside the
+// settings table, because each control reads and writes its field through
+// the table's entries and runs the sheet's actions of view/settings.h; it
+// is the view's one file that includes GTK. Relies on the platform layer's
+// settings store and preview pane.
+//
+// While the dialog shows, the preview runs this program as a child
+// (--preview -window-id ID, the controls' values as one-run flags, the
+// desktop's picture as --image), restarted at most about twice a second as
+// the values change and ended when the dialog closes; it never outlives the
+// dialog's process. When it cannot run, the pane says "No preview".
+#pragma once
+
+#include <string>
+
+#include "platform/platform.h"
+
+struct UserSettings;  // view/settings.h
+
+namespace platform {
+
+struct ConfigureDialog;
+
+// Builds the dialog (not yet shown), its controls set from `settings`. Null,
+// with a reason, when GTK cannot open a display. `settings` and `store` must
+// outlive the dialog. The caller releases it with DestroyConfigureDialog.
+ConfigureDialog* CreateConfigureDialog(UserSettings* settings, SettingsStore* store,
+                                       std::string* error);
+void DestroyConfigureDialog(ConfigureDialog* dialog);
+// The dialog's GtkWindow, for tests and embedding.
+void* ConfigureDialogWindow(ConfigureDialog* dialog);
+// The program the preview runs instead of this one (a test runs the real
+// saver from its own process). Takes effect at the preview's next start.
+void SetConfigurePreviewProgram(ConfigureDialog* dialog, const std::string& program);
+// Shows the dialog and returns when it is closed (Save, Cancel or the
+// window's close button). True when it was closed with Save.
+bool RunConfigureDialog(ConfigureDialog* dialog);
+
+}  // namespace platform

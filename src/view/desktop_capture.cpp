@@ -1,0 +1,217 @@
+// Desktop capture: choosing the image source, rounding to a power-of-two
+// size, rescaling with GLU and uploading. Relies on the platform layer for
+// the X reads and image files, view/picture_folder.h for the folder's
+// picture, and on OpenGL and GLU.
+#include "view/desktop_capture.h"
+
+#include <GL/gl.h>
+#include <GL/glu.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <new>
+
+#include "view/desktop_picture.h"
+#include "view/picture_folder.h"
+
+const char* DesktopSourceName(DesktopSource source) {
+    switch (source) {
+        case DesktopSource::Screenshot:
+            return "screenshot";
+        case DesktopSource::Root:
+            return "root window";
+        case DesktopSource::ImageFile:
+            return "image file";
+        case DesktopSource::Folder:
+            return "picture folder";
+        case DesktopSource::BuiltIn:
+            return "built-in picture";
+    }
+    return "?";
+}
+
+namespace {
+
+// The main monitor's size; 1280 × 720 when it has none (or an absurd one).
+void BuiltInPictureSize(const platform::ScreenInfo& screen, int* w, int* h) {
+    *w = screen.width;
+    *h = screen.height;
+    if (*w <= 0 || *h <= 0 || *w > 16384 || *h > 16384) {
+        *w = 1280;
+        *h = 720;
+    }
+}
+
+bool AllBlack(const platform::RgbaImage& image) {
+    const std::vector<uint8_t>& p = image.pixels;
+    for (size_t i = 0; i + 3 < p.size(); i += 4) {
+        if (p[i] | p[i + 1] | p[i + 2]) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+DesktopSource AcquireDesktopImage(const DesktopSources& sources, platform::RgbaImage* image) {
+    int screenWidth = 0, screenHeight = 0;
+    BuiltInPictureSize(sources.mainScreen, &screenWidth, &screenHeight);
+    const char* const preferred = "instead of the desktop";
+
+    // Each of the user's pictures is tried once, first or as a stand-in for
+    // the desktop; `why` says why it is shown.
+    bool fileTried = false;
+    auto tryFile = [&](const char* why) {
+        if (fileTried || sources.imageFile.empty()) return false;
+        fileTried = true;
+        std::string error;
+        if (platform::LoadImageFile(sources.imageFile.c_str(), std::max(screenWidth, screenHeight),
+                                    image, &error)) {
+            std::fprintf(stderr, "mereglass: desktop image from %s (%s)\n",
+                         sources.imageFile.c_str(), why);
+            return true;
+        }
+        std::fprintf(stderr, "mereglass: cannot use the image %s: %s\n", sources.imageFile.c_str(),
+                     error.c_str());
+        return false;
+    };
+    bool folderTried = false;
+    auto tryFolder = [&](const char* why) {
+        if (folderTried) return false;
+        folderTried = true;
+        const char* const next = sources.folderFirst ? "; showing the desktop" : "";
+        if (sources.imageFolder.empty()) {
+            if (sources.folderFirst) {
+                std::fprintf(stderr, "mereglass: no picture folder is chosen%s\n", next);
+            }
+            return false;
+        }
+        std::string path, error;
+        if (PickFolderPicture(sources.imageFolder, screenWidth, screenHeight, sources.folderSeed,
+                              image, &path, &error)) {
+            std::fprintf(stderr, "mereglass: desktop image from %s (%s)\n", path.c_str(), why);
+            return true;
+        }
+        std::fprintf(stderr, "mereglass: cannot use the picture folder %s: %s%s\n",
+                     sources.imageFolder.c_str(), error.c_str(), next);
+        return false;
+    };
+
+    if (sources.folderFirst) {
+        if (tryFile(preferred)) return DesktopSource::ImageFile;
+        if (tryFolder(preferred)) return DesktopSource::Folder;
+    }
+
+    const char* missing = "there is no X display";
+    if (sources.connection) {
+        if (sources.window &&
+            platform::ReadScreenshotProperty(sources.connection, sources.window, image)) {
+            return DesktopSource::Screenshot;
+        }
+        missing = "the window has no screenshot of the desktop";
+        if (sources.readRoot) {
+            if (platform::ReadRootRectangle(sources.connection, sources.mainScreen, image)) {
+                if (!AllBlack(*image)) return DesktopSource::Root;
+                missing = "the root window reads back black";
+            } else {
+                missing = "the root window cannot be read";
+            }
+        }
+    }
+
+    if (tryFile(missing)) return DesktopSource::ImageFile;
+    if (tryFolder(missing)) return DesktopSource::Folder;
+
+    DrawBuiltInPicture(screenWidth, screenHeight, image);
+    std::fprintf(stderr, "mereglass: showing the built-in picture (%s)\n", missing);
+    return DesktopSource::BuiltIn;
+}
+
+int DesktopImageSideLimit(const platform::ScreenInfo& screen) {
+    int w = 0, h = 0;
+    BuiltInPictureSize(screen, &w, &h);
+    return std::max(w, h);
+}
+
+uint32_t DesktopTextureSide(uint32_t side, uint32_t maxSide) {
+    // The exponent is rounded in the logarithmic domain, in double. A side
+    // of 0 gives log = -inf and 2^-inf = 0; the power is compared before it
+    // is converted, so no huge side overflows.
+    const double n = std::floor(std::log(static_cast<double>(side)) / std::log(2.0) + 0.5);
+    const double pot = std::pow(2.0, n);
+    if (pot > static_cast<double>(maxSide)) return maxSide;
+    return static_cast<uint32_t>(pot);
+}
+
+int UploadDesktopTexture(uint32_t* name, const uint8_t* rgba, uint32_t width, uint32_t height) {
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+
+    if (*name == 0) glGenTextures(1, name);
+    glBindTexture(GL_TEXTURE_2D, *name);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+
+    GLint maxSize = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
+    const uint32_t texW = DesktopTextureSide(width, static_cast<uint32_t>(maxSize));
+    const uint32_t texH = DesktopTextureSide(height, static_cast<uint32_t>(maxSize));
+
+    // GLU accepts an empty image as a success with nothing to do; an empty
+    // desktop texture is a failed capture all the same.
+    int result = GLU_INVALID_VALUE;
+    std::unique_ptr<uint8_t[]> scaled;
+    if (texW > 0 && texH > 0 && rgba) {
+        scaled.reset(new (std::nothrow) uint8_t[size_t{texW} * texH * 4]);
+        result = scaled
+                     ? gluScaleImage(GL_RGBA, static_cast<GLint>(width), static_cast<GLint>(height),
+                                     GL_UNSIGNED_BYTE, rgba, static_cast<GLint>(texW),
+                                     static_cast<GLint>(texH), GL_UNSIGNED_BYTE, scaled.get())
+                     : GLU_OUT_OF_MEMORY;
+    }
+    if (result == 0) {
+        // A renderer may refuse a texture it advertised (out of memory); it
+        // says so only through glGetError.
+        while (glGetError() != GL_NO_ERROR) {
+        }
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, static_cast<GLsizei>(texW),
+                     static_cast<GLsizei>(texH), 0, GL_RGBA, GL_UNSIGNED_BYTE, scaled.get());
+        if (glGetError() != GL_NO_ERROR) result = GLU_OUT_OF_MEMORY;
+    }
+    if (result != 0) {
+        // The name is handed back as 0; the empty texture would only leak.
+        glBindTexture(GL_TEXTURE_2D, 0);
+        glDeleteTextures(1, name);
+        *name = 0;
+    }
+    return result;
+}
+
+DesktopSource GetDesktopTexture(uint32_t* name, const DesktopSources& sources,
+                                platform::View* view) {
+    platform::RgbaImage image;
+    const DesktopSource source = AcquireDesktopImage(sources, &image);
+    GetDesktopTexture(name, image, view);
+    return source;
+}
+
+bool GetDesktopTexture(uint32_t* name, const platform::RgbaImage& image, platform::View* view) {
+    if (!platform::MakeViewCurrent(view)) return false;
+    const int result =
+        UploadDesktopTexture(name, image.pixels.data(), static_cast<uint32_t>(image.width),
+                             static_cast<uint32_t>(image.height));
+    if (result != 0 && !image.pixels.empty()) {
+        // The picture was there but the renderer would not take it: the
+        // built-in one is small enough for any renderer.
+        std::fprintf(stderr,
+                     "mereglass: the %dx%d picture cannot be made into a texture; showing the "
+                     "built-in picture\n",
+                     image.width, image.height);
+        platform::RgbaImage builtIn;
+        DrawBuiltInPicture(1280, 720, &builtIn);
+        UploadDesktopTexture(name, builtIn.pixels.data(), 1280, 720);
+    }
+    return true;
+}

@@ -1,0 +1,249 @@
+// The settings table, the version rule and the sheet's actions. Relies on
+// the platform's settings store (platform/platform.h).
+#include "view/settings.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace {
+
+int32_t Flag(bool b) { return b ? 1 : 0; }
+
+}  // namespace
+
+// The drip interval is offered from 1/100 s to one hour; the scene needs at
+// least 1. The water resolution is the base-2 logarithm of the grid side,
+// 16 × 16 to 256 × 256. Out of range, the scene runs a wave speed below
+// 10 % at the normal speed and a water resolution at the factory one; a
+// wave speed far above 400 % turns the water black.
+namespace {
+
+const char* const kPictureChoices[] = {"the desktop", "a picture from a folder"};
+
+}  // namespace
+
+const SettingEntry kSettings[kSettingCount] = {
+    {"MainMonitorOnly", SettingKind::Bool, SettingControl::Check, "Run on the main monitor only", 0,
+     0, 1, 0, 1, &SheetControls::oMainMonitorOnly,
+     [](const UserSettings& s) { return Flag(s.MainMonitorOnly); },
+     [](UserSettings& s, int32_t v) { s.MainMonitorOnly = v == 1; }},
+    {"WaterSpeed", SettingKind::Integer, SettingControl::Number, "Wave speed (%)", 100, 10, 400,
+     100, 400, &SheetControls::oWaterSpeed,
+     [](const UserSettings& s) { return s.record.WATERSPEED; },
+     [](UserSettings& s, int32_t v) { s.record.WATERSPEED = v; }},
+    {"WaterRes", SettingKind::Integer, SettingControl::GridSide, "Water resolution", 6, 4, 8, 6, 6,
+     &SheetControls::oWaterRes, [](const UserSettings& s) { return s.record.WATERSHIFT; },
+     [](UserSettings& s, int32_t v) { s.record.WATERSHIFT = v; }},
+    {"DripSpeed", SettingKind::Integer, SettingControl::Hundredths, "Time between drips (s)", 250,
+     1, 360000, 1, 360000, &SheetControls::oDripSpeed,
+     [](const UserSettings& s) { return s.record.DRIPSPEED; },
+     [](UserSettings& s, int32_t v) { s.record.DRIPSPEED = v; }},
+    {"Lighting", SettingKind::Bool, SettingControl::Check, "Moving light", 1, 0, 1, 0, 1,
+     &SheetControls::oLighting, [](const UserSettings& s) { return Flag(s.record.LIGHTING); },
+     [](UserSettings& s, int32_t v) { s.record.LIGHTING = v == 1; }},
+    {"WantBowl", SettingKind::Bool, SettingControl::Check, "Bowl-shaped pool", 1, 0, 1, 0, 1,
+     &SheetControls::oWantBowl, [](const UserSettings& s) { return Flag(s.record.WANTBOWL); },
+     [](UserSettings& s, int32_t v) { s.record.WANTBOWL = v == 1; }},
+    {"FullDetail", SettingKind::Bool, SettingControl::Check,
+     "Full detail on a software renderer (uses far more CPU)", 0, 0, 1, 0, 1,
+     &SheetControls::oFullDetail, [](const UserSettings& s) { return Flag(s.FullDetail); },
+     [](UserSettings& s, int32_t v) { s.FullDetail = v == 1; }},
+    {"Picture", SettingKind::Integer, SettingControl::Choice, "Show", 0, 0, 1, 0, 0,
+     &SheetControls::oPicture,
+     [](const UserSettings& s) { return static_cast<int32_t>(s.Picture); },
+     [](UserSettings& s, int32_t v) {
+         s.Picture = v == 1 ? ShownPicture::Folder : ShownPicture::Desktop;
+     },
+     kPictureChoices},
+};
+
+const SettingEntry* FindSetting(const char* key) {
+    for (const SettingEntry& entry : kSettings) {
+        if (std::strcmp(entry.key, key) == 0) return &entry;
+    }
+    return nullptr;
+}
+
+UserSettings FactorySettings() {
+    UserSettings s{};
+    for (const SettingEntry& entry : kSettings) entry.set(s, entry.factory);
+    return s;
+}
+
+namespace {
+
+void WriteSetting(platform::SettingsStore* store, const SettingEntry& entry, int32_t value) {
+    if (entry.kind == SettingKind::Bool) {
+        platform::StoreSetBool(store, entry.key, value == 1);
+    } else {
+        platform::StoreSetInteger(store, entry.key, value);
+    }
+}
+
+}  // namespace
+
+void ResetSettingsStore(platform::SettingsStore* store) {
+    platform::StoreSetString(store, kSettingsVersionKey, kSettingsVersion);
+    for (const SettingEntry& entry : kSettings) WriteSetting(store, entry, entry.factory);
+    platform::StoreSetString(store, kPictureFolderKey, "");
+    platform::StoreSynchronize(store);
+}
+
+int32_t FitSetting(const SettingEntry& entry, int32_t value) {
+    if (value < entry.minimum) return entry.belowMinimum;
+    if (value > entry.maximum) return entry.aboveMaximum;
+    return value;
+}
+
+namespace {
+
+// A stored version as part of a file name: letters, digits, '.', '-' and
+// '_' only, at most 32 of them.
+std::string VersionSuffix(const std::string& version) {
+    std::string out = "v";
+    for (char c : version.substr(0, 32)) {
+        const bool plain = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') ||
+                           (c >= 'A' && c <= 'Z') || c == '.' || c == '-' || c == '_';
+        out += plain ? c : '_';
+    }
+    return out;
+}
+
+// Stored text for a one-line message: control characters become '?'.
+std::string Printable(std::string text) {
+    for (char& c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    }
+    return text;
+}
+
+// The stored values of a trusted store, each integer brought into its
+// range; with `speak`, a value that changes so is named on standard error.
+UserSettings ReadStoredValues(const platform::SettingsStore* store, bool speak) {
+    const char* path = platform::SettingsStorePath(store).c_str();
+    // The bools first, then the integers, each in table order.
+    UserSettings s{};
+    for (SettingKind kind : {SettingKind::Bool, SettingKind::Integer}) {
+        for (const SettingEntry& entry : kSettings) {
+            if (entry.kind != kind) continue;
+            if (kind == SettingKind::Bool) {
+                entry.set(s, Flag(platform::StoreBool(store, entry.key)));
+                continue;
+            }
+            const int32_t stored = platform::StoreInteger(store, entry.key);
+            const int32_t v = FitSetting(entry, stored);
+            std::string text;
+            if (speak && v != stored && platform::StoreString(store, entry.key, &text)) {
+                std::fprintf(
+                    stderr, "mereglass: settings file %s: %s=%s is not from %d to %d; %d used\n",
+                    path, entry.key, Printable(text).c_str(), entry.minimum, entry.maximum, v);
+            }
+            entry.set(s, v);
+        }
+    }
+    platform::StoreString(store, kPictureFolderKey, &s.PictureFolder);
+    return s;
+}
+
+}  // namespace
+
+UserSettings ReadSettings(platform::SettingsStore* store) {
+    const char* path = platform::SettingsStorePath(store).c_str();
+    std::string version;
+    const bool hasVersion = platform::StoreString(store, kSettingsVersionKey, &version);
+    if (!hasVersion || version != kSettingsVersion) {
+        // The values of another version are not trusted; the file they came
+        // in is kept for the user before the factory values replace it.
+        const std::string what =
+            hasVersion ? "is of version \"" + Printable(version) + "\"" : "has no version";
+        std::string kept, error;
+        if (platform::StoreKeepFile(store, hasVersion ? VersionSuffix(version).c_str() : "old",
+                                    &kept, &error)) {
+            if (!kept.empty()) {
+                std::fprintf(stderr,
+                             "mereglass: settings file %s %s; kept as %s, factory settings used\n",
+                             path, what.c_str(), kept.c_str());
+            }
+            ResetSettingsStore(store);
+        } else if (!error.empty()) {
+            std::fprintf(stderr,
+                         "mereglass: settings file %s %s; left as it is (%s), factory settings "
+                         "used\n",
+                         path, what.c_str(), error.c_str());
+        }
+        return FactorySettings();
+    }
+
+    return ReadStoredValues(store, true);
+}
+
+UserSettings PeekSettings(const platform::SettingsStore* store) {
+    std::string version;
+    if (!platform::StoreString(store, kSettingsVersionKey, &version) ||
+        version != kSettingsVersion) {
+        return FactorySettings();
+    }
+    return ReadStoredValues(store, false);
+}
+
+void ConfigureSheetOpen(const UserSettings& fields, SheetControls* controls) {
+    for (const SettingEntry& entry : kSettings) {
+        controls->*entry.control = FitSetting(entry, entry.get(fields));
+    }
+    controls->oPictureFolder = fields.PictureFolder;
+}
+
+bool ConfigureSheetSave(const SheetControls& controls, UserSettings* fields,
+                        platform::SettingsStore* store) {
+    for (const SettingEntry& entry : kSettings) {
+        entry.set(*fields, controls.*entry.control);
+        WriteSetting(store, entry, entry.get(*fields));
+    }
+    fields->PictureFolder = controls.oPictureFolder;
+    platform::StoreSetString(store, kPictureFolderKey, fields->PictureFolder.c_str());
+    return platform::StoreSynchronize(store);
+}
+
+void ConfigureSheetDefaults(SheetControls* controls) {
+    for (const SettingEntry& entry : kSettings) controls->*entry.control = entry.factory;
+    controls->oPictureFolder.clear();
+}
+
+std::string SettingOptionName(const SettingEntry& entry) {
+    std::string name;
+    for (const char* c = entry.key; *c != '\0'; ++c) {
+        if (*c >= 'A' && *c <= 'Z') {
+            if (!name.empty()) name += '-';
+            name += static_cast<char>(*c - 'A' + 'a');
+        } else {
+            name += *c;
+        }
+    }
+    return name;
+}
+
+std::vector<std::string> SheetFlags(const SheetControls& controls) {
+    std::vector<std::string> flags;
+    // The folder first: --image-dir also chooses the folder's picture, which
+    // the Picture flag after it then sets as the control shows.
+    if (!controls.oPictureFolder.empty()) {
+        flags.push_back("--image-dir");
+        flags.push_back(controls.oPictureFolder);
+    }
+    for (const SettingEntry& entry : kSettings) {
+        const int v = controls.*entry.control;
+        if (entry.kind == SettingKind::Bool) {
+            flags.push_back((v == 1 ? "--" : "--no-") + SettingOptionName(entry));
+        } else {
+            flags.push_back("--" + SettingOptionName(entry));
+            flags.push_back(std::to_string(v < entry.minimum   ? entry.minimum
+                                           : v > entry.maximum ? entry.maximum
+                                                               : v));
+        }
+    }
+    return flags;
+}

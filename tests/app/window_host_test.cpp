@@ -1,0 +1,663 @@
+// Tests of the mereglass program against a private Xvfb: its own window, a
+// daemon's window named in the environment, a foreign window, resizing,
+// signals, a window destroyed under it, full screen on two monitors, and
+// clicks and drags on the water (synthesized through XTest).
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "child_process.h"
+#include "platform/platform.h"
+#include "view/settings.h"
+#include "xvfb.h"
+
+// Xlib's macros (Bool, None, Status) last, after every C++ header.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/extensions/Xrandr.h>
+#include <X11/keysym.h>
+
+#include "x_screen.h"
+
+namespace {
+
+constexpr int kScreenWidth = 640;
+constexpr int kScreenHeight = 400;
+
+class ProgramOnX : public ::testing::Test {
+protected:
+    void SetUp() override {
+        xvfb_ = std::make_unique<Xvfb>(kScreenWidth, kScreenHeight, 24, serverArguments_);
+        if (!xvfb_->ok()) GTEST_SKIP() << xvfb_->error();
+        display_ = XOpenDisplay(xvfb_->display().c_str());
+        ASSERT_NE(display_, nullptr);
+        root_ = DefaultRootWindow(display_);
+        char dir[] = "/tmp/mereglass-x-XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        config_ = dir;
+        PaintRoot();
+    }
+
+    void TearDown() override {
+        program_.reset();
+        if (display_ != nullptr) XCloseDisplay(display_);
+        xvfb_.reset();
+        if (!config_.empty()) {
+            const std::string rm = "rm -rf '" + config_ + "'";
+            EXPECT_EQ(std::system(rm.c_str()), 0);
+        }
+    }
+
+    // The desktop: the left half red, the right half blue, each a
+    // checkerboard of a bright and a darker shade (so moving water shows).
+    void PaintRoot() { PaintDesktop(display_, kScreenWidth, kScreenHeight); }
+
+    // A plain window of one colour, as another program would make it.
+    Window MakeWindow(int x, int y, int w, int h, unsigned long colour) {
+        Window win = XCreateSimpleWindow(display_, root_, x, y, static_cast<unsigned>(w),
+                                         static_cast<unsigned>(h), 0, 0, colour);
+        XMapWindow(display_, win);
+        XSync(display_, False);
+        return win;
+    }
+
+    void Start(std::vector<std::string> args, std::vector<std::string> env = {}) {
+        args.insert(args.begin(), MEREGLASS_PROGRAM);
+        env.push_back("DISPLAY=" + xvfb_->display());
+        env.push_back("XDG_CONFIG_HOME=" + config_);
+        program_ = std::make_unique<ChildProcess>(MEREGLASS_PROGRAM, args, env);
+        ASSERT_TRUE(program_->started());
+    }
+
+    // The program's mapped top-level windows.
+    std::vector<Window> ProgramWindows() {
+        std::vector<Window> out;
+        Window rootReturn = 0, parent = 0;
+        Window* children = nullptr;
+        unsigned count = 0;
+        if (!XQueryTree(display_, root_, &rootReturn, &parent, &children, &count)) return out;
+        for (unsigned i = 0; i < count; ++i) {
+            XClassHint hint{};
+            if (XGetClassHint(display_, children[i], &hint) == 0) continue;
+            const bool ours = hint.res_name != nullptr && std::string(hint.res_name) == "mereglass";
+            if (hint.res_name) XFree(hint.res_name);
+            if (hint.res_class) XFree(hint.res_class);
+            XWindowAttributes a{};
+            if (ours && XGetWindowAttributes(display_, children[i], &a) &&
+                a.map_state == IsViewable) {
+                out.push_back(children[i]);
+            }
+        }
+        if (children) XFree(children);
+        return out;
+    }
+
+    // Waits until the program maps `count` windows (at most 10 s).
+    std::vector<Window> WaitForWindows(size_t count) {
+        const double end = Now() + 10.0;
+        std::vector<Window> windows;
+        while (Now() < end) {
+            windows = ProgramWindows();
+            if (windows.size() >= count) break;
+            usleep(20000);
+        }
+        return windows;
+    }
+
+    Shot Screenshot(Window window, int x, int y, int w, int h) {
+        return ::Screenshot(display_, window, x, y, w, h);
+    }
+
+    // Ends the program with SIGTERM; expects it to tidy up and end by that
+    // signal within a second, as screen-saver daemons expect of a hack.
+    void Stop() {
+        ASSERT_TRUE(program_->Signal(SIGTERM));
+        const double start = Now();
+        ASSERT_TRUE(program_->Wait(5.0)) << program_->Output();
+        EXPECT_LT(Now() - start, 1.0);
+        EXPECT_EQ(program_->endSignal(), SIGTERM) << program_->Output();
+        ExpectNoReports();
+    }
+
+    void ExpectNoReports() {
+        const std::string out = program_->Output();
+        EXPECT_EQ(out.find("Sanitizer"), std::string::npos) << out;
+        EXPECT_EQ(out.find("runtime error"), std::string::npos) << out;
+        EXPECT_EQ(out.find("X Error"), std::string::npos) << out;
+        EXPECT_EQ(out.find("BadWindow"), std::string::npos) << out;
+    }
+
+    std::vector<std::string> serverArguments_;  // more arguments for Xvfb
+    std::unique_ptr<Xvfb> xvfb_;
+    Display* display_ = nullptr;
+    Window root_ = 0;
+    std::string config_;
+    std::unique_ptr<ChildProcess> program_;
+};
+
+}  // namespace
+
+TEST_F(ProgramOnX, WindowShowsTheDesktopUnderMovingWater) {
+    Start({"-window", "-geometry", "320x200"});
+    const std::vector<Window> windows = WaitForWindows(1);
+    ASSERT_EQ(windows.size(), 1u) << program_->Output();
+    // The desktop was red on the left and blue on the right: so is the
+    // picture under the water (bent and lit, but not mixed up).
+    const int area = 80 * 160;
+    Shot a;
+    EXPECT_TRUE(Eventually([&] {
+        a = Screenshot(windows[0], 0, 0, 320, 200);
+        return a.Count(10, 20, 90, 180, Reddish) > area * 8 / 10 &&
+               a.Count(230, 20, 310, 180, Bluish) > area * 8 / 10;
+    })) << a.Count(10, 20, 90, 180, Reddish)
+        << " " << a.Count(230, 20, 310, 180, Bluish);
+    // And it moves.
+    int differing = 0;
+    EXPECT_TRUE(Eventually([&] {
+        differing = Differing(a, Screenshot(windows[0], 0, 0, 320, 200));
+        return differing > 320 * 200 / 50;
+    })) << differing;
+    Stop();
+}
+
+TEST_F(ProgramOnX, RootDrawsIntoTheDaemonsWindowOnly) {
+    const Window saver = MakeWindow(20, 20, 240, 160, 0x00ff00);
+    const Window other = MakeWindow(300, 20, 200, 160, 0xff00ff);
+    char id[32];
+    std::snprintf(id, sizeof id, "0x%lx", saver);
+    Start({"--root"}, {std::string("XSCREENSAVER_WINDOW=") + id});
+    int green = 0;
+    EXPECT_TRUE(Eventually([&] {
+        const Shot s = Screenshot(saver, 0, 0, 240, 160);
+        green =
+            s.Count(0, 0, 240, 160, [](const Rgb& p) { return p.r < 10 && p.g > 245 && p.b < 10; });
+        return green < 240 * 160 / 100;  // drawn over
+    })) << green
+        << program_->Output();
+    ASSERT_TRUE(program_->running()) << program_->Output();
+    const Shot o = Screenshot(other, 0, 0, 200, 160);
+    const int magenta =
+        o.Count(0, 0, 200, 160, [](const Rgb& p) { return p.r > 245 && p.g < 10 && p.b > 245; });
+    EXPECT_EQ(magenta, 200 * 160);  // untouched
+    // The root outside both windows still shows the desktop.
+    const Shot r = Screenshot(root_, 0, 200, 640, 200);
+    EXPECT_EQ(
+        r.Count(0, 0, 320, 200, [](const Rgb& p) { return p.r >= 0x90 && p.g == 0 && p.b == 0; }),
+        320 * 200);
+    Stop();
+}
+
+TEST_F(ProgramOnX, ForeignWindowFollowsResizes) {
+    const Window target = MakeWindow(0, 0, 200, 150, 0x00ff00);
+    Start({"-window-id", std::to_string(target)});
+    auto greenIn = [](const Shot& s) {
+        return s.Count(0, 0, s.width, s.height,
+                       [](const Rgb& p) { return p.r < 10 && p.g > 245 && p.b < 10; });
+    };
+    EXPECT_TRUE(Eventually([&] {
+        return greenIn(Screenshot(target, 0, 0, 200, 150)) < 200 * 150 / 100;
+    })) << program_->Output();
+    ASSERT_TRUE(program_->running()) << program_->Output();
+
+    // Grown to 420 × 300: the new area is drawn, and the scene fills the
+    // new size (no black margin of an old viewport, no window background).
+    XResizeWindow(display_, target, 420, 300);
+    XSync(display_, False);
+    int green = 0, black = 0;
+    EXPECT_TRUE(Eventually([&] {
+        const Shot grown = Screenshot(target, 0, 0, 420, 300);
+        green = greenIn(grown);
+        black = grown.Count(0, 0, 420, 300, Black);
+        return green < 420 * 300 / 100 && black < 420 * 300 / 10;
+    })) << green
+        << " " << black;
+
+    // Then in one dimension only, as tiling window managers do.
+    XResizeWindow(display_, target, 600, 300);
+    XSync(display_, False);
+    EXPECT_TRUE(Eventually([&] {
+        const Shot wider = Screenshot(target, 0, 0, 600, 300);
+        green = greenIn(wider);
+        black = wider.Count(0, 0, 600, 300, Black);
+        return green < 600 * 300 / 100 && black < 600 * 300 / 10;
+    })) << green
+        << " " << black;
+    Stop();
+}
+
+TEST_F(ProgramOnX, DestroyedWindowEndsTheProgramCleanly) {
+    const Window target = MakeWindow(0, 0, 200, 150, 0x00ff00);
+    char id[32];
+    std::snprintf(id, sizeof id, "0x%lx", target);
+    Start({"--window-id", id});
+    EXPECT_TRUE(Eventually([&] {
+        const Shot s = Screenshot(target, 0, 0, 200, 150);
+        return s.Count(0, 0, 200, 150, [](const Rgb& p) { return p.g > 245 && p.r < 10; }) < 300;
+    }));
+    ASSERT_TRUE(program_->running()) << program_->Output();
+    XDestroyWindow(display_, target);
+    XSync(display_, False);
+    ASSERT_TRUE(program_->Wait(3.0)) << program_->Output();
+    EXPECT_EQ(program_->status(), 0) << program_->Output();
+    ExpectNoReports();
+}
+
+TEST_F(ProgramOnX, MissingWindowIsAnError) {
+    Start({"-window-id", "0x7fffff0"});
+    ASSERT_TRUE(program_->Wait(5.0));
+    EXPECT_EQ(program_->status(), 1);
+    ExpectNoReports();
+}
+
+TEST_F(ProgramOnX, InterruptAlsoEndsCleanly) {
+    Start({"-window", "-geometry", "200x120", "-fps"});
+    const std::vector<Window> windows = WaitForWindows(1);
+    ASSERT_EQ(windows.size(), 1u);
+    // The frame rate shows in the lower-left corner, yellow on black.
+    EXPECT_TRUE(Eventually([&] {
+        const Shot corner = Screenshot(windows[0], 0, 100, 80, 20);
+        return corner.Count(0, 0, 80, 20,
+                            [](const Rgb& p) { return p.r > 200 && p.g > 200 && p.b < 50; }) > 20;
+    }));
+    ASSERT_TRUE(program_->Signal(SIGINT));
+    ASSERT_TRUE(program_->Wait(3.0));
+    EXPECT_EQ(program_->endSignal(), SIGINT) << program_->Output();
+    ExpectNoReports();
+}
+
+// A desktop that draws text for 192 dots per inch says so in the Xft.dpi
+// resource: the -fps plate (two points of margin and seven of glyph, at two
+// points a cell on so low a window) is twice as high as at 96.
+TEST_F(ProgramOnX, XftDpiInTheResourceDatabaseDoublesTheFrameRateText) {
+    const char resources[] = "Xft.dpi:\t192\n";
+    XChangeProperty(display_, root_, XA_RESOURCE_MANAGER, XA_STRING, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(resources), sizeof resources - 1);
+    XSync(display_, False);
+    Start({"-window", "-geometry", "200x120", "-fps"}, {"GDK_SCALE="});
+    const std::vector<Window> windows = WaitForWindows(1);
+    ASSERT_EQ(windows.size(), 1u);
+    // Column 1 from the bottom: 44 black rows, then the water.
+    EXPECT_TRUE(Eventually([&] {
+        const Shot corner = Screenshot(windows[0], 0, 60, 8, 60);
+        return corner.height == 60 && Black(corner.At(1, 59 - 43)) && !Black(corner.At(1, 59 - 44));
+    })) << program_->Output();
+    ASSERT_TRUE(program_->Signal(SIGTERM));
+    ASSERT_TRUE(program_->Wait(3.0));
+    ExpectNoReports();
+}
+
+// A daemon may stop a hack before it has drawn anything: while it still
+// reads the desktop, its archive or makes its context.
+TEST_F(ProgramOnX, TerminateDuringStartUpEndsAtOnceByTheSignal) {
+    for (const char* mode : {"-window", "-root", "--fullscreen"}) {
+        Start({mode});
+        // Once the program image runs, it is in its start-up.
+        char* program = realpath(MEREGLASS_PROGRAM, nullptr);
+        ASSERT_NE(program, nullptr);
+        const std::string exe = "/proc/" + std::to_string(program_->pid()) + "/exe";
+        EXPECT_TRUE(Eventually([&] {
+            char target[4096];
+            const ssize_t n = readlink(exe.c_str(), target, sizeof target - 1);
+            return n > 0 && std::string(target, static_cast<size_t>(n)) == program;
+        }));
+        std::free(program);
+        ASSERT_TRUE(program_->Signal(SIGTERM));
+        const double start = Now();
+        ASSERT_TRUE(program_->Wait(5.0)) << mode;
+        EXPECT_LT(Now() - start, 1.0) << mode;
+        EXPECT_EQ(program_->endSignal(), SIGTERM) << mode << ": " << program_->Output();
+    }
+}
+
+// Two monitors side by side, the right one primary.
+class TwoMonitors : public ProgramOnX {
+protected:
+    void SetUp() override {
+        ProgramOnX::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        // The right monitor takes over the server's one output, so that its
+        // automatic monitor gives way.
+        XRRScreenResources* resources = XRRGetScreenResources(display_, root_);
+        ASSERT_NE(resources, nullptr);
+        ASSERT_GE(resources->noutput, 1);
+        XRRMonitorInfo* left = XRRAllocateMonitor(display_, 0);
+        XRRMonitorInfo* right = XRRAllocateMonitor(display_, 1);
+        right->outputs[0] = resources->outputs[0];
+        XRRFreeScreenResources(resources);
+        left->name = XInternAtom(display_, "LEFT", False);
+        left->width = 320;
+        left->height = kScreenHeight;
+        right->name = XInternAtom(display_, "RIGHT", False);
+        right->x = 320;
+        right->width = 320;
+        right->height = kScreenHeight;
+        right->primary = True;
+        XRRSetMonitor(display_, root_, left);
+        XRRSetMonitor(display_, root_, right);
+        XSync(display_, False);
+        XFree(left);
+        XFree(right);
+    }
+
+    void SetMainMonitorOnly() {
+        setenv("XDG_CONFIG_HOME", config_.c_str(), 1);
+        platform::SettingsStore* store = platform::OpenSettingsStore(kSettingsModule);
+        ResetSettingsStore(store);
+        platform::StoreSetBool(store, "MainMonitorOnly", true);
+        ASSERT_TRUE(platform::StoreSynchronize(store));
+        platform::CloseSettingsStore(store);
+    }
+};
+
+TEST_F(TwoMonitors, FullScreenShowsTheMainMonitorOnBoth) {
+    Start({"--fullscreen"});
+    ASSERT_EQ(WaitForWindows(2).size(), 2u) << program_->Output();
+    // The main monitor showed the blue half of the desktop: both views show
+    // it under their water; the red half is nowhere.
+    const int area = 280 * 360;
+    Shot s;
+    EXPECT_TRUE(Eventually([&] {
+        s = Screenshot(root_, 0, 0, kScreenWidth, kScreenHeight);
+        return s.Count(20, 20, 300, 380, Bluish) > area * 8 / 10 &&
+               s.Count(340, 20, 620, 380, Bluish) > area * 8 / 10;
+    }));
+    EXPECT_LT(s.Count(0, 0, kScreenWidth, kScreenHeight, Reddish), 100);
+
+    // A key press ends it.
+    XEvent key{};
+    key.xkey.type = KeyPress;
+    key.xkey.display = display_;
+    key.xkey.window = ProgramWindows().front();
+    key.xkey.root = root_;
+    key.xkey.keycode = XKeysymToKeycode(display_, XK_space);
+    key.xkey.same_screen = True;
+    XSendEvent(display_, key.xkey.window, True, KeyPressMask, &key);
+    XSync(display_, False);
+    ASSERT_TRUE(program_->Wait(3.0)) << program_->Output();
+    EXPECT_EQ(program_->status(), 0);
+    ExpectNoReports();
+}
+
+TEST_F(TwoMonitors, MainMonitorOnlyLeavesTheOtherBlack) {
+    SetMainMonitorOnly();
+    Start({"--fullscreen"});
+    ASSERT_EQ(WaitForWindows(2).size(), 2u) << program_->Output();
+    Shot s;
+    EXPECT_TRUE(Eventually([&] {
+        s = Screenshot(root_, 0, 0, kScreenWidth, kScreenHeight);
+        return s.Count(340, 20, 620, 380, Bluish) > 280 * 360 * 8 / 10;
+    }));
+    EXPECT_EQ(s.Count(0, 0, 320, kScreenHeight, Black), 320 * kScreenHeight);
+    // And stays so while the main monitor's view draws on.
+    usleep(500000);
+    s = Screenshot(root_, 0, 0, kScreenWidth, kScreenHeight);
+    EXPECT_EQ(s.Count(0, 0, 320, kScreenHeight, Black), 320 * kScreenHeight);
+    EXPECT_GT(s.Count(340, 20, 620, 380, Bluish), 280 * 360 * 8 / 10);
+    Stop();
+}
+
+TEST_F(ProgramOnX, GeometryPlacesTheWindow) {
+    Start({"-window", "-geometry", "200x120+100+50"});
+    const std::vector<Window> windows = WaitForWindows(1);
+    ASSERT_EQ(windows.size(), 1u) << program_->Output();
+    int x = 0, y = 0;
+    Window child = 0;
+    XTranslateCoordinates(display_, windows[0], root_, 0, 0, &x, &y, &child);
+    EXPECT_EQ(x, 100);
+    EXPECT_EQ(y, 50);
+    XWindowAttributes a{};
+    ASSERT_TRUE(XGetWindowAttributes(display_, windows[0], &a));
+    EXPECT_EQ(a.width, 200);
+    EXPECT_EQ(a.height, 120);
+    Stop();
+}
+
+TEST_F(ProgramOnX, SurvivesStopAndContinue) {
+    Start({"-window", "-geometry", "240x160"});
+    const std::vector<Window> windows = WaitForWindows(1);
+    ASSERT_EQ(windows.size(), 1u);
+    Shot before;
+    EXPECT_TRUE(Eventually([&] {
+        before = Screenshot(windows[0], 0, 0, 240, 160);
+        return before.Count(10, 10, 100, 150, Reddish) > 90 * 140 * 8 / 10;
+    }));
+    ASSERT_TRUE(program_->Signal(SIGSTOP));
+    usleep(2500000);  // longer than the longest step the scene takes
+    const Shot stopped = Screenshot(windows[0], 0, 0, 240, 160);
+    ASSERT_TRUE(program_->Signal(SIGCONT));
+    ASSERT_TRUE(program_->running()) << program_->Output();
+    // It draws again: the picture changes from the one left at the stop.
+    int differing = 0;
+    EXPECT_TRUE(Eventually([&] {
+        differing = Differing(stopped, Screenshot(windows[0], 0, 0, 240, 160));
+        return differing > 240 * 160 / 50;
+    })) << differing;
+    Stop();
+}
+
+TEST_F(ProgramOnX, RootWithoutDaemonDrawsOnTheRootWindow) {
+    Start({"-root"});
+    // The desktop no longer shows as it was: the bowl and the waves move
+    // its checkerboard about, but its two halves show through the water.
+    auto moved = [](const Shot& s) {
+        int n = 0;
+        for (int y = 0; y < kScreenHeight; ++y) {
+            for (int x = 0; x < kScreenWidth; ++x) {
+                const Rgb& p = s.At(x, y);
+                const int level = ((x / 10 + y / 10) % 2 == 0) ? 0xff : 0x90;
+                const Rgb want = x < kScreenWidth / 2 ? Rgb{level, 0, 0} : Rgb{0, 0, level};
+                if (std::abs(p.r - want.r) + std::abs(p.b - want.b) > 40) ++n;
+            }
+        }
+        return n;
+    };
+    EXPECT_TRUE(Eventually([&] {
+        const Shot s = Screenshot(root_, 0, 0, kScreenWidth, kScreenHeight);
+        return moved(s) > kScreenWidth * kScreenHeight / 5 &&
+               s.Count(20, 20, 300, 380, Reddish) > 280 * 360 * 8 / 10 &&
+               s.Count(340, 20, 620, 380, Bluish) > 280 * 360 * 8 / 10;
+    })) << program_->Output();
+    ASSERT_TRUE(program_->running()) << program_->Output();
+    Stop();
+}
+
+TEST_F(ProgramOnX, ImageFileReplacesTheDesktop) {
+    // A green picture: the desktop (red and blue) must not show.
+    const std::string image = config_ + "/green.ppm";
+    FILE* f = std::fopen(image.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fprintf(f, "P6\n32 24\n255\n");
+    for (int i = 0; i < 32 * 24; ++i) std::fwrite("\x20\xd0\x30", 1, 3, f);
+    std::fclose(f);
+
+    Start({"-window", "-geometry", "240x160", "--image", image});
+    const std::vector<Window> windows = WaitForWindows(1);
+    ASSERT_EQ(windows.size(), 1u);
+    auto greenish = [](const Rgb& p) { return p.g > 2 * p.r && p.g > 2 * p.b; };
+    Shot s;
+    EXPECT_TRUE(Eventually([&] {
+        s = Screenshot(windows[0], 0, 0, 240, 160);
+        return s.Count(20, 20, 220, 140, greenish) > 200 * 120 * 9 / 10;
+    }));
+    EXPECT_EQ(s.Count(0, 0, 240, 160, Reddish), 0);
+    Stop();
+}
+
+namespace {
+
+// Where the differences between two shots lie: how many differing pixels
+// are within `radius` of (x, y), and how many are farther away.
+struct Spread {
+    int near = 0;
+    int far = 0;
+};
+Spread DifferenceAround(const Shot& a, const Shot& b, int x, int y, int radius) {
+    Spread out;
+    for (int yy = 0; yy < a.height && yy < b.height; ++yy) {
+        for (int xx = 0; xx < a.width && xx < b.width; ++xx) {
+            const Rgb& p = a.At(xx, yy);
+            const Rgb& q = b.At(xx, yy);
+            if (std::abs(p.r - q.r) + std::abs(p.g - q.g) + std::abs(p.b - q.b) <= 24) continue;
+            const int dx = xx - x, dy = yy - y;
+            (dx * dx + dy * dy <= radius * radius ? out.near : out.far) += 1;
+        }
+    }
+    return out;
+}
+
+// Touching the water of a window of its own. The picture is one grey, so
+// that only the surface's slopes show (through the light, which stands
+// still) and the picture holds still while the water is flat; the overlay
+// is off, and the touches come well before the first timed drip, a second
+// into the run.
+class TouchedWater : public ProgramOnX {
+protected:
+    static constexpr int kWidth = 320;
+    static constexpr int kHeight = 200;
+
+    // Starts the program and returns its first frame of flat water.
+    Shot StartFlat() {
+        const std::string image = config_ + "/grey.ppm";
+        FILE* f = std::fopen(image.c_str(), "wb");
+        EXPECT_NE(f, nullptr);
+        if (f == nullptr) return {};
+        std::fprintf(f, "P6\n32 20\n255\n");
+        for (int i = 0; i < 32 * 20; ++i) std::fwrite("\xb0\xb0\xb0", 1, 3, f);
+        std::fclose(f);
+        Start({"-window", "-geometry", "320x200+0+0", "--image", image, "--preview", "--drip-speed",
+               "360000", "--no-lighting"});
+        const std::vector<Window> windows = WaitForWindows(1);
+        EXPECT_EQ(windows.size(), 1u) << program_->Output();
+        if (windows.empty()) return {};
+        window_ = windows[0];
+        auto grey = [](const Rgb& p) { return p.r > 40 && p.r == p.g && p.g == p.b; };
+        Shot flat;
+        EXPECT_TRUE(Eventually([&] {
+            flat = Screenshot(window_, 0, 0, kWidth, kHeight);
+            return flat.Count(0, 0, kWidth, kHeight, grey) > kWidth * kHeight * 9 / 10;
+        })) << program_->Output();
+        return flat;
+    }
+
+    Shot Current() { return Screenshot(window_, 0, 0, kWidth, kHeight); }
+
+    // Rows y0 ... y1 - 1 of a shot.
+    static Shot Band(const Shot& s, int y0, int y1) {
+        Shot out;
+        out.width = s.width;
+        out.height = y1 - y0;
+        out.pixels.assign(s.pixels.begin() + static_cast<ptrdiff_t>(y0) * s.width,
+                          s.pixels.begin() + static_cast<ptrdiff_t>(y1) * s.width);
+        return out;
+    }
+
+    void MovePointer(int x, int y) {
+        XTestFakeMotionEvent(display_, DefaultScreen(display_), x, y, CurrentTime);
+        XSync(display_, False);
+    }
+    void Button(bool down) {
+        XTestFakeButtonEvent(display_, 1, down ? True : False, CurrentTime);
+        XSync(display_, False);
+    }
+
+    Window window_ = 0;
+};
+
+}  // namespace
+
+TEST_F(TouchedWater, ClickDropsADripWhereThePointerIs) {
+    const Shot flat = StartFlat();
+    ASSERT_GT(flat.width, 0);
+    // Off the middle on both axes, so that a mirrored mapping shows. A
+    // drip's strength is random and a weak one barely shows in a still
+    // light: four clicks at one point add up to at least twice the weakest.
+    const int x = 230, y = 60;
+    MovePointer(x, y);
+    for (int i = 0; i < 4; ++i) {
+        Button(true);
+        Button(false);
+    }
+    Spread spread;
+    EXPECT_TRUE(Eventually([&] {
+        spread = DifferenceAround(flat, Current(), x, y, 40);
+        return spread.near > 100;
+    })) << spread.near;
+    EXPECT_LT(spread.far, spread.near / 10) << spread.near;
+    // A click does not end a windowed run.
+    Stop();
+}
+
+TEST_F(TouchedWater, DragLeavesATrail) {
+    const Shot flat = StartFlat();
+    ASSERT_GT(flat.width, 0);
+    // Along the row y = 150 from x = 40 to 280, in steps of 4 pixels.
+    MovePointer(40, 150);
+    Button(true);
+    for (int x = 44; x <= 280; x += 4) MovePointer(x, 150);
+    Button(false);
+    // Every stretch of the trail rings, while the water 90 pixels and more
+    // above it (the band y < 60) is still.
+    Shot s;
+    int ringing = 0, along = 0;
+    EXPECT_TRUE(Eventually([&] {
+        s = Current();
+        ringing = along = 0;
+        for (int x0 = 60; x0 <= 260; x0 += 40) {
+            const int n = DifferenceAround(flat, s, x0, 150, 20).near;
+            along += n;
+            ringing += n > 10 ? 1 : 0;
+        }
+        return ringing == 6;
+    })) << ringing;
+    const Shot flatBand = Band(flat, 0, 60), band = Band(s, 0, 60);
+    EXPECT_LT(Differing(flatBand, band), along / 10) << along;
+    Stop();
+}
+
+TEST_F(ProgramOnX, FullScreenEndsOnAClick) {
+    Start({"--fullscreen"});
+    ASSERT_EQ(WaitForWindows(1).size(), 1u) << program_->Output();
+    XTestFakeMotionEvent(display_, DefaultScreen(display_), 100, 100, CurrentTime);
+    XTestFakeButtonEvent(display_, 1, True, CurrentTime);
+    XTestFakeButtonEvent(display_, 1, False, CurrentTime);
+    XSync(display_, False);
+    ASSERT_TRUE(program_->Wait(10.0)) << program_->Output();
+    EXPECT_EQ(program_->status(), 0) << program_->Output();
+    ExpectNoReports();
+}
+
+namespace {
+
+// An X server without GLX, as some remote-desktop servers are.
+class ProgramWithoutGlx : public ProgramOnX {
+protected:
+    ProgramWithoutGlx() { serverArguments_ = {"-extension", "GLX"}; }
+};
+
+}  // namespace
+
+TEST_F(ProgramWithoutGlx, EveryWindowModeSaysSoInOneLineAndExits) {
+    const Window target = MakeWindow(0, 0, 200, 150, 0x00ff00);
+    const std::vector<std::vector<std::string>> modes = {
+        {"-window"}, {"-root"}, {"-window-id", std::to_string(target)}, {"--fullscreen"}};
+    for (const std::vector<std::string>& mode : modes) {
+        SCOPED_TRACE(mode[0]);
+        Start(mode, {"XSCREENSAVER_WINDOW="});
+        ASSERT_TRUE(program_->Wait(20.0)) << program_->Output();
+        EXPECT_EQ(program_->status(), 1) << program_->Output();
+        const std::string out = program_->Output();
+        EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
+        EXPECT_NE(out.find("GLX"), std::string::npos) << out;
+        ExpectNoReports();
+    }
+}

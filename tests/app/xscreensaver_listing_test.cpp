@@ -1,0 +1,144 @@
+// Tests of listing the program in an init file on disk: the file replaced
+// whole with the old one kept, a link written through, and files left
+// alone when they cannot be read or understood, with the exit status and
+// the line that says so.
+#include "app/xscreensaver_listing.h"
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+
+namespace {
+
+const char kList[] = "mode:\t\tone\nprograms: \\\n  maze --root \\n\\\n\nfade: True\n";
+const char kSystem[] = "*programs: \\\n  deco --root \\n\n";
+
+class ListingFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char dir[] = "/tmp/mereglass-listing-XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        dir_ = dir;
+        files_.initFile = dir_ + "/.xscreensaver";
+        files_.systemDefaults = dir_ + "/XScreenSaver";
+        files_.program = "/usr/lib/mereglass";
+        Write(files_.systemDefaults, kSystem);
+    }
+
+    void TearDown() override {
+        const std::string rm = "rm -rf '" + dir_ + "'";
+        EXPECT_EQ(std::system(rm.c_str()), 0);
+    }
+
+    static void Write(const std::string& path, const std::string& text) {
+        std::ofstream(path, std::ios::binary) << text;
+    }
+
+    static std::string Read(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    // The names in the test's folder.
+    std::set<std::string> Names(const std::string& sub = "") const {
+        std::set<std::string> names;
+        DIR* d = opendir((dir_ + sub).c_str());
+        if (d == nullptr) return names;
+        while (const dirent* e = readdir(d)) {
+            const std::string name = e->d_name;
+            if (name != "." && name != "..") names.insert(name);
+        }
+        closedir(d);
+        return names;
+    }
+
+    int Change(bool add) { return ChangeListing(add, files_, &message_); }
+
+    std::string dir_;
+    ListingFiles files_;
+    std::string message_;
+};
+
+}  // namespace
+
+TEST_F(ListingFile, AddReplacesTheFileAndKeepsTheOldOne) {
+    Write(files_.initFile, kList);
+    ASSERT_EQ(chmod(files_.initFile.c_str(), 0640), 0);
+    ASSERT_EQ(Change(true), 0) << message_;
+    EXPECT_NE(message_.find("added"), std::string::npos) << message_;
+    EXPECT_NE(message_.find(files_.initFile), std::string::npos) << message_;
+    const std::string added = Read(files_.initFile);
+    EXPECT_NE(added.find("/usr/lib/mereglass --root"), std::string::npos) << added;
+    EXPECT_EQ(Read(files_.initFile + ".bak"), kList);
+    // No temporary file is left behind, and the file keeps its mode.
+    EXPECT_EQ(Names(),
+              (std::set<std::string>{".xscreensaver", ".xscreensaver.bak", "XScreenSaver"}));
+    struct stat st {};
+    ASSERT_EQ(stat(files_.initFile.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+
+    // Again: nothing changes, and the kept file is still the first one.
+    ASSERT_EQ(Change(true), 0) << message_;
+    EXPECT_NE(message_.find("already"), std::string::npos) << message_;
+    EXPECT_EQ(Read(files_.initFile), added);
+    EXPECT_EQ(Read(files_.initFile + ".bak"), kList);
+
+    // Removed, the list is as it was.
+    ASSERT_EQ(Change(false), 0) << message_;
+    EXPECT_NE(message_.find("removed"), std::string::npos) << message_;
+    EXPECT_EQ(Read(files_.initFile), kList);
+    ASSERT_EQ(Change(false), 0) << message_;
+    EXPECT_NE(message_.find("not in"), std::string::npos) << message_;
+}
+
+TEST_F(ListingFile, ALinkIsWrittenThrough) {
+    ASSERT_EQ(mkdir((dir_ + "/dotfiles").c_str(), 0755), 0);
+    Write(dir_ + "/dotfiles/xscreensaver", kList);
+    ASSERT_EQ(symlink("dotfiles/xscreensaver", files_.initFile.c_str()), 0);
+    ASSERT_EQ(Change(true), 0) << message_;
+    struct stat st {};
+    ASSERT_EQ(lstat(files_.initFile.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_NE(Read(dir_ + "/dotfiles/xscreensaver").find("mereglass"), std::string::npos);
+    EXPECT_EQ(Names("/dotfiles"), (std::set<std::string>{"xscreensaver"}));
+}
+
+TEST_F(ListingFile, NoFileStartsFromTheSystemList) {
+    ASSERT_EQ(Change(true), 0) << message_;
+    const std::string created = Read(files_.initFile);
+    EXPECT_NE(created.find("deco --root"), std::string::npos) << created;
+    EXPECT_NE(created.find("mereglass --root"), std::string::npos) << created;
+    EXPECT_EQ(Names().count(".xscreensaver.bak"), 0u);
+    // Without a system list, no file is made.
+    ASSERT_EQ(unlink(files_.initFile.c_str()), 0);
+    files_.systemDefaults = dir_ + "/missing";
+    EXPECT_EQ(Change(true), 1);
+    EXPECT_EQ(Names().count(".xscreensaver"), 0u);
+}
+
+TEST_F(ListingFile, FilesThatCannotBeReadOrUnderstoodAreLeftAlone) {
+    // Not readable as a file.
+    ASSERT_EQ(mkdir(files_.initFile.c_str(), 0755), 0);
+    EXPECT_EQ(Change(true), 1);
+    EXPECT_NE(message_.find("cannot change " + files_.initFile), std::string::npos) << message_;
+    EXPECT_EQ(message_.find('\n'), std::string::npos);
+    ASSERT_EQ(rmdir(files_.initFile.c_str()), 0);
+    // Not understood: its list runs past the end of the file.
+    const std::string broken = "programs: \\\n  maze --root \\n\\\n";
+    Write(files_.initFile, broken);
+    for (bool add : {true, false}) {
+        EXPECT_EQ(Change(add), 1);
+        EXPECT_EQ(Read(files_.initFile), broken);
+    }
+    EXPECT_EQ(Names().count(".xscreensaver.bak"), 0u);
+}

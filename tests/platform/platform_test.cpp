@@ -1,0 +1,149 @@
+// The display-independent platform services: the clock, screen choice,
+// headless views, the bundle path, and the built-in picture.
+#include "platform/platform.h"
+
+#include <GL/gl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <climits>
+#include <fstream>
+#include <set>
+#include <string>
+
+#include "view/desktop_picture.h"
+
+namespace {
+
+TEST(PlatformClock, IsMonotonicAndInSeconds) {
+    const double a = platform::ClockSeconds();
+    usleep(20000);
+    const double b = platform::ClockSeconds();
+    EXPECT_GT(a, 0.0);
+    EXPECT_GE(b - a, 0.019);
+    EXPECT_LT(b - a, 1.0);
+}
+
+TEST(PlatformScreens, MainScreenIsThePrimaryOrTheFirst) {
+    std::vector<platform::ScreenInfo> screens(3);
+    for (int i = 0; i < 3; ++i) {
+        screens[i].x = i * 100;
+        screens[i].width = 100;
+        screens[i].height = 100;
+        screens[i].number = 10 + i;
+    }
+    EXPECT_EQ(platform::MainScreen(screens).number, 10);
+    screens[2].primary = true;
+    EXPECT_EQ(platform::MainScreen(screens).number, 12);
+    EXPECT_EQ(platform::MainScreen({}).width, 0);
+
+    // The screen holding the centre; else the one overlapped most.
+    EXPECT_EQ(platform::ScreenOfRectangle(screens, 110, 10, 20, 20).number, 11);
+    EXPECT_EQ(platform::ScreenOfRectangle(screens, 60, 300, 100, 20).number, 12);  // below all
+    EXPECT_EQ(platform::ScreenOfRectangle(screens, 0, 50, 40, 200).number, 10);    // centre below
+
+    const std::vector<platform::ScreenInfo> headless = platform::HeadlessScreens(1920, 1080);
+    ASSERT_EQ(headless.size(), 1u);
+    EXPECT_TRUE(headless[0].primary);
+    EXPECT_EQ(headless[0].width, 1920);
+    EXPECT_EQ(platform::MainScreen(headless).height, 1080);
+}
+
+TEST(PlatformHeadlessView, DrawsResizesAndReadsBack) {
+    std::string error;
+    platform::View* view = platform::CreateHeadlessView(32, 24, &error);
+    ASSERT_NE(view, nullptr) << error;
+    EXPECT_EQ(platform::ViewWindow(view), 0u);
+    EXPECT_EQ(platform::ViewConnection(view), nullptr);
+    EXPECT_FALSE(platform::ViewLost(view));
+    int w = 0, h = 0;
+    platform::ViewSize(view, &w, &h);
+    EXPECT_EQ(w, 32);
+    EXPECT_EQ(h, 24);
+    GLint depthBits = 0;
+    glGetIntegerv(GL_DEPTH_BITS, &depthBits);
+    EXPECT_GE(depthBits, 24);
+
+    glClearColor(0.0f, 1.0f, 0.0f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glEnable(GL_SCISSOR_TEST);  // the top right quarter red
+    glScissor(16, 12, 16, 12);
+    glClearColor(1.0f, 0.0f, 0.0f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glDisable(GL_SCISSOR_TEST);
+    platform::PresentView(view);
+    platform::RgbaImage image;
+    ASSERT_TRUE(platform::ReadViewPixels(view, &image));
+    ASSERT_EQ(image.width, 32);
+    ASSERT_EQ(image.height, 24);
+    EXPECT_EQ(image.pixels[0 * 4 + 1], 255);               // bottom left green
+    EXPECT_EQ(image.pixels[(23 * 32 + 31) * 4 + 0], 255);  // top right red
+    EXPECT_EQ(image.pixels[(23 * 32 + 31) * 4 + 1], 0);
+
+    ASSERT_TRUE(platform::ResizeView(view, 64, 10));
+    platform::ViewSize(view, &w, &h);
+    EXPECT_EQ(w, 64);
+    EXPECT_EQ(h, 10);
+    EXPECT_FALSE(platform::ResizeView(view, 0, 10));
+    ASSERT_TRUE(platform::ReadViewPixels(view, &image));
+    EXPECT_EQ(image.pixels.size(), 64u * 10u * 4u);
+
+    // Two views, each with its own context.
+    platform::View* second = platform::CreateHeadlessView(8, 8, &error);
+    ASSERT_NE(second, nullptr) << error;
+    ASSERT_TRUE(platform::MakeViewCurrent(second));
+    platform::ViewSize(second, &w, &h);
+    EXPECT_EQ(w, 8);
+    ASSERT_TRUE(platform::MakeViewCurrent(view));
+    platform::DestroyView(second);
+    platform::DestroyView(view);
+    EXPECT_EQ(platform::CreateHeadlessView(0, 10, &error), nullptr);
+    EXPECT_FALSE(error.empty());
+}
+
+TEST(PlatformBundle, FindsTheArchiveBesideTheProgram) {
+    char exe[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    ASSERT_GT(n, 0);
+    std::string dir(exe, static_cast<size_t>(n));
+    dir.erase(dir.find_last_of('/') + 1);
+    const std::string path = dir + "platformtest.respak";
+    EXPECT_EQ(platform::BundleResourcePath("platformtest", "respak"), "");
+    std::ofstream(path) << "MRKF";
+    EXPECT_EQ(platform::BundleResourcePath("platformtest", "respak"), path);
+    unlink(path.c_str());
+    EXPECT_EQ(platform::BundleResourcePath("platformtest", "respak"), "");
+}
+
+TEST(BuiltInPicture, IsAFixedCalmPictureOfTheRequestedSize) {
+    platform::RgbaImage a, b;
+    ASSERT_TRUE(DrawBuiltInPicture(640, 360, &a));
+    ASSERT_TRUE(DrawBuiltInPicture(640, 360, &b));
+    ASSERT_EQ(a.width, 640);
+    ASSERT_EQ(a.height, 360);
+    ASSERT_EQ(a.pixels.size(), 640u * 360u * 4u);
+    EXPECT_EQ(a.pixels, b.pixels);  // the same every time
+
+    // Opaque, neither dark nor glaring on average, with real detail.
+    double sum = 0;
+    std::set<uint32_t> colours;
+    for (size_t i = 0; i < a.pixels.size(); i += 4) {
+        EXPECT_EQ(a.pixels[i + 3], 255);
+        sum += (a.pixels[i] + a.pixels[i + 1] + a.pixels[i + 2]) / 3.0;
+        colours.insert((uint32_t{a.pixels[i]} << 16) | (uint32_t{a.pixels[i + 1]} << 8) |
+                       a.pixels[i + 2]);
+    }
+    const double mean = sum / (a.pixels.size() / 4.0);
+    EXPECT_GT(colours.size(), 2000u);
+    EXPECT_GT(mean, 90.0);
+    EXPECT_LT(mean, 220.0);
+
+    platform::RgbaImage tiny;
+    EXPECT_TRUE(DrawBuiltInPicture(1, 1, &tiny));
+    EXPECT_EQ(tiny.pixels.size(), 4u);
+    EXPECT_FALSE(DrawBuiltInPicture(0, 10, &tiny));
+    EXPECT_TRUE(tiny.pixels.empty());
+    EXPECT_FALSE(DrawBuiltInPicture(10, 20000, &tiny));
+}
+
+}  // namespace

@@ -1,0 +1,506 @@
+// The GTK configuration dialog under a private Xvfb: built with the view's
+// fields, edited through its widgets, saved, reset and cancelled through its
+// buttons, and the settings file checked; its preview pane runs the real
+// mereglass program as a child, which the tests find in /proc. With
+// MEREGLASS_DIALOG_PNG set, it also writes a picture of the dialog to that
+// path.
+#include "view/configure_dialog.h"
+
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "child_process.h"
+#include "platform/platform.h"
+#include "view/settings.h"
+#include "x_screen.h"
+#include "xvfb.h"
+
+// After GoogleTest: Xlib's macros (None) clash with its names.
+#include <gdk/gdkx.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+GtkWidget* FindNamed(GtkWidget* widget, const char* name) {
+    if (g_strcmp0(gtk_widget_get_name(widget), name) == 0) return widget;
+    if (!GTK_IS_CONTAINER(widget)) return nullptr;
+    GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
+    GtkWidget* found = nullptr;
+    for (GList* c = children; c && !found; c = c->next) {
+        found = FindNamed(static_cast<GtkWidget*>(c->data), name);
+    }
+    g_list_free(children);
+    return found;
+}
+
+void Pump(int milliseconds) {
+    const gint64 end = g_get_monotonic_time() + gint64{milliseconds} * 1000;
+    while (g_get_monotonic_time() < end) {
+        while (gtk_events_pending()) gtk_main_iteration();
+        g_usleep(10000);
+    }
+}
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// A process as /proc tells it: its state letter ('Z' for a zombie) and
+// its command line.
+struct Process {
+    pid_t pid = 0;
+    char state = '?';
+    std::vector<std::string> args;
+
+    bool Has(const std::string& word) const {
+        for (const std::string& a : args) {
+            if (a == word) return true;
+        }
+        return false;
+    }
+};
+
+// The mereglass processes whose parent is `parent`, zombies included.
+std::vector<Process> MereglassChildren(pid_t parent) {
+    std::vector<Process> found;
+    std::error_code ec;
+    for (const fs::directory_entry& e : fs::directory_iterator("/proc", ec)) {
+        const std::string name = e.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        const std::string stat = ReadText(e.path() / "stat");
+        const size_t open = stat.find('('), close = stat.rfind(')');
+        if (open == std::string::npos || close == std::string::npos) continue;
+        char state = '?';
+        int ppid = 0;
+        if (std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &ppid) != 2) continue;
+        if (ppid != parent || stat.substr(open + 1, close - open - 1) != "mereglass") continue;
+        Process p;
+        p.pid = std::atoi(name.c_str());
+        p.state = state;
+        const std::string cmdline = ReadText(e.path() / "cmdline");
+        for (size_t at = 0; at < cmdline.size();) {
+            const size_t end = cmdline.find('\0', at);
+            p.args.push_back(cmdline.substr(at, end - at));
+            at = end == std::string::npos ? cmdline.size() : end + 1;
+        }
+        found.push_back(p);
+    }
+    return found;
+}
+
+// Whether `signal` waits to be delivered to the process.
+bool Pending(pid_t pid, int signal) {
+    std::istringstream status(ReadText("/proc/" + std::to_string(pid) + "/status"));
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("ShdPnd:", 0) != 0 && line.rfind("SigPnd:", 0) != 0) continue;
+        const unsigned long long mask = std::stoull(line.substr(7), nullptr, 16);
+        if (mask & (1ull << (signal - 1))) return true;
+    }
+    return false;
+}
+
+bool IsGone(pid_t pid) {
+    const std::string stat = ReadText("/proc/" + std::to_string(pid) + "/stat");
+    const size_t close = stat.rfind(')');
+    return close == std::string::npos || stat[close + 2] == 'Z';
+}
+
+class ConfigureDialogTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        server_ = new Xvfb(800, 600);
+        if (!server_->ok()) return;
+        setenv("DISPLAY", server_->display().c_str(), 1);
+        setenv("GDK_BACKEND", "x11", 1);
+        setenv("NO_AT_BRIDGE", "1", 1);  // no accessibility bus in tests
+        // No session bus: the folder chooser asks for one, which GLib would
+        // autolaunch on this private X server; with one launched, the test
+        // process was ended by SIGTERM as the server went away.
+        setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
+        setenv("GTK_THEME", "Adwaita", 1);
+        // A GLib or GTK warning (a signal a widget does not have, a wrong
+        // cast) fails the test instead of scrolling past.
+        g_log_set_always_fatal(static_cast<GLogLevelFlags>(G_LOG_LEVEL_CRITICAL |
+                                                           G_LOG_LEVEL_WARNING));
+    }
+    static void TearDownTestSuite() {
+        delete server_;
+        server_ = nullptr;
+    }
+
+    void SetUp() override {
+        ASSERT_TRUE(server_->ok()) << server_->error();
+        char pattern[] = "/tmp/mereglass-dialog-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        home_ = pattern;
+        setenv("XDG_CONFIG_HOME", home_.c_str(), 1);
+        store_ = platform::OpenSettingsStore(kSettingsModule);
+        fields_ = ReadSettings(store_);
+        file_ = platform::SettingsStorePath(store_);
+    }
+    void TearDown() override {
+        if (dialog_) platform::DestroyConfigureDialog(dialog_);
+        platform::CloseSettingsStore(store_);
+        std::error_code ec;
+        fs::remove_all(home_, ec);
+    }
+
+    void Build() {
+        std::string error;
+        dialog_ = platform::CreateConfigureDialog(&fields_, store_, &error);
+        ASSERT_NE(dialog_, nullptr) << error;
+        window_ = static_cast<GtkWidget*>(platform::ConfigureDialogWindow(dialog_));
+        platform::SetConfigurePreviewProgram(dialog_, MEREGLASS_PROGRAM);
+    }
+    // The one running preview child, once there is exactly one whose
+    // command line holds `word` (pumping the dialog's events meanwhile).
+    Process PreviewWith(const char* word) {
+        Process child;
+        const bool seen = Eventually([&] {
+            Pump(50);
+            const std::vector<Process> children = MereglassChildren(getpid());
+            if (children.size() != 1 || !children[0].Has(word)) return false;
+            child = children[0];
+            return true;
+        });
+        EXPECT_TRUE(seen) << "no single preview child with " << word;
+        return child;
+    }
+    std::string Page() {
+        return gtk_stack_get_visible_child_name(GTK_STACK(Widget("previewPane")));
+    }
+    GtkWidget* Widget(const char* name) {
+        GtkWidget* w = FindNamed(window_, name);
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+    bool Checked(const char* name) {
+        return gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(Widget(name)));
+    }
+    double Spin(const char* name) {
+        return gtk_spin_button_get_value(GTK_SPIN_BUTTON(Widget(name)));
+    }
+    std::string Choice(const char* name) {
+        const char* id = gtk_combo_box_get_active_id(GTK_COMBO_BOX(Widget(name)));
+        return id ? id : "";
+    }
+    void Click(const char* name) { gtk_button_clicked(GTK_BUTTON(Widget(name))); }
+    std::string Folder() {
+        gchar* path = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(Widget("oPictureFolder")));
+        const std::string out = path ? path : "";
+        g_free(path);
+        return out;
+    }
+
+    static Xvfb* server_;
+    std::string home_;
+    std::string file_;
+    platform::SettingsStore* store_ = nullptr;
+    UserSettings fields_{};
+    platform::ConfigureDialog* dialog_ = nullptr;
+    GtkWidget* window_ = nullptr;
+};
+Xvfb* ConfigureDialogTest::server_ = nullptr;
+
+TEST_F(ConfigureDialogTest, ShowsTheFieldsAndSavesWhatTheWidgetsSay) {
+    fields_.MainMonitorOnly = true;
+    fields_.record = {false, true, 250, 7, 33};
+    fields_.Picture = ShownPicture::Folder;
+    fields_.PictureFolder = home_ + "/holiday";
+    fs::create_directories(home_ + "/holiday");
+    fs::create_directories(home_ + "/garden");
+    Build();
+    EXPECT_EQ(Choice("oPicture"), "1");
+    EXPECT_EQ(Folder(), home_ + "/holiday");
+    EXPECT_TRUE(Checked("oMainMonitorOnly"));
+    EXPECT_FALSE(Checked("oLighting"));
+    EXPECT_TRUE(Checked("oWantBowl"));
+    EXPECT_EQ(Spin("oWaterSpeed"), 250.0);
+    EXPECT_EQ(Choice("oWaterRes"), "7");
+    EXPECT_DOUBLE_EQ(Spin("oDripSpeed"), 0.33);  // shown in seconds
+    // The store still holds the factory values: the dialog shows the fields.
+    EXPECT_EQ(platform::StoreInteger(store_, "DripSpeed"), 250);
+
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(Widget("oMainMonitorOnly")), FALSE);
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(Widget("oLighting")), TRUE);
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(Widget("oWantBowl")), FALSE);
+    gtk_spin_button_set_value(GTK_SPIN_BUTTON(Widget("oWaterSpeed")), 375);
+    gtk_combo_box_set_active_id(GTK_COMBO_BOX(Widget("oWaterRes")), "4");
+    gtk_spin_button_set_value(GTK_SPIN_BUTTON(Widget("oDripSpeed")), 12.34);
+    gtk_combo_box_set_active_id(GTK_COMBO_BOX(Widget("oPicture")), "0");
+    gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(Widget("oPictureFolder")),
+                                  (home_ + "/garden").c_str());
+    Click("configureSheet_save");
+
+    EXPECT_FALSE(fields_.MainMonitorOnly);
+    EXPECT_TRUE(fields_.record.LIGHTING);
+    EXPECT_FALSE(fields_.record.WANTBOWL);
+    EXPECT_EQ(fields_.record.WATERSPEED, 375);
+    EXPECT_EQ(fields_.record.WATERSHIFT, 4);
+    EXPECT_EQ(fields_.record.DRIPSPEED, 1234);
+    EXPECT_EQ(fields_.Picture, ShownPicture::Desktop);
+    EXPECT_EQ(fields_.PictureFolder, home_ + "/garden");
+    EXPECT_EQ(ReadText(file_),
+              "[tkMereglass]\n"
+              "version=1.0.1\n"
+              "MainMonitorOnly=false\n"
+              "WaterSpeed=375\n"
+              "WaterRes=4\n"
+              "DripSpeed=1234\n"
+              "Lighting=true\n"
+              "WantBowl=false\n"
+              "FullDetail=false\n"
+              "Picture=0\n"
+              "PictureFolder=" +
+                  home_ + "/garden\n");
+}
+
+TEST_F(ConfigureDialogTest, OffersOnlyTheRangesOfTheSettingsTable) {
+    fields_.record.WATERSHIFT = 0;  // absent key under a matching version
+    fields_.record.WATERSPEED = 9000;
+    Build();
+    EXPECT_EQ(Choice("oWaterRes"), "6");  // what the scene runs with
+    EXPECT_EQ(Spin("oWaterSpeed"), 400.0);
+    GtkTreeModel* grids = gtk_combo_box_get_model(GTK_COMBO_BOX(Widget("oWaterRes")));
+    EXPECT_EQ(gtk_tree_model_iter_n_children(grids, nullptr), 5);  // 16² to 256²
+
+    gtk_spin_button_set_value(GTK_SPIN_BUTTON(Widget("oDripSpeed")), 0.0);
+    gtk_spin_button_set_value(GTK_SPIN_BUTTON(Widget("oWaterSpeed")), 1.0);
+    Click("configureSheet_save");
+    EXPECT_EQ(fields_.record.DRIPSPEED, 1);  // never below 1/100 s
+    EXPECT_EQ(fields_.record.WATERSPEED, 10);
+    EXPECT_EQ(fields_.record.WATERSHIFT, 6);
+}
+
+TEST_F(ConfigureDialogTest, ShowsAndSavesTheWaveSpeedTheSceneRuns) {
+    // Below 10 % the scene runs the normal speed; Save must not turn that
+    // into a tenth of it.
+    fields_.record.WATERSPEED = 5;
+    Build();
+    EXPECT_EQ(Spin("oWaterSpeed"), 100.0);
+    Click("configureSheet_save");
+    EXPECT_EQ(fields_.record.WATERSPEED, 100);
+    EXPECT_NE(ReadText(file_).find("WaterSpeed=100\n"), std::string::npos);
+}
+
+TEST_F(ConfigureDialogTest, DefaultsFillsTheWidgetsAndCancelKeepsEverything) {
+    fields_.MainMonitorOnly = true;
+    fields_.record = {false, false, 50, 5, 1000};
+    fields_.Picture = ShownPicture::Folder;
+    fields_.PictureFolder = home_;
+    Build();
+    const std::string before = ReadText(file_);
+    Click("configureSheet_defaults");
+    EXPECT_FALSE(Checked("oMainMonitorOnly"));
+    EXPECT_TRUE(Checked("oLighting"));
+    EXPECT_TRUE(Checked("oWantBowl"));
+    EXPECT_EQ(Spin("oWaterSpeed"), 100.0);
+    EXPECT_EQ(Choice("oWaterRes"), "6");
+    EXPECT_DOUBLE_EQ(Spin("oDripSpeed"), 2.5);
+    EXPECT_EQ(Choice("oPicture"), "0");
+    EXPECT_EQ(Folder(), "");
+    EXPECT_TRUE(fields_.MainMonitorOnly);  // nothing changes before Save
+    Click("configureSheet_cancel");
+    EXPECT_TRUE(fields_.MainMonitorOnly);
+    EXPECT_EQ(fields_.record.DRIPSPEED, 1000);
+    EXPECT_EQ(fields_.PictureFolder, home_);
+    EXPECT_EQ(ReadText(file_), before);
+}
+
+TEST_F(ConfigureDialogTest, RunsModallyAndReopensWithTheFields) {
+    fields_.record.WATERSPEED = 220;
+    Build();
+    gtk_spin_button_set_value(GTK_SPIN_BUTTON(Widget("oWaterSpeed")), 30);
+    // The user presses Cancel once the dialog is up.
+    g_timeout_add(
+        200,
+        [](gpointer data) -> gboolean {
+            gtk_button_clicked(
+                GTK_BUTTON(FindNamed(static_cast<GtkWidget*>(data), "configureSheet_cancel")));
+            return G_SOURCE_REMOVE;
+        },
+        window_);
+    EXPECT_FALSE(platform::RunConfigureDialog(dialog_));
+    EXPECT_EQ(fields_.record.WATERSPEED, 220);
+
+    g_timeout_add(
+        200,
+        [](gpointer data) -> gboolean {
+            auto* window = static_cast<GtkWidget*>(data);
+            // Reopened with the field, not the abandoned 30.
+            const double shown =
+                gtk_spin_button_get_value(GTK_SPIN_BUTTON(FindNamed(window, "oWaterSpeed")));
+            gtk_spin_button_set_value(GTK_SPIN_BUTTON(FindNamed(window, "oWaterSpeed")), shown + 1);
+            gtk_button_clicked(GTK_BUTTON(FindNamed(window, "configureSheet_save")));
+            return G_SOURCE_REMOVE;
+        },
+        window_);
+    EXPECT_TRUE(platform::RunConfigureDialog(dialog_));
+    EXPECT_EQ(fields_.record.WATERSPEED, 221);
+    EXPECT_EQ(platform::StoreInteger(store_, "WaterSpeed"), 221);
+}
+
+TEST_F(ConfigureDialogTest, IsDrawnOnTheScreen) {
+    Build();
+    gtk_widget_show(window_);
+    Pump(600);
+    GdkWindow* gdk = gtk_widget_get_window(window_);
+    ASSERT_NE(gdk, nullptr);
+    ASSERT_TRUE(gdk_window_is_viewable(gdk));
+    const int w = gtk_widget_get_allocated_width(window_);
+    const int h = gtk_widget_get_allocated_height(window_);
+    EXPECT_GT(w, 200);
+    EXPECT_GT(h, 150);
+    GdkPixbuf* shot = gdk_pixbuf_get_from_window(gdk, 0, 0, w, h);
+    ASSERT_NE(shot, nullptr);
+    // A drawn dialog: a light background with darker text and frames.
+    const guchar* p = gdk_pixbuf_read_pixels(shot);
+    const int stride = gdk_pixbuf_get_rowstride(shot), channels = gdk_pixbuf_get_n_channels(shot);
+    int light = 0, dark = 0;
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const guchar* q = p + y * stride + x * channels;
+            const int sum = q[0] + q[1] + q[2];
+            light += sum > 600;
+            dark += sum < 300;
+        }
+    }
+    EXPECT_GT(light, w * h / 2);
+    EXPECT_GT(dark, 200);
+    if (const char* out = getenv("MEREGLASS_DIALOG_PNG")) {
+        EXPECT_TRUE(gdk_pixbuf_save(shot, out, "png", nullptr, nullptr));
+    }
+    g_object_unref(shot);
+}
+
+// What the test saw of the message box before it pressed OK.
+struct SeenAlert {
+    std::string title;
+    bool modal = false;
+};
+
+TEST_F(ConfigureDialogTest, AlertShowsItsCaptionAndWaitsForTheUser) {
+    static SeenAlert seen;
+    g_timeout_add(
+        300,
+        [](gpointer) -> gboolean {
+            GList* windows = gtk_window_list_toplevels();
+            for (GList* w = windows; w; w = w->next) {
+                if (!GTK_IS_MESSAGE_DIALOG(w->data)) continue;
+                seen.title = gtk_window_get_title(GTK_WINDOW(w->data));
+                seen.modal = gtk_window_get_modal(GTK_WINDOW(w->data));
+                gtk_dialog_response(GTK_DIALOG(w->data), GTK_RESPONSE_OK);
+            }
+            g_list_free(windows);
+            return G_SOURCE_REMOVE;
+        },
+        nullptr);
+    EXPECT_TRUE(platform::ShowAlertDialog("Invalid Image", "The image type is not supported."));
+    EXPECT_EQ(seen.title, "Invalid Image");
+    EXPECT_TRUE(seen.modal);
+}
+
+TEST_F(ConfigureDialogTest, PreviewShowsTheDesktopUnderMovingWater) {
+    ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
+    Display* display = gdk_x11_display_get_xdisplay(gdk_display_get_default());
+    PaintDesktop(display, 800, 600);  // read when the dialog is built
+    Build();
+    gtk_widget_show(window_);
+    const Process child = PreviewWith("--preview");
+    EXPECT_TRUE(child.Has("-window-id"));
+    EXPECT_TRUE(child.Has("--image"));
+    GtkWidget* pane = Widget("previewSaver");
+    const Window xid = gdk_x11_window_get_xid(gtk_widget_get_window(pane));
+    const int w = gtk_widget_get_allocated_width(pane), h = gtk_widget_get_allocated_height(pane);
+    EXPECT_EQ(w * 3, h * 4);  // the 800 × 600 screen's aspect
+    // The painted desktop: red on the left, blue on the right.
+    Shot first;
+    EXPECT_TRUE(Eventually([&] {
+        Pump(50);
+        first = Screenshot(display, xid, 0, 0, w, h);
+        return first.Count(0, 0, w / 4, h, Reddish) > w * h / 16 &&
+               first.Count(w * 3 / 4, 0, w, h, Bluish) > w * h / 16;
+    }));
+    EXPECT_TRUE(Eventually([&] {
+        Pump(50);
+        return Differing(first, Screenshot(display, xid, 0, 0, w, h)) > w * h / 100;
+    }));
+}
+
+TEST_F(ConfigureDialogTest, PreviewRestartsWithANewValue) {
+    Build();
+    gtk_widget_show(window_);
+    const Process before = PreviewWith("--want-bowl");
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(Widget("oWantBowl")), FALSE);
+    const Process after = PreviewWith("--no-want-bowl");
+    EXPECT_NE(after.pid, before.pid);
+    EXPECT_TRUE(IsGone(before.pid));
+    EXPECT_TRUE(fields_.record.WANTBOWL);  // the preview saves nothing
+    EXPECT_EQ(platform::StoreBool(store_, "WantBowl"), true);
+}
+
+TEST_F(ConfigureDialogTest, ClosingTheDialogEndsThePreview) {
+    Build();
+    // Cancel once the preview runs, then again after reopening with Save.
+    for (const char* button : {"configureSheet_cancel", "configureSheet_save"}) {
+        static const char* pressed;
+        pressed = button;
+        g_timeout_add(
+            100,
+            [](gpointer data) -> gboolean {
+                if (MereglassChildren(getpid()).empty()) return G_SOURCE_CONTINUE;
+                gtk_button_clicked(GTK_BUTTON(FindNamed(static_cast<GtkWidget*>(data), pressed)));
+                return G_SOURCE_REMOVE;
+            },
+            window_);
+        platform::RunConfigureDialog(dialog_);
+        EXPECT_TRUE(MereglassChildren(getpid()).empty()) << button;
+    }
+}
+
+TEST_F(ConfigureDialogTest, APreviewThatCannotRunLeavesTheDialogWorking) {
+    Build();
+    platform::SetConfigurePreviewProgram(dialog_, "/nonexistent/mereglass");
+    gtk_widget_show(window_);
+    Pump(300);
+    EXPECT_EQ(Page(), "none");
+    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(Widget("previewNone"))), "No preview");
+    // The next change of a value tries again.
+    platform::SetConfigurePreviewProgram(dialog_, MEREGLASS_PROGRAM);
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(Widget("oLighting")), FALSE);
+    PreviewWith("--no-lighting");
+    EXPECT_EQ(Page(), "saver");
+}
+
+TEST_F(ConfigureDialogTest, APreviewNeverOutlivesItsDialog) {
+    ChildProcess dialog(MEREGLASS_PROGRAM, {MEREGLASS_PROGRAM, "--configure"});
+    ASSERT_TRUE(dialog.started());
+    std::vector<Process> previews;
+    ASSERT_TRUE(Eventually([&] {
+        previews = MereglassChildren(dialog.pid());
+        return previews.size() == 1;
+    })) << dialog.Output();
+    // Stopped, the preview cannot notice its window going with the dialog:
+    // only the signal its parent's death sends reaches it.
+    const pid_t preview = previews[0].pid;
+    ASSERT_EQ(kill(preview, SIGSTOP), 0);
+    dialog.Signal(SIGKILL);
+    EXPECT_TRUE(dialog.Wait(10.0));
+    EXPECT_TRUE(Eventually([&] { return IsGone(preview) || Pending(preview, SIGTERM); }));
+    kill(preview, SIGKILL);
+}
+
+}  // namespace
