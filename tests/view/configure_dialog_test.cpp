@@ -133,8 +133,8 @@ protected:
         setenv("GTK_THEME", "Adwaita", 1);
         // A GLib or GTK warning (a signal a widget does not have, a wrong
         // cast) fails the test instead of scrolling past.
-        g_log_set_always_fatal(static_cast<GLogLevelFlags>(G_LOG_LEVEL_CRITICAL |
-                                                           G_LOG_LEVEL_WARNING));
+        g_log_set_always_fatal(
+            static_cast<GLogLevelFlags>(G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING));
     }
     static void TearDownTestSuite() {
         delete server_;
