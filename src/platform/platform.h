@@ -8,6 +8,7 @@
 //   image_file.cpp         GdkPixbuf: image files
 //   desktop_ui.cpp         GIO, GTK: web page, message box
 //   settings_store.cpp     GLib key files: the settings store
+//   settings_dialog.cpp    GTK: the settings dialog (platform/settings_dialog.h)
 //   preview_pane.cpp       GTK, GDK on X11: the dialog's live preview pane
 //   preview_child.cpp      POSIX, prctl: the preview's child process
 //

@@ -1,6 +1,6 @@
 // The settings dialog's live preview: a pane that runs the saver in its own
 // X window as a child process, with the values the dialog shows. For the
-// configuration dialog (view/configure_dialog.h); relies on GTK 3 on X11.
+// settings dialog (platform/settings_dialog.h); relies on GTK 3 on X11.
 #pragma once
 
 #include <gtk/gtk.h>

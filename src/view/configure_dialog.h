@@ -1,11 +1,10 @@
-// The configuration dialog: a GTK window with a live preview of the saver,
-// the controls of the settings table, a chooser for the picture folder and
-// the buttons Cancel, Save, Defaults and Web site, working on the view's
-// fields `settings` and on `store`. It lives in the view, beside the
-// settings table, because each control reads and writes its field through
-// the table's entries and runs the sheet's actions of view/settings.h; it
-// is the view's one file that includes GTK. Relies on the platform layer's
-// settings store and preview pane.
+// The configuration dialog: a window with a live preview of the saver, the
+// controls of the settings table, a chooser for the picture folder and the
+// buttons Cancel, Save, Defaults and Web site, working on the view's fields
+// `settings` and on `store`. The view describes the dialog from the
+// settings table and runs the sheet's actions of view/settings.h on what it
+// hands back; the platform's settings dialog (platform/settings_dialog.h)
+// shows it. Relies on that dialog and on the platform's settings store.
 //
 // While the dialog shows, the preview runs this program as a child
 // (--preview -window-id ID, the controls' values as one-run flags, the

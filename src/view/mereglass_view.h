@@ -6,8 +6,9 @@
 //
 // The view layer (src/view/): the saver's view, its settings table and
 // dialog, desktop capture and pictures. It may use the scene and the layers
-// below it, and the platform layer; never the program in src/app/. Its one
-// file on GTK is the configuration dialog (view/configure_dialog.h).
+// below it, and the platform layer; never the program in src/app/ nor any
+// window-system header (the configuration dialog is described here and
+// shown by the platform).
 //
 // Calling contract. A host drives each view with these calls, in this order,
 // all on one thread:

@@ -16,6 +16,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "child_process.h"
@@ -266,6 +267,35 @@ TEST_F(ConfigureDialogTest, ShowsTheFieldsAndSavesWhatTheWidgetsSay) {
               "Picture=0\n"
               "PictureFolder=" +
                   home_ + "/garden\n");
+}
+
+TEST_F(ConfigureDialogTest, ListsTheOnOffSettingsFirstThenTheOthersBesideTheirLabels) {
+    Build();
+    EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(window_)), "Mereglass Settings");
+    const std::pair<const char*, const char*> rows[] = {
+        {"oMainMonitorOnly", "Run on the main monitor only"},
+        {"oLighting", "Moving light"},
+        {"oWantBowl", "Bowl-shaped pool"},
+        {"oFullDetail", "Full detail on a software renderer (uses far more CPU)"},
+        {"oWaterSpeed", "Wave speed (%)"},
+        {"oWaterRes", "Water resolution"},
+        {"oDripSpeed", "Time between drips (s)"},
+        {"oPicture", "Show"},
+        {"oPictureFolder", "Picture folder"}};
+    GtkWidget* grid = gtk_widget_get_parent(Widget("oMainMonitorOnly"));
+    for (int row = 0; row < 9; ++row) {
+        const auto [name, text] = rows[row];
+        GtkWidget* control = Widget(name);
+        int top = -1, left = -1;
+        gtk_container_child_get(GTK_CONTAINER(grid), control, "top-attach", &top, "left-attach",
+                                &left, nullptr);
+        EXPECT_EQ(top, row) << name;
+        GtkWidget* label = row < 4 ? control : gtk_grid_get_child_at(GTK_GRID(grid), 0, row);
+        EXPECT_EQ(left, row < 4 ? 0 : 1) << name;
+        EXPECT_STREQ(row < 4 ? gtk_button_get_label(GTK_BUTTON(label))
+                             : gtk_label_get_text(GTK_LABEL(label)),
+                     text);
+    }
 }
 
 TEST_F(ConfigureDialogTest, OffersOnlyTheRangesOfTheSettingsTable) {

@@ -1,0 +1,305 @@
+// The settings dialog on GTK 3: the window, the preview pane above a grid
+// of the described controls, and the row of buttons; widgets set from and
+// read into the caller's values.
+// Provides: CreateSettingsDialog, RunSettingsDialog and the rest of
+// platform/settings_dialog.h.
+#include "platform/settings_dialog.h"
+
+#include <gtk/gtk.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/preview_pane.h"
+
+namespace platform {
+
+struct SettingsDialog {
+    SettingsDialogDescription description;
+    GtkWidget* window = nullptr;
+    std::vector<GtkWidget*> controls;  // one per described control
+    PreviewPane* preview = nullptr;
+    GMainLoop* loop = nullptr;  // set while RunSettingsDialog waits
+    bool saved = false;
+};
+
+namespace {
+
+using Style = DialogControl::Style;
+
+void SetWidget(GtkWidget* w, const DialogControl& control, const DialogValue& value) {
+    switch (control.style) {
+        case Style::Check:
+            gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(w), value.number == 1);
+            break;
+        case Style::Spin:
+            gtk_spin_button_set_value(GTK_SPIN_BUTTON(w),
+                                      value.number / static_cast<double>(control.scale));
+            break;
+        case Style::Choice:
+            if (!gtk_combo_box_set_active_id(GTK_COMBO_BOX(w),
+                                             std::to_string(value.number).c_str())) {
+                gtk_combo_box_set_active_id(GTK_COMBO_BOX(w),
+                                            std::to_string(control.fallback).c_str());
+            }
+            break;
+        case Style::Folder:
+            if (value.path.empty()) {
+                gtk_file_chooser_unselect_all(GTK_FILE_CHOOSER(w));
+            } else {
+                gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(w), value.path.c_str());
+            }
+            break;
+    }
+}
+
+DialogValue ReadWidget(GtkWidget* w, const DialogControl& control) {
+    DialogValue value;
+    switch (control.style) {
+        case Style::Check:
+            value.number = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(w)) ? 1 : 0;
+            break;
+        case Style::Spin:
+            gtk_spin_button_update(GTK_SPIN_BUTTON(w));
+            value.number = static_cast<int>(
+                std::lround(gtk_spin_button_get_value(GTK_SPIN_BUTTON(w)) * control.scale));
+            break;
+        case Style::Choice: {
+            const char* id = gtk_combo_box_get_active_id(GTK_COMBO_BOX(w));
+            value.number = id ? std::atoi(id) : control.fallback;
+            break;
+        }
+        case Style::Folder:
+            if (gchar* folder = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(w))) {
+                value.path = folder;
+                g_free(folder);
+            }
+            break;
+    }
+    return value;
+}
+
+void SetWidgets(SettingsDialog* d, const DialogValues& values) {
+    const std::vector<DialogControl>& controls = d->description.controls;
+    for (size_t i = 0; i < controls.size() && i < values.size(); ++i) {
+        SetWidget(d->controls[i], controls[i], values[i]);
+    }
+}
+
+DialogValues ReadWidgets(const SettingsDialog* d) {
+    DialogValues values;
+    const std::vector<DialogControl>& controls = d->description.controls;
+    for (size_t i = 0; i < controls.size(); ++i) {
+        values.push_back(ReadWidget(d->controls[i], controls[i]));
+    }
+    return values;
+}
+
+void EndDialog(SettingsDialog* d) {
+    gtk_widget_hide(d->window);
+    if (d->loop) g_main_loop_quit(d->loop);
+}
+
+void OnSave(GtkButton*, gpointer data) {
+    auto* d = static_cast<SettingsDialog*>(data);
+    if (d->description.onSave) d->description.onSave(ReadWidgets(d));
+    d->saved = true;
+    EndDialog(d);
+}
+
+void OnCancel(GtkButton*, gpointer data) { EndDialog(static_cast<SettingsDialog*>(data)); }
+
+void OnDefaults(GtkButton*, gpointer data) {
+    auto* d = static_cast<SettingsDialog*>(data);
+    SetWidgets(d, d->description.defaultValues);
+}
+
+void OnWebSite(GtkButton*, gpointer data) {
+    const char* page = static_cast<SettingsDialog*>(data)->description.webPage.c_str();
+    if (!OpenWebPage(page)) {
+        g_printerr("mereglass: cannot open %s in a browser\n", page);
+    }
+}
+
+gboolean OnDelete(GtkWidget*, GdkEvent*, gpointer data) {
+    EndDialog(static_cast<SettingsDialog*>(data));
+    return TRUE;  // keep the window for a later run
+}
+
+void OnValueChanged(GtkWidget*, gpointer data) {
+    PreviewValuesChanged(static_cast<SettingsDialog*>(data)->preview);
+}
+
+// Every change of a control reaches the preview.
+void WatchControl(SettingsDialog* d, const DialogControl& control, GtkWidget* w) {
+    const char* signal = "value-changed";
+    switch (control.style) {
+        case Style::Check:
+            signal = "toggled";
+            break;
+        case Style::Choice:
+            signal = "changed";
+            break;
+        case Style::Folder:
+            signal = "file-set";
+            break;
+        case Style::Spin:
+            break;
+    }
+    g_signal_connect(w, signal, G_CALLBACK(OnValueChanged), d);
+}
+
+GtkWidget* MakeControl(const DialogControl& control) {
+    switch (control.style) {
+        case Style::Check:
+            return gtk_check_button_new_with_label(control.label.c_str());
+        case Style::Spin: {
+            GtkWidget* spin =
+                gtk_spin_button_new_with_range(control.minimum, control.maximum, control.step);
+            gtk_spin_button_set_digits(GTK_SPIN_BUTTON(spin), control.digits);
+            return spin;
+        }
+        case Style::Choice: {
+            GtkWidget* combo = gtk_combo_box_text_new();
+            for (const DialogChoice& choice : control.choices) {
+                gtk_combo_box_text_append(GTK_COMBO_BOX_TEXT(combo),
+                                          std::to_string(choice.value).c_str(),
+                                          choice.text.c_str());
+            }
+            return combo;
+        }
+        case Style::Folder:
+            return gtk_file_chooser_button_new(control.title.c_str(),
+                                               GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER);
+    }
+    return nullptr;
+}
+
+// The control's row of the grid: a check button across both columns, any
+// other control right of its label.
+GtkWidget* AddControlRow(GtkWidget* grid, int row, const DialogControl& control) {
+    GtkWidget* w = MakeControl(control);
+    gtk_widget_set_name(w, control.key.c_str());
+    if (control.style == Style::Check) {
+        gtk_grid_attach(GTK_GRID(grid), w, 0, row, 2, 1);
+        return w;
+    }
+    GtkWidget* label = gtk_label_new(control.label.c_str());
+    gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
+    if (control.style != Style::Folder) gtk_widget_set_hexpand(w, TRUE);
+    gtk_grid_attach(GTK_GRID(grid), label, 0, row, 1, 1);
+    gtk_grid_attach(GTK_GRID(grid), w, 1, row, 1, 1);
+    return w;
+}
+
+GtkWidget* AddButton(GtkWidget* box, const DialogButton& button, GCallback handler,
+                     SettingsDialog* d) {
+    GtkWidget* w = gtk_button_new_with_mnemonic(button.label.c_str());
+    gtk_widget_set_name(w, button.key.c_str());
+    g_signal_connect(w, "clicked", handler, d);
+    gtk_container_add(GTK_CONTAINER(box), w);
+    return w;
+}
+
+// Web site and Defaults on the left; Cancel, then Save (the default) on
+// the right.
+void AddButtons(SettingsDialog* d, GtkWidget* outer) {
+    const SettingsDialogDescription& desc = d->description;
+    GtkWidget* buttons = gtk_button_box_new(GTK_ORIENTATION_HORIZONTAL);
+    gtk_button_box_set_layout(GTK_BUTTON_BOX(buttons), GTK_BUTTONBOX_END);
+    gtk_box_set_spacing(GTK_BOX(buttons), 6);
+    gtk_box_pack_end(GTK_BOX(outer), buttons, FALSE, FALSE, 0);
+    GtkWidget* web = AddButton(buttons, desc.webSite, G_CALLBACK(OnWebSite), d);
+    GtkWidget* defaults = AddButton(buttons, desc.defaults, G_CALLBACK(OnDefaults), d);
+    gtk_button_box_set_child_secondary(GTK_BUTTON_BOX(buttons), web, TRUE);
+    gtk_button_box_set_child_secondary(GTK_BUTTON_BOX(buttons), defaults, TRUE);
+    AddButton(buttons, desc.cancel, G_CALLBACK(OnCancel), d);
+    GtkWidget* save = AddButton(buttons, desc.save, G_CALLBACK(OnSave), d);
+    gtk_widget_set_can_default(save, TRUE);
+    gtk_window_set_default(GTK_WINDOW(d->window), save);
+}
+
+// The window and its vertical box, which holds the grid and the buttons.
+GtkWidget* MakeWindow(SettingsDialog* d) {
+    d->window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    g_object_ref_sink(d->window);
+    gtk_window_set_title(GTK_WINDOW(d->window), d->description.title.c_str());
+    gtk_window_set_resizable(GTK_WINDOW(d->window), FALSE);
+    gtk_window_set_position(GTK_WINDOW(d->window), GTK_WIN_POS_CENTER);
+    g_signal_connect(d->window, "delete-event", G_CALLBACK(OnDelete), d);
+
+    GtkWidget* outer = gtk_box_new(GTK_ORIENTATION_VERTICAL, 12);
+    gtk_container_set_border_width(GTK_CONTAINER(outer), 18);
+    gtk_container_add(GTK_CONTAINER(d->window), outer);
+    return outer;
+}
+
+}  // namespace
+
+SettingsDialog* CreateSettingsDialog(const SettingsDialogDescription& description,
+                                     const DialogValues& shown, std::string* error) {
+    if (!gtk_init_check(nullptr, nullptr)) {
+        if (error) *error = "cannot open the display for the settings dialog";
+        return nullptr;
+    }
+    auto* d = new SettingsDialog;
+    d->description = description;
+    GtkWidget* outer = MakeWindow(d);
+
+    GtkWidget* grid = gtk_grid_new();
+    gtk_grid_set_row_spacing(GTK_GRID(grid), 8);
+    gtk_grid_set_column_spacing(GTK_GRID(grid), 12);
+    gtk_box_pack_start(GTK_BOX(outer), grid, TRUE, TRUE, 0);
+    int row = 0;
+    for (const DialogControl& control : description.controls) {
+        d->controls.push_back(AddControlRow(grid, row++, control));
+    }
+    AddButtons(d, outer);
+    SetWidgets(d, shown);
+
+    // The preview runs the values shown; it reads the desktop now, before
+    // the dialog covers any of it.
+    d->preview = CreatePreviewPane([d] {
+        return d->description.previewFlags ? d->description.previewFlags(ReadWidgets(d))
+                                           : std::vector<std::string>{};
+    });
+    gtk_box_pack_start(GTK_BOX(outer), PreviewPaneWidget(d->preview), FALSE, FALSE, 0);
+    gtk_box_reorder_child(GTK_BOX(outer), PreviewPaneWidget(d->preview), 0);
+    for (size_t i = 0; i < d->controls.size(); ++i) {
+        WatchControl(d, description.controls[i], d->controls[i]);
+    }
+    gtk_widget_show_all(outer);
+    return d;
+}
+
+void DestroySettingsDialog(SettingsDialog* dialog) {
+    if (!dialog) return;
+    DestroyPreviewPane(dialog->preview);
+    gtk_widget_destroy(dialog->window);
+    g_object_unref(dialog->window);
+    while (gtk_events_pending()) gtk_main_iteration();
+    delete dialog;
+}
+
+void* SettingsDialogWindow(SettingsDialog* dialog) { return dialog->window; }
+
+void SetSettingsDialogPreviewProgram(SettingsDialog* dialog, const std::string& program) {
+    SetPreviewProgram(dialog->preview, program);
+}
+
+bool RunSettingsDialog(SettingsDialog* dialog, const DialogValues& shown) {
+    SetWidgets(dialog, shown);
+    dialog->saved = false;
+    dialog->loop = g_main_loop_new(nullptr, FALSE);
+    gtk_window_set_modal(GTK_WINDOW(dialog->window), TRUE);
+    gtk_window_present(GTK_WINDOW(dialog->window));
+    g_main_loop_run(dialog->loop);
+    g_main_loop_unref(dialog->loop);
+    dialog->loop = nullptr;
+    while (gtk_events_pending()) gtk_main_iteration();
+    return dialog->saved;
+}
+
+}  // namespace platform
