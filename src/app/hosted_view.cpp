@@ -5,16 +5,18 @@
 #include <GL/gl.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "app/frame_rate_text.h"
 #include "app/frame_stretch.h"
 #include "support/diagnostics.h"
 #include "view/settings.h"
 
-void SetPictureFolder(const platform::SettingsStore* store, const CommandLine& cl,
-                      DesktopSources* sources) {
+void SetUserPictures(const platform::SettingsStore* store, const CommandLine& cl,
+                     DesktopSources* sources) {
+    sources->imageFile = cl.imageFile;
+    sources->imageFileFirst = true;
     UserSettings user = PeekSettings(store);
     ApplySettingOverrides(cl, &user);
     sources->imageFolder = user.PictureFolder;
@@ -22,21 +24,6 @@ void SetPictureFolder(const platform::SettingsStore* store, const CommandLine& c
     // Nanoseconds of the clock: a different pick each run.
     sources->folderSeed =
         static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-}
-
-void AcquirePicture(DesktopSources sources, HostShared* shared) {
-    if (!sources.imageFile.empty()) {
-        std::string error;
-        if (platform::LoadImageFile(sources.imageFile.c_str(),
-                                    DesktopImageSideLimit(sources.mainScreen),
-                                    &shared->desktopImage, &error)) {
-            return;
-        }
-        std::fprintf(stderr, "mereglass: cannot use the image %s: %s\n", sources.imageFile.c_str(),
-                     error.c_str());
-        sources.imageFile.clear();
-    }
-    AcquireDesktopImage(sources, &shared->desktopImage);
 }
 
 void ReleasePicture(HostShared* shared) { shared->desktopImage = platform::RgbaImage{}; }
@@ -48,6 +35,54 @@ static float ReducedScale(const HostedView* hv) {
     return hv->scaled.active() ? screen * static_cast<float>(hv->scalePercent) / 100.0f : screen;
 }
 
+// Shows the frame the saver drew: counts it, draws the frame rate over it
+// when asked, stretches a reduced frame over the window and presents.
+static void PresentFrame(HostedView* hv, const HostShared* shared) {
+    // The present at start-up shows the black screen; frames are the
+    // presents of a running animation.
+    const bool frame = hv->saver != nullptr && hv->saver->IsAnimating();
+    if (frame && hv->countsFrames) ++fCount;
+    if (frame && hv->showFps) CalcFrameRate(shared->clock());
+    if (frame) hv->presented = true;
+    if (hv->presenter != nullptr) {
+        // The text goes into the reduced frame at its size, and comes
+        // out at the window's with the stretch.
+        if (frame && hv->showFps) {
+            DrawFrameRate(frameRate, hv->scaled.width(), hv->scaled.height(), ReducedScale(hv));
+        }
+        hv->scaled.ReadPixels(hv->readBack.data());
+        StretchTwice(hv->readBack.data(), hv->scaled.width(), hv->scaled.height(),
+                     platform::ImagePresenterPixels(hv->presenter), hv->width, hv->height);
+        platform::PresentImage(hv->presenter);
+        return;
+    }
+    hv->scaled.Stretch();
+    if (frame && hv->showFps) {
+        // The text is drawn at the window's own size (DrawFrameRate keeps
+        // the viewport it finds).
+        glViewport(0, 0, hv->width, hv->height);
+        DrawFrameRate(frameRate, hv->width, hv->height, static_cast<float>(hv->screenScale));
+        if (hv->scaled.active()) glViewport(0, 0, hv->scaled.width(), hv->scaled.height());
+    }
+    platform::PresentView(hv->view);
+}
+
+// The path of a file of the program's bundle, copied into buffer.
+static bool FindBundleFile(const char* name, const char* type, char* buffer, size_t size) {
+    buffer[0] = '\0';
+    const std::string path = platform::BundleResourcePath(name, type);
+    if (path.empty()) {
+        // Without the archive the water still runs, but the intro and
+        // the overlay have no pictures: say why once.
+        Tell(std::string("cannot find ") + name + "." + type +
+             "; the water runs without its pictures");
+        return false;
+    }
+    if (path.size() + 1 > size) return false;
+    std::memcpy(buffer, path.c_str(), path.size() + 1);
+    return true;
+}
+
 void ConnectHostedView(HostedView* hv, const HostShared* shared) {
     ViewPlatform& s = hv->services;
     s.Clock = shared->clock;
@@ -56,35 +91,7 @@ void ConnectHostedView(HostedView* hv, const HostShared* shared) {
         hv->scaled.Bind();
         return true;
     };
-    s.Present = [hv, shared] {
-        // The present at start-up shows the black screen; frames are the
-        // presents of a running animation.
-        const bool frame = hv->saver != nullptr && hv->saver->IsAnimating();
-        if (frame && hv->countsFrames) ++fCount;
-        if (frame && hv->showFps) CalcFrameRate(shared->clock());
-        if (frame) hv->presented = true;
-        if (hv->presenter != nullptr) {
-            // The text goes into the reduced frame at its size, and comes
-            // out at the window's with the stretch.
-            if (frame && hv->showFps) {
-                DrawFrameRate(frameRate, hv->scaled.width(), hv->scaled.height(), ReducedScale(hv));
-            }
-            hv->scaled.ReadPixels(hv->readBack.data());
-            StretchTwice(hv->readBack.data(), hv->scaled.width(), hv->scaled.height(),
-                         platform::ImagePresenterPixels(hv->presenter), hv->width, hv->height);
-            platform::PresentImage(hv->presenter);
-            return;
-        }
-        hv->scaled.Stretch();
-        if (frame && hv->showFps) {
-            // The text is drawn at the window's own size (DrawFrameRate keeps
-            // the viewport it finds).
-            glViewport(0, 0, hv->width, hv->height);
-            DrawFrameRate(frameRate, hv->width, hv->height, static_cast<float>(hv->screenScale));
-            if (hv->scaled.active()) glViewport(0, 0, hv->scaled.width(), hv->scaled.height());
-        }
-        platform::PresentView(hv->view);
-    };
+    s.Present = [hv, shared] { PresentFrame(hv, shared); };
     s.ResizeDrawable = [hv](int width, int height) {
         // A window that was resized already has this size (the host records
         // it before it tells the view); other sizes are applied to windows
@@ -98,21 +105,7 @@ void ConnectHostedView(HostedView* hv, const HostShared* shared) {
     };
     s.ScreenNumber = [hv] { return hv->screenNumber; };
     s.MainScreenNumber = [hv] { return hv->mainScreenNumber; };
-    s.BundlePath = [](const char* name, const char* type, char* buffer, size_t size) {
-        buffer[0] = '\0';
-        const std::string path = platform::BundleResourcePath(name, type);
-        if (path.empty()) {
-            // Without the archive the water still runs, but the intro and
-            // the overlay have no pictures: say why once.
-            std::fprintf(stderr,
-                         "mereglass: cannot find %s.%s; the water runs without its pictures\n",
-                         name, type);
-            return false;
-        }
-        if (path.size() + 1 > size) return false;
-        std::memcpy(buffer, path.c_str(), path.size() + 1);
-        return true;
-    };
+    s.BundlePath = FindBundleFile;
     s.ReadSettings = [hv, shared](UserSettings* settings) {
         *settings = ReadSettings(shared->store);
         for (const SettingOverride& o : shared->overrides) o.entry->set(*settings, o.value);

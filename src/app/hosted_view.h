@@ -70,16 +70,12 @@ struct HostShared {
     std::vector<SettingOverride> overrides;
 };
 
-// Fills in the picture folder of `sources` from the stored settings (read
-// quietly: the views read them again, and speak then) with the command
-// line's overrides, and a random seed for its pick.
-void SetPictureFolder(const platform::SettingsStore* store, const CommandLine& cl,
-                      DesktopSources* sources);
-
-// Takes the picture for the views into shared->desktopImage: the image file
-// of `sources` when one is named and can be read (the user asked for it
-// instead of the desktop), else the first source that works.
-void AcquirePicture(DesktopSources sources, HostShared* shared);
+// Fills in the user's pictures in `sources`: the command line's image file,
+// which replaces the desktop, and the picture folder from the stored
+// settings (read quietly: the views read them again, and speak then) with
+// the command line's overrides, and a random seed for its pick.
+void SetUserPictures(const platform::SettingsStore* store, const CommandLine& cl,
+                     DesktopSources* sources);
 
 // Frees the picture once every view has made its desktop texture from it
 // (a full-screen picture is several megabytes the running saver never reads).

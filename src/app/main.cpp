@@ -1,6 +1,8 @@
 // The mereglass program: parses the command line and hands over to the host
 // that the options name (window, root, foreign window, full screen,
-// headless render, or the settings dialog).
+// headless render, or the settings dialog). Messages go through Tell
+// (support/diagnostics.h); --help, the listing's change and the render's
+// rate are the program's output, on standard output.
 #include <malloc.h>
 
 #include <cstdio>
@@ -12,6 +14,7 @@
 #include "app/window_host.h"
 #include "app/xscreensaver_listing.h"
 #include "platform/platform.h"
+#include "support/diagnostics.h"
 #include "view/configure_dialog.h"
 #include "view/settings.h"
 
@@ -23,7 +26,7 @@ int RunConfigure() {
     std::string error;
     platform::ConfigureDialog* dialog = platform::CreateConfigureDialog(&settings, store, &error);
     if (dialog == nullptr) {
-        std::fprintf(stderr, "mereglass: %s\n", error.c_str());
+        Tell(error);
         platform::CloseSettingsStore(store);
         return 1;
     }
@@ -38,12 +41,17 @@ int RunListing(bool add) {
     ListingFiles files;
     std::string error;
     if (!DefaultListingFiles(&files, &error)) {
-        std::fprintf(stderr, "mereglass: %s\n", error.c_str());
+        Tell(error);
         return 1;
     }
     std::string message;
     const int status = ChangeListing(add, files, &message);
-    std::fprintf(status == 0 ? stdout : stderr, "%s\n", message.c_str());
+    // What changed is the command's output; why nothing could is a message.
+    if (status == 0) {
+        std::printf("mereglass: %s\n", message.c_str());
+    } else {
+        Tell(message);
+    }
     return status;
 }
 
@@ -59,7 +67,10 @@ int main(int argc, char** argv) {
     CommandLine cl;
     std::string error;
     if (!ParseCommandLine(argc, argv, &cl, &error)) {
-        std::fprintf(stderr, "mereglass: %s\n\n%s", error.c_str(), UsageText().c_str());
+        // The usage that follows is help, not a message: it goes to
+        // standard error as it is.
+        Tell(error);
+        std::fprintf(stderr, "\n%s", UsageText().c_str());
         return 1;
     }
     switch (cl.mode) {

@@ -13,15 +13,16 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "app/hosted_view.h"
 #include "app/screen_scale.h"
 #include "app/tick_schedule.h"
 #include "scene/scene.h"
+#include "support/diagnostics.h"
 #include "view/settings.h"
 
 namespace {
@@ -51,11 +52,29 @@ int ScreenScale(platform::Connection* connection) {
     const char* gdkScale = std::getenv("GDK_SCALE");
     int factor = 0;
     if (gdkScale != nullptr && *gdkScale != '\0' && !ParseScaleFactor(gdkScale, &factor)) {
-        std::fprintf(stderr, "mereglass: GDK_SCALE=\"%s\" is not a whole number from 1; ignored\n",
-                     gdkScale);
+        Tell(std::string("GDK_SCALE=\"") + gdkScale + "\" is not a whole number from 1; ignored");
         gdkScale = nullptr;
     }
     return ScreenScaleFactor(platform::DpiResource(connection).c_str(), gdkScale);
+}
+
+// The view of -root: the window a screen-saver daemon names in the
+// environment (honoured only together with -root), else the root window.
+platform::ViewRequest RootRequest(bool* readRoot) {
+    platform::ViewRequest r;
+    r.kind = platform::ViewKind::Root;
+    const char* env = std::getenv("XSCREENSAVER_WINDOW");
+    unsigned long id = 0;
+    if (env == nullptr || *env == '\0') return r;
+    if (ParseWindowId(env, &id)) {
+        r.kind = platform::ViewKind::Foreign;
+        r.foreign = id;
+        *readRoot = false;
+    } else {
+        Tell(std::string("XSCREENSAVER_WINDOW=\"") + env +
+             "\" is not a window id; using the root window");
+    }
+    return r;
 }
 
 // The views a mode asks for.
@@ -66,27 +85,9 @@ std::vector<platform::ViewRequest> Requests(const CommandLine& cl,
     platform::ViewRequest r;
     *readRoot = true;
     switch (cl.mode) {
-        case HostMode::Root: {
-            // A screen-saver daemon names its window in the environment; the
-            // variable is honoured only together with -root.
-            const char* env = std::getenv("XSCREENSAVER_WINDOW");
-            unsigned long id = 0;
-            if (env != nullptr && *env != '\0') {
-                if (ParseWindowId(env, &id)) {
-                    r.kind = platform::ViewKind::Foreign;
-                    r.foreign = id;
-                    *readRoot = false;
-                } else {
-                    std::fprintf(stderr,
-                                 "mereglass: XSCREENSAVER_WINDOW=\"%s\" is not a window id; "
-                                 "using the root window\n",
-                                 env);
-                }
-            }
-            if (r.kind != platform::ViewKind::Foreign) r.kind = platform::ViewKind::Root;
-            out.push_back(r);
+        case HostMode::Root:
+            out.push_back(RootRequest(readRoot));
             break;
-        }
         case HostMode::WindowId:
             r.kind = platform::ViewKind::Foreign;
             r.foreign = cl.windowId;
@@ -125,6 +126,9 @@ std::vector<platform::ViewRequest> Requests(const CommandLine& cl,
 
 struct Host {
     platform::Connection* connection = nullptr;
+    std::vector<platform::ScreenInfo> screens;
+    platform::ScreenInfo mainScreen;
+    int screenScale = 1;
     platform::SettingsStore* store = nullptr;
     HostShared shared;
     std::vector<std::unique_ptr<HostedView>> views;
@@ -146,7 +150,98 @@ struct Host {
         }
         return nullptr;
     }
+
+    // The view on the main monitor, else the first.
+    HostedView* MainView() {
+        for (auto& hv : views) {
+            if (hv->screenNumber == mainScreen.number) return hv.get();
+        }
+        return views.front().get();
+    }
 };
+
+// Opens the display and reads its screens and scale factor. False, with a
+// reason, when there is no display.
+bool OpenDisplay(const CommandLine& cl, Host* host, std::string* error) {
+    host->connection =
+        platform::OpenConnection(cl.display.empty() ? nullptr : cl.display.c_str(), error);
+    if (host->connection == nullptr) return false;
+    host->screens = platform::ListScreens(host->connection);
+    host->mainScreen = platform::MainScreen(host->screens);
+    host->screenScale = cl.scale > 0 ? cl.scale : ScreenScale(host->connection);
+    return true;
+}
+
+// Opens the settings and says where the views' picture may come from.
+DesktopSources OpenSettings(const CommandLine& cl, Host* host, bool readRoot) {
+    host->store = platform::OpenSettingsStore(kSettingsModule);
+    host->shared.store = host->store;
+    host->shared.clock = [] { return platform::ClockSeconds(); };
+    DesktopSources sources;
+    sources.connection = host->connection;
+    sources.readRoot = readRoot;
+    sources.mainScreen = host->mainScreen;
+    SetUserPictures(host->store, cl, &sources);
+    host->shared.overrides = cl.settings;
+    return sources;
+}
+
+// Creates the window of one view (not yet shown) with its size and screen.
+// Null, with a reason, when it cannot be made.
+std::unique_ptr<HostedView> MakeView(const CommandLine& cl, const platform::ViewRequest& request,
+                                     Host* host, std::string* error) {
+    auto hv = std::make_unique<HostedView>();
+    hv->view = platform::CreateWindowView(host->connection, request, error);
+    if (hv->view == nullptr) return nullptr;
+    platform::ViewSize(hv->view, &hv->width, &hv->height);
+    if (request.kind == platform::ViewKind::FullScreen) {
+        hv->screenNumber = request.screen.number;
+    } else {
+        int x = 0, y = 0, w = 0, h = 0;
+        platform::WindowRectangle(host->connection, platform::ViewWindow(hv->view), &x, &y, &w, &h);
+        hv->screenNumber = platform::ScreenOfRectangle(host->screens, x, y, w, h).number;
+    }
+    hv->mainScreenNumber = host->mainScreen.number;
+    hv->showFps = cl.showFps;
+    hv->screenScale = host->screenScale;
+    hv->scalePercent = kEconomyPercent;
+    hv->touchable = request.kind == platform::ViewKind::TopLevel;
+    return hv;
+}
+
+// Takes the picture of every view once, before any window of ours is
+// mapped, so the root still shows the desktop. Every view shows the main
+// monitor: the screenshot property is read from the window on it (or the
+// only window).
+void CapturePicture(DesktopSources sources, Host* host) {
+    sources.window = platform::ViewWindow(host->MainView()->view);
+    AcquireDesktopImage(sources, &host->shared.desktopImage);
+}
+
+// Connects and starts every saver; the frame rate shown is that of the
+// main monitor's view. False, with a reason, when a view cannot start.
+bool StartViews(const CommandLine& cl, Host* host, std::string* error) {
+    HostedView* counter = host->MainView();
+    for (auto& hv : host->views) hv->countsFrames = hv.get() == counter;
+    for (auto& hv : host->views) {
+        ConnectHostedView(hv.get(), &host->shared);
+        if (!StartHostedView(hv.get(), cl.preview, error)) return false;
+    }
+    ReleasePicture(&host->shared);
+    return true;
+}
+
+// The time between ticks. A view that saves CPU on a software renderer
+// also draws at most kEconomyFramesPerSecond: a steady rate it can hold
+// instead of an uneven one it cannot. Motion follows the clock, so only
+// smoothness changes.
+double TickInterval(const Host& host) {
+    double interval = host.views.front()->saver->AnimationTimeInterval();
+    for (auto& hv : host.views) {
+        if (hv->scaled.active()) interval = std::max(interval, 1.0 / kEconomyFramesPerSecond);
+    }
+    return interval;
+}
 
 // A click (trail false) or a drag (trail true) at the event's pointer
 // position: a drip on the water under it. A drag drips only when it reaches
@@ -217,90 +312,82 @@ int StopRequested(int fd) {
     return static_cast<int>(info.ssi_signo);
 }
 
+// Waits for the X server, a signal or, when `deadline` is set, the time
+// it names.
+void WaitForWork(pollfd* fds, nfds_t nfds, const double* deadline, double now) {
+    timespec timeout{};
+    const timespec* wait = nullptr;
+    if (deadline != nullptr) {
+        const double left = *deadline - now;
+        timeout.tv_sec = static_cast<time_t>(left);
+        timeout.tv_nsec = static_cast<long>((left - std::floor(left)) * 1e9);
+        wait = &timeout;
+    }
+    fds[0].revents = 0;
+    fds[1].revents = 0;
+    ppoll(fds, nfds, wait, nullptr);
+}
+
+// The frame loop: events first, then a tick of every animating view at
+// each deadline, waiting in between. Returns when the program is to end;
+// *stopSignal names the stop signal that ended it, if one did.
+void RunFrameLoop(const CommandLine& cl, Host* host, int* stopSignal) {
+    const bool fullScreen = cl.mode == HostMode::FullScreen;
+    const double interval = TickInterval(*host);
+    std::vector<platform::Event> events;
+    events.reserve(64);
+    double deadline = platform::ClockSeconds() + interval;
+    pollfd fds[2] = {{platform::ConnectionFd(host->connection), POLLIN, 0},
+                     {host->signalFd, POLLIN, 0}};
+    const nfds_t nfds = host->signalFd >= 0 ? 2 : 1;
+
+    for (;;) {
+        if (!HandleEvents(host, fullScreen, &events)) break;
+        *stopSignal = StopRequested(host->signalFd);
+        if (*stopSignal != 0) break;
+
+        bool anyAnimating = false;
+        for (auto& hv : host->views) anyAnimating = anyAnimating || hv->saver->IsAnimating();
+
+        double now = platform::ClockSeconds();
+        if (anyAnimating && now >= deadline) {
+            for (auto& hv : host->views) {
+                if (hv->saver->IsAnimating()) hv->saver->AnimateOneFrame();
+            }
+            platform::FlushConnection(host->connection);
+            deadline = NextTickDue(deadline, platform::ClockSeconds(), interval);
+            continue;  // events that came during the draw first
+        }
+        WaitForWork(fds, nfds, anyAnimating ? &deadline : nullptr, now);
+    }
+}
+
 }  // namespace
 
 int RunWindowHost(const CommandLine& cl, int* stopSignal) {
     *stopSignal = 0;
     Host host;
     std::string error;
-    host.connection =
-        platform::OpenConnection(cl.display.empty() ? nullptr : cl.display.c_str(), &error);
-    if (host.connection == nullptr) {
-        std::fprintf(stderr, "mereglass: %s\n", error.c_str());
+    if (!OpenDisplay(cl, &host, &error)) {
+        Tell(error);
         return 1;
     }
-    const std::vector<platform::ScreenInfo> screens = platform::ListScreens(host.connection);
-    const platform::ScreenInfo mainScreen = platform::MainScreen(screens);
-    const int screenScale = cl.scale > 0 ? cl.scale : ScreenScale(host.connection);
-
     bool readRoot = true;
-    const std::vector<platform::ViewRequest> requests = Requests(cl, screens, &readRoot);
-    host.store = platform::OpenSettingsStore(kSettingsModule);
-    host.shared.store = host.store;
-    host.shared.clock = [] { return platform::ClockSeconds(); };
-    DesktopSources sources;
-    sources.connection = host.connection;
-    sources.readRoot = readRoot;
-    sources.mainScreen = mainScreen;
-    sources.imageFile = cl.imageFile;
-    SetPictureFolder(host.store, cl, &sources);
-    host.shared.overrides = cl.settings;
-
+    const std::vector<platform::ViewRequest> requests = Requests(cl, host.screens, &readRoot);
+    const DesktopSources sources = OpenSettings(cl, &host, readRoot);
     for (const platform::ViewRequest& request : requests) {
-        auto hv = std::make_unique<HostedView>();
-        hv->view = platform::CreateWindowView(host.connection, request, &error);
-        if (hv->view == nullptr) {
-            std::fprintf(stderr, "mereglass: %s\n", error.c_str());
+        std::unique_ptr<HostedView> hv = MakeView(cl, request, &host, &error);
+        if (hv == nullptr) {
+            Tell(error);
             return 1;
         }
-        platform::ViewSize(hv->view, &hv->width, &hv->height);
-        if (request.kind == platform::ViewKind::FullScreen) {
-            hv->screenNumber = request.screen.number;
-        } else {
-            int x = 0, y = 0, w = 0, h = 0;
-            platform::WindowRectangle(host.connection, platform::ViewWindow(hv->view), &x, &y, &w,
-                                      &h);
-            hv->screenNumber = platform::ScreenOfRectangle(screens, x, y, w, h).number;
-        }
-        hv->mainScreenNumber = mainScreen.number;
-        hv->showFps = cl.showFps;
-        hv->screenScale = screenScale;
-        hv->scalePercent = kEconomyPercent;
-        hv->touchable = request.kind == platform::ViewKind::TopLevel;
         host.views.push_back(std::move(hv));
     }
-
-    // Every view shows the main monitor: the screenshot property is read
-    // from the window on it (or the only window). The image is taken once,
-    // before any window of ours is mapped, so the root still shows the
-    // desktop.
-    sources.window = platform::ViewWindow(host.views.front()->view);
-    for (auto& hv : host.views) {
-        if (hv->screenNumber == mainScreen.number) {
-            sources.window = platform::ViewWindow(hv->view);
-            break;
-        }
+    CapturePicture(sources, &host);
+    if (!StartViews(cl, &host, &error)) {
+        Tell(error);
+        return 1;
     }
-    AcquirePicture(sources, &host.shared);
-
-    // The frame rate shown is that of the main monitor's view.
-    HostedView* counter = host.views.front().get();
-    for (auto& hv : host.views) {
-        if (hv->screenNumber == mainScreen.number) {
-            counter = hv.get();
-            break;
-        }
-    }
-    for (auto& hv : host.views) hv->countsFrames = hv.get() == counter;
-
-    for (auto& hv : host.views) {
-        ConnectHostedView(hv.get(), &host.shared);
-        if (!StartHostedView(hv.get(), cl.preview, &error)) {
-            std::fprintf(stderr, "mereglass: %s\n", error.c_str());
-            return 1;
-        }
-    }
-    ReleasePicture(&host.shared);
     // From here on the stop signals wait for the loop, which tears every view
     // down before the process ends by the signal. Until now they had their
     // default action: nothing needed tidying that the end of the process
@@ -309,52 +396,6 @@ int RunWindowHost(const CommandLine& cl, int* stopSignal) {
     for (auto& hv : host.views) platform::ShowView(hv->view);
     platform::FlushConnection(host.connection);
 
-    const bool fullScreen = cl.mode == HostMode::FullScreen;
-    // A view that saves CPU on a software renderer also draws at most
-    // kEconomyFramesPerSecond: a steady rate it can hold instead of an
-    // uneven one it cannot. Motion follows the clock, so only smoothness
-    // changes.
-    double interval = host.views.front()->saver->AnimationTimeInterval();
-    for (auto& hv : host.views) {
-        if (hv->scaled.active()) interval = std::max(interval, 1.0 / kEconomyFramesPerSecond);
-    }
-    std::vector<platform::Event> events;
-    events.reserve(64);
-    double deadline = platform::ClockSeconds() + interval;
-    pollfd fds[2] = {{platform::ConnectionFd(host.connection), POLLIN, 0},
-                     {host.signalFd, POLLIN, 0}};
-    const nfds_t nfds = host.signalFd >= 0 ? 2 : 1;
-
-    for (;;) {
-        if (!HandleEvents(&host, fullScreen, &events)) break;
-        *stopSignal = StopRequested(host.signalFd);
-        if (*stopSignal != 0) break;
-
-        bool anyAnimating = false;
-        for (auto& hv : host.views) anyAnimating = anyAnimating || hv->saver->IsAnimating();
-
-        double now = platform::ClockSeconds();
-        if (anyAnimating && now >= deadline) {
-            for (auto& hv : host.views) {
-                if (hv->saver->IsAnimating()) hv->saver->AnimateOneFrame();
-            }
-            platform::FlushConnection(host.connection);
-            deadline = NextTickDue(deadline, platform::ClockSeconds(), interval);
-            continue;  // events that came during the draw first
-        }
-
-        // Wait for the X server, a signal or the next deadline.
-        timespec timeout{};
-        const timespec* wait = nullptr;
-        if (anyAnimating) {
-            const double left = deadline - now;
-            timeout.tv_sec = static_cast<time_t>(left);
-            timeout.tv_nsec = static_cast<long>((left - std::floor(left)) * 1e9);
-            wait = &timeout;
-        }
-        fds[0].revents = 0;
-        fds[1].revents = 0;
-        ppoll(fds, nfds, wait, nullptr);
-    }
+    RunFrameLoop(cl, &host, stopSignal);
     return 0;  // Host's destructor tears every view down
 }

@@ -29,21 +29,21 @@ std::string ChangeMessage(ProgramsChange change, const std::string& file, bool b
         backup ? "; the previous file is " + file + kBackupSuffix : " (a new file)";
     switch (change) {
         case ProgramsChange::Added:
-            return "mereglass: added Mereglass to the savers in " + file + kept;
+            return "added Mereglass to the savers in " + file + kept;
         case ProgramsChange::Enabled:
-            return "mereglass: enabled Mereglass in " + file + kept;
+            return "enabled Mereglass in " + file + kept;
         case ProgramsChange::AlreadyListed:
-            return "mereglass: Mereglass is already in " + file + "; nothing changed";
+            return "Mereglass is already in " + file + "; nothing changed";
         case ProgramsChange::Removed:
-            return "mereglass: removed Mereglass from " + file + kept;
+            return "removed Mereglass from " + file + kept;
         case ProgramsChange::NotListed:
-            return "mereglass: Mereglass is not in " + file + "; nothing changed";
+            return "Mereglass is not in " + file + "; nothing changed";
     }
     return {};
 }
 
 std::string FailureMessage(const std::string& file, const std::string& why) {
-    return "mereglass: cannot change " + file + ": " + why + "; nothing changed";
+    return "cannot change " + file + ": " + why + "; nothing changed";
 }
 
 std::string Errno(const char* what) { return std::string(what) + ": " + std::strerror(errno); }

@@ -27,5 +27,6 @@ bool DefaultListingFiles(ListingFiles* out, std::string* error);
 // Adds (`add`) or removes this program's entry. Returns the exit status:
 // 0 when the list is as asked (whether or not the file changed), 1 when the
 // file was left as it was because it cannot be read, understood or
-// replaced. `message` gets the one line that says which, for the user.
+// replaced. `message` gets the one line that says which, for the user
+// (without the program's name).
 int ChangeListing(bool add, const ListingFiles& files, std::string* message);

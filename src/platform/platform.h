@@ -268,8 +268,8 @@ struct SettingsStore;
 // 1 MiB is read (opened without blocking, so a pipe in its place cannot
 // hang the program). Anything else that is there, and a file that cannot
 // be parsed, is moved aside to "<file>.bad" ("<file>.bad.1" ... when that
-// is taken; an earlier copy is never replaced) with one line on standard
-// error, and the store starts empty. When five copies exist already, or
+// is taken; an earlier copy is never replaced) with one line to the user
+// (Tell), and the store starts empty. When five copies exist already, or
 // the move fails, the file is left as it is and the store never writes it.
 SettingsStore* OpenSettingsStore(const char* module);
 void CloseSettingsStore(SettingsStore* store);
@@ -295,7 +295,7 @@ void StoreSetBool(SettingsStore* store, const char* key, bool value);
 void StoreSetInteger(SettingsStore* store, const char* key, int32_t value);
 // Writes the store to its file atomically (a temporary file renamed over
 // it). When the file is a symbolic link, the file it names is written and
-// the link stays. False, with a message on standard error, when it cannot
+// the link stays. False, with a message to the user (Tell), when it cannot
 // (also for a file the store leaves alone, or one that is not a regular
 // file).
 bool StoreSynchronize(SettingsStore* store);

@@ -15,10 +15,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 #include "platform/platform.h"
+#include "support/diagnostics.h"
 #include "support/regular_file.h"
 
 namespace platform {
@@ -132,14 +132,11 @@ std::string FollowLinks(const std::string& path) {
 // Sets an unreadable file aside as "<file>.bad" (numbered, never replacing
 // an earlier one) and says so in one line.
 void SetAside(SettingsStore* store, const std::string& reason) {
-    const char* path = store->path.c_str();
     std::string kept;
     const int moved = MoveToFreeName(store->path, store->path + ".bad", &kept);
     if (moved == 1) {
-        std::fprintf(stderr,
-                     "mereglass: settings file %s cannot be read (%s); kept as %s, factory "
-                     "settings used\n",
-                     path, reason.c_str(), kept.c_str());
+        Tell("settings file " + store->path + " cannot be read (" + reason + "); kept as " + kept +
+             ", factory settings used");
         return;
     }
     if (moved == 0) {
@@ -147,10 +144,8 @@ void SetAside(SettingsStore* store, const std::string& reason) {
     } else {
         store->leaveAlone = std::string("it cannot be moved aside: ") + std::strerror(errno);
     }
-    std::fprintf(stderr,
-                 "mereglass: settings file %s cannot be read (%s); left as it is (%s), factory "
-                 "settings used\n",
-                 path, reason.c_str(), store->leaveAlone.c_str());
+    Tell("settings file " + store->path + " cannot be read (" + reason + "); left as it is (" +
+         store->leaveAlone + "), factory settings used");
 }
 
 }  // namespace
@@ -257,14 +252,13 @@ void StoreSetInteger(SettingsStore* store, const char* key, int32_t value) {
 
 bool StoreSynchronize(SettingsStore* store) {
     if (!store->leaveAlone.empty()) {
-        std::fprintf(stderr,
-                     "mereglass: cannot save settings to %s: the file is left as it is (%s)\n",
-                     store->path.c_str(), store->leaveAlone.c_str());
+        Tell("cannot save settings to " + store->path + ": the file is left as it is (" +
+             store->leaveAlone + ")");
         return false;
     }
     if (g_mkdir_with_parents(store->directory.c_str(), 0700) != 0) {
-        std::fprintf(stderr, "mereglass: cannot save settings: cannot create %s: %s\n",
-                     store->directory.c_str(), std::strerror(errno));
+        Tell("cannot save settings: cannot create " + store->directory + ": " +
+             std::strerror(errno));
         return false;
     }
     // The new file replaces the one a link names, not the link; whatever
@@ -272,8 +266,7 @@ bool StoreSynchronize(SettingsStore* store) {
     const std::string target = FollowLinks(store->path);
     struct stat st {};
     if (stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-        std::fprintf(stderr, "mereglass: cannot save settings to %s: not a regular file\n",
-                     target.c_str());
+        Tell("cannot save settings to " + target + ": not a regular file");
         return false;
     }
     gsize length = 0;
@@ -283,8 +276,7 @@ bool StoreSynchronize(SettingsStore* store) {
     if (ok) store->read.assign(text, length);
     g_free(text);
     if (!ok) {
-        std::fprintf(stderr, "mereglass: cannot save settings to %s: %s\n", target.c_str(),
-                     error->message);
+        Tell("cannot save settings to " + target + ": " + error->message);
         g_error_free(error);
         return false;
     }

@@ -1,4 +1,5 @@
-// Diagnostics and timing: alert sink, debug log, frame-rate counter, clock.
+// Diagnostics and timing: the message sink, debug log, frame-rate counter,
+// clock.
 #include "support/diagnostics.h"
 
 #include <cstdio>
@@ -8,7 +9,11 @@
 namespace {
 
 void StandardErrorSink(const char* caption, const char* text) {
-    std::fprintf(stderr, "mereglass: %s: %s\n", caption, text);
+    if (*caption == '\0') {
+        std::fprintf(stderr, "mereglass: %s\n", text);
+    } else {
+        std::fprintf(stderr, "mereglass: %s: %s\n", caption, text);
+    }
 }
 
 AlertSink& CurrentSink() {
@@ -31,6 +36,8 @@ AlertSink SetAlertSink(AlertSink sink) {
 void MessageBox(void* /*owner*/, const char* text, const char* caption, int /*style*/) {
     CurrentSink()(caption ? caption : "", text ? text : "");
 }
+
+void Tell(const std::string& line) { CurrentSink()("", line.c_str()); }
 
 void ERRORBOX(const char* /*text*/) {}
 void ERRORCLOSE(const char* /*text*/) {}

@@ -1,7 +1,8 @@
-// Diagnostics and timing: the error alert, the debug log writers, the
-// frame-rate counter and the wall-clock reader. Relies on the C and C++
-// standard libraries only; the alert itself is a replaceable sink, so the
-// core never depends on a windowing toolkit.
+// Diagnostics and timing: the messages to the user (alerts and plain
+// lines), the debug log writers, the frame-rate counter and the wall-clock
+// reader. Relies on the C and C++ standard libraries only; every message
+// goes to one replaceable sink, so the core never depends on a windowing
+// toolkit and a test or a dialog can catch every line the program says.
 #pragma once
 
 #include <cstdint>
@@ -10,15 +11,22 @@
 
 #include "support/vector.h"
 
-// Receives one alert: its caption (title) and text, both zero-terminated.
-// The default sink writes "mereglass: <caption>: <text>" as one line to
-// standard error and returns at once: a screen saver must never wait on a
-// dialog that nobody can click.
+// Receives one message for the user: its caption (an alert's title; empty
+// for a plain line) and its text, both zero-terminated. The default sink
+// writes "mereglass: <caption>: <text>", or "mereglass: <text>" when the
+// caption is empty, as one line to standard error and returns at once: a
+// screen saver must never wait on a dialog that nobody can click.
 using AlertSink = std::function<void(const char* caption, const char* text)>;
 
-// Installs the sink that MessageBox hands its alerts to and returns the one
-// it replaces. An empty sink restores the default.
+// Installs the sink that MessageBox and Tell hand their messages to and
+// returns the one it replaces. An empty sink restores the default.
 AlertSink SetAlertSink(AlertSink sink);
+
+// Tells the user one line: the text without the program's name or a line
+// end, handed to the sink with an empty caption. Every layer says what the
+// user should know (a file passed over, a setting out of range, a window
+// that cannot be opened) through here.
+void Tell(const std::string& line);
 
 // Reports an error to the user through the alert sink. owner and style are
 // ignored; null texts are passed on as empty strings.

@@ -1,7 +1,7 @@
 // Desktop capture: choosing the image source, rounding to a power-of-two
 // size, rescaling with GLU and uploading. Relies on the platform layer for
 // the X reads and image files, view/picture_folder.h for the folder's
-// picture, and on OpenGL and GLU.
+// picture, support/diagnostics.h to tell the user, and on OpenGL and GLU.
 #include "view/desktop_capture.h"
 
 #include <GL/gl.h>
@@ -9,10 +9,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <memory>
 #include <new>
+#include <string>
 
+#include "support/diagnostics.h"
 #include "view/desktop_picture.h"
 #include "view/picture_folder.h"
 
@@ -52,79 +53,99 @@ bool AllBlack(const platform::RgbaImage& image) {
     return true;
 }
 
+// One pass through the order of sources. Each of the user's pictures is
+// tried once, first or as a stand-in for the desktop.
+struct Capture {
+    const DesktopSources& sources;
+    platform::RgbaImage* image;
+    int width = 0;  // the main monitor's size (BuiltInPictureSize)
+    int height = 0;
+    bool fileTried = false;
+    bool folderTried = false;
+};
+
+// The image file: true when it is read into the image. `why` it is shown
+// is said with its name (null: nothing is said); a file that cannot be
+// used is named in one line with the reason.
+bool TryImageFile(Capture* c, const char* why) {
+    if (c->fileTried || c->sources.imageFile.empty()) return false;
+    c->fileTried = true;
+    const std::string& file = c->sources.imageFile;
+    std::string error;
+    if (platform::LoadImageFile(file.c_str(), std::max(c->width, c->height), c->image, &error)) {
+        if (why != nullptr) Tell("desktop image from " + file + " (" + why + ")");
+        return true;
+    }
+    Tell("cannot use the image " + file + ": " + error);
+    return false;
+}
+
+// A picture from the folder: true when one is read into the image. `why` it
+// is shown is said with the picture's name; a folder that cannot be used is
+// named in one line with the reason, and so is a missing one the user
+// prefers to the desktop.
+bool TryFolder(Capture* c, const char* why) {
+    if (c->folderTried) return false;
+    c->folderTried = true;
+    const DesktopSources& sources = c->sources;
+    const char* const next = sources.folderFirst ? "; showing the desktop" : "";
+    if (sources.imageFolder.empty()) {
+        if (sources.folderFirst) Tell(std::string("no picture folder is chosen") + next);
+        return false;
+    }
+    std::string path, error;
+    if (PickFolderPicture(sources.imageFolder, c->width, c->height, sources.folderSeed, c->image,
+                          &path, &error)) {
+        Tell("desktop image from " + path + " (" + why + ")");
+        return true;
+    }
+    Tell("cannot use the picture folder " + sources.imageFolder + ": " + error + next);
+    return false;
+}
+
+// The daemon's screenshot or the root, when either can be read; else
+// BuiltIn, with *missing saying why neither could.
+DesktopSource ReadDesktop(const DesktopSources& sources, platform::RgbaImage* image,
+                          const char** missing) {
+    *missing = "there is no X display";
+    if (sources.connection == nullptr) return DesktopSource::BuiltIn;
+    if (sources.window &&
+        platform::ReadScreenshotProperty(sources.connection, sources.window, image)) {
+        return DesktopSource::Screenshot;
+    }
+    *missing = "the window has no screenshot of the desktop";
+    if (!sources.readRoot) return DesktopSource::BuiltIn;
+    if (!platform::ReadRootRectangle(sources.connection, sources.mainScreen, image)) {
+        *missing = "the root window cannot be read";
+        return DesktopSource::BuiltIn;
+    }
+    if (!AllBlack(*image)) return DesktopSource::Root;
+    *missing = "the root window reads back black";
+    return DesktopSource::BuiltIn;
+}
+
 }  // namespace
 
 DesktopSource AcquireDesktopImage(const DesktopSources& sources, platform::RgbaImage* image) {
-    int screenWidth = 0, screenHeight = 0;
-    BuiltInPictureSize(sources.mainScreen, &screenWidth, &screenHeight);
+    Capture c{sources, image};
+    BuiltInPictureSize(sources.mainScreen, &c.width, &c.height);
     const char* const preferred = "instead of the desktop";
 
-    // Each of the user's pictures is tried once, first or as a stand-in for
-    // the desktop; `why` says why it is shown.
-    bool fileTried = false;
-    auto tryFile = [&](const char* why) {
-        if (fileTried || sources.imageFile.empty()) return false;
-        fileTried = true;
-        std::string error;
-        if (platform::LoadImageFile(sources.imageFile.c_str(), std::max(screenWidth, screenHeight),
-                                    image, &error)) {
-            std::fprintf(stderr, "mereglass: desktop image from %s (%s)\n",
-                         sources.imageFile.c_str(), why);
-            return true;
-        }
-        std::fprintf(stderr, "mereglass: cannot use the image %s: %s\n", sources.imageFile.c_str(),
-                     error.c_str());
-        return false;
-    };
-    bool folderTried = false;
-    auto tryFolder = [&](const char* why) {
-        if (folderTried) return false;
-        folderTried = true;
-        const char* const next = sources.folderFirst ? "; showing the desktop" : "";
-        if (sources.imageFolder.empty()) {
-            if (sources.folderFirst) {
-                std::fprintf(stderr, "mereglass: no picture folder is chosen%s\n", next);
-            }
-            return false;
-        }
-        std::string path, error;
-        if (PickFolderPicture(sources.imageFolder, screenWidth, screenHeight, sources.folderSeed,
-                              image, &path, &error)) {
-            std::fprintf(stderr, "mereglass: desktop image from %s (%s)\n", path.c_str(), why);
-            return true;
-        }
-        std::fprintf(stderr, "mereglass: cannot use the picture folder %s: %s%s\n",
-                     sources.imageFolder.c_str(), error.c_str(), next);
-        return false;
-    };
-
+    if (sources.imageFileFirst && TryImageFile(&c, nullptr)) return DesktopSource::ImageFile;
     if (sources.folderFirst) {
-        if (tryFile(preferred)) return DesktopSource::ImageFile;
-        if (tryFolder(preferred)) return DesktopSource::Folder;
+        if (TryImageFile(&c, preferred)) return DesktopSource::ImageFile;
+        if (TryFolder(&c, preferred)) return DesktopSource::Folder;
     }
 
-    const char* missing = "there is no X display";
-    if (sources.connection) {
-        if (sources.window &&
-            platform::ReadScreenshotProperty(sources.connection, sources.window, image)) {
-            return DesktopSource::Screenshot;
-        }
-        missing = "the window has no screenshot of the desktop";
-        if (sources.readRoot) {
-            if (platform::ReadRootRectangle(sources.connection, sources.mainScreen, image)) {
-                if (!AllBlack(*image)) return DesktopSource::Root;
-                missing = "the root window reads back black";
-            } else {
-                missing = "the root window cannot be read";
-            }
-        }
-    }
+    const char* missing = nullptr;
+    const DesktopSource desktop = ReadDesktop(sources, image, &missing);
+    if (desktop != DesktopSource::BuiltIn) return desktop;
 
-    if (tryFile(missing)) return DesktopSource::ImageFile;
-    if (tryFolder(missing)) return DesktopSource::Folder;
+    if (TryImageFile(&c, missing)) return DesktopSource::ImageFile;
+    if (TryFolder(&c, missing)) return DesktopSource::Folder;
 
-    DrawBuiltInPicture(screenWidth, screenHeight, image);
-    std::fprintf(stderr, "mereglass: showing the built-in picture (%s)\n", missing);
+    DrawBuiltInPicture(c.width, c.height, image);
+    Tell(std::string("showing the built-in picture (") + missing + ")");
     return DesktopSource::BuiltIn;
 }
 
@@ -205,10 +226,8 @@ bool GetDesktopTexture(uint32_t* name, const platform::RgbaImage& image, platfor
     if (result != 0 && !image.pixels.empty()) {
         // The picture was there but the renderer would not take it: the
         // built-in one is small enough for any renderer.
-        std::fprintf(stderr,
-                     "mereglass: the %dx%d picture cannot be made into a texture; showing the "
-                     "built-in picture\n",
-                     image.width, image.height);
+        Tell("the " + std::to_string(image.width) + "x" + std::to_string(image.height) +
+             " picture cannot be made into a texture; showing the built-in picture");
         platform::RgbaImage builtIn;
         DrawBuiltInPicture(1280, 720, &builtIn);
         UploadDesktopTexture(name, builtIn.pixels.data(), 1280, 720);

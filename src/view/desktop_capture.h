@@ -41,6 +41,10 @@ struct DesktopSources {
     platform::ScreenInfo mainScreen;
     // An image file the user named; empty for none.
     std::string imageFile;
+    // The image file replaces the desktop (--image): it comes first of all
+    // and is used without a word when it can be read. Otherwise it stands
+    // in when the desktop cannot be read.
+    bool imageFileFirst = false;
     // A folder of pictures the user named; empty for none. One picture is
     // picked from it at random (from folderSeed), letterboxed to the main
     // monitor's shape.
@@ -55,11 +59,12 @@ struct DesktopSources {
 // Fills `image` from the first source that works, and returns which. The
 // order: the screenshot, the root, the image file, the folder, the built-in
 // picture; with folderFirst: the image file, the folder, the screenshot,
-// the root, the built-in picture. Says on standard error which source is
-// used when it is neither the screenshot nor the root, and, in one line
-// each, why the file or the folder was passed over when it could not be
-// used. A root that reads back entirely black (as under Wayland) counts as
-// unreadable.
+// the root, the built-in picture; with imageFileFirst the image file comes
+// before all of these. Tells the user (support/diagnostics.h) which source
+// is used when it is neither the screenshot nor the root (nor the image
+// file put first), and, in one line each, why the file or the folder was
+// passed over when it could not be used. A root that reads back entirely
+// black (as under Wayland) counts as unreadable.
 DesktopSource AcquireDesktopImage(const DesktopSources& sources, platform::RgbaImage* image);
 
 // The largest side an image file is loaded at for the main monitor
@@ -94,6 +99,6 @@ DesktopSource GetDesktopTexture(uint32_t* name, const DesktopSources& sources,
 // The same with an image already acquired, for a process with several views
 // (one per monitor): acquire once, before any window is mapped, then upload
 // into each view. An image the renderer refuses is replaced by the built-in
-// picture, with one line on standard error. False, with *name left as it
+// picture, with one line to the user. False, with *name left as it
 // was, when the view's context cannot be made current.
 bool GetDesktopTexture(uint32_t* name, const platform::RgbaImage& image, platform::View* view);

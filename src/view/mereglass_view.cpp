@@ -6,12 +6,13 @@
 #include <GL/gl.h>
 #include <GL/glu.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <string>
 
 #include "resources/textures.h"
 #include "scene/scene.h"
+#include "support/diagnostics.h"
 
 namespace {
 
@@ -199,8 +200,7 @@ bool MereglassView::MainSetup() {
     if (platform->BundlePath("murkle", "respak", path, sizeof path)) {
         loaded = LoadTexturesFromDataFile(path, &ssMain->textures, &ssMain->textureCount) != 0;
         if (!loaded) {
-            std::fprintf(stderr, "mereglass: cannot read %s; the water runs without its pictures\n",
-                         path);
+            Tell(std::string("cannot read ") + path + "; the water runs without its pictures");
         }
     }
 

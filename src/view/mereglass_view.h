@@ -127,7 +127,7 @@ public:
     // archive's textures could not be set up (the loop carries on). The
     // desktop texture goes to a scene driver that was set up, and the clock
     // starts, even when the archive is missing or damaged; a damaged one is
-    // named in one line on standard error.
+    // named in one line to the user (Tell).
     bool MainSetup();
     void GlInit();
     void GlReshape();

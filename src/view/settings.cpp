@@ -2,12 +2,12 @@
 // the platform's settings store (platform/platform.h).
 #include "view/settings.h"
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
+#include "support/diagnostics.h"
 
 namespace {
 
@@ -124,7 +124,7 @@ std::string Printable(std::string text) {
 // The stored values of a trusted store, each integer brought into its
 // range; with `speak`, a value that changes so is named on standard error.
 UserSettings ReadStoredValues(const platform::SettingsStore* store, bool speak) {
-    const char* path = platform::SettingsStorePath(store).c_str();
+    const std::string& path = platform::SettingsStorePath(store);
     // The bools first, then the integers, each in table order.
     UserSettings s{};
     for (SettingKind kind : {SettingKind::Bool, SettingKind::Integer}) {
@@ -138,9 +138,9 @@ UserSettings ReadStoredValues(const platform::SettingsStore* store, bool speak) 
             const int32_t v = FitSetting(entry, stored);
             std::string text;
             if (speak && v != stored && platform::StoreString(store, entry.key, &text)) {
-                std::fprintf(
-                    stderr, "mereglass: settings file %s: %s=%s is not from %d to %d; %d used\n",
-                    path, entry.key, Printable(text).c_str(), entry.minimum, entry.maximum, v);
+                Tell("settings file " + path + ": " + entry.key + "=" + Printable(text) +
+                     " is not from " + std::to_string(entry.minimum) + " to " +
+                     std::to_string(entry.maximum) + "; " + std::to_string(v) + " used");
             }
             entry.set(s, v);
         }
@@ -152,7 +152,7 @@ UserSettings ReadStoredValues(const platform::SettingsStore* store, bool speak) 
 }  // namespace
 
 UserSettings ReadSettings(platform::SettingsStore* store) {
-    const char* path = platform::SettingsStorePath(store).c_str();
+    const std::string& path = platform::SettingsStorePath(store);
     std::string version;
     const bool hasVersion = platform::StoreString(store, kSettingsVersionKey, &version);
     if (!hasVersion || version != kSettingsVersion) {
@@ -164,16 +164,13 @@ UserSettings ReadSettings(platform::SettingsStore* store) {
         if (platform::StoreKeepFile(store, hasVersion ? VersionSuffix(version).c_str() : "old",
                                     &kept, &error)) {
             if (!kept.empty()) {
-                std::fprintf(stderr,
-                             "mereglass: settings file %s %s; kept as %s, factory settings used\n",
-                             path, what.c_str(), kept.c_str());
+                Tell("settings file " + path + " " + what + "; kept as " + kept +
+                     ", factory settings used");
             }
             ResetSettingsStore(store);
         } else if (!error.empty()) {
-            std::fprintf(stderr,
-                         "mereglass: settings file %s %s; left as it is (%s), factory settings "
-                         "used\n",
-                         path, what.c_str(), error.c_str());
+            Tell("settings file " + path + " " + what + "; left as it is (" + error +
+                 "), factory settings used");
         }
         return FactorySettings();
     }

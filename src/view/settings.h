@@ -118,10 +118,10 @@ int32_t FitSetting(const SettingEntry& entry, int32_t value);
 // absent or not exactly "1.0.1", keeps a copy of the old file beside it
 // ("<file>.v<version>", or "<file>.old" without one), resets the store to
 // the factory values (version first), synchronizes it and returns the
-// factory values, with one line on standard error; when no copy can be
+// factory values, with one line to the user (Tell); when no copy can be
 // kept, the file stays as it is and the factory values are returned.
 // Otherwise every integer value is brought into its range (FitSetting);
-// a stored value that changes so is named in one line on standard error,
+// a stored value that changes so is named in one line to the user,
 // and the store is not written.
 UserSettings ReadSettings(platform::SettingsStore* store);
 

@@ -1,8 +1,9 @@
-// Diagnostics: the alert sink, the debug log writers, the frame-rate counter
-// and the clock.
+// Diagnostics: the message sink (alerts and the lines every layer tells the
+// user), the debug log writers, the frame-rate counter and the clock.
 #include "support/diagnostics.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <ctime>
 #include <filesystem>
@@ -10,6 +11,9 @@
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include "platform/platform.h"
+#include "view/settings.h"
 
 namespace {
 
@@ -62,6 +66,49 @@ TEST(Alerts, DefaultSinkWritesOneLineToStandardError) {
     const std::string written = testing::internal::GetCapturedStderr();
     SetAlertSink(previous);
     EXPECT_EQ(written, "mereglass: ERROR: Could not read image data\n");
+}
+
+TEST(Alerts, OneSinkCatchesEveryLineAndTheDefaultWritesThemAsBefore) {
+    // A line of a higher layer: the view's settings name a stored value out
+    // of range while they read it.
+    char pattern[] = "/tmp/mereglass-diag-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string home = pattern;
+    setenv("XDG_CONFIG_HOME", home.c_str(), 1);
+    std::filesystem::create_directories(home + "/mereglass");
+    const std::string file = home + "/mereglass/tkMereglass.conf";
+    std::ofstream(file) << "[tkMereglass]\nversion=1.0.1\nWaterSpeed=1500\n";
+    auto readSettings = [] {
+        platform::SettingsStore* store = platform::OpenSettingsStore(kSettingsModule);
+        ReadSettings(store);
+        platform::CloseSettingsStore(store);
+    };
+    const std::string line =
+        "settings file " + file + ": WaterSpeed=1500 is not from 10 to 400; 400 used";
+
+    std::vector<std::string> seen;
+    AlertSink previous = SetAlertSink([&seen](const char* caption, const char* text) {
+        seen.push_back(std::string(caption) + "|" + text);
+    });
+    testing::internal::CaptureStderr();
+    readSettings();
+    Tell("a plain line");
+    MessageBox(nullptr, "Could not read image data", "ERROR", 0);
+    const std::string caught = testing::internal::GetCapturedStderr();
+
+    SetAlertSink(nullptr);
+    testing::internal::CaptureStderr();
+    readSettings();
+    Tell("a plain line");
+    const std::string written = testing::internal::GetCapturedStderr();
+    SetAlertSink(previous);
+    unsetenv("XDG_CONFIG_HOME");
+    std::filesystem::remove_all(home);
+
+    EXPECT_EQ(seen, (std::vector<std::string>{"|" + line, "|a plain line",
+                                              "ERROR|Could not read image data"}));
+    EXPECT_EQ(caught, "");
+    EXPECT_EQ(written, "mereglass: " + line + "\nmereglass: a plain line\n");
 }
 
 TEST(Alerts, ErrorBoxesDoNothing) {

@@ -13,9 +13,13 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/Xrandr.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/platform.h"
@@ -157,6 +161,40 @@ TEST_F(XServer, ReadsTheMainMonitorFromTheRoot) {
     EXPECT_EQ(image.width, 40);
     EXPECT_EQ(image.height, 50);
     EXPECT_EQ(TopDownAt(image, 0, 0), Rgba(Pattern(600, 100)));
+}
+
+TEST_F(XServer, ImageFilePutFirstReplacesTheDesktopQuietly) {
+    Paint(DefaultRootWindow(other_), 0, 0, kWidth, kHeight, Pattern);
+    char dir[] = "/tmp/mereglass-first-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string file = std::string(dir) + "/green.ppm";
+    FILE* f = std::fopen(file.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fprintf(f, "P6\n4 2\n255\n");
+    for (int i = 0; i < 8; ++i) std::fwrite("\x20\xd0\x30", 1, 3, f);
+    std::fclose(f);
+
+    DesktopSources sources;
+    sources.connection = connection_;
+    sources.readRoot = true;
+    sources.mainScreen = platform::MainScreen(platform::ListScreens(connection_));
+    sources.imageFile = file;
+    sources.imageFileFirst = true;
+    platform::RgbaImage image;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(AcquireDesktopImage(sources, &image), DesktopSource::ImageFile);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(image.width, 4);
+    EXPECT_EQ(TopDownAt(image, 0, 0), Rgba(0x20d030));
+
+    // A file that cannot be used is named once, and the desktop follows.
+    std::remove(file.c_str());
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(AcquireDesktopImage(sources, &image), DesktopSource::Root);
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(said.rfind("mereglass: cannot use the image " + file + ": ", 0), 0u) << said;
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    rmdir(dir);
 }
 
 TEST_F(XServer, BlackRootCountsAsUnreadable) {
