@@ -19,6 +19,7 @@
 #include <cstring>
 
 #include "platform/preview_child.h"
+#include "support/diagnostics.h"
 
 namespace platform {
 
@@ -190,7 +191,7 @@ void Start(PreviewPane* pane) {
     std::string error;
     pane->child = StartPreviewChild(args, pane->pictureFd, &error);
     if (pane->child == nullptr) {
-        g_printerr("mereglass: no preview: %s\n", error.c_str());
+        Tell("no preview: " + error);
         ShowPage(pane, kNonePage);
         return;
     }

@@ -13,6 +13,7 @@
 
 #include "platform/platform.h"
 #include "platform/preview_pane.h"
+#include "support/diagnostics.h"
 
 namespace platform {
 
@@ -119,7 +120,7 @@ void OnDefaults(GtkButton*, gpointer data) {
 void OnWebSite(GtkButton*, gpointer data) {
     const char* page = static_cast<SettingsDialog*>(data)->description.webPage.c_str();
     if (!OpenWebPage(page)) {
-        g_printerr("mereglass: cannot open %s in a browser\n", page);
+        Tell(std::string("cannot open ") + page + " in a browser");
     }
 }
 
