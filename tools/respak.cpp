@@ -18,6 +18,7 @@
 #include <iterator>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "resources/resfile.h"
@@ -93,37 +94,29 @@ bool CheckImage(const std::string& path) {
     return ok == 1;
 }
 
-int Create(const std::string& archive, int argc, char** argv) {
-    std::vector<Lump> lumps;
-    for (int i = 0; i < argc; ++i) {
-        const std::string argument = argv[i];
-        const size_t a = argument.find(':');
-        const size_t b = a == std::string::npos ? a : argument.find(':', a + 1);
-        Lump lump;
-        if (b == std::string::npos || !ParseU32(argument.substr(0, a), &lump.type) ||
-            !ParseU32(argument.substr(a + 1, b - a - 1), &lump.param) || b + 1 >= argument.size()) {
-            std::fprintf(stderr, "respak: '%s' is not TYPE:PARAM:FILE\n", argument.c_str());
-            return Usage();
-        }
-        lump.path = argument.substr(b + 1);
-        if (!ReadWholeFile(lump.path, &lump.data)) {
-            std::fprintf(stderr, "respak: cannot read %s: %s\n", lump.path.c_str(),
-                         errno == EFBIG ? "larger than 4 GiB" : std::strerror(errno));
-            return 1;
-        }
-        if (lump.type == 1 && !CheckImage(lump.path)) return 1;
-        lumps.push_back(std::move(lump));
+// One TYPE:PARAM:FILE argument, its file read (and checked when it is an
+// image). 0 when it is read, else the exit status, with a message.
+int ReadLump(const std::string& argument, Lump* lump) {
+    const size_t a = argument.find(':');
+    const size_t b = a == std::string::npos ? a : argument.find(':', a + 1);
+    if (b == std::string::npos || !ParseU32(argument.substr(0, a), &lump->type) ||
+        !ParseU32(argument.substr(a + 1, b - a - 1), &lump->param) || b + 1 >= argument.size()) {
+        std::fprintf(stderr, "respak: '%s' is not TYPE:PARAM:FILE\n", argument.c_str());
+        return Usage();
     }
-
-    // Every offset, and the length in the check field, is 32-bit.
-    uint64_t total = kResHeaderBytes + static_cast<uint64_t>(lumps.size()) * kResEntryBytes;
-    for (const Lump& lump : lumps) total += lump.data.size();
-    if (lumps.size() > std::numeric_limits<uint32_t>::max() ||
-        total > std::numeric_limits<uint32_t>::max()) {
-        std::fprintf(stderr, "respak: the archive would be larger than 4 GiB\n");
+    lump->path = argument.substr(b + 1);
+    if (!ReadWholeFile(lump->path, &lump->data)) {
+        std::fprintf(stderr, "respak: cannot read %s: %s\n", lump->path.c_str(),
+                     errno == EFBIG ? "larger than 4 GiB" : std::strerror(errno));
         return 1;
     }
+    if (lump->type == 1 && !CheckImage(lump->path)) return 1;
+    return 0;
+}
 
+// The archive's bytes: header, directory, the lumps' data. `total` is their
+// count, checked to fit in 32 bits.
+std::vector<unsigned char> ArchiveBytes(const std::vector<Lump>& lumps, uint64_t total) {
     std::vector<unsigned char> out;
     out.reserve(static_cast<size_t>(total));
     out.insert(out.end(), {'M', 'R', 'K', 'F', 0, 0, 0, 0, 0, 0, 0, 0});
@@ -140,9 +133,12 @@ int Create(const std::string& archive, int argc, char** argv) {
         offset += static_cast<uint32_t>(lump.data.size());
     }
     for (const Lump& lump : lumps) out.insert(out.end(), lump.data.begin(), lump.data.end());
+    return out;
+}
 
-    // Written beside the target and renamed, so a failed run leaves no
-    // half-written archive behind.
+// Written beside the target and renamed, so a failed run leaves no
+// half-written archive behind. 0, else 1 with a message.
+int WriteReplacing(const std::string& archive, const std::vector<unsigned char>& out) {
     const std::string temp = archive + ".tmp";
     {
         std::ofstream file(temp, std::ios::binary | std::ios::trunc);
@@ -162,6 +158,25 @@ int Create(const std::string& archive, int argc, char** argv) {
         return 1;
     }
     return 0;
+}
+
+int Create(const std::string& archive, int argc, char** argv) {
+    std::vector<Lump> lumps;
+    for (int i = 0; i < argc; ++i) {
+        Lump lump;
+        if (const int status = ReadLump(argv[i], &lump)) return status;
+        lumps.push_back(std::move(lump));
+    }
+
+    // Every offset, and the length in the check field, is 32-bit.
+    uint64_t total = kResHeaderBytes + static_cast<uint64_t>(lumps.size()) * kResEntryBytes;
+    for (const Lump& lump : lumps) total += lump.data.size();
+    if (lumps.size() > std::numeric_limits<uint32_t>::max() ||
+        total > std::numeric_limits<uint32_t>::max()) {
+        std::fprintf(stderr, "respak: the archive would be larger than 4 GiB\n");
+        return 1;
+    }
+    return WriteReplacing(archive, ArchiveBytes(lumps, total));
 }
 
 int OpenArchive(RESFILE& res, const std::string& archive) {

@@ -1,11 +1,12 @@
-// The mereglass command line: option table and parser. Relies on the
-// standard library only.
+// The mereglass command line: the option table and the parser that reads
+// argv with it. Relies on the settings table for the setting options.
 #include "app/command_line.h"
 
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "app/screen_scale.h"
 
@@ -16,42 +17,6 @@ constexpr int kMaxSide = 16384;
 // Longest headless run, seconds of simulated time.
 constexpr double kMaxSeconds = 24.0 * 3600.0;
 constexpr int kMaxFps = 1000;
-
-const char kUsage[] =
-    "Usage: mereglass [options]\n"
-    "Shows the desktop under a pool of rippling water.\n"
-    "\n"
-    "Where to draw (options take one or two dashes):\n"
-    "  -window               in a window of its own (the default)\n"
-    "  -geometry WxH[+X+Y]   size and place of that window (1280x720)\n"
-    "  -root                 in $XSCREENSAVER_WINDOW, else the root window\n"
-    "  -window-id ID         in an existing window (hex 0x... or decimal)\n"
-    "  --fullscreen          full screen on every monitor; a key or a click ends it\n"
-    "  -display NAME         the X display to use\n"
-    "\n"
-    "Drawing:\n"
-    "  --preview             draw as a small preview: water only, no overlay\n"
-    "  -fps                  show the frame rate in a corner\n"
-    "  --image FILE          show this picture instead of the desktop\n"
-    "  --scale N             draw the banner and the frame rate N times as large\n"
-    "                        (1 to 8; the screen's factor, or 1 with --render)\n"
-    "  --image-dir DIR       show a picture picked at random from this folder (and\n"
-    "                        its sub-folders) instead of the desktop\n"
-    "\n"
-    "Without a display:\n"
-    "  --render DIR          draw offscreen and write PNG frames into DIR\n"
-    "  --size WxH            frame size (1280x720)\n"
-    "  --seconds S           seconds of simulated time (10)\n"
-    "  --fps F               simulated frames per second (30)\n"
-    "  --every K             write every K-th frame (30)\n"
-    "\n"
-    "Other:\n"
-    "  --configure           edit the settings\n"
-    "  --add-to-xscreensaver     list this program in ~/.xscreensaver's programs\n"
-    "  --remove-from-xscreensaver  take it out of that list again\n"
-    "  --help                show this list\n"
-    "\n"
-    "Settings for this run (the saved ones apply otherwise):\n";
 
 // "--name" and "-name" both give "name"; anything else gives null.
 const char* OptionName(const char* arg) {
@@ -148,11 +113,304 @@ bool IsNumber(const char* text) {
     return *end == '\0';
 }
 
+// A value that must not be empty: a folder, a file, a display name.
+bool TakeText(const char* value, std::string* to) {
+    if (value == nullptr || *value == '\0') return false;
+    *to = value;
+    return true;
+}
+
+// The groups of kOptionGroups.
+enum : size_t { kWhere, kDrawing, kHeadless, kOther };
+
 }  // namespace
+
+const OptionGroup kOptionGroups[kOptionGroupCount] = {
+    {"Where to draw (options take one or two dashes)", "Where to draw"},
+    {"Drawing", "Drawing"},
+    {"Without a display", "Without a display", nullptr,
+     R"(.PP
+.BR \-\-size ,
+.BR \-\-seconds ,
+.BI \-\-fps " F"
+and
+.B \-\-every
+go only with
+.BR \-\-render .)"},
+    {"Other", "Other"},
+    {"Settings for this run (the saved ones apply otherwise)", "Settings for this run",
+     R"(Each saved setting can be given for one run; the saved ones apply otherwise.
+A setting that is on or off takes the form
+.BI \-\- name
+or
+.BI \-\-no\- name\fR.)"},
+};
+
+const OptionEntry kOptions[kOptionCount] = {
+    {.shown = "-window",
+     .setsMode = true,
+     .mode = HostMode::Window,
+     .group = kWhere,
+     .help = "in a window of its own (the default)",
+     .manual = "Draw in a window of its own.\n"
+               "This is the default."},
+    {.shown = "-geometry",
+     .argument = "WxH[+X+Y]",
+     .manualArgument = R"(" W" x H\fR[\fB+\fIX\fB+\fIY\fR])",
+     .needs = "WxH or WxH+X+Y",
+     .take = ParseGeometry,
+     .group = kWhere,
+     .help = "size and place of that window (1280x720)",
+     .manual = "The size of that window, and where to place it; 1280x720 when not given.\n"
+               "A minus sign instead of a plus places the window's right or bottom edge\n"
+               "that far from the screen's."},
+    {.shown = "-root",
+     .setsMode = true,
+     .mode = HostMode::Root,
+     .group = kWhere,
+     .help = "in $XSCREENSAVER_WINDOW, else the root window",
+     .manual = "Draw in the window named by the environment variable\n"
+               ".BR XSCREENSAVER_WINDOW ,\n"
+               "else in the root window.\n"
+               "Screen-saver daemons run hacks this way."},
+    {.shown = "-window-id",
+     .argument = "ID",
+     .needs = "a window id (0x... or decimal)",
+     .take = [](const char* v, CommandLine* cl) { return ParseWindowId(v, &cl->windowId); },
+     .setsMode = true,
+     .mode = HostMode::WindowId,
+     .group = kWhere,
+     .help = "in an existing window (hex 0x... or decimal)",
+     .manual = R"(Draw in an existing window, given in hexadecimal
+.RI ( 0x ...\&)
+or decimal.
+Together with
+.BR \-root ,
+as settings programs run a hack in their preview pane, the window id wins
+and only the water is drawn, as with
+.BR \-\-preview .)"},
+    {.shown = "--fullscreen",
+     .setsMode = true,
+     .mode = HostMode::FullScreen,
+     .group = kWhere,
+     .help = "full screen on every monitor; a key or a click ends it",
+     .manual = "Cover every monitor; a key or a click ends it."},
+    {.shown = "-display",
+     .argument = "NAME",
+     .needs = "a display name",
+     .take = [](const char* v, CommandLine* cl) { return TakeText(v, &cl->display); },
+     .group = kWhere,
+     .help = "the X display to use",
+     .manual = "The X display to use, instead of\n"
+               ".BR DISPLAY ."},
+
+    {.shown = "--preview",
+     .take =
+         [](const char*, CommandLine* cl) {
+             cl->preview = true;
+             return true;
+         },
+     .group = kDrawing,
+     .help = "draw as a small preview: water only, no overlay",
+     .manual = "Draw as a small preview: the water only, without the banner and the\n"
+               "message card."},
+    // "-fps" alone shows the frame rate; "--fps F" sets the rate of a
+    // headless run (below).
+    {.shown = "-fps",
+     .take =
+         [](const char*, CommandLine* cl) {
+             cl->showFps = true;
+             return true;
+         },
+     .group = kDrawing,
+     .help = "show the frame rate in a corner",
+     .manual = "Show the frame rate in a corner."},
+    {.shown = "--image",
+     .argument = "FILE",
+     .needs = "a file",
+     .take = [](const char* v, CommandLine* cl) { return TakeText(v, &cl->imageFile); },
+     .group = kDrawing,
+     .help = "show this picture instead of the desktop",
+     .manual = "Show this picture (PNG, JPEG or any other format that GdkPixbuf reads)\n"
+               "instead of the desktop."},
+    {.shown = "--scale",
+     .argument = "N",
+     .needs = "a whole number from 1 to 8",
+     .take = [](const char* v,
+                CommandLine* cl) { return ParseInt(v, 1, kMaxScreenScale, &cl->scale); },
+     .group = kDrawing,
+     .help = "draw the banner and the frame rate N times as large\n"
+             "(1 to 8; the screen's factor, or 1 with --render)",
+     .manual = R"(Draw the banner and the frame rate
+.I N
+times as large, 1 to 8, for this run.
+Without it they follow the screen's scale factor as the desktop states it:
+.B GDK_SCALE
+when set, else the
+.B Xft.dpi
+resource divided by 96 and rounded, at least 1;
+.B \-\-render
+draws at 1.
+The water, the intro and the message card take their size from the view
+and stay as they are.)"},
+    // A folder for this run, and its picture instead of the desktop.
+    {.shown = "--image-dir",
+     .argument = "DIR",
+     .needs = "a folder",
+     .take =
+         [](const char* v, CommandLine* cl) {
+             if (!TakeText(v, &cl->imageDir)) return false;
+             cl->settings.push_back(SettingOverride{FindSetting("Picture"),
+                                                    static_cast<int32_t>(ShownPicture::Folder)});
+             return true;
+         },
+     .group = kDrawing,
+     .help = "show a picture picked at random from this folder (and\n"
+             "its sub-folders) instead of the desktop",
+     .manual = R"(Show a picture picked at random from this folder instead of the desktop,
+for this run only (the folder and
+.B \-\-picture 1
+together).
+PNG and JPEG files are looked for in the folder and its sub-folders (at
+most 4000 entries and 16 levels deep; hidden files and folders are passed
+over, and no folder is read twice, so a link loop does no harm).
+A picture that cannot be read gives way to another; a folder that is
+empty or cannot be read is named in one line, and the desktop (or the
+built-in picture) is shown instead.)"},
+
+    {.shown = "--render",
+     .argument = "DIR",
+     .needs = "a folder",
+     .take = [](const char* v, CommandLine* cl) { return TakeText(v, &cl->renderDir); },
+     .setsMode = true,
+     .mode = HostMode::Render,
+     .group = kHeadless,
+     .help = "draw offscreen and write PNG frames into DIR",
+     .manual = "Draw offscreen, without a display, and write PNG frames into\n"
+               ".IR DIR ."},
+    {.shown = "--size",
+     .argument = "WxH",
+     .manualArgument = R"(" W" x H)",
+     .needs = "WxH",
+     .take = [](const char* v,
+                CommandLine* cl) { return ParseExactSize(v, &cl->renderWidth, &cl->renderHeight); },
+     .renderOnly = true,
+     .group = kHeadless,
+     .help = "frame size (1280x720)",
+     .manual = "The frame size; 1280x720 when not given."},
+    {.shown = "--seconds",
+     .argument = "S",
+     .needs = "a number of seconds",
+     .take = [](const char* v, CommandLine* cl) { return ParseSeconds(v, &cl->renderSeconds); },
+     .renderOnly = true,
+     .group = kHeadless,
+     .help = "seconds of simulated time (10)",
+     .manual = "Seconds of simulated time; 10 when not given."},
+    {.shown = "--fps",
+     .argument = "F",
+     .needs = "a whole number of frames per second (1 to 1000)",
+     .take = [](const char* v, CommandLine* cl) { return ParseInt(v, 1, kMaxFps, &cl->renderFps); },
+     .renderOnly = true,
+     .group = kHeadless,
+     .help = "simulated frames per second (30)",
+     .manual = "Simulated frames per second, 1 to 1000; 30 when not given."},
+    {.shown = "--every",
+     .argument = "K",
+     .needs = "a whole number",
+     .take = [](const char* v,
+                CommandLine* cl) { return ParseInt(v, 1, 1000000, &cl->renderEvery); },
+     .renderOnly = true,
+     .group = kHeadless,
+     .help = "write every K-th frame (30)",
+     .manual = "Write every\n"
+               ".IR K \\-th\n"
+               "frame; 30 when not given."},
+
+    {.shown = "--configure",
+     .setsMode = true,
+     .mode = HostMode::Configure,
+     .group = kOther,
+     .help = "edit the settings",
+     .manual = R"(Open the settings dialog, which edits the saved settings.
+Its preview pane runs the saver with the values shown, before they are
+saved:
+.B mereglass \-\-preview \-window\-id
+.I ID
+with each value as a setting option and the desktop's picture as
+.BR \-\-image ,
+restarted as the values change and ended when the dialog closes.
+When the saver cannot run there, the pane says \(lqNo preview\(rq.)"},
+    // The two long names keep the gaps --help has always printed them with.
+    {.shown = "--add-to-xscreensaver",
+     .setsMode = true,
+     .mode = HostMode::AddToXScreenSaver,
+     .group = kOther,
+     .help = "    list this program in ~/.xscreensaver's programs",
+     .manual = R"(Add the line
+.RS
+.PP
+.EX
+GL: "Mereglass" \fIPATH\fP \-\-root
+.EE
+.PP
+to the
+.B programs:
+resource of
+.IR ~/.xscreensaver ,
+where
+.I PATH
+is the full path of this program.
+The old file is kept as
+.IR ~/.xscreensaver.bak .
+When the file has no
+.B programs:
+resource yet, the list starts from the system's default list, so that no
+other saver disappears.
+XScreenSaver rereads the file by itself.
+.RE)"},
+    {.shown = "--remove-from-xscreensaver",
+     .setsMode = true,
+     .mode = HostMode::RemoveFromXScreenSaver,
+     .group = kOther,
+     .help = " take it out of that list again",
+     .manual = "Take that line out of\n"
+               ".I ~/.xscreensaver\n"
+               "again."},
+    // Ends the parsing: whatever else is given, the list is printed.
+    {.shown = "--help",
+     .alias = "h",
+     .setsMode = true,
+     .mode = HostMode::Help,
+     .group = kOther,
+     .help = "show this list",
+     .manual = "Print every option and exit."},
+};
+
+namespace {
+
+// The word's name is the entry's shown name or its alias.
+bool Names(const OptionEntry& entry, const char* name) {
+    const char* shown = entry.shown + std::strspn(entry.shown, "-");
+    return std::strcmp(shown, name) == 0 ||
+           (entry.alias != nullptr && std::strcmp(entry.alias, name) == 0);
+}
+
+// The entry for an option's name, or null. Of two entries with the name,
+// the one with a value when `next` is a value (a number, or a word that is
+// not an option), else the other.
+const OptionEntry* FindOption(const char* name, const char* next) {
+    const bool valueFollows = IsNumber(next) || (next != nullptr && OptionName(next) == nullptr);
+    const OptionEntry* found = nullptr;
+    for (const OptionEntry& entry : kOptions) {
+        if (!Names(entry, name)) continue;
+        if (found == nullptr || (entry.argument != nullptr) == valueFollows) found = &entry;
+    }
+    return found;
+}
 
 // The setting an option names ("water-speed"; "lighting" or "no-lighting"
 // for a bool), or null.
-static const SettingEntry* SettingOfOption(const char* name) {
+const SettingEntry* SettingOfOption(const char* name) {
     for (const SettingEntry& entry : kSettings) {
         const std::string option = SettingOptionName(entry);
         if (option == name) return &entry;
@@ -161,44 +419,82 @@ static const SettingEntry* SettingOfOption(const char* name) {
     return nullptr;
 }
 
+// What the parser has gathered so far.
+struct Parse {
+    CommandLine cl;
+    bool modeSet = false;
+    bool renderOption = false;  // --size, --seconds, --fps F, --every
+    const char* modeOption = nullptr;
+    std::string* error;
+
+    explicit Parse(std::string* e) : error(e) {}
+
+    bool SetMode(HostMode mode, const char* arg);
+    bool Take(const OptionEntry& entry, const char* arg, const char* value, int* i);
+    bool TakeSetting(const SettingEntry& entry, const char* arg, const char* name,
+                     const char* value, int* i);
+    bool Missing(const char* arg, const std::string& what) {
+        *error = std::string(arg) + " needs " + what;
+        return false;
+    }
+};
+
+bool Parse::SetMode(HostMode mode, const char* arg) {
+    // A window id given with -root wins, in either order: settings programs
+    // run a hack in their preview pane as "hack --root --window-id ID". That
+    // pane is the saver's small preview: water only, as --preview draws it.
+    const bool rootAndId = (cl.mode == HostMode::Root && mode == HostMode::WindowId) ||
+                           (cl.mode == HostMode::WindowId && mode == HostMode::Root);
+    if (modeSet && rootAndId) {
+        if (mode == HostMode::WindowId) {
+            cl.mode = mode;
+            modeOption = arg;
+        }
+        cl.preview = true;
+        return true;
+    }
+    if (modeSet && cl.mode != mode) {
+        *error = std::string(arg) + " cannot be combined with " + modeOption;
+        return false;
+    }
+    cl.mode = mode;
+    modeSet = true;
+    modeOption = arg;
+    return true;
+}
+
+// The option and its value, if it takes one (*i then moves past it).
+bool Parse::Take(const OptionEntry& entry, const char* arg, const char* value, int* i) {
+    if (entry.take != nullptr && !entry.take(value, &cl)) return Missing(arg, entry.needs);
+    if (entry.setsMode && !SetMode(entry.mode, arg)) return false;
+    if (entry.renderOnly) renderOption = true;
+    if (entry.argument != nullptr) ++*i;
+    return true;
+}
+
+bool Parse::TakeSetting(const SettingEntry& entry, const char* arg, const char* name,
+                        const char* value, int* i) {
+    int32_t v = 0;
+    if (entry.kind == SettingKind::Bool) {
+        v = std::strncmp(name, "no-", 3) == 0 ? 0 : 1;
+    } else {
+        int parsed = 0;
+        if (!ParseInt(value, entry.minimum, entry.maximum, &parsed)) {
+            return Missing(arg, "a whole number from " + std::to_string(entry.minimum) + " to " +
+                                    std::to_string(entry.maximum));
+        }
+        v = parsed;
+        ++*i;
+    }
+    cl.settings.push_back(SettingOverride{&entry, v});
+    return true;
+}
+
+}  // namespace
+
 void ApplySettingOverrides(const CommandLine& cl, UserSettings* settings) {
     for (const SettingOverride& o : cl.settings) o.entry->set(*settings, o.value);
     if (!cl.imageDir.empty()) settings->PictureFolder = cl.imageDir;
-}
-
-std::string UsageText() {
-    std::string text = kUsage;
-    for (const SettingEntry& entry : kSettings) {
-        std::string option = "  --";
-        if (entry.kind == SettingKind::Bool) {
-            option += "[no-]" + SettingOptionName(entry);
-        } else {
-            option += SettingOptionName(entry) + " " + std::to_string(entry.minimum) + ".." +
-                      std::to_string(entry.maximum);
-        }
-        if (option.size() < 30) option.resize(30, ' ');
-        std::string label = entry.label;
-        if (entry.style == SettingControl::Hundredths) {
-            const size_t unit = label.find(" (s)");
-            if (unit != std::string::npos) label.erase(unit);
-            label += " in 1/100 s";
-        } else if (entry.style == SettingControl::GridSide) {
-            label += ", 2^N points a side";
-        } else if (entry.style == SettingControl::Choice) {
-            for (int32_t v = entry.minimum; v <= entry.maximum; ++v) {
-                label += (v == entry.minimum ? ": " : ", ") + std::to_string(v) + " " +
-                         entry.choices[v - entry.minimum];
-            }
-        }
-        text += option + " " + label;
-        if (entry.kind == SettingKind::Integer) {
-            text += " (" + std::to_string(entry.factory) + ")";
-        } else {
-            text += entry.factory != 0 ? " (on)" : " (off)";
-        }
-        text += '\n';
-    }
-    return text;
 }
 
 bool ParseWindowId(const char* text, unsigned long* id) {
@@ -212,36 +508,7 @@ bool ParseWindowId(const char* text, unsigned long* id) {
 }
 
 bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::string* error) {
-    CommandLine cl;
-    bool modeSet = false;
-    bool renderOption = false;  // --size, --seconds, --fps F, --every
-    const char* modeOption = nullptr;
-
-    auto setMode = [&](HostMode mode, const char* arg) {
-        // A window id given with -root wins, in either order: settings
-        // programs run a hack in their preview pane as "hack --root
-        // --window-id ID". That pane is the saver's small preview: water
-        // only, as --preview draws it.
-        const bool rootAndId = (cl.mode == HostMode::Root && mode == HostMode::WindowId) ||
-                               (cl.mode == HostMode::WindowId && mode == HostMode::Root);
-        if (modeSet && rootAndId) {
-            if (mode == HostMode::WindowId) {
-                cl.mode = mode;
-                modeOption = arg;
-            }
-            cl.preview = true;
-            return true;
-        }
-        if (modeSet && cl.mode != mode) {
-            *error = std::string(arg) + " cannot be combined with " + modeOption;
-            return false;
-        }
-        cl.mode = mode;
-        modeSet = true;
-        modeOption = arg;
-        return true;
-    };
-
+    Parse parse(error);
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         const char* name = OptionName(arg);
@@ -250,112 +517,24 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
             *error = std::string("unexpected argument: ") + arg;
             return false;
         }
-        auto missing = [&](const char* what) {
-            *error = std::string(arg) + " needs " + what;
-            return false;
-        };
-
-        if (std::strcmp(name, "help") == 0 || std::strcmp(name, "h") == 0) {
-            *out = CommandLine{};
-            out->mode = HostMode::Help;
-            return true;
-        } else if (std::strcmp(name, "window") == 0) {
-            if (!setMode(HostMode::Window, arg)) return false;
-        } else if (std::strcmp(name, "root") == 0) {
-            if (!setMode(HostMode::Root, arg)) return false;
-        } else if (std::strcmp(name, "window-id") == 0) {
-            if (!ParseWindowId(value, &cl.windowId))
-                return missing("a window id (0x... or decimal)");
-            if (!setMode(HostMode::WindowId, arg)) return false;
-            ++i;
-        } else if (std::strcmp(name, "fullscreen") == 0) {
-            if (!setMode(HostMode::FullScreen, arg)) return false;
-        } else if (std::strcmp(name, "configure") == 0) {
-            if (!setMode(HostMode::Configure, arg)) return false;
-        } else if (std::strcmp(name, "add-to-xscreensaver") == 0) {
-            if (!setMode(HostMode::AddToXScreenSaver, arg)) return false;
-        } else if (std::strcmp(name, "remove-from-xscreensaver") == 0) {
-            if (!setMode(HostMode::RemoveFromXScreenSaver, arg)) return false;
-        } else if (std::strcmp(name, "render") == 0) {
-            if (value == nullptr || *value == '\0') return missing("a folder");
-            cl.renderDir = value;
-            if (!setMode(HostMode::Render, arg)) return false;
-            ++i;
-        } else if (std::strcmp(name, "geometry") == 0) {
-            if (!ParseGeometry(value, &cl)) return missing("WxH or WxH+X+Y");
-            ++i;
-        } else if (std::strcmp(name, "display") == 0) {
-            if (value == nullptr || *value == '\0') return missing("a display name");
-            cl.display = value;
-            ++i;
-        } else if (std::strcmp(name, "preview") == 0) {
-            cl.preview = true;
-        } else if (std::strcmp(name, "fps") == 0) {
-            // "-fps" alone shows the frame rate; "--fps F" sets the rate of
-            // a headless run. A word after it that is not an option was
-            // meant as the rate.
-            if (IsNumber(value) || (value != nullptr && OptionName(value) == nullptr)) {
-                if (!ParseInt(value, 1, kMaxFps, &cl.renderFps)) {
-                    return missing("a whole number of frames per second (1 to 1000)");
-                }
-                renderOption = true;
-                ++i;
-            } else {
-                cl.showFps = true;
+        if (const OptionEntry* entry = FindOption(name, value)) {
+            if (entry->setsMode && entry->mode == HostMode::Help) {
+                *out = CommandLine{};
+                out->mode = HostMode::Help;
+                return true;
             }
-        } else if (std::strcmp(name, "size") == 0) {
-            if (!ParseExactSize(value, &cl.renderWidth, &cl.renderHeight)) return missing("WxH");
-            renderOption = true;
-            ++i;
-        } else if (std::strcmp(name, "seconds") == 0) {
-            if (!ParseSeconds(value, &cl.renderSeconds)) return missing("a number of seconds");
-            renderOption = true;
-            ++i;
-        } else if (std::strcmp(name, "every") == 0) {
-            if (!ParseInt(value, 1, 1000000, &cl.renderEvery)) return missing("a whole number");
-            renderOption = true;
-            ++i;
-        } else if (std::strcmp(name, "image") == 0) {
-            if (value == nullptr || *value == '\0') return missing("a file");
-            cl.imageFile = value;
-            ++i;
-        } else if (std::strcmp(name, "scale") == 0) {
-            if (!ParseInt(value, 1, kMaxScreenScale, &cl.scale)) {
-                return missing("a whole number from 1 to 8");
-            }
-            ++i;
-        } else if (std::strcmp(name, "image-dir") == 0) {
-            // A folder for this run, and its picture instead of the desktop.
-            if (value == nullptr || *value == '\0') return missing("a folder");
-            cl.imageDir = value;
-            cl.settings.push_back(SettingOverride{FindSetting("Picture"),
-                                                  static_cast<int32_t>(ShownPicture::Folder)});
-            ++i;
-        } else if (const SettingEntry* entry = SettingOfOption(name)) {
-            int32_t v = 0;
-            if (entry->kind == SettingKind::Bool) {
-                v = std::strncmp(name, "no-", 3) == 0 ? 0 : 1;
-            } else {
-                int parsed = 0;
-                if (!ParseInt(value, entry->minimum, entry->maximum, &parsed)) {
-                    return missing(("a whole number from " + std::to_string(entry->minimum) +
-                                    " to " + std::to_string(entry->maximum))
-                                       .c_str());
-                }
-                v = parsed;
-                ++i;
-            }
-            cl.settings.push_back(SettingOverride{entry, v});
+            if (!parse.Take(*entry, arg, value, &i)) return false;
+        } else if (const SettingEntry* setting = SettingOfOption(name)) {
+            if (!parse.TakeSetting(*setting, arg, name, value, &i)) return false;
         } else {
             *error = std::string("unknown option: ") + arg;
             return false;
         }
     }
-
-    if (renderOption && cl.mode != HostMode::Render) {
+    if (parse.renderOption && parse.cl.mode != HostMode::Render) {
         *error = "--size, --seconds, --fps F and --every go with --render DIR";
         return false;
     }
-    *out = cl;
+    *out = parse.cl;
     return true;
 }

@@ -1,8 +1,11 @@
-// The mereglass command line: the options of a screen-saver hack (one or two
-// dashes each), parsed into a plain record. Relies on the standard library
-// only; nothing here opens a display.
+// The mereglass command line: the table of the options of a screen-saver
+// hack (one or two dashes each), from which the parser, --help and the
+// manual page's option list all come, and the plain record it parses into.
+// Relies on the settings table for the one-run setting options; nothing
+// here opens a display.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -64,6 +67,51 @@ struct CommandLine {
     std::vector<SettingOverride> settings;
 };
 
+// The groups that --help and the manual page list the options in, in
+// their order.
+struct OptionGroup {
+    const char* help;    // the heading in --help
+    const char* manual;  // the manual page's .SS heading
+    // Roff lines before and after the group's options in the manual page,
+    // or null.
+    const char* manualBefore = nullptr;
+    const char* manualAfter = nullptr;
+};
+
+// One option. The parser takes a word "-NAME" or "--NAME" for the entry
+// whose `shown` name (without its dashes) or `alias` is NAME. Two entries
+// may share a name when one takes a value and the other does not: the one
+// with the value is taken when the next word is a number or not an option.
+struct OptionEntry {
+    const char* shown;               // "-window-id": as --help and the manual show it
+    const char* alias = nullptr;     // another name, not shown ("h"), or null
+    const char* argument = nullptr;  // "ID": what the value is called; null for none
+    // The tag's argument in the manual page when it is more than the
+    // argument in italics (" W" x H for "WxH"), or null.
+    const char* manualArgument = nullptr;
+    // What a missing or bad value is refused for: "<word> needs <needs>".
+    const char* needs = nullptr;
+    // Reads and stores the value (false for a bad one), or for an option
+    // without one sets what it turns on. Null for an option that only sets
+    // the mode.
+    bool (*take)(const char* value, CommandLine* cl) = nullptr;
+    bool setsMode = false;
+    HostMode mode = HostMode::Window;  // when setsMode
+    // --size, --seconds, --fps F and --every: only with --render DIR.
+    bool renderOnly = false;
+    size_t group = 0;              // index into kOptionGroups
+    const char* help = nullptr;    // --help's text; a line break continues under it
+    const char* manual = nullptr;  // the manual page's paragraph, roff
+};
+
+inline constexpr size_t kOptionGroupCount = 5;
+extern const OptionGroup kOptionGroups[kOptionGroupCount];
+// The settings' options (--water-speed N, --[no-]lighting, ...) come from
+// the settings table and form the last group; every other option is here,
+// in the order --help lists them.
+inline constexpr size_t kOptionCount = 20;
+extern const OptionEntry kOptions[kOptionCount];
+
 // Parses argv (argv[0] is skipped). False, with a one-line reason in
 // `error`, for an unknown option, a missing or malformed value, or options
 // that do not go together.
@@ -79,3 +127,7 @@ void ApplySettingOverrides(const CommandLine& cl, UserSettings* settings);
 
 // The option list that --help and a usage error print.
 std::string UsageText();
+
+// The manual page's option list, roff: the groups' .SS headings and one .TP
+// paragraph per option, the settings' options last.
+std::string ManualOptions();

@@ -41,6 +41,23 @@ const Glyph* FindGlyph(char c) {
     return nullptr;  // a space, or a character the font lacks
 }
 
+// The glyph's lit cells as quads, inside glBegin(GL_QUADS); (left, bottom)
+// is the corner of its lowest row, `cell` the side of a cell in pixels.
+void DrawGlyph(const Glyph& g, int left, int bottom, int cell) {
+    for (int row = 0; row < 7; ++row) {
+        const int rowBottom = bottom + (6 - row) * cell;
+        for (int col = 0; col < 5; ++col) {
+            if ((g.rows[row] & (0x10 >> col)) == 0) continue;
+            const float x0 = static_cast<float>(left + col * cell);
+            const float y0 = static_cast<float>(rowBottom);
+            glVertex2f(x0, y0);
+            glVertex2f(x0 + cell, y0);
+            glVertex2f(x0 + cell, y0 + cell);
+            glVertex2f(x0, y0 + cell);
+        }
+    }
+}
+
 }  // namespace
 
 void FormatFrameRate(double framesPerSecond, char* buffer, int size) {
@@ -90,20 +107,7 @@ void DrawFrameRate(double framesPerSecond, int width, int height, float scale) {
     glColor3f(1.0f, 1.0f, 0.0f);
     for (int i = 0; i < length; ++i) {
         const Glyph* g = FindGlyph(text[i]);
-        if (g == nullptr) continue;
-        const int left = margin + i * advance;
-        for (int row = 0; row < 7; ++row) {
-            const int bottom = margin + (6 - row) * cell;
-            for (int col = 0; col < 5; ++col) {
-                if ((g->rows[row] & (0x10 >> col)) == 0) continue;
-                const float x0 = static_cast<float>(left + col * cell);
-                const float y0 = static_cast<float>(bottom);
-                glVertex2f(x0, y0);
-                glVertex2f(x0 + cell, y0);
-                glVertex2f(x0 + cell, y0 + cell);
-                glVertex2f(x0, y0 + cell);
-            }
-        }
+        if (g != nullptr) DrawGlyph(*g, margin + i * advance, margin, cell);
     }
     glEnd();
 

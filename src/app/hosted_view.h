@@ -5,7 +5,7 @@
 //
 // The program layer (src/app/): main, the command line, the window and
 // headless hosts around the view, the frame writer and the listing files.
-// It may use every layer; nothing uses it.
+// It may use every layer; nothing uses it but the build's manual-page tool.
 #pragma once
 
 #include <memory>

@@ -235,6 +235,63 @@ Resource ParseValue(const std::string& joined, const std::vector<size_t>& at, si
     return r;
 }
 
+// The end of the logical line that starts at `pos`: physical lines joined
+// where one ends in a backslash. *runsOut: the last of them ends in a
+// backslash at the very end of the text.
+size_t LogicalLineEnd(std::string_view text, size_t pos, bool* runsOut) {
+    size_t end = pos;
+    *runsOut = false;
+    for (;;) {
+        const size_t nl = text.find('\n', end);
+        if (nl == std::string_view::npos) {
+            *runsOut = text.size() > pos && text[text.size() - 1] == '\\';
+            return text.size();
+        }
+        if (nl > end && text[nl - 1] == '\\') {
+            end = nl + 1;
+            if (end == text.size()) {
+                *runsOut = true;
+                return end;
+            }
+            continue;
+        }
+        return nl;
+    }
+}
+
+// The logical line's text without its backslash-newlines, and for each of
+// its characters the offset in `text` it came from.
+void JoinLine(std::string_view text, size_t pos, size_t end, std::string* joined,
+              std::vector<size_t>* at) {
+    for (size_t i = pos; i < end; ++i) {
+        if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == '\n') {
+            ++i;
+            continue;
+        }
+        *joined += text[i];
+        at->push_back(i);
+    }
+}
+
+// The colon of a line that sets the programs resource, else npos. Comment
+// lines start with '#', '!' or ';'.
+size_t ProgramsColon(const std::string& joined, bool systemFile) {
+    size_t first = 0;
+    while (first < joined.size() && Space(joined[first])) ++first;
+    const size_t colon = joined.find(':', first);
+    if (first >= joined.size() ||
+        std::string_view("#!;").find(joined[first]) != std::string::npos ||
+        colon == std::string::npos) {
+        return std::string::npos;
+    }
+    size_t keyEnd = colon;
+    while (keyEnd > first && Space(joined[keyEnd - 1])) --keyEnd;
+    if (!IsProgramsKey(std::string_view(joined).substr(first, keyEnd - first), systemFile)) {
+        return std::string::npos;
+    }
+    return colon;
+}
+
 // Finds the programs resource of a file. False, with a reason, for a file
 // that is not text or whose programs value runs past its end.
 bool ScanFile(std::string_view text, bool systemFile, Scan* out, std::string* error) {
@@ -245,58 +302,21 @@ bool ScanFile(std::string_view text, bool systemFile, Scan* out, std::string* er
     }
     size_t pos = 0;
     while (pos < text.size()) {
-        // One logical line: physical lines joined where one ends in a
-        // backslash.
-        size_t end = pos;
         bool runsOut = false;
-        for (;;) {
-            const size_t nl = text.find('\n', end);
-            if (nl == std::string_view::npos) {
-                end = text.size();
-                runsOut = end > pos && text[end - 1] == '\\';
-                break;
-            }
-            if (nl > end && text[nl - 1] == '\\') {
-                end = nl + 1;
-                if (end == text.size()) {
-                    runsOut = true;
-                    break;
-                }
-                continue;
-            }
-            end = nl;
-            break;
-        }
+        const size_t end = LogicalLineEnd(text, pos, &runsOut);
         std::string joined;
         std::vector<size_t> at;
-        for (size_t i = pos; i < end; ++i) {
-            if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == '\n') {
-                ++i;
-                continue;
+        JoinLine(text, pos, end, &joined, &at);
+        const size_t colon = ProgramsColon(joined, systemFile);
+        if (colon != std::string::npos) {
+            if (runsOut) {
+                *error = "its programs value runs past the end of the file";
+                return false;
             }
-            joined += text[i];
-            at.push_back(i);
+            out->found = true;
+            out->programs = ParseValue(joined, at, colon, end);
         }
-        const size_t next = end < text.size() ? end + 1 : end;
-
-        size_t first = 0;
-        while (first < joined.size() && Space(joined[first])) ++first;
-        const size_t colon = joined.find(':', first);
-        if (first < joined.size() &&
-            std::string_view("#!;").find(joined[first]) == std::string::npos &&
-            colon != std::string::npos) {
-            size_t keyEnd = colon;
-            while (keyEnd > first && Space(joined[keyEnd - 1])) --keyEnd;
-            if (IsProgramsKey(std::string_view(joined).substr(first, keyEnd - first), systemFile)) {
-                if (runsOut) {
-                    *error = "its programs value runs past the end of the file";
-                    return false;
-                }
-                out->found = true;
-                out->programs = ParseValue(joined, at, colon, end);
-            }
-        }
-        pos = next;
+        pos = end < text.size() ? end + 1 : end;
     }
     return true;
 }

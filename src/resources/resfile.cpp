@@ -19,6 +19,83 @@ uint32_t ReadLE32(const unsigned char* p) {
 
 bool StreamFailed(const std::ifstream& s) { return s.fail() || s.bad(); }
 
+// Opens `stream` on `path` if it is a regular file: a pipe would block the
+// open, a device would read without end. The stream opens the very file that
+// was checked, through its descriptor, so nothing can be swapped in between.
+bool OpenRegularStream(std::ifstream& stream, const char* path) {
+    std::string reason;
+    uint64_t size = 0;
+    const int fd = OpenRegularFile(path, std::numeric_limits<uint64_t>::max(), &size, &reason);
+    if (fd < 0) return false;
+    stream.open("/proc/self/fd/" + std::to_string(fd), std::ios::in | std::ios::binary);
+    if (StreamFailed(stream)) {
+        // Without /proc the path itself, checked a moment ago.
+        stream.clear();
+        stream.open(path, std::ios::in | std::ios::binary);
+    }
+    close(fd);
+    return !StreamFailed(stream);
+}
+
+// The stream's length, the stream back at its start. Offsets and the check
+// field are 32-bit: a longer file cannot be an archive, and its length would
+// only be compared modulo 2^32. False for that, or a failed seek.
+bool StreamLength(std::ifstream& stream, uint32_t* length) {
+    stream.seekg(0, std::ios::end);
+    const std::streamoff end = stream.tellg();
+    stream.seekg(0, std::ios::beg);
+    if (StreamFailed(stream) || end < 0 ||
+        static_cast<unsigned long long>(end) > std::numeric_limits<uint32_t>::max()) {
+        return false;
+    }
+    *length = static_cast<uint32_t>(end);
+    return true;
+}
+
+RESHEADER DecodeHeader(const unsigned char* raw) {
+    RESHEADER header{};
+    std::memcpy(header.magic, raw, 4);
+    std::memcpy(header.reserved, raw + 4, 8);
+    header.count = ReadLE32(raw + 12);
+    header.check = ReadLE32(raw + 16);
+    header.dirOffset = ReadLE32(raw + 20);
+    return header;
+}
+
+// The magic and the check field agree with the file, and the directory lies
+// inside it. Checking before allocating keeps a damaged count from asking
+// for gigabytes; 64-bit sums cannot overflow.
+bool HeaderFits(const RESHEADER& header, uint32_t fileLength) {
+    if (std::memcmp(header.magic, "MRKF", 4) != 0 ||
+        header.check != static_cast<uint32_t>(~fileLength)) {
+        return false;
+    }
+    const uint64_t dirBytes = static_cast<uint64_t>(header.count) * kResEntryBytes;
+    // The array's size must also survive the trip through size_t (it can
+    // fail to on a host with a 32-bit size_t).
+    const uint64_t arrayBytes = static_cast<uint64_t>(header.count) * sizeof(RESENTRY);
+    return static_cast<uint64_t>(header.dirOffset) + dirBytes <= fileLength &&
+           static_cast<uint64_t>(static_cast<size_t>(arrayBytes)) == arrayBytes;
+}
+
+// Reads the header's count of entries from its directory into `directory`.
+bool ReadDirectory(std::ifstream& stream, const RESHEADER& header, RESENTRY* directory) {
+    stream.seekg(header.dirOffset, std::ios::beg);
+    if (StreamFailed(stream)) return false;
+    for (uint32_t i = 0; i < header.count; ++i) {
+        unsigned char e[kResEntryBytes];
+        stream.read(reinterpret_cast<char*>(e), sizeof e);
+        if (StreamFailed(stream)) return false;
+        RESENTRY& entry = directory[i];
+        entry.size = ReadLE32(e);
+        entry.offset = ReadLE32(e + 4);
+        entry.type = ReadLE32(e + 8);
+        entry.param = ReadLE32(e + 12);
+        std::memcpy(entry.reserved, e + 16, sizeof entry.reserved);
+    }
+    return true;
+}
+
 }  // namespace
 
 RESFILE::RESFILE() : fileLength(0), header{}, directory(nullptr) {}
@@ -41,85 +118,24 @@ int RESFILE::Open(const char* path) {
     fileLength = 0;
     header = RESHEADER{};
     stream.clear();
-    if (!path) return 0;
-    // Only a regular file is opened: a pipe would block the open, a device
-    // would read without end. The stream then opens the very file that was
-    // checked, through its descriptor, so nothing can be swapped in between.
-    std::string reason;
-    uint64_t size = 0;
-    const int fd = OpenRegularFile(path, std::numeric_limits<uint64_t>::max(), &size, &reason);
-    if (fd < 0) return 0;
-    stream.open("/proc/self/fd/" + std::to_string(fd), std::ios::in | std::ios::binary);
-    if (StreamFailed(stream)) {
-        // Without /proc the path itself, checked a moment ago.
-        stream.clear();
-        stream.open(path, std::ios::in | std::ios::binary);
-    }
-    close(fd);
-    if (StreamFailed(stream)) return 0;
-
-    stream.seekg(0, std::ios::end);
-    const std::streamoff end = stream.tellg();
-    stream.seekg(0, std::ios::beg);
-    // Offsets and the check field are 32-bit: a longer file cannot be an
-    // archive, and its length would only be compared modulo 2^32.
-    if (StreamFailed(stream) || end < 0 ||
-        static_cast<unsigned long long>(end) > std::numeric_limits<uint32_t>::max()) {
+    if (!path || !OpenRegularStream(stream, path)) return 0;
+    if (!StreamLength(stream, &fileLength)) {
         CloseFile();
         return 0;
     }
-    fileLength = static_cast<uint32_t>(end);
 
     unsigned char raw[kResHeaderBytes];
     stream.read(reinterpret_cast<char*>(raw), sizeof raw);
     if (StreamFailed(stream)) return 0;  // the file stays open until Close
-    std::memcpy(header.magic, raw, 4);
-    std::memcpy(header.reserved, raw + 4, 8);
-    header.count = ReadLE32(raw + 12);
-    header.check = ReadLE32(raw + 16);
-    header.dirOffset = ReadLE32(raw + 20);
-
-    if (std::memcmp(header.magic, "MRKF", 4) != 0 ||
-        header.check != static_cast<uint32_t>(~fileLength)) {
-        CloseFile();
-        return 0;
-    }
-
-    // The directory must lie inside the file; checking before allocating keeps
-    // a damaged count from asking for gigabytes. 64-bit sums cannot overflow.
-    const uint64_t dirBytes = static_cast<uint64_t>(header.count) * kResEntryBytes;
-    // The array's size must also survive the trip through size_t (it can
-    // fail to on a host with a 32-bit size_t).
-    const uint64_t arrayBytes = static_cast<uint64_t>(header.count) * sizeof(RESENTRY);
-    if (static_cast<uint64_t>(header.dirOffset) + dirBytes > fileLength ||
-        static_cast<uint64_t>(static_cast<size_t>(arrayBytes)) != arrayBytes) {
+    header = DecodeHeader(raw);
+    if (!HeaderFits(header, fileLength)) {
         CloseFile();
         return 0;
     }
     directory = new (std::nothrow) RESENTRY[header.count];
-    if (!directory) {
-        CloseFile();
+    if (!directory || !ReadDirectory(stream, header, directory)) {
+        CloseFile();  // a directory read in part stays until Close
         return 0;
-    }
-
-    stream.seekg(header.dirOffset, std::ios::beg);
-    if (StreamFailed(stream)) {
-        CloseFile();
-        return 0;
-    }
-    for (uint32_t i = 0; i < header.count; ++i) {
-        unsigned char e[kResEntryBytes];
-        stream.read(reinterpret_cast<char*>(e), sizeof e);
-        if (StreamFailed(stream)) {
-            CloseFile();
-            return 0;
-        }
-        RESENTRY& entry = directory[i];
-        entry.size = ReadLE32(e);
-        entry.offset = ReadLE32(e + 4);
-        entry.type = ReadLE32(e + 8);
-        entry.param = ReadLE32(e + 12);
-        std::memcpy(entry.reserved, e + 16, sizeof entry.reserved);
     }
     return 1;
 }

@@ -144,6 +144,60 @@ int DecodeUncompressed(Texture* texture, Source& src) {
     return 1;
 }
 
+// Where the run-length decoder puts its pixels: in RGB(A) order into `out`,
+// or, without a buffer, only counted.
+struct RunOutput {
+    unsigned char* out;   // the next pixel's place; null: count only
+    uint64_t pixelCount;  // pixels in the image
+    uint32_t bpp;         // bytes per pixel, 3 or 4
+    uint64_t count = 0;   // pixels stored
+
+    // `p` as read: BGR(A).
+    void Store(const unsigned char* p) {
+        if (out) {
+            out[0] = p[2];
+            out[1] = p[1];
+            out[2] = p[0];
+            if (bpp == 4) out[3] = p[3];
+            out += bpp;
+        }
+        ++count;
+    }
+};
+
+// Reads packets until the image is complete. Null then, else the text of
+// the failure.
+template <class Source>
+const char* ReadPackets(Source& src, RunOutput& o) {
+    unsigned char pixel[4];  // the pixel being copied, as read
+    unsigned char packet[128 * 4];
+    while (true) {
+        unsigned char head;
+        if (!src.Read(&head, 1)) return kNoRleHeader;
+        if (head >= 128) {
+            const unsigned run = head - 127u;
+            if (!src.Read(pixel, o.bpp)) return kNoRunPixel;
+            for (unsigned i = 0; i < run; ++i) {
+                if (o.count >= o.pixelCount) return kTooManyPixels;
+                o.Store(pixel);
+            }
+        } else {
+            const unsigned raw = head + 1u;
+            // Read the pixels that fit in one go; a pixel beyond the image is
+            // still read before it is refused, as a pixel-by-pixel reader would.
+            const uint64_t room = o.pixelCount - o.count;
+            const unsigned fits = raw <= room ? raw : static_cast<unsigned>(room);
+            if (!src.Read(packet, static_cast<size_t>(fits) * o.bpp)) return kNoImageData;
+            for (unsigned i = 0; i < fits; ++i) o.Store(packet + i * o.bpp);
+            if (fits < raw) {
+                if (!src.Read(pixel, o.bpp)) return kNoImageData;
+                return kTooManyPixels;
+            }
+        }
+        if (o.count >= o.pixelCount) return nullptr;
+    }
+}
+
 template <class Source>
 int DecodeCompressed(Texture* texture, Source& src) {
     if (!ReadInfo(texture, src)) return 0;
@@ -160,52 +214,15 @@ int DecodeCompressed(Texture* texture, Source& src) {
         pixels = static_cast<unsigned char*>(std::malloc(tga.imageSize));
         if (!pixels) return Fail(kNoMemory);
     }
-    auto fail = [&](const char* text) {
+    RunOutput output{pixels, pixelCount, bpp};
+    const char* failure = ReadPackets(src, output);
+    // Without a buffer the image cannot have been complete: the byte count
+    // was checked, so this cannot happen.
+    if (failure == nullptr && !pixels) failure = kNoMemory;
+    if (failure != nullptr) {
         std::free(pixels);
-        return Fail(text);
-    };
-
-    uint64_t count = 0;  // pixels stored
-    unsigned char* out = pixels;
-    unsigned char pixel[4];  // the pixel being copied, as read
-    unsigned char packet[128 * 4];
-    auto store = [&](const unsigned char* p) {
-        if (out) {
-            out[0] = p[2];
-            out[1] = p[1];
-            out[2] = p[0];
-            if (bpp == 4) out[3] = p[3];
-            out += bpp;
-        }
-        ++count;
-    };
-
-    while (true) {
-        unsigned char head;
-        if (!src.Read(&head, 1)) return fail(kNoRleHeader);
-        if (head >= 128) {
-            const unsigned run = head - 127u;
-            if (!src.Read(pixel, bpp)) return fail(kNoRunPixel);
-            for (unsigned i = 0; i < run; ++i) {
-                if (count >= pixelCount) return fail(kTooManyPixels);
-                store(pixel);
-            }
-        } else {
-            const unsigned raw = head + 1u;
-            // Read the pixels that fit in one go; a pixel beyond the image is
-            // still read before it is refused, as a pixel-by-pixel reader would.
-            const uint64_t room = pixelCount - count;
-            const unsigned fits = raw <= room ? raw : static_cast<unsigned>(room);
-            if (!src.Read(packet, static_cast<size_t>(fits) * bpp)) return fail(kNoImageData);
-            for (unsigned i = 0; i < fits; ++i) store(packet + i * bpp);
-            if (fits < raw) {
-                if (!src.Read(pixel, bpp)) return fail(kNoImageData);
-                return fail(kTooManyPixels);
-            }
-        }
-        if (count >= pixelCount) break;
+        return Fail(failure);
     }
-    if (!pixels) return fail(kNoMemory);  // unreachable: the byte count was checked
     texture->pixels = pixels;
     return 1;
 }

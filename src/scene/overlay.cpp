@@ -46,6 +46,79 @@ void DrawQuad(GLuint texture, float x, float y, float w, float h) {
     glPopMatrix();
 }
 
+// The banner's timer and place for this frame. Its state changes when its
+// timer runs out: hidden -> showing on the other edge with a new side and
+// message, showing -> hiding. `unitsWide` and `unitsHigh`: the view's size
+// in banner units.
+void AdvanceBanner(SSMAIN& s, double unitsWide, double unitsHigh) {
+    s.bannerTimer = static_cast<float>(static_cast<double>(s.bannerTimer) - s.frameTime);
+    if (s.bannerTimer < 0.0f) {
+        s.bannerTimer = kBannerHiding;
+        if (!s.bannerShown) {
+            s.messageIndex = static_cast<uint32_t>(std::rand() % 2 + 4);
+            const int side = std::rand();
+            s.bannerPos.x = (side % 2 != 0) ? static_cast<float>(unitsWide - 256.0) : 0.0f;
+            s.bannerAtTop = !s.bannerAtTop;
+            // The strip starts just outside the edge it will rest at.
+            s.bannerPos.y = s.bannerAtTop ? static_cast<float>(unitsHigh + 40.0) : -40.0f;
+            s.bannerTimer = kBannerShowing;
+        }
+        s.bannerShown = !s.bannerShown;
+    }
+
+    // Exponential approach: the fraction frameTime of the remaining distance
+    // per step (a step over one second overshoots).
+    float target;
+    if (s.bannerShown) {
+        target = s.bannerAtTop ? static_cast<float>(unitsHigh - 40.0) : 5.0f;
+    } else {
+        target = s.bannerAtTop ? static_cast<float>(unitsHigh + 40.0) : -40.0f;
+    }
+    const float remaining = target - s.bannerPos.y;
+    s.bannerPos.y = static_cast<float>(s.bannerPos.y + remaining * s.frameTime);
+}
+
+// The banner is drawn in every frame; while hidden it lies off the view.
+void DrawBanner(const SSMAIN& s, float scale, double unitsWide) {
+    glPushMatrix();
+    glScalef(scale, scale, 1.0f);
+    DrawQuad(s.TextureName(kEdgeRecord), s.bannerPos.x, s.bannerPos.y, kEdgeWidth, kStripHeight);
+    DrawQuad(s.TextureName(s.messageIndex), static_cast<float>(unitsWide * 0.5 - 256.0),
+             s.bannerPos.y, kMessageWidth, kStripHeight);
+    glPopMatrix();
+}
+
+// The card fades in over 2 seconds while its countdown is positive, out
+// over 2 seconds after it, and comes back when the countdown passes -40.
+void AdvanceCard(SSMAIN& s) {
+    s.cardTimer = static_cast<float>(static_cast<double>(s.cardTimer) - s.frameTime);
+    if (s.cardTimer > 0.0f) {
+        if (s.cardAlpha < 1.0f) {
+            s.cardAlpha = static_cast<float>(s.cardAlpha + s.frameTime * 0.5);
+        } else {
+            s.cardAlpha = 1.0f;
+        }
+    } else {
+        if (s.cardAlpha > 0.0f) {
+            s.cardAlpha = static_cast<float>(s.cardAlpha - s.frameTime * 0.5);
+        } else {
+            s.cardAlpha = 0.0f;
+            if (s.cardTimer < kCardRestart) s.cardTimer = kCardShowing;
+        }
+    }
+}
+
+// The card, on the canvas, while it is not fully transparent.
+void DrawCard(const SSMAIN& s) {
+    if (!(s.cardAlpha > 0.0f)) return;
+    glColor4f(1.0f, 1.0f, 1.0f, s.cardAlpha);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glEnable(GL_BLEND);
+    DrawQuad(s.TextureName(s.messageIndex), 0.0f, kCardY, kCardWidth, kCardHeight);
+    glDisable(GL_BLEND);
+    glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
+}
+
 }  // namespace
 
 void SSMAIN::DoOverlay() {
@@ -53,34 +126,7 @@ void SSMAIN::DoOverlay() {
     const float scale = BannerScale();
     const double unitsWide = width / static_cast<double>(scale);
     const double unitsHigh = height / static_cast<double>(scale);
-
-    // The banner's state changes when its timer runs out: hidden -> showing
-    // on the other edge with a new side and message, showing -> hiding.
-    bannerTimer = static_cast<float>(static_cast<double>(bannerTimer) - frameTime);
-    if (bannerTimer < 0.0f) {
-        bannerTimer = kBannerHiding;
-        if (!bannerShown) {
-            messageIndex = static_cast<uint32_t>(std::rand() % 2 + 4);
-            const int side = std::rand();
-            bannerPos.x = (side % 2 != 0) ? static_cast<float>(unitsWide - 256.0) : 0.0f;
-            bannerAtTop = !bannerAtTop;
-            // The strip starts just outside the edge it will rest at.
-            bannerPos.y = bannerAtTop ? static_cast<float>(unitsHigh + 40.0) : -40.0f;
-            bannerTimer = kBannerShowing;
-        }
-        bannerShown = !bannerShown;
-    }
-
-    // Exponential approach: the fraction frameTime of the remaining distance
-    // per step (a step over one second overshoots).
-    float target;
-    if (bannerShown) {
-        target = bannerAtTop ? static_cast<float>(unitsHigh - 40.0) : 5.0f;
-    } else {
-        target = bannerAtTop ? static_cast<float>(unitsHigh + 40.0) : -40.0f;
-    }
-    const float remaining = target - bannerPos.y;
-    bannerPos.y = static_cast<float>(bannerPos.y + remaining * frameTime);
+    AdvanceBanner(*this, unitsWide, unitsHigh);
 
     // One unit per pixel, origin at the lower-left corner.
     glMatrixMode(GL_PROJECTION);
@@ -95,45 +141,13 @@ void SSMAIN::DoOverlay() {
     glNormal3f(0.0f, 0.0f, 1.0f);
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
     glEnable(GL_BLEND);
-
-    // The banner is drawn in every frame; while hidden it lies off the view.
-    glPushMatrix();
-    glScalef(scale, scale, 1.0f);
-    DrawQuad(TextureName(kEdgeRecord), bannerPos.x, bannerPos.y, kEdgeWidth, kStripHeight);
-    DrawQuad(TextureName(messageIndex), static_cast<float>(unitsWide * 0.5 - 256.0), bannerPos.y,
-             kMessageWidth, kStripHeight);
-    glPopMatrix();
+    DrawBanner(*this, scale, unitsWide);
     glDisable(GL_BLEND);
 
     // From here on one unit is one canvas unit of 1024 x 768.
     glScalef(static_cast<float>(width * 0.0009765625), static_cast<float>(height / 768.0), 1.0f);
-
-    // The card fades in over 2 seconds while its countdown is positive, out
-    // over 2 seconds after it, and comes back when the countdown passes -40.
-    cardTimer = static_cast<float>(static_cast<double>(cardTimer) - frameTime);
-    if (cardTimer > 0.0f) {
-        if (cardAlpha < 1.0f) {
-            cardAlpha = static_cast<float>(cardAlpha + frameTime * 0.5);
-        } else {
-            cardAlpha = 1.0f;
-        }
-    } else {
-        if (cardAlpha > 0.0f) {
-            cardAlpha = static_cast<float>(cardAlpha - frameTime * 0.5);
-        } else {
-            cardAlpha = 0.0f;
-            if (cardTimer < kCardRestart) cardTimer = kCardShowing;
-        }
-    }
-
-    if (cardAlpha > 0.0f) {
-        glColor4f(1.0f, 1.0f, 1.0f, cardAlpha);
-        glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-        glEnable(GL_BLEND);
-        DrawQuad(TextureName(messageIndex), 0.0f, kCardY, kCardWidth, kCardHeight);
-        glDisable(GL_BLEND);
-        glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
-    }
+    AdvanceCard(*this);
+    DrawCard(*this);
 
     glEnable(GL_LIGHTING);
     glEnable(GL_DEPTH_TEST);

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace {
 
@@ -65,18 +67,11 @@ float EllipseDistance(const Pebble& p, float x, float y, float* u, float* v) {
     return std::sqrt(*u * *u + *v * *v);
 }
 
-}  // namespace
+// The light, from the upper left.
+constexpr float kLightX = -0.45f, kLightY = -0.55f, kLightZ = 0.70f;
 
-bool DrawBuiltInPicture(int width, int height, platform::RgbaImage* image) {
-    image->width = 0;
-    image->height = 0;
-    image->pixels.clear();
-    if (width < 1 || height < 1 || width > 16384 || height > 16384) return false;
-    const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
-    std::vector<float> rgb(count * 3);
-
-    // The sand: lighter towards the top, long soft ripples, fine grain.
-    const float unit = static_cast<float>(std::min(width, height));
+// The sand: lighter towards the top, long soft ripples, fine grain.
+void DrawSand(int width, int height, float unit, float* rgb) {
     for (int y = 0; y < height; ++y) {
         const float fy = static_cast<float>(y) / static_cast<float>(height);
         for (int x = 0; x < width; ++x) {
@@ -91,69 +86,76 @@ bool DrawBuiltInPicture(int width, int height, platform::RgbaImage* image) {
             out[2] = (0.64f - 0.16f * fy) * shade;
         }
     }
+}
 
-    // The pebbles: about one per 5 % of the short side squared.
-    Random random{0x6d657265u};
-    const int pebbles =
-        std::clamp(static_cast<int>(static_cast<float>(count) / (unit * unit) * 14.0f), 3, 400);
-    const float lightX = -0.45f, lightY = -0.55f, lightZ = 0.70f;  // from the upper left
-    for (int i = 0; i < pebbles; ++i) {
-        Pebble p;
-        p.cx = random.Range(0.0f, static_cast<float>(width));
-        p.cy = random.Range(0.0f, static_cast<float>(height));
-        const float size = unit * random.Range(0.025f, 0.07f);
-        p.rx = size * random.Range(1.0f, 1.6f);
-        p.ry = size * random.Range(0.7f, 1.0f);
-        const float angle = random.Range(0.0f, 3.14159265f);
-        p.cosA = std::cos(angle);
-        p.sinA = std::sin(angle);
-        const Colour& base = kStones[static_cast<int>(random.Next() * 6.0f) % 6];
-        const float tint = random.Range(0.9f, 1.1f);
-        p.colour = {base.r * tint, base.g * tint, base.b * tint};
+// The next pebble of the sequence: place, size, turn, colour, in that order.
+Pebble NextPebble(Random& random, int width, int height, float unit) {
+    Pebble p;
+    p.cx = random.Range(0.0f, static_cast<float>(width));
+    p.cy = random.Range(0.0f, static_cast<float>(height));
+    const float size = unit * random.Range(0.025f, 0.07f);
+    p.rx = size * random.Range(1.0f, 1.6f);
+    p.ry = size * random.Range(0.7f, 1.0f);
+    const float angle = random.Range(0.0f, 3.14159265f);
+    p.cosA = std::cos(angle);
+    p.sinA = std::sin(angle);
+    const Colour& base = kStones[static_cast<int>(random.Next() * 6.0f) % 6];
+    const float tint = random.Range(0.9f, 1.1f);
+    p.colour = {base.r * tint, base.g * tint, base.b * tint};
+    return p;
+}
 
-        const float reach = p.rx * 1.4f + unit * 0.02f;
-        const int x0 = std::max(0, static_cast<int>(p.cx - reach));
-        const int x1 = std::min(width - 1, static_cast<int>(p.cx + reach));
-        const int y0 = std::max(0, static_cast<int>(p.cy - reach));
-        const int y1 = std::min(height - 1, static_cast<int>(p.cy + reach));
-        const float shadowDx = unit * 0.008f, shadowDy = unit * 0.012f;
-        for (int y = y0; y <= y1; ++y) {
-            for (int x = x0; x <= x1; ++x) {
-                float* out = &rgb[(static_cast<size_t>(y) * width + x) * 3];
-                const float fx = static_cast<float>(x) + 0.5f, fy = static_cast<float>(y) + 0.5f;
-                float u = 0, v = 0;
-                // Soft shadow, offset away from the light.
-                const float ds = EllipseDistance(p, fx - shadowDx, fy - shadowDy, &u, &v);
-                if (ds < 1.3f) {
-                    const float dark = 0.35f * std::clamp((1.3f - ds) / 0.5f, 0.0f, 1.0f);
-                    for (int c = 0; c < 3; ++c) out[c] *= 1.0f - dark;
-                }
-                const float d = EllipseDistance(p, fx, fy, &u, &v);
-                if (d >= 1.0f) continue;
-                // A rounded top: the normal of a flattened dome.
-                const float nz = std::sqrt(std::max(0.0f, 1.0f - d * d)) * 1.6f;
-                const float len = std::sqrt(u * u + v * v + nz * nz);
-                const float nx = u / len, ny = v / len, nzz = nz / len;
-                // Rotate the light into the pebble's frame.
-                const float lu = lightX * p.cosA + lightY * p.sinA;
-                const float lv = -lightX * p.sinA + lightY * p.cosA;
-                const float diffuse = std::max(0.0f, nx * lu + ny * lv + nzz * lightZ);
-                const float specular =
-                    std::pow(std::max(0.0f, nzz * 0.9f + diffuse * 0.1f), 40.0f) * 0.25f;
-                const float speckle = 0.94f + 0.12f * Noise(fx / unit * 160.0f, fy / unit * 160.0f);
-                const float edge = std::clamp((1.0f - d) * std::min(p.rx, p.ry), 0.0f, 1.0f);
-                const float light = (0.35f + 0.75f * diffuse) * speckle;
-                const float stone[3] = {p.colour.r * light + specular,
-                                        p.colour.g * light + specular,
-                                        p.colour.b * light + specular};
-                for (int c = 0; c < 3; ++c) out[c] += (stone[c] - out[c]) * edge;
-            }
+// One pixel at (fx, fy) under and around the pebble: its soft shadow, then
+// the lit stone blended in over its rim.
+void ShadePebblePixel(const Pebble& p, float unit, float fx, float fy, float* out) {
+    const float shadowDx = unit * 0.008f, shadowDy = unit * 0.012f;
+    float u = 0, v = 0;
+    // Soft shadow, offset away from the light.
+    const float ds = EllipseDistance(p, fx - shadowDx, fy - shadowDy, &u, &v);
+    if (ds < 1.3f) {
+        const float dark = 0.35f * std::clamp((1.3f - ds) / 0.5f, 0.0f, 1.0f);
+        for (int c = 0; c < 3; ++c) out[c] *= 1.0f - dark;
+    }
+    const float d = EllipseDistance(p, fx, fy, &u, &v);
+    if (d >= 1.0f) return;
+    // A rounded top: the normal of a flattened dome.
+    const float nz = std::sqrt(std::max(0.0f, 1.0f - d * d)) * 1.6f;
+    const float len = std::sqrt(u * u + v * v + nz * nz);
+    const float nx = u / len, ny = v / len, nzz = nz / len;
+    // Rotate the light into the pebble's frame.
+    const float lu = kLightX * p.cosA + kLightY * p.sinA;
+    const float lv = -kLightX * p.sinA + kLightY * p.cosA;
+    const float diffuse = std::max(0.0f, nx * lu + ny * lv + nzz * kLightZ);
+    const float specular = std::pow(std::max(0.0f, nzz * 0.9f + diffuse * 0.1f), 40.0f) * 0.25f;
+    const float speckle = 0.94f + 0.12f * Noise(fx / unit * 160.0f, fy / unit * 160.0f);
+    const float edge = std::clamp((1.0f - d) * std::min(p.rx, p.ry), 0.0f, 1.0f);
+    const float light = (0.35f + 0.75f * diffuse) * speckle;
+    const float stone[3] = {p.colour.r * light + specular, p.colour.g * light + specular,
+                            p.colour.b * light + specular};
+    for (int c = 0; c < 3; ++c) out[c] += (stone[c] - out[c]) * edge;
+}
+
+// The pebble over the box of pixels it and its shadow can reach.
+void DrawPebble(const Pebble& p, int width, int height, float unit, float* rgb) {
+    const float reach = p.rx * 1.4f + unit * 0.02f;
+    const int x0 = std::max(0, static_cast<int>(p.cx - reach));
+    const int x1 = std::min(width - 1, static_cast<int>(p.cx + reach));
+    const int y0 = std::max(0, static_cast<int>(p.cy - reach));
+    const int y1 = std::min(height - 1, static_cast<int>(p.cy + reach));
+    for (int y = y0; y <= y1; ++y) {
+        for (int x = x0; x <= x1; ++x) {
+            float* out = &rgb[(static_cast<size_t>(y) * width + x) * 3];
+            const float fx = static_cast<float>(x) + 0.5f, fy = static_cast<float>(y) + 0.5f;
+            ShadePebblePixel(p, unit, fx, fy, out);
         }
     }
+}
 
+// The colours as RGBA bytes, bottom row first.
+void StoreRgba(const std::vector<float>& rgb, int width, int height, platform::RgbaImage* image) {
     image->width = width;
     image->height = height;
-    image->pixels.resize(count * 4);
+    image->pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * 4);
     for (int y = 0; y < height; ++y) {
         const float* in = &rgb[static_cast<size_t>(y) * width * 3];
         uint8_t* out = &image->pixels[static_cast<size_t>(height - 1 - y) * width * 4];
@@ -164,5 +166,27 @@ bool DrawBuiltInPicture(int width, int height, platform::RgbaImage* image) {
             out[3] = 255;
         }
     }
+}
+
+}  // namespace
+
+bool DrawBuiltInPicture(int width, int height, platform::RgbaImage* image) {
+    image->width = 0;
+    image->height = 0;
+    image->pixels.clear();
+    if (width < 1 || height < 1 || width > 16384 || height > 16384) return false;
+    const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
+    std::vector<float> rgb(count * 3);
+    const float unit = static_cast<float>(std::min(width, height));
+    DrawSand(width, height, unit, rgb.data());
+
+    // The pebbles: about one per 5 % of the short side squared.
+    Random random{0x6d657265u};
+    const int pebbles =
+        std::clamp(static_cast<int>(static_cast<float>(count) / (unit * unit) * 14.0f), 3, 400);
+    for (int i = 0; i < pebbles; ++i) {
+        DrawPebble(NextPebble(random, width, height, unit), width, height, unit, rgb.data());
+    }
+    StoreRgba(rgb, width, height, image);
     return true;
 }

@@ -196,6 +196,18 @@ TEST(CommandLineUsage, ListsEveryOption) {
     }
 }
 
+// Every option that takes a value says what it needs when the value is
+// missing (an option whose name another one shares then falls back to it).
+TEST(CommandLineUsage, EveryMissingValueIsNamed) {
+    for (const OptionEntry& entry : kOptions) {
+        if (entry.argument == nullptr || std::string(entry.shown) == "--fps") continue;
+        const Parsed p = Parse({entry.shown});
+        EXPECT_FALSE(p.ok) << entry.shown;
+        EXPECT_EQ(p.error, std::string(entry.shown) + " needs " + entry.needs);
+    }
+    EXPECT_TRUE(Parse({"--fps"}).cl.showFps);
+}
+
 TEST(CommandLineSettings, EverySettingHasAnOption) {
     EXPECT_EQ(SettingOptionName(*FindSetting("WaterSpeed")), "water-speed");
     EXPECT_EQ(SettingOptionName(*FindSetting("MainMonitorOnly")), "main-monitor-only");

@@ -1,5 +1,5 @@
-// Tests that the manual page (docs/mereglass.6) lists the same options as
-// `mereglass --help`, which prints UsageText().
+// Tests that the manual page (written from docs/mereglass.6.in by the build)
+// lists the same options as `mereglass --help`, which prints UsageText().
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -72,4 +72,16 @@ TEST(ManPage, ListsTheOptionsThatHelpLists) {
     const std::vector<std::string> help = HelpOptions();
     EXPECT_GE(help.size(), 20u);
     EXPECT_EQ(ManPageOptions(page.str()), help);
+}
+
+// A setting's paragraph has its own words with its range and factory value
+// filled in, not the dialog's label and no placeholder.
+TEST(ManPage, SettingParagraphsAreWrittenOut) {
+    const std::string options = ManualOptions();
+    EXPECT_EQ(options.find('@'), std::string::npos);
+    for (const SettingEntry& entry : kSettings) {
+        EXPECT_EQ(options.find(std::string("\n") + entry.label + "\n"), std::string::npos)
+            << entry.key;
+    }
+    EXPECT_NE(options.find("Wave speed in percent, 10 to 400 (100)."), std::string::npos);
 }
