@@ -28,6 +28,9 @@ const char kUsage[] =
     "  -window-id ID         in an existing window (hex 0x... or decimal)\n"
     "  --fullscreen          full screen on every monitor; a key or a click ends it\n"
     "  -display NAME         the X display to use\n"
+    "  --wayland             --fullscreen on the Wayland compositor itself (the\n"
+    "                        default when $WAYLAND_DISPLAY is set)\n"
+    "  --x11                 --fullscreen through the X server, also on Wayland\n"
     "\n"
     "Drawing:\n"
     "  --preview             draw as a small preview: water only, no overlay\n"
@@ -270,6 +273,14 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
             ++i;
         } else if (std::strcmp(name, "fullscreen") == 0) {
             if (!setMode(HostMode::FullScreen, arg)) return false;
+        } else if (std::strcmp(name, "wayland") == 0 || std::strcmp(name, "x11") == 0) {
+            const auto session =
+                name[0] == 'w' ? CommandLine::Session::Native : CommandLine::Session::X11;
+            if (cl.session != CommandLine::Session::Automatic && cl.session != session) {
+                *error = "--wayland and --x11 do not go together";
+                return false;
+            }
+            cl.session = session;
         } else if (std::strcmp(name, "configure") == 0) {
             if (!setMode(HostMode::Configure, arg)) return false;
         } else if (std::strcmp(name, "add-to-xscreensaver") == 0) {

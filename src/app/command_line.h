@@ -43,7 +43,11 @@ struct CommandLine {
     unsigned long windowId = 0;      // -window-id
     std::string display;             // -display; empty: $DISPLAY
     bool preview = false;            // --preview
-    bool showFps = false;            // -fps
+    // --fullscreen on a Wayland session: Native runs on the compositor
+    // itself, X11 through an X server; Automatic picks Native when
+    // $WAYLAND_DISPLAY is set.
+    enum class Session { Automatic, Native, X11 } session = Session::Automatic;
+    bool showFps = false;  // -fps
     // --render DIR and its companions.
     std::string renderDir;
     int renderWidth = 1280;
