@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -42,6 +43,7 @@ struct Host {
     const CommandLine* cl = nullptr;
     uint32_t mainOutput = 0;
     std::vector<std::pair<uint32_t, std::unique_ptr<HostedView>>> views;  // by output
+    std::map<uint32_t, std::string> names;  // of the outputs covered, for messages
     int signalFd = -1;
 
     ~Host() {
@@ -151,6 +153,7 @@ bool Cover(Host* host, const platform::WaylandOutput& output, platform::RgbaImag
         return false;
     }
     host->views.emplace_back(output.id, std::move(hv));
+    host->names[output.id] = NameOf(output);
     return true;
 }
 
@@ -216,6 +219,10 @@ Outcome HandleEvents(Host* host, std::vector<platform::WaylandEvent>* events) {
                 break;
             case platform::WaylandEventKind::OutputRemoved:
             case platform::WaylandEventKind::Closed:
+                if (Find(host, e.output) != nullptr) {
+                    std::fprintf(stderr, "mereglass: %s went away; the others stay covered\n",
+                                 host->names[e.output].c_str());
+                }
                 Uncover(host, e.output);
                 break;
             case platform::WaylandEventKind::OutputAdded:
