@@ -120,6 +120,13 @@ bool TakeText(const char* value, std::string* to) {
     return true;
 }
 
+// --wayland or --x11; false when the other was given before.
+bool TakeSession(CommandLine::Session session, CommandLine* cl) {
+    if (cl->session != CommandLine::Session::Automatic && cl->session != session) return false;
+    cl->session = session;
+    return true;
+}
+
 // The groups of kOptionGroups.
 enum : size_t { kWhere, kDrawing, kHeadless, kOther };
 
@@ -203,6 +210,30 @@ and only the water is drawn, as with
      .help = "the X display to use",
      .manual = "The X display to use, instead of\n"
                ".BR DISPLAY ."},
+
+    // --fullscreen's path on a Wayland session; the two exclude each other.
+    {.shown = "--wayland",
+     .needs = "no --x11 beside it",
+     .take = [](const char*,
+                CommandLine* cl) { return TakeSession(CommandLine::Session::Native, cl); },
+     .group = kWhere,
+     .help = "--fullscreen on the Wayland compositor itself (the\n"
+             "default when $WAYLAND_DISPLAY is set)",
+     .manual = R"(With
+.BR \-\-fullscreen :
+cover every output of the Wayland compositor natively, over a picture of
+each output taken before. The default when
+.B WAYLAND_DISPLAY
+is set.)"},
+    {.shown = "--x11",
+     .needs = "no --wayland beside it",
+     .take = [](const char*,
+                CommandLine* cl) { return TakeSession(CommandLine::Session::X11, cl); },
+     .group = kWhere,
+     .help = "--fullscreen through the X server, also on Wayland",
+     .manual = R"(With
+.BR \-\-fullscreen :
+go through the X server (XWayland on a Wayland session) instead.)"},
 
     {.shown = "--preview",
      .take =

@@ -46,7 +46,11 @@ struct CommandLine {
     unsigned long windowId = 0;      // -window-id
     std::string display;             // -display; empty: $DISPLAY
     bool preview = false;            // --preview
-    bool showFps = false;            // -fps
+    // --fullscreen on a Wayland session: Native runs on the compositor
+    // itself, X11 through an X server; Automatic picks Native when
+    // $WAYLAND_DISPLAY is set.
+    enum class Session { Automatic, Native, X11 } session = Session::Automatic;
+    bool showFps = false;  // -fps
     // --render DIR and its companions.
     std::string renderDir;
     int renderWidth = 1280;
@@ -109,7 +113,7 @@ extern const OptionGroup kOptionGroups[kOptionGroupCount];
 // The settings' options (--water-speed N, --[no-]lighting, ...) come from
 // the settings table and form the last group; every other option is here,
 // in the order --help lists them.
-inline constexpr size_t kOptionCount = 20;
+inline constexpr size_t kOptionCount = 22;
 extern const OptionEntry kOptions[kOptionCount];
 
 // Parses argv (argv[0] is skipped). False, with a one-line reason in

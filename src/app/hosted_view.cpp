@@ -112,7 +112,8 @@ void ConnectHostedView(HostedView* hv, const HostShared* shared) {
         hv->fullDetail = settings->FullDetail;
     };
     s.CaptureDesktop = [hv, shared](uint32_t* name) {
-        GetDesktopTexture(name, shared->desktopImage, hv->view);
+        GetDesktopTexture(name, hv->picture.width > 0 ? hv->picture : shared->desktopImage,
+                          hv->view);
     };
     s.settingsStore = shared->store;
     s.OpenWebsite = [] { platform::OpenWebPage(platform::kWebPage); };

@@ -52,6 +52,9 @@ struct HostedView {
     bool touchable = false;
     int touchColumn = -1;
     int touchRow = -1;
+    // This view's own desktop picture (a Wayland output's), shown instead
+    // of the shared one when it is not empty.
+    platform::RgbaImage picture;
 
     HostedView() = default;
     HostedView(const HostedView&) = delete;

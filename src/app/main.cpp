@@ -1,16 +1,19 @@
 // The mereglass program: parses the command line and hands over to the host
 // that the options name (window, root, foreign window, full screen,
-// headless render, or the settings dialog). Messages go through Tell
+// headless render, or the settings dialog); --fullscreen on a Wayland
+// session runs on the compositor itself. Messages go through Tell
 // (support/diagnostics.h); --help, the listing's change and the render's
 // rate are the program's output, on standard output.
 #include <malloc.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "app/command_line.h"
 #include "app/headless_host.h"
 #include "app/stop_signal.h"
+#include "app/wayland_host.h"
 #include "app/window_host.h"
 #include "app/xscreensaver_listing.h"
 #include "platform/platform.h"
@@ -86,8 +89,11 @@ int main(int argc, char** argv) {
             break;
     }
     int stopSignal = 0;
-    const int status =
-        cl.mode == HostMode::Render ? RunHeadless(cl, &stopSignal) : RunWindowHost(cl, &stopSignal);
+    const bool wayland =
+        cl.mode == HostMode::FullScreen && FullScreenOnWayland(cl, std::getenv("WAYLAND_DISPLAY"));
+    const int status = cl.mode == HostMode::Render ? RunHeadless(cl, &stopSignal)
+                       : wayland                   ? RunWaylandHost(cl, &stopSignal)
+                                                   : RunWindowHost(cl, &stopSignal);
     if (IsStopSignal(stopSignal)) EndBySignal(stopSignal);
     return status;
 }

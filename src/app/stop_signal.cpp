@@ -1,7 +1,9 @@
-// Ending the process by the signal that asked it to stop.
+// Ending the process by the signal that asked it to stop, and hearing that
+// signal through a signalfd. Relies on POSIX signals and Linux's signalfd.
 #include "app/stop_signal.h"
 
 #include <signal.h>
+#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -20,4 +22,22 @@ void EndBySignal(int signal) {
     sigprocmask(SIG_UNBLOCK, &set, nullptr);
     raise(signal);
     _exit(128 + signal);
+}
+
+int OpenStopSignalFd() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    if (sigprocmask(SIG_BLOCK, &set, nullptr) != 0) return -1;
+    const int fd = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+    if (fd < 0) sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    return fd;
+}
+
+int ReadStopSignal(int fd) {
+    if (fd < 0) return 0;
+    signalfd_siginfo info;
+    if (read(fd, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) return 0;
+    return static_cast<int>(info.ssi_signo);
 }

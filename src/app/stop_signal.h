@@ -11,3 +11,11 @@ bool IsStopSignal(int signal);
 // raises it. Does not return (exits with 128 + signal should the signal not
 // end the process).
 [[noreturn]] void EndBySignal(int signal);
+
+// Blocks SIGTERM and SIGINT and returns a descriptor (signalfd) that becomes
+// readable when one arrives; -1 when signalfd is not available (the signals
+// are then left to their default action).
+int OpenStopSignalFd();
+
+// The stop signal waiting on the descriptor `fd` (consumed), or 0.
+int ReadStopSignal(int fd);

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "platform/platform_internal.h"
+#include "platform/view_port.h"
 
 namespace platform {
 
@@ -91,15 +92,17 @@ XImage* SharedImage(::Display* d, Visual* visual, int depth, int w, int h, XShmS
 }  // namespace
 
 ImagePresenter* CreateImagePresenter(View* view, int width, int height) {
-    if (view->headless || width < 1 || height < 1) return nullptr;
-    ::Display* d = static_cast<::Display*>(ConnectionDisplay(view->connection));
+    Connection* connection = view->XConnection();
+    if (connection == nullptr || width < 1 || height < 1) return nullptr;
+    ::Display* d = static_cast<::Display*>(ConnectionDisplay(connection));
+    const Window window = view->Window();
     Visual* visual = nullptr;
     int depth = 0;
-    if (!TakesBgrx(d, view->window, &visual, &depth)) return nullptr;
+    if (!TakesBgrx(d, window, &visual, &depth)) return nullptr;
 
     auto* p = new ImagePresenter;
     p->display = d;
-    p->window = view->window;
+    p->window = window;
     p->width = width;
     p->height = height;
     p->image = SharedImage(d, visual, depth, width, height, &p->shm);
@@ -117,7 +120,7 @@ ImagePresenter* CreateImagePresenter(View* view, int width, int height) {
             return nullptr;
         }
     }
-    p->gc = XCreateGC(d, view->window, 0, nullptr);
+    p->gc = XCreateGC(d, window, 0, nullptr);
     return p;
 }
 

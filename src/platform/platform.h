@@ -2,6 +2,8 @@
 // as free functions and plain structs. It may use support/ and the system's
 // libraries, never the view or the program above it. Nothing here includes
 // X11, GLX, EGL, GLib or GTK. The backends, each opening with the list of what it provides:
+//   view_port.cpp          OpenGL: the View functions, handed to each view's
+//                          port (view_port.h), and the pixel read-back
 //   platform_x11.cpp       Xlib, XRandR, GLX: connection, screens, window
 //                          views, events, desktop reads, the X error handler
 //   platform_headless.cpp  EGL, clock, headless views, bundle path

@@ -1,9 +1,9 @@
 // The platform services that need no display.
 //
 // Provides: ClockSeconds; HeadlessScreens, MainScreen, ScreenOfRectangle;
-// CreateHeadlessView and the headless side of the View functions (EGL on
-// Mesa's surfaceless platform, desktop OpenGL, compatibility profile, an
-// 8-bit RGBA + 24-bit depth pbuffer); BundleResourcePath.
+// CreateHeadlessView and its port of View (EGL on Mesa's surfaceless
+// platform, desktop OpenGL, compatibility profile, an 8-bit RGBA + 24-bit
+// depth pbuffer); BundleResourcePath.
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
 #include <GL/gl.h>
@@ -17,6 +17,7 @@
 #include <cstdlib>
 
 #include "platform/platform_internal.h"
+#include "platform/view_port.h"
 
 #ifndef MEREGLASS_DATA_DIR
 #define MEREGLASS_DATA_DIR "/usr/local/share/mereglass"
@@ -109,38 +110,55 @@ EGLDisplay SurfacelessDisplay(std::string* error) {
     return display;
 }
 
-bool MakeSurface(View* view, int width, int height) {
-    const EGLint attrs[] = {EGL_WIDTH, width, EGL_HEIGHT, height, EGL_NONE};
-    EGLSurface surface = eglCreatePbufferSurface(view->eglDisplay, view->eglConfig, attrs);
-    if (surface == EGL_NO_SURFACE) return false;
-    if (!eglMakeCurrent(view->eglDisplay, surface, surface, view->eglContext)) {
-        eglDestroySurface(view->eglDisplay, surface);
-        return false;
-    }
-    if (view->eglSurface) eglDestroySurface(view->eglDisplay, view->eglSurface);
-    view->eglSurface = surface;
-    view->width = width;
-    view->height = height;
-    return true;
-}
+// An EGL context drawing into a pbuffer of the surfaceless display.
+struct HeadlessView final : View {
+    EGLDisplay display = EGL_NO_DISPLAY;
+    EGLConfig config = nullptr;
+    EGLContext context = EGL_NO_CONTEXT;
+    EGLSurface surface = EGL_NO_SURFACE;
+    int width = 0;  // the buffer's size
+    int height = 0;
 
-}  // namespace
+    ~HeadlessView() override {
+        if (context == EGL_NO_CONTEXT) return;
+        if (eglGetCurrentContext() == context) {
+            eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+        }
+        if (surface != EGL_NO_SURFACE) eglDestroySurface(display, surface);
+        eglDestroyContext(display, context);
+    }
 
-View* CreateHeadlessView(int width, int height, std::string* error) {
-    std::string reason;
-    if (width <= 0 || height <= 0) {
-        if (error) *error = "a headless view needs a size of at least 1 × 1";
-        return nullptr;
+    // Replaces the buffer with one of the given size and makes it current.
+    bool MakeSurface(int w, int h) {
+        const EGLint attrs[] = {EGL_WIDTH, w, EGL_HEIGHT, h, EGL_NONE};
+        EGLSurface made = eglCreatePbufferSurface(display, config, attrs);
+        if (made == EGL_NO_SURFACE) return false;
+        if (!eglMakeCurrent(display, made, made, context)) {
+            eglDestroySurface(display, made);
+            return false;
+        }
+        if (surface != EGL_NO_SURFACE) eglDestroySurface(display, surface);
+        surface = made;
+        width = w;
+        height = h;
+        return true;
     }
-    EGLDisplay display = SurfacelessDisplay(&reason);
-    if (display == EGL_NO_DISPLAY) {
-        if (error) *error = reason;
-        return nullptr;
+
+    bool MakeCurrent() override {
+        return eglMakeCurrent(display, surface, surface, context) == EGL_TRUE;
     }
-    if (!eglBindAPI(EGL_OPENGL_API)) {
-        if (error) *error = "EGL cannot bind desktop OpenGL";
-        return nullptr;
+    void Show() override {}
+    bool Resize(int w, int h) override { return w > 0 && h > 0 && MakeSurface(w, h); }
+    void Size(int* w, int* h) override {
+        *w = width;
+        *h = height;
     }
+    void Present() override { glFlush(); }
+};
+
+// The configuration with exactly 8 bits of each colour, a depth buffer and
+// pbuffers for desktop OpenGL; null when there is none.
+EGLConfig ChooseConfig(EGLDisplay display) {
     const EGLint want[] = {EGL_SURFACE_TYPE,
                            EGL_PBUFFER_BIT,
                            EGL_RENDERABLE_TYPE,
@@ -158,61 +176,63 @@ View* CreateHeadlessView(int width, int height, std::string* error) {
                            EGL_NONE};
     EGLConfig configs[64];
     EGLint count = 0;
-    EGLConfig config = nullptr;
-    if (eglChooseConfig(display, want, configs, 64, &count)) {
-        // Deeper colour configurations come first: take exactly 8 bits each.
-        for (EGLint i = 0; i < count && !config; ++i) {
-            EGLint r = 0, g = 0, b = 0, a = 0;
-            eglGetConfigAttrib(display, configs[i], EGL_RED_SIZE, &r);
-            eglGetConfigAttrib(display, configs[i], EGL_GREEN_SIZE, &g);
-            eglGetConfigAttrib(display, configs[i], EGL_BLUE_SIZE, &b);
-            eglGetConfigAttrib(display, configs[i], EGL_ALPHA_SIZE, &a);
-            if (r == 8 && g == 8 && b == 8 && a == 8) config = configs[i];
-        }
+    if (!eglChooseConfig(display, want, configs, 64, &count)) return nullptr;
+    // Deeper colour configurations come first: take exactly 8 bits each.
+    for (EGLint i = 0; i < count; ++i) {
+        EGLint r = 0, g = 0, b = 0, a = 0;
+        eglGetConfigAttrib(display, configs[i], EGL_RED_SIZE, &r);
+        eglGetConfigAttrib(display, configs[i], EGL_GREEN_SIZE, &g);
+        eglGetConfigAttrib(display, configs[i], EGL_BLUE_SIZE, &b);
+        eglGetConfigAttrib(display, configs[i], EGL_ALPHA_SIZE, &a);
+        if (r == 8 && g == 8 && b == 8 && a == 8) return configs[i];
     }
-    if (!config) {
-        if (error) *error = "no EGL configuration with 8-bit RGBA, depth and pbuffers";
-        return nullptr;
+    return nullptr;
+}
+
+// The headless view's display, configuration and context; false with the
+// reason when one of them cannot be had.
+bool MakeContext(HeadlessView* view, std::string* reason) {
+    view->display = SurfacelessDisplay(reason);
+    if (view->display == EGL_NO_DISPLAY) return false;
+    if (!eglBindAPI(EGL_OPENGL_API)) {
+        *reason = "EGL cannot bind desktop OpenGL";
+        return false;
+    }
+    view->config = ChooseConfig(view->display);
+    if (!view->config) {
+        *reason = "no EGL configuration with 8-bit RGBA, depth and pbuffers";
+        return false;
     }
     const EGLint attrs[] = {EGL_CONTEXT_OPENGL_PROFILE_MASK,
                             EGL_CONTEXT_OPENGL_COMPATIBILITY_PROFILE_BIT, EGL_NONE};
-    EGLContext context = eglCreateContext(display, config, EGL_NO_CONTEXT, attrs);
-    if (context == EGL_NO_CONTEXT) {
-        if (error) *error = "eglCreateContext failed";
+    view->context = eglCreateContext(view->display, view->config, EGL_NO_CONTEXT, attrs);
+    if (view->context == EGL_NO_CONTEXT) {
+        *reason = "eglCreateContext failed";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+View* CreateHeadlessView(int width, int height, std::string* error) {
+    std::string reason;
+    if (width <= 0 || height <= 0) {
+        if (error) *error = "a headless view needs a size of at least 1 × 1";
         return nullptr;
     }
-    auto* view = new View;
-    view->headless = true;
-    view->eglDisplay = display;
-    view->eglConfig = config;
-    view->eglContext = context;
-    if (!MakeSurface(view, width, height)) {
+    auto* view = new HeadlessView;
+    if (!MakeContext(view, &reason)) {
+        if (error) *error = reason;
+        delete view;
+        return nullptr;
+    }
+    if (!view->MakeSurface(width, height)) {
         if (error) *error = "no offscreen buffer of that size";
-        HeadlessDestroy(view);
         delete view;
         return nullptr;
     }
     return view;
-}
-
-bool HeadlessMakeCurrent(View* view) {
-    return eglMakeCurrent(view->eglDisplay, view->eglSurface, view->eglSurface, view->eglContext) ==
-           EGL_TRUE;
-}
-
-bool HeadlessResize(View* view, int width, int height) {
-    if (width <= 0 || height <= 0) return false;
-    return MakeSurface(view, width, height);
-}
-
-void HeadlessDestroy(View* view) {
-    if (eglGetCurrentContext() == view->eglContext) {
-        eglMakeCurrent(view->eglDisplay, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
-    }
-    if (view->eglSurface) eglDestroySurface(view->eglDisplay, view->eglSurface);
-    if (view->eglContext) eglDestroyContext(view->eglDisplay, view->eglContext);
-    view->eglSurface = nullptr;
-    view->eglContext = nullptr;
 }
 
 // ---------------------------------------------------------------- bundle

@@ -2,9 +2,7 @@
 //
 // Provides: OpenConnection, CloseConnection, ConnectionFd, FlushConnection,
 // RootWindowId, WindowLost, DpiResource; ListScreens, WindowRectangle;
-// CreateWindowView, DestroyView, MakeViewCurrent, ShowView, ResizeView,
-// ViewSize, PresentView, ReadViewPixels, ViewWindow, ViewConnection,
-// ViewLost (dispatching headless views to platform_headless.cpp);
+// CreateWindowView and its port of View (GLX on the window);
 // DrainEvents; ReadScreenshotProperty, ReadRootRectangle; the process's X
 // error handler.
 #include <GL/gl.h>
@@ -21,6 +19,7 @@
 #include <utility>
 
 #include "platform/platform_internal.h"
+#include "platform/view_port.h"
 
 namespace platform {
 
@@ -323,6 +322,111 @@ Window CreateOwnWindow(Connection* c, const ViewRequest& r, XVisualInfo* vi, Col
 
 }  // namespace
 
+namespace {
+
+// A GLX context on an X window: one the program created, the root, or
+// another program's window.
+struct GlxWindowView final : View {
+    Connection* connection = nullptr;
+    WindowId window = 0;
+    ViewKind kind = ViewKind::TopLevel;
+    bool ownsWindow = false;
+    bool doubleBuffered = false;
+    Colormap colormap = None;  // created with the window, freed with it
+    GLXContext context = nullptr;
+    bool made = false;  // complete, and among the connection's views
+
+    ~GlxWindowView() override {
+        ::Display* d = connection->display;
+        if (context) {
+            if (glXGetCurrentContext() == context) glXMakeCurrent(d, None, nullptr);
+            glXDestroyContext(d, context);
+        }
+        if (ownsWindow) {
+            XDestroyWindow(d, window);
+            XFreeColormap(d, colormap);
+        } else if (made && !IsLost(d, window) && kind == ViewKind::Foreign) {
+            XSelectInput(d, window, NoEventMask);
+        }
+        if (made) {
+            XSync(d, False);
+            std::erase(connection->views, this);
+        }
+    }
+
+    bool MakeCurrent() override {
+        ::Display* d = connection->display;
+        if (IsLost(d, window)) return false;
+        return glXMakeCurrent(d, window, context) == True;
+    }
+    void Show() override {
+        if (!ownsWindow) return;
+        XMapRaised(connection->display, window);
+        XFlush(connection->display);
+    }
+    bool Resize(int width, int height) override {
+        if (!ownsWindow || width <= 0 || height <= 0) return false;
+        XResizeWindow(connection->display, window, static_cast<unsigned>(width),
+                      static_cast<unsigned>(height));
+        XFlush(connection->display);
+        return true;
+    }
+    void Size(int* width, int* height) override {
+        ::Display* d = connection->display;
+        ::Window root = None;
+        int x = 0, y = 0;
+        unsigned w = 0, h = 0, border = 0, depth = 0;
+        if (IsLost(d, window) || !XGetGeometry(d, window, &root, &x, &y, &w, &h, &border, &depth)) {
+            w = h = 0;
+        }
+        *width = static_cast<int>(w);
+        *height = static_cast<int>(h);
+    }
+    void Present() override {
+        if (doubleBuffered && !IsLost(connection->display, window)) {
+            glXSwapBuffers(connection->display, window);
+        } else {
+            glFlush();
+        }
+    }
+    WindowId Window() const override { return window; }
+    Connection* XConnection() const override { return connection; }
+    bool Lost() const override { return IsLost(connection->display, window); }
+};
+
+// A new window of the program's own for the view, with a visual of its
+// choosing. Null with the reason when there is no visual to draw with.
+XVisualInfo* MakeOwnWindow(GlxWindowView* view, const ViewRequest& request, std::string* reason) {
+    XVisualInfo* vi = ChooseOwnVisual(view->connection->display, &view->doubleBuffered);
+    if (!vi) {
+        *reason = "no OpenGL visual with RGB colour and depth";
+        return nullptr;
+    }
+    view->window = CreateOwnWindow(view->connection, request, vi, &view->colormap);
+    view->ownsWindow = true;
+    return vi;
+}
+
+// The root or a foreign window for the view, drawn with its own visual;
+// its structure and exposure events are selected beside the owner's. Null
+// with the reason when the window is gone or cannot take OpenGL.
+XVisualInfo* UseExistingWindow(GlxWindowView* view, const ViewRequest& request,
+                               std::string* reason) {
+    ::Display* d = view->connection->display;
+    const Window w = request.kind == ViewKind::Root ? DefaultRootWindow(d) : request.foreign;
+    XSync(d, False);
+    XVisualInfo* vi = VisualOfWindow(d, w, &view->doubleBuffered, reason);
+    XSync(d, False);
+    if (!vi || IsLost(d, w)) return vi;
+    view->window = w;
+    XWindowAttributes a{};
+    XGetWindowAttributes(d, w, &a);
+    XSelectInput(d, w, a.your_event_mask | kForeignEventMask);
+    return vi;
+}
+
+}  // namespace
+
 View* CreateWindowView(Connection* c, const ViewRequest& request, std::string* error) {
     ::Display* d = c->display;
     std::string reason;
@@ -332,161 +436,33 @@ View* CreateWindowView(Connection* c, const ViewRequest& request, std::string* e
         return nullptr;
     }
 
-    auto* view = new View;
+    auto* view = new GlxWindowView;
     view->connection = c;
     view->kind = request.kind;
-    XVisualInfo* vi = nullptr;
-    switch (request.kind) {
-        case ViewKind::TopLevel:
-        case ViewKind::FullScreen:
-            vi = ChooseOwnVisual(d, &view->doubleBuffered);
-            if (!vi) {
-                reason = "no OpenGL visual with RGB colour and depth";
-                break;
-            }
-            view->window = CreateOwnWindow(c, request, vi, &view->colormap);
-            view->ownsWindow = true;
-            break;
-        case ViewKind::Root:
-        case ViewKind::Foreign: {
-            const Window w =
-                request.kind == ViewKind::Root ? DefaultRootWindow(d) : request.foreign;
-            XSync(d, False);
-            vi = VisualOfWindow(d, w, &view->doubleBuffered, &reason);
-            XSync(d, False);
-            if (!vi || IsLost(d, w)) break;
-            view->window = w;
-            XWindowAttributes a{};
-            XGetWindowAttributes(d, w, &a);
-            XSelectInput(d, w, a.your_event_mask | kForeignEventMask);
-            break;
-        }
-    }
+    const bool own = request.kind == ViewKind::TopLevel || request.kind == ViewKind::FullScreen;
+    XVisualInfo* vi =
+        own ? MakeOwnWindow(view, request, &reason) : UseExistingWindow(view, request, &reason);
     if (!vi || !view->window) {
-        if (error) {
-            *error = reason.empty() ? "the window does not exist" : reason;
-        }
+        if (error) *error = reason.empty() ? "the window does not exist" : reason;
         if (vi) XFree(vi);
         delete view;
         return nullptr;
     }
 
-    GLXContext context = glXCreateContext(d, vi, nullptr, True);
+    view->context = glXCreateContext(d, vi, nullptr, True);
     XFree(vi);
-    if (!context || !glXMakeCurrent(d, view->window, context)) {
-        if (context) glXDestroyContext(d, context);
-        if (view->ownsWindow) {
-            XDestroyWindow(d, view->window);
-            XFreeColormap(d, view->colormap);
-        }
+    if (!view->context || !glXMakeCurrent(d, view->window, view->context)) {
         if (error) *error = "cannot make an OpenGL context on the window";
         delete view;
         return nullptr;
     }
-    view->glxContext = context;
+    view->made = true;
     c->views.push_back(view);
     XFlush(d);
     return view;
 }
 
-void DestroyView(View* view) {
-    if (!view) return;
-    if (view->headless) {
-        HeadlessDestroy(view);
-        delete view;
-        return;
-    }
-    Connection* c = view->connection;
-    ::Display* d = c->display;
-    auto context = static_cast<GLXContext>(view->glxContext);
-    if (glXGetCurrentContext() == context) glXMakeCurrent(d, None, nullptr);
-    glXDestroyContext(d, context);
-    if (view->ownsWindow) {
-        XDestroyWindow(d, view->window);
-        XFreeColormap(d, view->colormap);
-    } else if (!IsLost(d, view->window) && view->kind == ViewKind::Foreign) {
-        XSelectInput(d, view->window, NoEventMask);
-    }
-    XSync(d, False);
-    std::erase(c->views, view);
-    delete view;
-}
-
-bool MakeViewCurrent(View* view) {
-    if (view->headless) return HeadlessMakeCurrent(view);
-    ::Display* d = view->connection->display;
-    if (IsLost(d, view->window)) return false;
-    return glXMakeCurrent(d, view->window, static_cast<GLXContext>(view->glxContext)) == True;
-}
-
-void ShowView(View* view) {
-    if (view->headless || !view->ownsWindow) return;
-    ::Display* d = view->connection->display;
-    XMapRaised(d, view->window);
-    XFlush(d);
-}
-
-bool ResizeView(View* view, int width, int height) {
-    if (view->headless) return HeadlessResize(view, width, height);
-    if (!view->ownsWindow || width <= 0 || height <= 0) return false;
-    XResizeWindow(view->connection->display, view->window, static_cast<unsigned>(width),
-                  static_cast<unsigned>(height));
-    XFlush(view->connection->display);
-    return true;
-}
-
-void ViewSize(View* view, int* width, int* height) {
-    if (view->headless) {
-        *width = view->width;
-        *height = view->height;
-        return;
-    }
-    ::Display* d = view->connection->display;
-    Window root = None;
-    int x = 0, y = 0;
-    unsigned w = 0, h = 0, border = 0, depth = 0;
-    if (IsLost(d, view->window) ||
-        !XGetGeometry(d, view->window, &root, &x, &y, &w, &h, &border, &depth)) {
-        w = h = 0;
-    }
-    *width = static_cast<int>(w);
-    *height = static_cast<int>(h);
-}
-
-void PresentView(View* view) {
-    if (!view->headless && view->doubleBuffered &&
-        !IsLost(view->connection->display, view->window)) {
-        glXSwapBuffers(view->connection->display, view->window);
-    } else {
-        glFlush();
-    }
-}
-
-bool ReadViewPixels(View* view, RgbaImage* image) {
-    int w = 0, h = 0;
-    ViewSize(view, &w, &h);
-    if (w <= 0 || h <= 0) return false;
-    image->width = w;
-    image->height = h;
-    image->pixels.assign(static_cast<size_t>(w) * static_cast<size_t>(h) * 4, 0);
-    glFinish();
-    GLint alignment = 4;
-    glGetIntegerv(GL_PACK_ALIGNMENT, &alignment);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, image->pixels.data());
-    glPixelStorei(GL_PACK_ALIGNMENT, alignment);
-    return glGetError() == GL_NO_ERROR;
-}
-
-WindowId ViewWindow(const View* view) { return view->headless ? 0 : view->window; }
-
-Connection* ViewConnection(const View* view) { return view->headless ? nullptr : view->connection; }
-
 void* ConnectionDisplay(const Connection* connection) { return connection->display; }
-
-bool ViewLost(const View* view) {
-    return !view->headless && IsLost(view->connection->display, view->window);
-}
 
 // ---------------------------------------------------------------- events
 
@@ -495,7 +471,7 @@ int DrainEvents(Connection* c, std::vector<Event>* events) {
     int added = 0;
     auto watched = [c](Window w) {
         return std::any_of(c->views.begin(), c->views.end(),
-                           [w](const View* v) { return v->window == w; });
+                           [w](const View* v) { return v->Window() == w; });
     };
     while (XPending(d) > 0) {
         XEvent x;

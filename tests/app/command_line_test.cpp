@@ -60,6 +60,14 @@ TEST(CommandLineModes, ConflictingModesAreRefused) {
     EXPECT_FALSE(Parse({"--add-to-xscreensaver", "--remove-from-xscreensaver"}).ok);
 }
 
+TEST(CommandLineModes, SessionFlagsPickTheFullScreenPathAndExcludeEachOther) {
+    EXPECT_EQ(Parse({"--fullscreen"}).cl.session, CommandLine::Session::Automatic);
+    EXPECT_EQ(Parse({"--fullscreen", "--wayland"}).cl.session, CommandLine::Session::Native);
+    EXPECT_EQ(Parse({"-x11", "--fullscreen"}).cl.session, CommandLine::Session::X11);
+    EXPECT_TRUE(Parse({"--x11", "--x11"}).ok);
+    EXPECT_FALSE(Parse({"--wayland", "--x11"}).ok);
+}
+
 TEST(CommandLineModes, UnknownOptionsAndStrayWordsAreRefused) {
     Parsed p = Parse({"--bogus"});
     EXPECT_FALSE(p.ok);

@@ -11,6 +11,7 @@
 #include <set>
 #include <string>
 
+#include "platform/wayland.h"
 #include "view/desktop_picture.h"
 
 namespace {
@@ -47,6 +48,46 @@ TEST(PlatformScreens, MainScreenIsThePrimaryOrTheFirst) {
     EXPECT_TRUE(headless[0].primary);
     EXPECT_EQ(headless[0].width, 1920);
     EXPECT_EQ(platform::MainScreen(headless).height, 1080);
+}
+
+// The portal's one picture of the desktop, at twice the logical size, cut
+// into the outputs by their logical rectangles: a wide output at the
+// origin and a smaller one to its right, lower down.
+TEST(PlatformScreens, DesktopPictureIsCroppedToEachOutput) {
+    std::vector<platform::WaylandOutput> outputs(2);
+    outputs[0].width = 4;
+    outputs[0].height = 3;
+    outputs[1].x = 4;
+    outputs[1].y = 1;
+    outputs[1].width = 2;
+    outputs[1].height = 2;
+    // 12 × 6 pixels, bottom row first; each pixel holds its column and its
+    // row from the top.
+    platform::RgbaImage desktop;
+    desktop.width = 12;
+    desktop.height = 6;
+    for (int row = 5; row >= 0; --row) {
+        for (int column = 0; column < 12; ++column) {
+            desktop.pixels.insert(desktop.pixels.end(), {static_cast<uint8_t>(column),
+                                                         static_cast<uint8_t>(row), 0, 255});
+        }
+    }
+    platform::RgbaImage second;
+    ASSERT_TRUE(platform::CropDesktopPicture(desktop, outputs, outputs[1], &second));
+    EXPECT_EQ(second.width, 4);
+    EXPECT_EQ(second.height, 4);
+    // Its bottom-left pixel is the desktop's column 8, last row; its
+    // top-right one column 11, row 2.
+    EXPECT_EQ(second.pixels[0], 8);
+    EXPECT_EQ(second.pixels[1], 5);
+    EXPECT_EQ(second.pixels[(3 * 4 + 3) * 4], 11);
+    EXPECT_EQ(second.pixels[(3 * 4 + 3) * 4 + 1], 2);
+
+    platform::WaylandOutput outside;
+    outside.x = 10;
+    outside.width = 2;
+    outside.height = 2;
+    EXPECT_FALSE(platform::CropDesktopPicture(desktop, outputs, outside, &second));
 }
 
 TEST(PlatformHeadlessView, DrawsResizesAndReadsBack) {

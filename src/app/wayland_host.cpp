@@ -1,0 +1,338 @@
+// The Wayland host and its frame loop. Each output gets a hosted view over
+// its own picture; the loop ticks the views against absolute deadlines,
+// draws a view only when the compositor asked for its next frame, and
+// waits on the compositor's socket and a signalfd in between. Relies on
+// the platform's Wayland port, the hosted view and ppoll.
+#include "app/wayland_host.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "app/hosted_view.h"
+#include "app/stop_signal.h"
+#include "app/tick_schedule.h"
+#include "platform/wayland.h"
+#include "support/diagnostics.h"
+#include "view/settings.h"
+
+namespace {
+
+// Views that save CPU on a software renderer draw this percentage of each
+// side of their output, at most this many frames a second (as on X11).
+constexpr int kEconomyPercent = 50;
+constexpr double kEconomyFramesPerSecond = 30.0;
+// The longest wait for any one source of the desktop's picture.
+constexpr double kSourceSeconds = 2.0;
+// Pointer motion up to this many logical pixels from where the pointer
+// entered is a tremor, not a user.
+constexpr double kMotionSlack = 8.0;
+
+struct Host {
+    platform::WaylandConnection* connection = nullptr;
+    platform::SettingsStore* store = nullptr;
+    HostShared shared;
+    DesktopSources sources;
+    const CommandLine* cl = nullptr;
+    uint32_t mainOutput = 0;
+    std::vector<std::pair<uint32_t, std::unique_ptr<HostedView>>> views;  // by output
+    std::map<uint32_t, std::string> names;  // of the outputs covered, for messages
+    int signalFd = -1;
+
+    ~Host() {
+        // Every saver is torn down in its own context before the
+        // connection goes.
+        for (auto& [output, hv] : views) EndHostedView(hv.get());
+        views.clear();
+        if (connection != nullptr) platform::CloseWayland(connection);
+        if (store != nullptr) platform::CloseSettingsStore(store);
+        if (signalFd >= 0) close(signalFd);
+    }
+};
+
+platform::ScreenInfo ScreenOf(const platform::WaylandOutput& o) {
+    platform::ScreenInfo s;
+    s.x = o.x;
+    s.y = o.y;
+    s.width = o.width * o.scale;
+    s.height = o.height * o.scale;
+    s.number = static_cast<int>(o.id);
+    return s;
+}
+
+const char* NameOf(const platform::WaylandOutput& o) {
+    return o.name.empty() ? "an output" : o.name.c_str();
+}
+
+// The pictures of `outputs`, one each, taken before anything of ours is
+// on them: screencopy, else the screenshot portal's picture cropped to
+// each. Where neither gives one, the picture stays empty and the view
+// shows the shared one (the user's image or folder, else the built-in
+// picture), which is then acquired. Says in one line which source was
+// used and why.
+std::vector<platform::RgbaImage> TakePictures(Host* host,
+                                              const std::vector<platform::WaylandOutput>& outputs) {
+    std::vector<platform::RgbaImage> pictures(outputs.size());
+    // A picture the user named, or a folder preferred to the desktop, comes
+    // first, as on X11.
+    if (!host->sources.imageFile.empty() || host->sources.folderFirst) {
+        AcquireDesktopImage(host->sources, &host->shared.desktopImage);
+        return pictures;
+    }
+    std::string why;
+    if (platform::WaylandHasScreencopy(host->connection)) {
+        bool all = true;
+        for (size_t i = 0; i < outputs.size() && all; ++i) {
+            std::string error;
+            if (!platform::CaptureWaylandOutput(host->connection, outputs[i].id, kSourceSeconds,
+                                                &pictures[i], &error)) {
+                why = std::string("screencopy of ") + NameOf(outputs[i]) + ": " + error;
+                all = false;
+            }
+        }
+        if (all) {
+            Tell("the desktop's picture comes from the compositor (screencopy)");
+            return pictures;
+        }
+        pictures.assign(outputs.size(), platform::RgbaImage{});
+    } else {
+        why = "the compositor offers no screencopy";
+    }
+    platform::RgbaImage desktop;
+    std::string error;
+    if (platform::PortalScreenshot(kSourceSeconds, &desktop, &error)) {
+        bool all = true;
+        for (size_t i = 0; i < outputs.size(); ++i) {
+            all = platform::CropDesktopPicture(desktop, outputs, outputs[i], &pictures[i]) && all;
+        }
+        if (all) {
+            Tell("the desktop's picture comes from the screenshot portal (" + why + ")");
+            return pictures;
+        }
+        error = "its picture does not cover every output";
+        pictures.assign(outputs.size(), platform::RgbaImage{});
+    }
+    Tell("no picture of the desktop (" + why + "; the screenshot portal: " + error + ")");
+    AcquireDesktopImage(host->sources, &host->shared.desktopImage);
+    return pictures;
+}
+
+// Covers `output` with a started view over `picture` (empty: the shared
+// one). False, with a reason, when it cannot.
+bool Cover(Host* host, const platform::WaylandOutput& output, platform::RgbaImage picture,
+           std::string* error) {
+    auto hv = std::make_unique<HostedView>();
+    hv->view = platform::CreateWaylandView(host->connection, output.id, error);
+    if (hv->view == nullptr) return false;
+    platform::ViewSize(hv->view, &hv->width, &hv->height);
+    hv->screenNumber = static_cast<int>(output.id);
+    hv->mainScreenNumber = static_cast<int>(host->mainOutput);
+    hv->showFps = host->cl->showFps;
+    hv->screenScale = host->cl->scale > 0 ? host->cl->scale : output.scale;
+    hv->scalePercent = kEconomyPercent;
+    // The frame rate shown is that of the main output's view.
+    hv->countsFrames = output.id == host->mainOutput;
+    hv->picture = std::move(picture);
+    ConnectHostedView(hv.get(), &host->shared);
+    const bool started = StartHostedView(hv.get(), host->cl->preview, error);
+    hv->picture = platform::RgbaImage{};
+    if (!started) {
+        EndHostedView(hv.get());
+        return false;
+    }
+    host->views.emplace_back(output.id, std::move(hv));
+    host->names[output.id] = NameOf(output);
+    return true;
+}
+
+HostedView* Find(Host* host, uint32_t output) {
+    for (auto& [id, hv] : host->views) {
+        if (id == output) return hv.get();
+    }
+    return nullptr;
+}
+
+void Uncover(Host* host, uint32_t output) {
+    for (auto it = host->views.begin(); it != host->views.end(); ++it) {
+        if (it->first != output) continue;
+        EndHostedView(it->second.get());
+        host->views.erase(it);
+        return;
+    }
+}
+
+// A new output: covered over its own picture when screencopy takes one,
+// else over the built-in picture (the rest of the desktop is covered by
+// now, so the portal's picture would show the saver).
+void CoverNewOutput(Host* host, const platform::WaylandOutput& output) {
+    if (Find(host, output.id) != nullptr) return;
+    platform::RgbaImage picture;
+    std::string error;
+    if (!platform::WaylandHasScreencopy(host->connection) ||
+        !platform::CaptureWaylandOutput(host->connection, output.id, kSourceSeconds, &picture,
+                                        &error)) {
+        DesktopSources sources = host->sources;
+        sources.mainScreen = ScreenOf(output);
+        AcquireDesktopImage(sources, &picture);
+    }
+    if (!Cover(host, output, std::move(picture), &error)) {
+        Tell(std::string("cannot cover ") + NameOf(output) + ": " + error);
+    }
+}
+
+enum class Outcome { Running, UserActed, Gone };
+
+Outcome HandleEvents(Host* host, std::vector<platform::WaylandEvent>* events) {
+    events->clear();
+    std::string error;
+    if (!platform::WaylandDispatch(host->connection, events, &error)) {
+        Tell(error);
+        return Outcome::Gone;
+    }
+    for (const platform::WaylandEvent& e : *events) {
+        switch (e.kind) {
+            case platform::WaylandEventKind::KeyPressed:
+            case platform::WaylandEventKind::ButtonPressed:
+                return Outcome::UserActed;
+            case platform::WaylandEventKind::PointerMoved:
+                if (std::abs(e.x) > kMotionSlack || std::abs(e.y) > kMotionSlack) {
+                    return Outcome::UserActed;
+                }
+                break;
+            case platform::WaylandEventKind::Resized:
+                if (HostedView* hv = Find(host, e.output);
+                    hv != nullptr && (e.width != hv->width || e.height != hv->height)) {
+                    ResizeHostedView(hv, e.width, e.height);
+                }
+                break;
+            case platform::WaylandEventKind::OutputRemoved:
+            case platform::WaylandEventKind::Closed:
+                if (Find(host, e.output) != nullptr) {
+                    Tell(host->names[e.output] + " went away; the others stay covered");
+                }
+                Uncover(host, e.output);
+                break;
+            case platform::WaylandEventKind::OutputAdded:
+                for (const platform::WaylandOutput& o :
+                     platform::WaylandOutputs(host->connection)) {
+                    if (o.id == e.output) CoverNewOutput(host, o);
+                }
+                break;
+        }
+    }
+    return Outcome::Running;
+}
+
+}  // namespace
+
+bool FullScreenOnWayland(const CommandLine& cl, const char* waylandDisplay) {
+    switch (cl.session) {
+        case CommandLine::Session::Native:
+            return true;
+        case CommandLine::Session::X11:
+            return false;
+        default:
+            return waylandDisplay != nullptr && *waylandDisplay != '\0';
+    }
+}
+
+int RunWaylandHost(const CommandLine& cl, int* stopSignal) {
+    *stopSignal = 0;
+    Host host;
+    host.cl = &cl;
+    std::string error;
+    host.connection = platform::OpenWayland(nullptr, &error);
+    if (host.connection == nullptr) {
+        Tell(error);
+        return 1;
+    }
+    const std::vector<platform::WaylandOutput> outputs = platform::WaylandOutputs(host.connection);
+    if (outputs.empty()) {
+        Tell("the Wayland compositor has no outputs to cover");
+        return 1;
+    }
+    // Wayland names no primary output: the first is the main one.
+    host.mainOutput = outputs.front().id;
+    host.store = platform::OpenSettingsStore(kSettingsModule);
+    host.shared.store = host.store;
+    host.shared.clock = [] { return platform::ClockSeconds(); };
+    host.shared.overrides = cl.settings;
+    host.sources.mainScreen = ScreenOf(outputs.front());
+    SetUserPictures(host.store, cl, &host.sources);
+
+    std::vector<platform::RgbaImage> pictures = TakePictures(&host, outputs);
+    for (size_t i = 0; i < outputs.size(); ++i) {
+        if (!Cover(&host, outputs[i], std::move(pictures[i]), &error)) {
+            Tell(std::string("cannot cover ") + NameOf(outputs[i]) + ": " + error);
+            return 1;
+        }
+    }
+    ReleasePicture(&host.shared);
+    // From here on the stop signals wait for the loop, which tears every view
+    // down before the process ends by the signal.
+    host.signalFd = OpenStopSignalFd();
+    if (!platform::WaylandFlush(host.connection)) {
+        Tell("the Wayland compositor has gone");
+        return 1;
+    }
+
+    double interval = host.views.front().second->saver->AnimationTimeInterval();
+    for (auto& [output, hv] : host.views) {
+        if (hv->scaled.active()) interval = std::max(interval, 1.0 / kEconomyFramesPerSecond);
+    }
+    std::vector<platform::WaylandEvent> events;
+    events.reserve(64);
+    double deadline = platform::ClockSeconds() + interval;
+    pollfd fds[2] = {{platform::WaylandFd(host.connection), POLLIN, 0}, {host.signalFd, POLLIN, 0}};
+    const nfds_t nfds = host.signalFd >= 0 ? 2 : 1;
+
+    for (;;) {
+        const Outcome outcome = HandleEvents(&host, &events);
+        if (outcome == Outcome::Gone) return 1;
+        if (outcome == Outcome::UserActed) break;
+        *stopSignal = ReadStopSignal(host.signalFd);
+        if (*stopSignal != 0) break;
+
+        bool anyAnimating = false;
+        for (auto& [output, hv] : host.views) {
+            anyAnimating = anyAnimating || hv->saver->IsAnimating();
+        }
+        double now = platform::ClockSeconds();
+        if (anyAnimating && now >= deadline) {
+            // A view whose last frame the compositor has not taken yet
+            // (hidden, or slow) skips this tick; motion follows the clock.
+            for (auto& [output, hv] : host.views) {
+                if (hv->saver->IsAnimating() && platform::WaylandViewReady(hv->view)) {
+                    hv->saver->AnimateOneFrame();
+                }
+            }
+            if (!platform::WaylandFlush(host.connection)) {
+                Tell("the Wayland compositor has gone");
+                return 1;
+            }
+            deadline = NextTickDue(deadline, platform::ClockSeconds(), interval);
+            continue;
+        }
+
+        timespec timeout{};
+        const timespec* wait = nullptr;
+        if (anyAnimating) {
+            const double left = deadline - now;
+            timeout.tv_sec = static_cast<time_t>(left);
+            timeout.tv_nsec = static_cast<long>((left - std::floor(left)) * 1e9);
+            wait = &timeout;
+        }
+        fds[0].revents = 0;
+        fds[1].revents = 0;
+        ppoll(fds, nfds, wait, nullptr);
+    }
+    return 0;  // Host's destructor tears every view down
+}

@@ -1,0 +1,22 @@
+// The port behind the platform's View handle: one drawable with its
+// OpenGL context, of whichever backend made it. Private to src/platform/.
+#pragma once
+
+#include "platform/platform.h"
+
+namespace platform {
+
+// One drawable with its OpenGL context, of whichever backend made it.
+struct View {
+    virtual ~View() = default;
+    virtual bool MakeCurrent() = 0;
+    virtual void Show() = 0;  // map/raise; no-op where that means nothing
+    virtual bool Resize(int width, int height) = 0;
+    virtual void Size(int* width, int* height) = 0;
+    virtual void Present() = 0;
+    virtual WindowId Window() const { return 0; }  // the X window, if any
+    virtual Connection* XConnection() const { return nullptr; }
+    virtual bool Lost() const { return false; }
+};
+
+}  // namespace platform
