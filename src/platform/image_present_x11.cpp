@@ -12,8 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/platform_internal.h"
 #include "platform/view_port.h"
+#include "platform/x11_connection.h"
 
 namespace platform {
 
@@ -94,7 +94,7 @@ XImage* SharedImage(::Display* d, Visual* visual, int depth, int w, int h, XShmS
 ImagePresenter* CreateImagePresenter(View* view, int width, int height) {
     Connection* connection = view->XConnection();
     if (connection == nullptr || width < 1 || height < 1) return nullptr;
-    ::Display* d = static_cast<::Display*>(ConnectionDisplay(connection));
+    ::Display* d = connection->display;
     const Window window = view->Window();
     Visual* visual = nullptr;
     int depth = 0;

@@ -1,18 +1,32 @@
 // The platform layer: every service of the Linux desktop that the saver uses,
 // as free functions and plain structs. It may use support/ and the system's
 // libraries, never the view or the program above it. Nothing here includes
-// X11, GLX, EGL, GLib or GTK. The backends, each opening with the list of what it provides:
-//   view_port.cpp          OpenGL: the View functions, handed to each view's
-//                          port (view_port.h), and the pixel read-back
-//   platform_x11.cpp       Xlib, XRandR, GLX: connection, screens, window
-//                          views, events, desktop reads, the X error handler
-//   platform_headless.cpp  EGL, clock, headless views, bundle path
+// X11, GLX, EGL, Wayland, GLib or GTK. A View is a port (view_port.h) that each
+// backend derives. The files, each opening with the list of what it
+// provides; the first five are the headless port, which stands alone as
+// mereglass_platform_headless (EGL and OpenGL only):
+//   view_port.cpp          OpenGL: the View functions, handed to the view's
+//                          port, and the pixel read-back
+//   headless_view.cpp      EGL: headless views
+//   clock.cpp              POSIX: the clock
+//   screen_choice.cpp      the choice of a screen, the headless screen
+//   bundle_path.cpp        POSIX: the bundle path
+//   x11_connection.cpp     Xlib, XRandR: connection, screens, the X error handler
+//   x11_window_view.cpp    GLX: window views
+//   x11_events.cpp         Xlib: the views' events
+//   x11_desktop_read.cpp   Xlib: desktop reads
+//   image_present_x11.cpp  Xlib, MIT-SHM: frames put from the program's pixels
 //   image_file.cpp         GdkPixbuf: image files
 //   desktop_ui.cpp         GIO, GTK: web page, message box
 //   settings_store.cpp     GLib key files: the settings store
 //   settings_dialog.cpp    GTK: the settings dialog (platform/settings_dialog.h)
 //   preview_pane.cpp       GTK, GDK on X11: the dialog's live preview pane
 //   preview_child.cpp      POSIX, prctl: the preview's child process
+//   wayland_connection.cpp Wayland: the compositor, its outputs and seats
+//                          (platform/wayland.h)
+//   wayland_view.cpp       Wayland, EGL: views covering an output
+//   wayland_screencopy.cpp Wayland: pictures of the outputs by screencopy
+//   portal_screenshot.cpp  GDBus: the desktop portal's screenshot
 //
 // Handles (Connection, View, SettingsStore) are owned by the
 // caller, who releases them with the matching Close/Destroy function.

@@ -5,9 +5,6 @@
 
 namespace platform {
 
-// The Xlib display (a ::Display*) of a connection.
-void* ConnectionDisplay(const Connection* connection);
-
 // Keeps Mesa's software driver loaded for the life of the process.
 void PinSoftwareDriver();
 

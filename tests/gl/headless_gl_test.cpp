@@ -76,3 +76,16 @@ TEST(HeadlessGL, TwoContextsLiveSideBySide) {
     b.MakeCurrent();
     EXPECT_EQ(b.PixelAt(b.ReadPixels(), 3, 3), 0x000000FFu);
 }
+
+// The read-back clears OpenGL's error flag, so an error left by the drawing
+// must not pass unseen through it.
+TEST(HeadlessGLDeathTest, ReadBackEndsTheTestOnAPendingError) {
+    EXPECT_DEATH(
+        {
+            HeadlessGL gl(8, 8);
+            if (!gl.ok()) return;  // no context: fails, as nothing died
+            glEnable(0x7fff);      // no such capability: GL_INVALID_ENUM
+            gl.ReadPixels();
+        },
+        "reading the 8 × 8 pixels failed");
+}

@@ -97,6 +97,7 @@ TEST(PlatformHeadlessView, DrawsResizesAndReadsBack) {
     EXPECT_EQ(platform::ViewWindow(view), 0u);
     EXPECT_EQ(platform::ViewConnection(view), nullptr);
     EXPECT_FALSE(platform::ViewLost(view));
+    EXPECT_EQ(platform::CreateImagePresenter(view, 32, 24), nullptr);  // no window to put into
     int w = 0, h = 0;
     platform::ViewSize(view, &w, &h);
     EXPECT_EQ(w, 32);

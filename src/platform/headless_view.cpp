@@ -1,77 +1,18 @@
-// The platform services that need no display.
+// The headless backend's port of View: EGL on Mesa's surfaceless platform,
+// desktop OpenGL, compatibility profile, drawing into an 8-bit RGBA pbuffer
+// with a 24-bit depth buffer. Needs no display. Relies on EGL, OpenGL and
+// dlopen.
 //
-// Provides: ClockSeconds; HeadlessScreens, MainScreen, ScreenOfRectangle;
-// CreateHeadlessView and its port of View (EGL on Mesa's surfaceless
-// platform, desktop OpenGL, compatibility profile, an 8-bit RGBA + 24-bit
-// depth pbuffer); BundleResourcePath.
+// Provides: CreateHeadlessView; PinSoftwareDriver (platform_internal.h).
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
 #include <GL/gl.h>
 #include <dlfcn.h>
-#include <sys/stat.h>
-#include <time.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <climits>
-#include <cstdlib>
 
 #include "platform/platform_internal.h"
 #include "platform/view_port.h"
 
-#ifndef MEREGLASS_DATA_DIR
-#define MEREGLASS_DATA_DIR "/usr/local/share/mereglass"
-#endif
-
 namespace platform {
-
-double ClockSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-// ---------------------------------------------------------------- screens
-
-std::vector<ScreenInfo> HeadlessScreens(int width, int height) {
-    ScreenInfo s;
-    s.width = width;
-    s.height = height;
-    s.number = 1;
-    s.primary = true;
-    return {s};
-}
-
-ScreenInfo MainScreen(const std::vector<ScreenInfo>& screens) {
-    for (const ScreenInfo& s : screens) {
-        if (s.primary) return s;
-    }
-    return screens.empty() ? ScreenInfo{} : screens.front();
-}
-
-ScreenInfo ScreenOfRectangle(const std::vector<ScreenInfo>& screens, int x, int y, int width,
-                             int height) {
-    const long cx = x + width / 2;
-    const long cy = y + height / 2;
-    for (const ScreenInfo& s : screens) {
-        if (cx >= s.x && cx < long{s.x} + s.width && cy >= s.y && cy < long{s.y} + s.height) {
-            return s;
-        }
-    }
-    long best = 0;
-    const ScreenInfo* bestScreen = nullptr;
-    for (const ScreenInfo& s : screens) {
-        const long w = std::min<long>(long{x} + width, long{s.x} + s.width) - std::max(x, s.x);
-        const long h = std::min<long>(long{y} + height, long{s.y} + s.height) - std::max(y, s.y);
-        if (w > 0 && h > 0 && w * h > best) {
-            best = w * h;
-            bestScreen = &s;
-        }
-    }
-    return bestScreen ? *bestScreen : MainScreen(screens);
-}
-
-// ---------------------------------------------------------------- EGL views
 
 // Unloading Mesa's driver when EGL or GLX lets go of it leaves leaks that
 // LeakSanitizer cannot attribute; the driver stays loaded for the process.
@@ -233,35 +174,6 @@ View* CreateHeadlessView(int width, int height, std::string* error) {
         return nullptr;
     }
     return view;
-}
-
-// ---------------------------------------------------------------- bundle
-
-namespace {
-
-bool IsFile(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-}  // namespace
-
-std::string BundleResourcePath(const char* name, const char* type) {
-    const std::string file = std::string(name) + "." + type;
-    char exe[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (n > 0) {
-        std::string dir(exe, static_cast<size_t>(n));
-        dir.erase(dir.find_last_of('/') + 1);
-        if (IsFile(dir + file)) return dir + file;
-        // An installed tree that has moved since it was built: the program
-        // lives in <prefix>/libexec/xscreensaver, the data in <prefix>/share.
-        const std::string moved = dir + "../../share/mereglass/" + file;
-        if (IsFile(moved)) return moved;
-    }
-    const std::string installed = std::string(MEREGLASS_DATA_DIR) + "/" + file;
-    if (IsFile(installed)) return installed;
-    return {};
 }
 
 }  // namespace platform
