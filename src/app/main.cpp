@@ -27,14 +27,14 @@ int RunConfigure() {
     platform::SettingsStore* store = platform::OpenSettingsStore(kSettingsModule);
     UserSettings settings = ReadSettings(store);
     std::string error;
-    platform::ConfigureDialog* dialog = platform::CreateConfigureDialog(&settings, store, &error);
+    ConfigureDialog* dialog = CreateConfigureDialog(&settings, store, &error);
     if (dialog == nullptr) {
         Tell(error);
         platform::CloseSettingsStore(store);
         return 1;
     }
-    platform::RunConfigureDialog(dialog);
-    platform::DestroyConfigureDialog(dialog);
+    RunConfigureDialog(dialog);
+    DestroyConfigureDialog(dialog);
     platform::CloseSettingsStore(store);
     return 0;
 }

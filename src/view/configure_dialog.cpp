@@ -12,12 +12,15 @@
 #include "platform/settings_dialog.h"
 #include "view/settings.h"
 
-namespace platform {
+using platform::DialogControl;
+using platform::DialogValue;
+using platform::DialogValues;
+using platform::SettingsDialogDescription;
 
 struct ConfigureDialog {
     UserSettings* fields = nullptr;
-    SettingsStore* store = nullptr;
-    SettingsDialog* dialog = nullptr;
+    platform::SettingsStore* store = nullptr;
+    platform::SettingsDialog* dialog = nullptr;
 };
 
 namespace {
@@ -149,7 +152,7 @@ SettingsDialogDescription Describe(ConfigureDialog* d) {
     desc.defaults = {"_Defaults", "configureSheet_defaults"};
     desc.cancel = {"_Cancel", "configureSheet_cancel"};
     desc.save = {"_Save", "configureSheet_save"};
-    desc.webPage = kWebPage;
+    desc.webPage = platform::kWebPage;
     SheetControls factory{};
     ConfigureSheetDefaults(&factory);
     desc.defaultValues = ToDialog(factory);
@@ -162,12 +165,12 @@ SettingsDialogDescription Describe(ConfigureDialog* d) {
 
 }  // namespace
 
-ConfigureDialog* CreateConfigureDialog(UserSettings* settings, SettingsStore* store,
+ConfigureDialog* CreateConfigureDialog(UserSettings* settings, platform::SettingsStore* store,
                                        std::string* error) {
     auto* d = new ConfigureDialog;
     d->fields = settings;
     d->store = store;
-    d->dialog = CreateSettingsDialog(Describe(d), Shown(*settings), error);
+    d->dialog = platform::CreateSettingsDialog(Describe(d), Shown(*settings), error);
     if (d->dialog == nullptr) {
         delete d;
         return nullptr;
@@ -177,20 +180,18 @@ ConfigureDialog* CreateConfigureDialog(UserSettings* settings, SettingsStore* st
 
 void DestroyConfigureDialog(ConfigureDialog* dialog) {
     if (!dialog) return;
-    DestroySettingsDialog(dialog->dialog);
+    platform::DestroySettingsDialog(dialog->dialog);
     delete dialog;
 }
 
 void* ConfigureDialogWindow(ConfigureDialog* dialog) {
-    return SettingsDialogWindow(dialog->dialog);
+    return platform::SettingsDialogWindow(dialog->dialog);
 }
 
 void SetConfigurePreviewProgram(ConfigureDialog* dialog, const std::string& program) {
-    SetSettingsDialogPreviewProgram(dialog->dialog, program);
+    platform::SetSettingsDialogPreviewProgram(dialog->dialog, program);
 }
 
 bool RunConfigureDialog(ConfigureDialog* dialog) {
-    return RunSettingsDialog(dialog->dialog, Shown(*dialog->fields));
+    return platform::RunSettingsDialog(dialog->dialog, Shown(*dialog->fields));
 }
-
-}  // namespace platform

@@ -19,14 +19,12 @@
 
 struct UserSettings;  // view/settings.h
 
-namespace platform {
-
 struct ConfigureDialog;
 
 // Builds the dialog (not yet shown), its controls set from `settings`. Null,
 // with a reason, when GTK cannot open a display. `settings` and `store` must
 // outlive the dialog. The caller releases it with DestroyConfigureDialog.
-ConfigureDialog* CreateConfigureDialog(UserSettings* settings, SettingsStore* store,
+ConfigureDialog* CreateConfigureDialog(UserSettings* settings, platform::SettingsStore* store,
                                        std::string* error);
 void DestroyConfigureDialog(ConfigureDialog* dialog);
 // The dialog's GtkWindow, for tests and embedding.
@@ -37,5 +35,3 @@ void SetConfigurePreviewProgram(ConfigureDialog* dialog, const std::string& prog
 // Shows the dialog and returns when it is closed (Save, Cancel or the
 // window's close button). True when it was closed with Save.
 bool RunConfigureDialog(ConfigureDialog* dialog);
-
-}  // namespace platform

@@ -153,7 +153,7 @@ protected:
         file_ = platform::SettingsStorePath(store_);
     }
     void TearDown() override {
-        if (dialog_) platform::DestroyConfigureDialog(dialog_);
+        if (dialog_) DestroyConfigureDialog(dialog_);
         platform::CloseSettingsStore(store_);
         std::error_code ec;
         fs::remove_all(home_, ec);
@@ -161,10 +161,10 @@ protected:
 
     void Build() {
         std::string error;
-        dialog_ = platform::CreateConfigureDialog(&fields_, store_, &error);
+        dialog_ = CreateConfigureDialog(&fields_, store_, &error);
         ASSERT_NE(dialog_, nullptr) << error;
-        window_ = static_cast<GtkWidget*>(platform::ConfigureDialogWindow(dialog_));
-        platform::SetConfigurePreviewProgram(dialog_, MEREGLASS_PROGRAM);
+        window_ = static_cast<GtkWidget*>(ConfigureDialogWindow(dialog_));
+        SetConfigurePreviewProgram(dialog_, MEREGLASS_PROGRAM);
     }
     // The one running preview child, once there is exactly one whose
     // command line holds `word` (pumping the dialog's events meanwhile).
@@ -211,7 +211,7 @@ protected:
     std::string file_;
     platform::SettingsStore* store_ = nullptr;
     UserSettings fields_{};
-    platform::ConfigureDialog* dialog_ = nullptr;
+    ConfigureDialog* dialog_ = nullptr;
     GtkWidget* window_ = nullptr;
 };
 Xvfb* ConfigureDialogTest::server_ = nullptr;
@@ -363,7 +363,7 @@ TEST_F(ConfigureDialogTest, RunsModallyAndReopensWithTheFields) {
             return G_SOURCE_REMOVE;
         },
         window_);
-    EXPECT_FALSE(platform::RunConfigureDialog(dialog_));
+    EXPECT_FALSE(RunConfigureDialog(dialog_));
     EXPECT_EQ(fields_.record.WATERSPEED, 220);
 
     g_timeout_add(
@@ -378,7 +378,7 @@ TEST_F(ConfigureDialogTest, RunsModallyAndReopensWithTheFields) {
             return G_SOURCE_REMOVE;
         },
         window_);
-    EXPECT_TRUE(platform::RunConfigureDialog(dialog_));
+    EXPECT_TRUE(RunConfigureDialog(dialog_));
     EXPECT_EQ(fields_.record.WATERSPEED, 221);
     EXPECT_EQ(platform::StoreInteger(store_, "WaterSpeed"), 221);
 }
@@ -496,20 +496,20 @@ TEST_F(ConfigureDialogTest, ClosingTheDialogEndsThePreview) {
                 return G_SOURCE_REMOVE;
             },
             window_);
-        platform::RunConfigureDialog(dialog_);
+        RunConfigureDialog(dialog_);
         EXPECT_TRUE(MereglassChildren(getpid()).empty()) << button;
     }
 }
 
 TEST_F(ConfigureDialogTest, APreviewThatCannotRunLeavesTheDialogWorking) {
     Build();
-    platform::SetConfigurePreviewProgram(dialog_, "/nonexistent/mereglass");
+    SetConfigurePreviewProgram(dialog_, "/nonexistent/mereglass");
     gtk_widget_show(window_);
     Pump(300);
     EXPECT_EQ(Page(), "none");
     EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(Widget("previewNone"))), "No preview");
     // The next change of a value tries again.
-    platform::SetConfigurePreviewProgram(dialog_, MEREGLASS_PROGRAM);
+    SetConfigurePreviewProgram(dialog_, MEREGLASS_PROGRAM);
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(Widget("oLighting")), FALSE);
     PreviewWith("--no-lighting");
     EXPECT_EQ(Page(), "saver");
