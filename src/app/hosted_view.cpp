@@ -107,7 +107,9 @@ void ConnectHostedView(HostedView* hv, const HostShared* shared) {
     s.MainScreenNumber = [hv] { return hv->mainScreenNumber; };
     s.BundlePath = FindBundleFile;
     s.ReadSettings = [hv, shared](UserSettings* settings) {
-        *settings = ReadSettings(shared->store);
+        // Every view reads them; the one that counts frames says what is
+        // wrong with them, once for the process.
+        *settings = hv->countsFrames ? ReadSettings(shared->store) : PeekSettings(shared->store);
         for (const SettingOverride& o : shared->overrides) o.entry->set(*settings, o.value);
         hv->fullDetail = settings->FullDetail;
     };

@@ -406,6 +406,25 @@ TEST_F(TwoMonitors, MainMonitorOnlyLeavesTheOtherBlack) {
     Stop();
 }
 
+// Every view reads the settings; the user hears of a stored value out of
+// range once, not once per monitor.
+TEST_F(TwoMonitors, AStoredValueOutOfRangeIsNamedOnce) {
+    setenv("XDG_CONFIG_HOME", config_.c_str(), 1);
+    platform::SettingsStore* store = platform::OpenSettingsStore(kSettingsModule);
+    ResetSettingsStore(store);
+    platform::StoreSetInteger(store, "WaterRes", 12);
+    ASSERT_TRUE(platform::StoreSynchronize(store));
+    platform::CloseSettingsStore(store);
+    Start({"--fullscreen"});
+    ASSERT_EQ(WaitForWindows(2).size(), 2u) << program_->Output();
+    EXPECT_TRUE(
+        Eventually([&] { return program_->Output().find("WaterRes=12") != std::string::npos; }));
+    usleep(500000);
+    Stop();
+    const std::string out = program_->Output();
+    EXPECT_EQ(out.find("WaterRes=12"), out.rfind("WaterRes=12")) << out;
+}
+
 TEST_F(ProgramOnX, GeometryPlacesTheWindow) {
     Start({"-window", "-geometry", "200x120+100+50"});
     const std::vector<Window> windows = WaitForWindows(1);
