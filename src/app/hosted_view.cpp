@@ -28,11 +28,25 @@ void SetUserPictures(const platform::SettingsStore* store, const CommandLine& cl
 
 void ReleasePicture(HostShared* shared) { shared->desktopImage = platform::RgbaImage{}; }
 
+bool DrawsReducedFrame(const HostedView* hv) { return hv->scaled.active() || hv->bufferScaled; }
+
+// The size of what the saver draws into: the window's, or the reduced
+// frame's.
+static int FrameWidth(const HostedView* hv) {
+    if (hv->scaled.active()) return hv->scaled.width();
+    return hv->bufferScaled ? ScaledSide(hv->width, hv->scalePercent) : hv->width;
+}
+
+static int FrameHeight(const HostedView* hv) {
+    if (hv->scaled.active()) return hv->scaled.height();
+    return hv->bufferScaled ? ScaledSide(hv->height, hv->scalePercent) : hv->height;
+}
+
 // Pixels per point of what the saver draws into: the screen's factor, times
 // the reduced frame's share of each side when it draws into one.
 static float ReducedScale(const HostedView* hv) {
     const float screen = static_cast<float>(hv->screenScale);
-    return hv->scaled.active() ? screen * static_cast<float>(hv->scalePercent) / 100.0f : screen;
+    return DrawsReducedFrame(hv) ? screen * static_cast<float>(hv->scalePercent) / 100.0f : screen;
 }
 
 // Shows the frame the saver drew: counts it, draws the frame rate over it
@@ -58,10 +72,14 @@ static void PresentFrame(HostedView* hv, const HostShared* shared) {
     }
     hv->scaled.Stretch();
     if (frame && hv->showFps) {
-        // The text is drawn at the window's own size (DrawFrameRate keeps
-        // the viewport it finds).
-        glViewport(0, 0, hv->width, hv->height);
-        DrawFrameRate(frameRate, hv->width, hv->height, static_cast<float>(hv->screenScale));
+        // The text is drawn at the drawable's own size (DrawFrameRate keeps
+        // the viewport it finds): the window's, or the reduced one the
+        // compositor stretches.
+        const int w = hv->bufferScaled ? FrameWidth(hv) : hv->width;
+        const int h = hv->bufferScaled ? FrameHeight(hv) : hv->height;
+        glViewport(0, 0, w, h);
+        DrawFrameRate(frameRate, w, h,
+                      hv->bufferScaled ? ReducedScale(hv) : static_cast<float>(hv->screenScale));
         if (hv->scaled.active()) glViewport(0, 0, hv->scaled.width(), hv->scaled.height());
     }
     platform::PresentView(hv->view);
@@ -96,7 +114,7 @@ void ConnectHostedView(HostedView* hv, const HostShared* shared) {
         // A window that was resized already has this size (the host records
         // it before it tells the view); other sizes are applied to windows
         // and buffers the program owns. A scaled view's frame is the host's.
-        if (hv->scaled.active()) return;
+        if (DrawsReducedFrame(hv)) return;
         if (width == hv->width && height == hv->height) return;
         if (platform::ResizeView(hv->view, width, height)) {
             hv->width = width;
@@ -138,25 +156,39 @@ static void StartScaledPresent(HostedView* hv) {
     }
 }
 
+// Makes the view's drawable the reduced frame, where the compositor
+// stretches it over the window.
+static bool StartScaledBuffer(HostedView* hv) {
+    hv->bufferScaled = platform::ScaleViewBuffer(hv->view, ScaledSide(hv->width, hv->scalePercent),
+                                                 ScaledSide(hv->height, hv->scalePercent));
+    return hv->bufferScaled;
+}
+
 // Makes the reduced frame of a view that asks for one, when its renderer is
-// a software one and can draw offscreen.
+// a software one: the view's own drawable where the compositor stretches
+// it, else an offscreen frame where the renderer can draw one.
 static void StartScaledFrame(HostedView* hv) {
     if (hv->scalePercent >= 100 || hv->fullDetail || !platform::MakeViewCurrent(hv->view)) {
         return;
     }
     const char* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
-    if (!IsSoftwareRenderer(renderer) || !ScaledFrame::Supported()) return;
+    if (!IsSoftwareRenderer(renderer) || StartScaledBuffer(hv) || !ScaledFrame::Supported()) {
+        return;
+    }
     StartScaledPresent(hv);
 }
 
 void ResizeHostedView(HostedView* hv, int width, int height) {
     hv->width = width;
     hv->height = height;
-    if (hv->scaled.active() && platform::MakeViewCurrent(hv->view)) StartScaledPresent(hv);
-    const bool scaled = hv->scaled.active();
+    if (hv->bufferScaled) {
+        StartScaledBuffer(hv);
+    } else if (hv->scaled.active() && platform::MakeViewCurrent(hv->view)) {
+        StartScaledPresent(hv);
+    }
     hv->saver->SetOverlayScale(ReducedScale(hv));
-    hv->saver->SetFrameSize(static_cast<float>(scaled ? hv->scaled.width() : width),
-                            static_cast<float>(scaled ? hv->scaled.height() : height));
+    hv->saver->SetFrameSize(static_cast<float>(FrameWidth(hv)),
+                            static_cast<float>(FrameHeight(hv)));
 }
 
 bool StartHostedView(HostedView* hv, bool preview, std::string* error) {
@@ -168,9 +200,8 @@ bool StartHostedView(HostedView* hv, bool preview, std::string* error) {
     // The settings are read now; the saver's first frame size is that of
     // the reduced frame when it draws into one.
     StartScaledFrame(hv);
-    const int width = hv->scaled.active() ? hv->scaled.width() : hv->width;
-    const int height = hv->scaled.active() ? hv->scaled.height() : hv->height;
-    hv->saver->SetFrameSize(static_cast<float>(width), static_cast<float>(height));
+    hv->saver->SetFrameSize(static_cast<float>(FrameWidth(hv)),
+                            static_cast<float>(FrameHeight(hv)));
     hv->saver->SetOverlayScale(ReducedScale(hv));
     hv->saver->StartAnimation();
     return true;

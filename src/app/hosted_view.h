@@ -41,6 +41,10 @@ struct HostedView {
     // many pixels per point of an ordinary screen.
     int screenScale = 1;
     ScaledFrame scaled;  // active when the saver draws at the reduced size
+    // The compositor stretches the view's drawable over the window: the
+    // saver draws the reduced frame straight into the drawable, and
+    // `scaled` stays inactive.
+    bool bufferScaled = false;
     // Where the window takes pixels: the reduced frame is read back,
     // stretched on the processor and put into the window (null: stretched
     // by the renderer and swapped). readBack holds one reduced frame.
@@ -92,6 +96,10 @@ void ConnectHostedView(HostedView* hv, const HostShared* shared);
 // desktop), SetFrameSize, StartAnimation. False, with a reason, when the
 // view cannot be created.
 bool StartHostedView(HostedView* hv, bool preview, std::string* error);
+
+// True when the saver draws a reduced frame (its own, or the view's
+// drawable stretched by the compositor).
+bool DrawsReducedFrame(const HostedView* hv);
 
 // The window of the view now has this size: the saver is told it (or the
 // reduced size of a scaled view, whose frame is made anew).

@@ -286,7 +286,9 @@ int RunWaylandHost(const CommandLine& cl, int* stopSignal) {
 
     double interval = host.views.front().second->saver->AnimationTimeInterval();
     for (auto& [output, hv] : host.views) {
-        if (hv->scaled.active()) interval = std::max(interval, 1.0 / kEconomyFramesPerSecond);
+        if (DrawsReducedFrame(hv.get())) {
+            interval = std::max(interval, 1.0 / kEconomyFramesPerSecond);
+        }
     }
     std::vector<platform::WaylandEvent> events;
     events.reserve(64);

@@ -211,6 +211,12 @@ WindowId ViewWindow(const View* view);
 Connection* ViewConnection(const View* view);
 // True once the view's window was destroyed under the program.
 bool ViewLost(const View* view);
+// Makes the drawable width × height pixels, which the compositor stretches
+// over the whole window at no cost to the program (a Wayland view where
+// the compositor offers viewports), from the next present on; ViewSize
+// then gives that size. False, with the drawable unchanged, for other
+// views: X11 and headless ones.
+bool ScaleViewBuffer(View* view, int width, int height);
 
 // ---------------------------------------------------------------- events
 

@@ -24,6 +24,8 @@ Connection* ViewConnection(const View* view) { return view->XConnection(); }
 
 bool ViewLost(const View* view) { return view->Lost(); }
 
+bool ScaleViewBuffer(View* view, int width, int height) { return view->ScaleBuffer(width, height); }
+
 bool ReadViewPixels(View* view, RgbaImage* image) {
     int w = 0, h = 0;
     view->Size(&w, &h);

@@ -17,6 +17,9 @@ struct View {
     virtual WindowId Window() const { return 0; }  // the X window, if any
     virtual Connection* XConnection() const { return nullptr; }
     virtual bool Lost() const { return false; }
+    // A drawable of width × height that the window system stretches over
+    // the view; false where it does not.
+    virtual bool ScaleBuffer(int, int) { return false; }
 };
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 // The connection to a Wayland compositor: its registry, the outputs with
 // their names, logical rectangles and scale (wl_output, xdg-output), the
-// seat's keyboard and pointer, and dispatching with deadlines. Relies on
+// seat's keyboard and pointer, the compositor's scaling of buffers
+// (viewporter, fractional scale), and dispatching with deadlines. Relies on
 // libwayland-client and the generated protocol code.
 //
 // Provides: OpenWayland, CloseWayland, WaylandFd, WaylandHasLayerShell,
@@ -244,6 +245,11 @@ void OnGlobal(void* data, wl_registry* registry, uint32_t name, const char* inte
         c->screencopyVersion = std::min(version, 3u);
         c->screencopy = Bind<zwlr_screencopy_manager_v1>(
             registry, name, &zwlr_screencopy_manager_v1_interface, version, 3);
+    } else if (i == wp_viewporter_interface.name) {
+        c->viewporter = Bind<wp_viewporter>(registry, name, &wp_viewporter_interface, version, 1);
+    } else if (i == wp_fractional_scale_manager_v1_interface.name) {
+        c->fractionalScale = Bind<wp_fractional_scale_manager_v1>(
+            registry, name, &wp_fractional_scale_manager_v1_interface, version, 1);
     } else if (i == wl_output_interface.name) {
         auto o = std::make_unique<OutputState>();
         o->connection = c;
@@ -376,6 +382,8 @@ void CloseWayland(WaylandConnection* c) {
     if (c->seat != nullptr) wl_seat_destroy(c->seat);
     if (c->screencopy != nullptr) zwlr_screencopy_manager_v1_destroy(c->screencopy);
     if (c->outputManager != nullptr) zxdg_output_manager_v1_destroy(c->outputManager);
+    if (c->fractionalScale != nullptr) wp_fractional_scale_manager_v1_destroy(c->fractionalScale);
+    if (c->viewporter != nullptr) wp_viewporter_destroy(c->viewporter);
     if (c->wmBase != nullptr) xdg_wm_base_destroy(c->wmBase);
     if (c->layerShell != nullptr) zwlr_layer_shell_v1_destroy(c->layerShell);
     if (c->shm != nullptr) wl_shm_destroy(c->shm);

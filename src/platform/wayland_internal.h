@@ -9,7 +9,9 @@
 #include <memory>
 #include <vector>
 
+#include "fractional-scale-v1-client.h"
 #include "platform/wayland.h"
+#include "viewporter-client.h"
 #include "wlr-screencopy-unstable-v1-client.h"
 // The layer-shell header names an argument `namespace`, which C++ reserves.
 #define namespace namespace_
@@ -46,6 +48,8 @@ struct WaylandConnection {
     xdg_wm_base* wmBase = nullptr;
     zxdg_output_manager_v1* outputManager = nullptr;
     zwlr_screencopy_manager_v1* screencopy = nullptr;
+    wp_viewporter* viewporter = nullptr;
+    wp_fractional_scale_manager_v1* fractionalScale = nullptr;
     uint32_t screencopyVersion = 0;
     std::vector<std::unique_ptr<OutputState>> outputs;
     std::vector<WaylandEvent> events;  // waiting for WaylandDispatch
@@ -62,6 +66,37 @@ struct WaylandConnection {
     void* eglConfig = nullptr;
     void* eglShareContext = nullptr;
 };
+
+// How a view's buffer covers its surface: at the output's integer scale
+// (the surface's buffer scale), or stretched by the compositor over the
+// surface's logical size through a viewport, which takes a buffer of any
+// size: one at the compositor's preferred fractional scale, or a reduced
+// one (wayland_scale.cpp).
+struct SurfaceScale {
+    wl_surface* surface = nullptr;
+    wp_viewport* viewport = nullptr;  // made when first needed
+    wp_fractional_scale_v1* fractional = nullptr;
+    int integer = 1;         // the output's scale
+    uint32_t preferred = 0;  // the compositor's preferred scale in 120ths; 0: none yet
+    // Called when the preferred scale changes.
+    std::function<void()> changed;
+};
+
+// Sets up `scale` for a new `surface` on an output of integer scale
+// `outputScale`: the fractional scale where the compositor offers it (with
+// a viewport), else the buffer scale.
+void StartSurfaceScale(WaylandConnection* connection, wl_surface* surface, int outputScale,
+                       SurfaceScale* scale);
+void EndSurfaceScale(SurfaceScale* scale);
+// The buffer size that shows a surface of logicalWidth × logicalHeight in
+// full detail.
+void FullDetailSize(const SurfaceScale& scale, int logicalWidth, int logicalHeight, int* width,
+                    int* height);
+// Makes a buffer of width × height pixels cover the surface's
+// logicalWidth × logicalHeight from its next commit. False when that needs
+// a viewport and the compositor offers none.
+bool CoverSurface(WaylandConnection* connection, SurfaceScale* scale, int logicalWidth,
+                  int logicalHeight, int width, int height);
 
 OutputState* FindOutput(WaylandConnection* connection, uint32_t id);
 

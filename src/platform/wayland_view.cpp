@@ -1,6 +1,7 @@
 // The Wayland port of View: one surface covering an output (a layer-shell
 // surface on the overlay layer, else a full-screen toplevel) with a
-// wl_egl_window, an EGL window surface and a desktop OpenGL context that
+// wl_egl_window (at the output's scale, or a size the compositor stretches),
+// an EGL window surface and a desktop OpenGL context that
 // shares objects with the connection's other views. Presents are paced by
 // the compositor's frame callbacks. Relies on libwayland-client,
 // wayland-egl, EGL and the generated protocol code.
@@ -27,7 +28,7 @@ constexpr double kConfigureSeconds = 2.0;
 struct WaylandView final : View {
     WaylandConnection* connection = nullptr;
     uint32_t output = 0;
-    int scale = 1;
+    SurfaceScale scale;
     wl_surface* surface = nullptr;
     zwlr_layer_surface_v1* layer = nullptr;
     xdg_surface* shellSurface = nullptr;
@@ -36,11 +37,13 @@ struct WaylandView final : View {
     EGLSurface eglSurface = EGL_NO_SURFACE;
     EGLContext context = EGL_NO_CONTEXT;
     wl_callback* frame = nullptr;  // the frame callback of the latest present
-    // The size the compositor asked for, logical pixels; the drawable is
-    // scale times that.
+    // The size the compositor asked for, logical pixels, and the drawable
+    // that shows it in full detail (the scale times that).
     int logicalWidth = 0;
     int logicalHeight = 0;
-    int width = 0;  // the drawable, pixels
+    int fullWidth = 0;
+    int fullHeight = 0;
+    int width = 0;  // the drawable, pixels: the full-detail one or a reduced one
     int height = 0;
     bool configured = false;
     bool closed = false;
@@ -58,10 +61,14 @@ struct WaylandView final : View {
     }
     void Present() override;
     bool Lost() const override { return closed; }
+    bool ScaleBuffer(int w, int h) override;
 
     // The compositor's size (0: its choice, the output's size) takes
     // effect at the next present.
     void Configure(int w, int h);
+    // The drawable for the logical size at the current scale, announced
+    // when it changes.
+    void Rescale();
 };
 
 void OnFrameDone(void* data, wl_callback* callback, uint32_t) {
@@ -91,8 +98,21 @@ void WaylandView::Configure(int w, int h) {
     if (w == logicalWidth && h == logicalHeight) return;
     logicalWidth = w;
     logicalHeight = h;
-    width = w * scale;
-    height = h * scale;
+    Rescale();
+}
+
+void WaylandView::Rescale() {
+    if (!configured) return;
+    int w = 0, h = 0;
+    FullDetailSize(scale, logicalWidth, logicalHeight, &w, &h);
+    if (w == fullWidth && h == fullHeight) {
+        // The drawable stays, reduced or not; only the surface's size moved.
+        CoverSurface(connection, &scale, logicalWidth, logicalHeight, width, height);
+        return;
+    }
+    fullWidth = width = w;
+    fullHeight = height = h;
+    CoverSurface(connection, &scale, logicalWidth, logicalHeight, w, h);
     if (window == nullptr) return;  // made at this size
     wl_egl_window_resize(window, width, height, 0, 0);
     WaylandEvent e;
@@ -101,6 +121,17 @@ void WaylandView::Configure(int w, int h) {
     e.width = width;
     e.height = height;
     connection->events.push_back(e);
+}
+
+bool WaylandView::ScaleBuffer(int w, int h) {
+    if (closed || window == nullptr || w <= 0 || h <= 0 ||
+        !CoverSurface(connection, &scale, logicalWidth, logicalHeight, w, h)) {
+        return false;
+    }
+    width = w;
+    height = h;
+    wl_egl_window_resize(window, width, height, 0, 0);
+    return true;
 }
 
 void Closed(WaylandView* v) {
@@ -220,6 +251,7 @@ WaylandView::~WaylandView() {
         eglDestroyContext(connection->eglDisplay, context);
     }
     if (frame != nullptr) wl_callback_destroy(frame);
+    EndSurfaceScale(&scale);
     if (layer != nullptr) zwlr_layer_surface_v1_destroy(layer);
     if (toplevel != nullptr) xdg_toplevel_destroy(toplevel);
     if (shellSurface != nullptr) xdg_surface_destroy(shellSurface);
@@ -242,10 +274,8 @@ View* CreateWaylandView(WaylandConnection* c, uint32_t output, std::string* erro
     v->output = output;
     c->views.push_back(v);
     v->surface = wl_compositor_create_surface(c->compositor);
-    if (wl_surface_get_version(v->surface) >= WL_SURFACE_SET_BUFFER_SCALE_SINCE_VERSION) {
-        v->scale = std::max(1, o->info.scale);
-        wl_surface_set_buffer_scale(v->surface, v->scale);
-    }
+    StartSurfaceScale(c, v->surface, o->info.scale, &v->scale);
+    v->scale.changed = [v] { v->Rescale(); };
     if (c->layerShell != nullptr) {
         v->layer = zwlr_layer_shell_v1_get_layer_surface(
             c->layerShell, v->surface, o->output, ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY, "mereglass");

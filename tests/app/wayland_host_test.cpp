@@ -86,6 +86,18 @@ int NearDesktop(const Shot& s) {
     return n;
 }
 
+// The part of a picture at (x, y) of width × height.
+Shot Part(const Shot& s, int x, int y, int width, int height) {
+    Shot p;
+    p.width = width;
+    p.height = height;
+    for (int row = y; row < y + height; ++row) {
+        const auto from = s.rgb.begin() + (static_cast<ptrdiff_t>(row) * s.width + x) * 3;
+        p.rgb.insert(p.rgb.end(), from, from + static_cast<ptrdiff_t>(width) * 3);
+    }
+    return p;
+}
+
 int Exactly(const Shot& s) {
     int n = 0;
     for (size_t i = 0; i + 2 < s.rgb.size(); i += 3) {
@@ -298,6 +310,38 @@ TEST_F(OnSway, ACompositorThatDiesEndsItWithOneLine) {
     const std::string after = Output().substr(before);
     EXPECT_EQ(std::count(after.begin(), after.end(), '\n'), 1) << after;
     EXPECT_NE(after.find("compositor"), std::string::npos) << after;
+    ExpectNoReports();
+}
+
+// On the software renderer the water is drawn at half each side and
+// stretched over the output (by the compositor where it can): every
+// quarter of each output shows water over the desktop's colour that moves
+// (an uncovered quarter shows the still desktop), on an output of scale 2
+// too.
+TEST_F(OnSway, TheReducedFrameCoversEachOutputEdgeToEdge) {
+    ASSERT_TRUE(Sway({"output", kSecondOutput, "scale", "2"}));
+    StartCovered();
+    for (const char* output : {kFirstOutput, kSecondOutput}) {
+        Shot first;
+        ASSERT_TRUE(Grab(output, &first)) << output;
+        const int w = first.width / 2, h = first.height / 2;
+        const std::pair<int, int> corners[] = {{0, 0}, {w, 0}, {0, h}, {w, h}};
+        for (const auto& [x, y] : corners) {
+            EXPECT_GT(NearDesktop(Part(first, x, y, w, h)), w * h * 3 / 4)
+                << output << " at " << x << "," << y;
+        }
+        bool moved[4] = {};
+        EXPECT_TRUE(Soon([&] {
+            Shot later;
+            if (!Grab(output, &later) || later.width != first.width) return false;
+            for (int i = 0; i < 4; ++i) {
+                const auto [x, y] = corners[i];
+                moved[i] = moved[i] || Part(later, x, y, w, h).rgb != Part(first, x, y, w, h).rgb;
+            }
+            return std::all_of(std::begin(moved), std::end(moved), [](bool m) { return m; });
+        })) << output
+            << ": the quarters that moved: " << moved[0] << moved[1] << moved[2] << moved[3];
+    }
     ExpectNoReports();
 }
 
