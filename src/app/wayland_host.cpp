@@ -231,6 +231,118 @@ Outcome HandleEvents(Host* host, std::vector<platform::WaylandEvent>* events) {
     return Outcome::Running;
 }
 
+// Connects to the compositor, reads its outputs and opens the settings.
+// False, having said why, when there is nothing to cover.
+bool OpenHost(const CommandLine& cl, Host* host, std::vector<platform::WaylandOutput>* outputs) {
+    std::string error;
+    host->connection = platform::OpenWayland(nullptr, &error);
+    if (host->connection == nullptr) {
+        Tell(error);
+        return false;
+    }
+    *outputs = platform::WaylandOutputs(host->connection);
+    if (outputs->empty()) {
+        Tell("the Wayland compositor has no outputs to cover");
+        return false;
+    }
+    // Wayland names no primary output: the first is the main one.
+    host->mainOutput = outputs->front().id;
+    host->store = platform::OpenSettingsStore(kSettingsModule);
+    host->shared.store = host->store;
+    host->shared.clock = [] { return platform::ClockSeconds(); };
+    host->shared.overrides = cl.settings;
+    host->sources.mainScreen = ScreenOf(outputs->front());
+    SetUserPictures(host->store, cl, &host->sources);
+    return true;
+}
+
+// Takes the outputs' pictures and covers each. False, having said why,
+// when an output cannot be covered.
+bool CoverAll(Host* host, const std::vector<platform::WaylandOutput>& outputs) {
+    std::vector<platform::RgbaImage> pictures = TakePictures(host, outputs);
+    std::string error;
+    for (size_t i = 0; i < outputs.size(); ++i) {
+        if (!Cover(host, outputs[i], std::move(pictures[i]), &error)) {
+            Tell(std::string("cannot cover ") + NameOf(outputs[i]) + ": " + error);
+            return false;
+        }
+    }
+    ReleasePicture(&host->shared);
+    return true;
+}
+
+// The time between ticks: the saver's, or at most kEconomyFramesPerSecond
+// when a view saves CPU on a software renderer (as on X11).
+double TickInterval(const Host& host) {
+    double interval = host.views.front().second->saver->AnimationTimeInterval();
+    for (const auto& [output, hv] : host.views) {
+        if (DrawsReducedFrame(hv.get())) {
+            interval = std::max(interval, 1.0 / kEconomyFramesPerSecond);
+        }
+    }
+    return interval;
+}
+
+// Waits for the compositor, a signal or, when `deadline` is set, the time
+// it names.
+void WaitForWork(pollfd* fds, nfds_t nfds, const double* deadline, double now) {
+    timespec timeout{};
+    const timespec* wait = nullptr;
+    if (deadline != nullptr) {
+        const double left = *deadline - now;
+        timeout.tv_sec = static_cast<time_t>(left);
+        timeout.tv_nsec = static_cast<long>((left - std::floor(left)) * 1e9);
+        wait = &timeout;
+    }
+    fds[0].revents = 0;
+    fds[1].revents = 0;
+    ppoll(fds, nfds, wait, nullptr);
+}
+
+// The frame loop: events first, then a tick of every animating view at
+// each deadline, waiting in between. The program's status: 0 when the
+// user or a stop signal (named in *stopSignal) ended it, 1 when the
+// compositor went.
+int RunFrameLoop(Host* host, int* stopSignal) {
+    const double interval = TickInterval(*host);
+    std::vector<platform::WaylandEvent> events;
+    events.reserve(64);
+    double deadline = platform::ClockSeconds() + interval;
+    pollfd fds[2] = {{platform::WaylandFd(host->connection), POLLIN, 0},
+                     {host->signalFd, POLLIN, 0}};
+    const nfds_t nfds = host->signalFd >= 0 ? 2 : 1;
+
+    for (;;) {
+        const Outcome outcome = HandleEvents(host, &events);
+        if (outcome == Outcome::Gone) return 1;
+        if (outcome == Outcome::UserActed) return 0;
+        *stopSignal = ReadStopSignal(host->signalFd);
+        if (*stopSignal != 0) return 0;
+
+        bool anyAnimating = false;
+        for (auto& [output, hv] : host->views) {
+            anyAnimating = anyAnimating || hv->saver->IsAnimating();
+        }
+        const double now = platform::ClockSeconds();
+        if (anyAnimating && now >= deadline) {
+            // A view whose last frame the compositor has not taken yet
+            // (hidden, or slow) skips this tick; motion follows the clock.
+            for (auto& [output, hv] : host->views) {
+                if (hv->saver->IsAnimating() && platform::WaylandViewReady(hv->view)) {
+                    hv->saver->AnimateOneFrame();
+                }
+            }
+            if (!platform::WaylandFlush(host->connection)) {
+                Tell("the Wayland compositor has gone");
+                return 1;
+            }
+            deadline = NextTickDue(deadline, platform::ClockSeconds(), interval);
+            continue;
+        }
+        WaitForWork(fds, nfds, anyAnimating ? &deadline : nullptr, now);
+    }
+}
+
 }  // namespace
 
 bool FullScreenOnWayland(const CommandLine& cl, const char* waylandDisplay) {
@@ -248,34 +360,8 @@ int RunWaylandHost(const CommandLine& cl, int* stopSignal) {
     *stopSignal = 0;
     Host host;
     host.cl = &cl;
-    std::string error;
-    host.connection = platform::OpenWayland(nullptr, &error);
-    if (host.connection == nullptr) {
-        Tell(error);
-        return 1;
-    }
-    const std::vector<platform::WaylandOutput> outputs = platform::WaylandOutputs(host.connection);
-    if (outputs.empty()) {
-        Tell("the Wayland compositor has no outputs to cover");
-        return 1;
-    }
-    // Wayland names no primary output: the first is the main one.
-    host.mainOutput = outputs.front().id;
-    host.store = platform::OpenSettingsStore(kSettingsModule);
-    host.shared.store = host.store;
-    host.shared.clock = [] { return platform::ClockSeconds(); };
-    host.shared.overrides = cl.settings;
-    host.sources.mainScreen = ScreenOf(outputs.front());
-    SetUserPictures(host.store, cl, &host.sources);
-
-    std::vector<platform::RgbaImage> pictures = TakePictures(&host, outputs);
-    for (size_t i = 0; i < outputs.size(); ++i) {
-        if (!Cover(&host, outputs[i], std::move(pictures[i]), &error)) {
-            Tell(std::string("cannot cover ") + NameOf(outputs[i]) + ": " + error);
-            return 1;
-        }
-    }
-    ReleasePicture(&host.shared);
+    std::vector<platform::WaylandOutput> outputs;
+    if (!OpenHost(cl, &host, &outputs) || !CoverAll(&host, outputs)) return 1;
     // From here on the stop signals wait for the loop, which tears every view
     // down before the process ends by the signal.
     host.signalFd = OpenStopSignalFd();
@@ -283,58 +369,5 @@ int RunWaylandHost(const CommandLine& cl, int* stopSignal) {
         Tell("the Wayland compositor has gone");
         return 1;
     }
-
-    double interval = host.views.front().second->saver->AnimationTimeInterval();
-    for (auto& [output, hv] : host.views) {
-        if (DrawsReducedFrame(hv.get())) {
-            interval = std::max(interval, 1.0 / kEconomyFramesPerSecond);
-        }
-    }
-    std::vector<platform::WaylandEvent> events;
-    events.reserve(64);
-    double deadline = platform::ClockSeconds() + interval;
-    pollfd fds[2] = {{platform::WaylandFd(host.connection), POLLIN, 0}, {host.signalFd, POLLIN, 0}};
-    const nfds_t nfds = host.signalFd >= 0 ? 2 : 1;
-
-    for (;;) {
-        const Outcome outcome = HandleEvents(&host, &events);
-        if (outcome == Outcome::Gone) return 1;
-        if (outcome == Outcome::UserActed) break;
-        *stopSignal = ReadStopSignal(host.signalFd);
-        if (*stopSignal != 0) break;
-
-        bool anyAnimating = false;
-        for (auto& [output, hv] : host.views) {
-            anyAnimating = anyAnimating || hv->saver->IsAnimating();
-        }
-        double now = platform::ClockSeconds();
-        if (anyAnimating && now >= deadline) {
-            // A view whose last frame the compositor has not taken yet
-            // (hidden, or slow) skips this tick; motion follows the clock.
-            for (auto& [output, hv] : host.views) {
-                if (hv->saver->IsAnimating() && platform::WaylandViewReady(hv->view)) {
-                    hv->saver->AnimateOneFrame();
-                }
-            }
-            if (!platform::WaylandFlush(host.connection)) {
-                Tell("the Wayland compositor has gone");
-                return 1;
-            }
-            deadline = NextTickDue(deadline, platform::ClockSeconds(), interval);
-            continue;
-        }
-
-        timespec timeout{};
-        const timespec* wait = nullptr;
-        if (anyAnimating) {
-            const double left = deadline - now;
-            timeout.tv_sec = static_cast<time_t>(left);
-            timeout.tv_nsec = static_cast<long>((left - std::floor(left)) * 1e9);
-            wait = &timeout;
-        }
-        fds[0].revents = 0;
-        fds[1].revents = 0;
-        ppoll(fds, nfds, wait, nullptr);
-    }
-    return 0;  // Host's destructor tears every view down
+    return RunFrameLoop(&host, stopSignal);  // Host's destructor tears every view down
 }

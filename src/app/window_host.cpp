@@ -2,13 +2,11 @@
 // against absolute deadlines, waits on the X connection and a signalfd in
 // between (so events and signals are handled at once), and never waits
 // inside a draw; clicks and drags in a window of its own drip on the water.
-// Relies on the platform layer, the scene's touch, Linux's signalfd and
-// ppoll.
+// Relies on the platform layer, the scene's touch, the stop signals'
+// signalfd and ppoll.
 #include "app/window_host.h"
 
 #include <poll.h>
-#include <signal.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,6 +18,7 @@
 
 #include "app/hosted_view.h"
 #include "app/screen_scale.h"
+#include "app/stop_signal.h"
 #include "app/tick_schedule.h"
 #include "scene/scene.h"
 #include "support/diagnostics.h"
@@ -31,20 +30,6 @@ namespace {
 // side of their window, at most this many frames a second.
 constexpr int kEconomyPercent = 50;
 constexpr double kEconomyFramesPerSecond = 30.0;
-
-// Blocks SIGTERM and SIGINT and returns a descriptor that becomes readable
-// when one arrives; -1 when signalfd is not available (the signals are then
-// left to their default action).
-int OpenStopSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGINT);
-    if (sigprocmask(SIG_BLOCK, &set, nullptr) != 0) return -1;
-    const int fd = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
-    if (fd < 0) sigprocmask(SIG_UNBLOCK, &set, nullptr);
-    return fd;
-}
 
 // The scale factor the desktop states for the display: GDK_SCALE, else the
 // Xft.dpi resource. A GDK_SCALE that is no factor is named in one line.
@@ -304,14 +289,6 @@ bool HandleEvents(Host* host, bool fullScreen, std::vector<platform::Event>* eve
     return true;
 }
 
-// The stop signal waiting on `fd` (consumed), or 0.
-int StopRequested(int fd) {
-    if (fd < 0) return 0;
-    signalfd_siginfo info;
-    if (read(fd, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) return 0;
-    return static_cast<int>(info.ssi_signo);
-}
-
 // Waits for the X server, a signal or, when `deadline` is set, the time
 // it names.
 void WaitForWork(pollfd* fds, nfds_t nfds, const double* deadline, double now) {
@@ -343,7 +320,7 @@ void RunFrameLoop(const CommandLine& cl, Host* host, int* stopSignal) {
 
     for (;;) {
         if (!HandleEvents(host, fullScreen, &events)) break;
-        *stopSignal = StopRequested(host->signalFd);
+        *stopSignal = ReadStopSignal(host->signalFd);
         if (*stopSignal != 0) break;
 
         bool anyAnimating = false;
@@ -392,7 +369,7 @@ int RunWindowHost(const CommandLine& cl, int* stopSignal) {
     // down before the process ends by the signal. Until now they had their
     // default action: nothing needed tidying that the end of the process
     // does not tidy.
-    host.signalFd = OpenStopSignals();
+    host.signalFd = OpenStopSignalFd();
     for (auto& hv : host.views) platform::ShowView(hv->view);
     platform::FlushConnection(host.connection);
 

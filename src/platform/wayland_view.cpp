@@ -260,25 +260,13 @@ WaylandView::~WaylandView() {
     wl_display_flush(connection->display);
 }
 
-}  // namespace
-
-View* CreateWaylandView(WaylandConnection* c, uint32_t output, std::string* error) {
-    OutputState* o = FindOutput(c, output);
-    if (o == nullptr || !o->complete) {
-        *error = "the output is gone";
-        return nullptr;
-    }
-    if (!StartEgl(c, error)) return nullptr;
-    auto* v = new WaylandView;
-    v->connection = c;
-    v->output = output;
-    c->views.push_back(v);
-    v->surface = wl_compositor_create_surface(c->compositor);
-    StartSurfaceScale(c, v->surface, o->info.scale, &v->scale);
-    v->scale.changed = [v] { v->Rescale(); };
+// Gives the view's surface its role: a layer-shell surface on the overlay
+// layer over all of `o`, taking the keyboard, else a full-screen toplevel
+// on it.
+void AssignRole(WaylandConnection* c, const OutputState& o, WaylandView* v) {
     if (c->layerShell != nullptr) {
         v->layer = zwlr_layer_shell_v1_get_layer_surface(
-            c->layerShell, v->surface, o->output, ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY, "mereglass");
+            c->layerShell, v->surface, o.output, ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY, "mereglass");
         zwlr_layer_surface_v1_add_listener(v->layer, &kLayerListener, v);
         zwlr_layer_surface_v1_set_anchor(
             v->layer, ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP | ZWLR_LAYER_SURFACE_V1_ANCHOR_BOTTOM |
@@ -293,21 +281,29 @@ View* CreateWaylandView(WaylandConnection* c, uint32_t output, std::string* erro
         xdg_toplevel_add_listener(v->toplevel, &kToplevelListener, v);
         xdg_toplevel_set_title(v->toplevel, "Mereglass");
         xdg_toplevel_set_app_id(v->toplevel, "mereglass");
-        xdg_toplevel_set_fullscreen(v->toplevel, o->output);
+        xdg_toplevel_set_fullscreen(v->toplevel, o.output);
     }
+}
+
+// Creates the view's surface at the output's scale, with its role, opaque,
+// and commits it so the compositor sizes it.
+void CreateSurface(WaylandConnection* c, const OutputState& o, WaylandView* v) {
+    v->surface = wl_compositor_create_surface(c->compositor);
+    StartSurfaceScale(c, v->surface, o.info.scale, &v->scale);
+    v->scale.changed = [v] { v->Rescale(); };
+    AssignRole(c, o, v);
     // The surface is opaque: the compositor need not draw what is under it.
     wl_region* opaque = wl_compositor_create_region(c->compositor);
     wl_region_add(opaque, 0, 0, INT32_MAX, INT32_MAX);
     wl_surface_set_opaque_region(v->surface, opaque);
     wl_region_destroy(opaque);
     wl_surface_commit(v->surface);
-    if (!DispatchUntil(c, kConfigureSeconds, [v] { return v->configured || v->closed; }) ||
-        v->closed) {
-        *error = v->closed ? "the compositor closed the surface at once"
-                           : "the compositor did not size the surface in time";
-        delete v;
-        return nullptr;
-    }
+}
+
+// Gives a sized view its wl_egl_window, EGL window surface and context
+// (sharing objects with the connection's other views) and makes it
+// current. False when EGL cannot.
+bool StartDrawing(WaylandConnection* c, WaylandView* v) {
     auto* display = static_cast<EGLDisplay>(c->eglDisplay);
     auto* config = static_cast<EGLConfig>(c->eglConfig);
     v->window = wl_egl_window_create(v->surface, v->width, v->height);
@@ -322,14 +318,39 @@ View* CreateWaylandView(WaylandConnection* c, uint32_t output, std::string* erro
         v->eglSurface != EGL_NO_SURFACE
             ? eglCreateContext(display, config, static_cast<EGLContext>(c->eglShareContext), attrs)
             : EGL_NO_CONTEXT;
-    if (v->context == EGL_NO_CONTEXT || !v->MakeCurrent()) {
+    if (v->context == EGL_NO_CONTEXT || !v->MakeCurrent()) return false;
+    if (c->eglShareContext == nullptr) c->eglShareContext = v->context;
+    // Frames are paced by the frame callbacks, never inside a swap.
+    eglSwapInterval(display, 0);
+    return true;
+}
+
+}  // namespace
+
+View* CreateWaylandView(WaylandConnection* c, uint32_t output, std::string* error) {
+    OutputState* o = FindOutput(c, output);
+    if (o == nullptr || !o->complete) {
+        *error = "the output is gone";
+        return nullptr;
+    }
+    if (!StartEgl(c, error)) return nullptr;
+    auto* v = new WaylandView;
+    v->connection = c;
+    v->output = output;
+    c->views.push_back(v);
+    CreateSurface(c, *o, v);
+    if (!DispatchUntil(c, kConfigureSeconds, [v] { return v->configured || v->closed; }) ||
+        v->closed) {
+        *error = v->closed ? "the compositor closed the surface at once"
+                           : "the compositor did not size the surface in time";
+        delete v;
+        return nullptr;
+    }
+    if (!StartDrawing(c, v)) {
         *error = "no EGL window surface and context for the output";
         delete v;
         return nullptr;
     }
-    if (c->eglShareContext == nullptr) c->eglShareContext = v->context;
-    // Frames are paced by the frame callbacks, never inside a swap.
-    eglSwapInterval(display, 0);
     return v;
 }
 

@@ -1,8 +1,9 @@
 // --fullscreen on a real Wayland compositor: Debian's sway, headless (no
 // GPU, no display), with two outputs over a desktop of one known colour.
 // The program covers both with moving water over the picture screencopy
-// took, and ends by SIGTERM, by a key (typed through a virtual keyboard)
-// and, with one line, when the compositor dies. The screen is read back
+// took, and ends by SIGTERM, by a key (typed through a virtual keyboard),
+// by a pointer's motion (through a virtual pointer, tests/app's tool) and,
+// with one line, when the compositor dies. The screen is read back
 // with grim.
 //
 // sway refuses to run as root, so the compositor, its tools and the
@@ -124,6 +125,7 @@ protected:
         ASSERT_EQ(mkdir(run_.c_str(), 0700), 0);
         ASSERT_EQ(chown(run_.c_str(), kUser, kUser), 0);
         fs::copy_file(MEREGLASS_PROGRAM, program_path());
+        fs::copy_file(MEREGLASS_VIRTUAL_POINTER, pointer_path());
         fs::copy_file(MEREGLASS_ARCHIVE, dir_ + "/bin/murkle.respak");
         ASSERT_EQ(chmod((dir_ + "/bin/murkle.respak").c_str(), 0644), 0);
         const std::string config = dir_ + "/sway.conf";
@@ -235,6 +237,7 @@ protected:
     }
 
     std::string program_path() const { return dir_ + "/bin/mereglass"; }
+    std::string pointer_path() const { return dir_ + "/bin/virtual-pointer"; }
     std::string Output() const { return program_ ? program_->Output() : ""; }
 
     void ExpectNoReports() {
@@ -275,6 +278,18 @@ TEST_F(OnSway, CoversEveryOutputWithMovingWaterAndEndsBySigterm) {
 TEST_F(OnSway, AKeyEndsIt) {
     StartCovered();
     ASSERT_TRUE(Run({"/usr/bin/wtype", "-s", "500", "a"}));
+    ASSERT_TRUE(program_->Wait(kDeadline)) << Output();
+    EXPECT_EQ(program_->status(), 0) << Output();
+    ExpectNoReports();
+}
+
+// The seat has no pointer until the virtual one comes; the tool waits a
+// little before it moves, so the pointer has reached the program. It moves
+// 50 pixels in five steps: the first brings the pointer onto the cover, the
+// rest take it well beyond a tremor from there.
+TEST_F(OnSway, APointerMotionEndsIt) {
+    StartCovered();
+    ASSERT_TRUE(Run({pointer_path(), "40", "30", "5"}));
     ASSERT_TRUE(program_->Wait(kDeadline)) << Output();
     EXPECT_EQ(program_->status(), 0) << Output();
     ExpectNoReports();
