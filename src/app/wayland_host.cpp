@@ -17,6 +17,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/frame_wait.h"
 #include "app/hosted_view.h"
 #include "app/stop_signal.h"
 #include "app/tick_schedule.h"
@@ -281,22 +282,6 @@ double TickInterval(const Host& host) {
         }
     }
     return interval;
-}
-
-// Waits for the compositor, a signal or, when `deadline` is set, the time
-// it names.
-void WaitForWork(pollfd* fds, nfds_t nfds, const double* deadline, double now) {
-    timespec timeout{};
-    const timespec* wait = nullptr;
-    if (deadline != nullptr) {
-        const double left = *deadline - now;
-        timeout.tv_sec = static_cast<time_t>(left);
-        timeout.tv_nsec = static_cast<long>((left - std::floor(left)) * 1e9);
-        wait = &timeout;
-    }
-    fds[0].revents = 0;
-    fds[1].revents = 0;
-    ppoll(fds, nfds, wait, nullptr);
 }
 
 // The frame loop: events first, then a tick of every animating view at

@@ -10,12 +10,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "app/frame_wait.h"
 #include "app/hosted_view.h"
 #include "app/screen_scale.h"
 #include "app/stop_signal.h"
@@ -287,22 +287,6 @@ bool HandleEvents(Host* host, bool fullScreen, std::vector<platform::Event>* eve
         if (platform::ViewLost(hv->view)) return false;
     }
     return true;
-}
-
-// Waits for the X server, a signal or, when `deadline` is set, the time
-// it names.
-void WaitForWork(pollfd* fds, nfds_t nfds, const double* deadline, double now) {
-    timespec timeout{};
-    const timespec* wait = nullptr;
-    if (deadline != nullptr) {
-        const double left = *deadline - now;
-        timeout.tv_sec = static_cast<time_t>(left);
-        timeout.tv_nsec = static_cast<long>((left - std::floor(left)) * 1e9);
-        wait = &timeout;
-    }
-    fds[0].revents = 0;
-    fds[1].revents = 0;
-    ppoll(fds, nfds, wait, nullptr);
 }
 
 // The frame loop: events first, then a tick of every animating view at

@@ -143,20 +143,8 @@ protected:
                 "WLR_BACKENDS=headless",
                 "WLR_RENDERER=pixman",
                 "WLR_LIBINPUT_NO_DEVICES=1"};
-        if (const char* lsan = std::getenv("LSAN_OPTIONS")) {
-            // The suppressions file named there may lie where the user
-            // cannot read it.
-            std::string options = lsan;
-            const size_t at = options.find("suppressions=");
-            if (at != std::string::npos) {
-                const size_t begin = at + sizeof "suppressions=" - 1;
-                const size_t end = options.find(':', begin);
-                const std::string copy = dir_ + "/bin/lsan.supp";
-                fs::copy_file(options.substr(begin, end - begin), copy);
-                ASSERT_EQ(chmod(copy.c_str(), 0644), 0);
-                options.replace(begin, end == std::string::npos ? end : end - begin, copy);
-            }
-            env_.push_back("LSAN_OPTIONS=" + options);
+        if (std::string lsan = LsanOptionsForOtherUser(dir_ + "/bin"); !lsan.empty()) {
+            env_.push_back(lsan);
         }
         sway_ = RunAsUser({"/usr/bin/sway", "-c", config});
         ASSERT_TRUE(Soon([&] { return Sway({"-t", "get_version"}); })) << sway_->Output();

@@ -112,20 +112,8 @@ protected:
                 "DBUS_SESSION_BUS_ADDRESS=disabled:",
                 "XDG_RUNTIME_DIR=" + home_,
                 "XDG_CONFIG_HOME=" + home_ + "/.config"};
-        if (const char* lsan = std::getenv("LSAN_OPTIONS")) {
-            // The suppressions file named there may lie where the user
-            // cannot read it.
-            std::string options = lsan;
-            const size_t at = options.find("suppressions=");
-            if (at != std::string::npos) {
-                const size_t begin = at + sizeof "suppressions=" - 1;
-                const size_t end = options.find(':', begin);
-                const std::string copy = dir_ + "/bin/lsan.supp";
-                fs::copy_file(options.substr(begin, end - begin), copy);
-                ASSERT_EQ(chmod(copy.c_str(), 0644), 0);
-                options.replace(begin, end == std::string::npos ? end : end - begin, copy);
-            }
-            env_.push_back("LSAN_OPTIONS=" + options);
+        if (std::string lsan = LsanOptionsForOtherUser(dir_ + "/bin"); !lsan.empty()) {
+            env_.push_back(lsan);
         }
     }
 

@@ -4,12 +4,14 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -106,4 +108,22 @@ std::string ChildProcess::Output() const {
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+std::string LsanOptionsForOtherUser(const std::string& dir) {
+    const char* lsan = std::getenv("LSAN_OPTIONS");
+    if (lsan == nullptr) return {};
+    // The suppressions file named there may lie where the user cannot read it.
+    std::string options = lsan;
+    const size_t at = options.find("suppressions=");
+    if (at != std::string::npos) {
+        const size_t begin = at + sizeof "suppressions=" - 1;
+        const size_t end = options.find(':', begin);
+        const std::string copy = dir + "/lsan.supp";
+        std::filesystem::copy_file(options.substr(begin, end - begin), copy,
+                                   std::filesystem::copy_options::overwrite_existing);
+        chmod(copy.c_str(), 0644);
+        options.replace(begin, end == std::string::npos ? end : end - begin, copy);
+    }
+    return "LSAN_OPTIONS=" + options;
 }

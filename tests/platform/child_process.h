@@ -40,3 +40,8 @@ private:
     int endSignal_ = 0;
     std::string outputPath_;
 };
+
+// The LSAN_OPTIONS entry ("LSAN_OPTIONS=...") for a child that runs as
+// another user, its suppressions file copied into `dir` where that user can
+// read it; empty when the test runs without LSAN_OPTIONS.
+std::string LsanOptionsForOtherUser(const std::string& dir);
