@@ -287,6 +287,21 @@ TEST_F(OnSway, APointerMotionEndsIt) {
 // output takes after it came. (Its picture may be taken before the
 // compositor has drawn its background, so only the cover is checked; sway
 // 1.7 cannot take a headless output away.)
+// Wayland names no primary output: the first one reported is the main one,
+// and with MainMonitorOnly the others stay black.
+TEST_F(OnSway, MainMonitorOnlyLeavesTheOtherOutputsBlack) {
+    program_ = RunAsUser({program_path(), "--fullscreen", "--main-monitor-only"});
+    EXPECT_TRUE(Soon([&] {
+        Shot main, other;
+        return Grab(kFirstOutput, &main) && Grab(kSecondOutput, &other) &&
+               NearDesktop(main) > main.width * main.height * 3 / 4 &&
+               Exactly(main) < main.width * main.height / 4 &&
+               std::count(other.rgb.begin(), other.rgb.end(), 0) ==
+                   static_cast<std::ptrdiff_t>(other.rgb.size());
+    })) << Output();
+    ExpectNoReports();
+}
+
 TEST_F(OnSway, CoversAnOutputThatComes) {
     StartCovered();
     ASSERT_TRUE(Sway({"create_output"}));
