@@ -371,12 +371,11 @@ with each value as a setting option and the desktop's picture as
 .BR \-\-image ,
 restarted as the values change and ended when the dialog closes.
 When the saver cannot run there, the pane says \(lqNo preview\(rq.)"},
-    // The two long names keep the gaps --help has always printed them with.
     {.shown = "--add-to-xscreensaver",
      .setsMode = true,
      .mode = HostMode::AddToXScreenSaver,
      .group = kOther,
-     .help = "    list this program in ~/.xscreensaver's programs",
+     .help = "list this program in ~/.xscreensaver's programs",
      .manual = R"(Add the line
 .RS
 .PP
@@ -403,7 +402,7 @@ XScreenSaver rereads the file by itself.
      .setsMode = true,
      .mode = HostMode::RemoveFromXScreenSaver,
      .group = kOther,
-     .help = " take it out of that list again",
+     .help = "take it out of that list again",
      .manual = "Take that line out of\n"
                ".I ~/.xscreensaver\n"
                "again."},

@@ -64,7 +64,12 @@ std::string Roff(const std::string& text) { return Replaced(text, "-", "\\-"); }
 // whose later lines start in the column too.
 std::string HelpLine(std::string left, size_t column, const std::string& text) {
     left = "  " + left;
-    if (left.size() + 1 < column) left.resize(column - 1, ' ');
+    // A name too long for the column has its text on the next line.
+    if (left.size() + 1 < column) {
+        left.resize(column - 1, ' ');
+    } else {
+        left += "\n" + std::string(column - 1, ' ');
+    }
     return left + " " + Replaced(text, "\n", "\n" + std::string(column, ' ')) + "\n";
 }
 

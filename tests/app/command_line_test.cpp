@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <initializer_list>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -201,6 +202,23 @@ TEST(CommandLineUsage, ListsEveryOption) {
           "--image", "--image-dir", "--scale", "--render", "--size", "--seconds", "--fps",
           "--every", "--configure", "--help"}) {
         EXPECT_NE(usage.find(option), std::string::npos) << option;
+    }
+}
+
+// The help texts of the options before the settings line up in one column;
+// a name too long for it has its text on the next line.
+TEST(CommandLineUsage, HelpTextsLineUp) {
+    std::istringstream in(UsageText().substr(0, UsageText().find("Settings for this run")));
+    const size_t column = 24;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("  -", 0) != 0) continue;
+        if (line.find(' ', 2) == std::string::npos) {
+            ASSERT_TRUE(std::getline(in, line));
+        }
+        ASSERT_GT(line.size(), column) << line;
+        EXPECT_EQ(line[column - 1], ' ') << line;
+        EXPECT_NE(line[column], ' ') << line;
     }
 }
 
