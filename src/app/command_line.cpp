@@ -17,6 +17,8 @@ constexpr int kMaxSide = 16384;
 // Longest headless run, seconds of simulated time.
 constexpr double kMaxSeconds = 24.0 * 3600.0;
 constexpr int kMaxFps = 1000;
+// The longest idle time for one run, seconds: the setting's 720 minutes.
+constexpr int kMaxIdleSeconds = 720 * 60;
 
 // "--name" and "-name" both give "name"; anything else gives null.
 const char* OptionName(const char* arg) {
@@ -371,6 +373,34 @@ with each value as a setting option and the desktop's picture as
 .BR \-\-image ,
 restarted as the values change and ended when the dialog closes.
 When the saver cannot run there, the pane says \(lqNo preview\(rq.)"},
+    {.shown = "--idle-watch",
+     .setsMode = true,
+     .mode = HostMode::IdleWatch,
+     .group = kOther,
+     .help = "stay in the session and start full screen after the\n"
+             "idle time; input ends it (GNOME, KDE, sway, X11)",
+     .manual = R"(Stay in the session, asleep, and start the saver on every output once
+the session has been idle for the time the
+.B IdleMinutes
+setting names; input ends it, and it starts again after the next idle
+time.
+It never starts while a program holds off idleness (a video, a
+presentation) or while the session is locked.
+It learns of idleness from GNOME's idle monitor, else the Wayland
+compositor's idle notifications, else the X server's idle time; under
+XScreenSaver or MATE's screen saver it says that daemon is in charge and
+exits with status 1.
+One runs per session; a second one says so and exits with status 1.)"},
+    {.shown = "--idle-seconds",
+     .argument = "N",
+     .needs = "a whole number of seconds from 1 to 43200",
+     .take = [](const char* v,
+                CommandLine* cl) { return ParseInt(v, 1, kMaxIdleSeconds, &cl->idleSeconds); },
+     .group = kOther,
+     .help = "with --idle-watch: the idle time in seconds, for this run",
+     .manual = R"(With
+.BR \-\-idle\-watch :
+the idle time in seconds, 1 to 43200, for this run.)"},
     {.shown = "--add-to-xscreensaver",
      .setsMode = true,
      .mode = HostMode::AddToXScreenSaver,
@@ -560,6 +590,10 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
             *error = std::string("unknown option: ") + arg;
             return false;
         }
+    }
+    if (parse.cl.idleSeconds != 0 && parse.cl.mode != HostMode::IdleWatch) {
+        *error = "--idle-seconds goes with --idle-watch";
+        return false;
     }
     if (parse.renderOption && parse.cl.mode != HostMode::Render) {
         *error = "--size, --seconds, --fps F and --every go with --render DIR";

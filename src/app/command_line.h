@@ -20,6 +20,7 @@ enum class HostMode {
     FullScreen,  // one borderless window per monitor
     Render,      // headless, into PNG files
     Configure,   // the settings dialog
+    IdleWatch,   // stay in the session; full screen after the idle time
     Help,        // print the options and exit 0
     // List this program in ~/.xscreensaver, or take it out again.
     AddToXScreenSaver,
@@ -63,6 +64,9 @@ struct CommandLine {
     // --scale N: the banner and the -fps text at N pixels a point for this
     // run; 0 takes the screen's own factor (1 for --render).
     int scale = 0;
+    // --idle-seconds N: the idle watcher's idle time for this run, in
+    // seconds; 0 takes the IdleMinutes setting.
+    int idleSeconds = 0;
     // --image-dir DIR: the picture folder for this run; it also puts a
     // Picture override (a picture from the folder) into `settings`.
     std::string imageDir;
@@ -113,7 +117,7 @@ extern const OptionGroup kOptionGroups[kOptionGroupCount];
 // The settings' options (--water-speed N, --[no-]lighting, ...) come from
 // the settings table and form the last group; every other option is here,
 // in the order --help lists them.
-inline constexpr size_t kOptionCount = 22;
+inline constexpr size_t kOptionCount = 24;
 extern const OptionEntry kOptions[kOptionCount];
 
 // Parses argv (argv[0] is skipped). False, with a one-line reason in

@@ -46,6 +46,10 @@ folder instead (@FACTORY@).
 The folder is chosen in the settings dialog or with
 .BR \-\-image\-dir ;
 with 0, its pictures still stand in for a desktop that cannot be read.)"},
+    {"IdleMinutes", R"(With
+.BR \-\-idle\-watch :
+the minutes without input after which the saver starts, @MIN@ to @MAX@
+(@FACTORY@).)"},
 };
 
 // Every occurrence of `from` in `text` replaced by `to`.

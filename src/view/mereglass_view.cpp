@@ -61,6 +61,7 @@ bool MereglassView::InitWithFrame(NSRect frame, bool isPreview) {
     FullDetail = user.FullDetail;
     Picture = user.Picture;
     PictureFolder = user.PictureFolder;
+    IdleMinutes = user.IdleMinutes;
 
     const NSRect bounds = Bounds();
     Scrn.width = bounds.width;
@@ -236,7 +237,7 @@ SheetControls* MereglassView::ConfigureSheet() {
     if (configureSheet == nullptr) configureSheet = new (std::nothrow) SheetControls{};
     if (configureSheet == nullptr) return nullptr;
     ::ConfigureSheetOpen(
-        UserSettings{MainMonitorOnly, mySettings, FullDetail, Picture, PictureFolder},
+        UserSettings{MainMonitorOnly, mySettings, FullDetail, Picture, PictureFolder, IdleMinutes},
         configureSheet);
     return configureSheet;
 }
@@ -247,7 +248,8 @@ void MereglassView::ConfigureSheetCancel() {
 
 void MereglassView::ConfigureSheetSave() {
     if (configureSheet != nullptr) {
-        UserSettings fields{MainMonitorOnly, mySettings, FullDetail, Picture, PictureFolder};
+        UserSettings fields{MainMonitorOnly, mySettings, FullDetail, Picture, PictureFolder,
+                            IdleMinutes};
         if (platform->settingsStore != nullptr) {
             ::ConfigureSheetSave(*configureSheet, &fields, platform->settingsStore);
         } else {
@@ -260,6 +262,7 @@ void MereglassView::ConfigureSheetSave() {
         FullDetail = fields.FullDetail;
         Picture = fields.Picture;
         PictureFolder = fields.PictureFolder;
+        IdleMinutes = fields.IdleMinutes;
     }
     if (platform->EndSheet) platform->EndSheet();
 }

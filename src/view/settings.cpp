@@ -59,6 +59,12 @@ const SettingEntry kSettings[kSettingCount] = {
          s.Picture = v == 1 ? ShownPicture::Folder : ShownPicture::Desktop;
      },
      kPictureChoices},
+    // A file without the key (one written before it existed) reads 0, which
+    // runs as the factory value.
+    {"IdleMinutes", SettingKind::Integer, SettingControl::Number,
+     "Start after this many idle minutes", 10, 1, 720, 10, 720, &SheetControls::oIdleMinutes,
+     [](const UserSettings& s) { return s.IdleMinutes; },
+     [](UserSettings& s, int32_t v) { s.IdleMinutes = v; }},
 };
 
 const SettingEntry* FindSetting(const char* key) {

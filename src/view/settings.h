@@ -47,6 +47,9 @@ struct UserSettings {
     // run. A folder stands in for a desktop that cannot be read either way.
     ShownPicture Picture;
     std::string PictureFolder;
+    // The idle watcher (--idle-watch) starts the saver after this many
+    // minutes without input.
+    int32_t IdleMinutes;
 };
 
 // The controls of the configuration sheet. An on/off control holds a
@@ -61,6 +64,7 @@ struct SheetControls {
     int oDripSpeed;
     int oFullDetail;
     int oPicture;
+    int oIdleMinutes;
     std::string oPictureFolder;  // the folder chooser
 };
 
@@ -98,16 +102,16 @@ struct SettingEntry {
 
 // Every setting, in the order the reset, the sheet, Save and Defaults visit
 // them: "MainMonitorOnly", "WaterSpeed", "WaterRes", "DripSpeed",
-// "Lighting", "WantBowl", "FullDetail", "Picture". The picture folder
-// follows them.
-inline constexpr size_t kSettingCount = 8;
+// "Lighting", "WantBowl", "FullDetail", "Picture", "IdleMinutes". The
+// picture folder follows them.
+inline constexpr size_t kSettingCount = 9;
 extern const SettingEntry kSettings[kSettingCount];
 // The entry for `key`, or null.
 const SettingEntry* FindSetting(const char* key);
 
 // The factory values: MainMonitorOnly false, lighting and bowl on, wave
 // speed 100 %, water resolution 2^6, drips every 2.5 s, the desktop shown,
-// no picture folder.
+// no picture folder, 10 idle minutes before the idle watcher starts it.
 UserSettings FactorySettings();
 
 // `value` brought into the entry's range: itself when inside it, else

@@ -265,6 +265,7 @@ TEST_F(ConfigureDialogTest, ShowsTheFieldsAndSavesWhatTheWidgetsSay) {
               "WantBowl=false\n"
               "FullDetail=false\n"
               "Picture=0\n"
+              "IdleMinutes=10\n"
               "PictureFolder=" +
                   home_ + "/garden\n");
 }
@@ -281,9 +282,10 @@ TEST_F(ConfigureDialogTest, ListsTheOnOffSettingsFirstThenTheOthersBesideTheirLa
         {"oWaterRes", "Water resolution"},
         {"oDripSpeed", "Time between drips (s)"},
         {"oPicture", "Show"},
-        {"oPictureFolder", "Picture folder"}};
+        {"oPictureFolder", "Picture folder"},
+        {"oIdleMinutes", "Start after this many idle minutes"}};
     GtkWidget* grid = gtk_widget_get_parent(Widget("oMainMonitorOnly"));
-    for (int row = 0; row < 9; ++row) {
+    for (int row = 0; row < 10; ++row) {
         const auto [name, text] = rows[row];
         GtkWidget* control = Widget(name);
         int top = -1, left = -1;

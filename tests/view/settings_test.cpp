@@ -30,6 +30,7 @@ const char* const kFactoryText =
     "WantBowl=true\n"
     "FullDetail=false\n"
     "Picture=0\n"
+    "IdleMinutes=10\n"
     "PictureFolder=\n";
 
 class SettingsTest : public ::testing::Test {
@@ -78,6 +79,7 @@ void ExpectFactory(const UserSettings& s) {
     EXPECT_EQ(s.record.DRIPSPEED, 250);
     EXPECT_EQ(s.Picture, ShownPicture::Desktop);
     EXPECT_EQ(s.PictureFolder, "");
+    EXPECT_EQ(s.IdleMinutes, 10);
 }
 
 UserSettings Custom() {
@@ -90,9 +92,10 @@ UserSettings Custom() {
 }
 
 TEST(SettingsTable, DeclaresEachSettingOnceWithItsFactoryValueAndRange) {
-    ASSERT_EQ(kSettingCount, 8u);
-    const char* const order[] = {"MainMonitorOnly", "WaterSpeed", "WaterRes",   "DripSpeed",
-                                 "Lighting",        "WantBowl",   "FullDetail", "Picture"};
+    ASSERT_EQ(kSettingCount, 9u);
+    const char* const order[] = {"MainMonitorOnly", "WaterSpeed", "WaterRes",
+                                 "DripSpeed",       "Lighting",   "WantBowl",
+                                 "FullDetail",      "Picture",    "IdleMinutes"};
     for (size_t i = 0; i < kSettingCount; ++i) {
         EXPECT_STREQ(kSettings[i].key, order[i]);
         EXPECT_EQ(FindSetting(order[i]), &kSettings[i]);
@@ -185,7 +188,8 @@ TEST_F(SettingsTest, OutOfRangeValuesRunAsTheSceneRunsThemAndAreNamedOnce) {
     // A large wave speed blackens the water; below 10 % the scene runs the
     // normal speed; a water resolution outside 4 to 8 runs at 6.
     const std::string text =
-        "[tkMereglass]\nversion=1.0.1\nWaterSpeed=1500\nWaterRes=9\nDripSpeed=400000\n";
+        "[tkMereglass]\nversion=1.0.1\nWaterSpeed=1500\nWaterRes=9\nDripSpeed=400000\n"
+        "IdleMinutes=0\n";
     WriteFile(text);
     testing::internal::CaptureStderr();
     UserSettings s = ReadFresh();
@@ -193,14 +197,21 @@ TEST_F(SettingsTest, OutOfRangeValuesRunAsTheSceneRunsThemAndAreNamedOnce) {
     EXPECT_EQ(s.record.WATERSPEED, 400);
     EXPECT_EQ(s.record.WATERSHIFT, 6);
     EXPECT_EQ(s.record.DRIPSPEED, 360000);
+    EXPECT_EQ(s.IdleMinutes, 10);
     EXPECT_NE(message.find(file_ + ": WaterSpeed=1500 is not from 10 to 400; 400 used\n"),
               std::string::npos)
         << message;
-    EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 3) << message;
+    EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 4) << message;
     EXPECT_EQ(ReadText(file_), text);  // the file is not rewritten for that
 
+    // A file from before the idle time existed runs the factory idle time.
     WriteFile("[tkMereglass]\nversion=1.0.1\nWaterSpeed=9\n");
-    EXPECT_EQ(ReadFresh().record.WATERSPEED, 100);
+    testing::internal::CaptureStderr();
+    s = ReadFresh();
+    message = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(s.record.WATERSPEED, 100);
+    EXPECT_EQ(s.IdleMinutes, 10);
+    EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
     // The sheet shows what runs, so Save keeps it.
     UserSettings fields = FactorySettings();
     fields.record.WATERSPEED = 5;
@@ -380,6 +391,7 @@ TEST_F(SettingsTest, SaveWritesTheControlsAndUpdatesTheFields) {
     c.oWaterRes = 8;
     c.oDripSpeed = 1;
     c.oPicture = 1;
+    c.oIdleMinutes = 25;
     c.oPictureFolder = "/home/u/Pictures";
     ASSERT_TRUE(ConfigureSheetSave(c, &fields, store));
     platform::CloseSettingsStore(store);
@@ -402,6 +414,7 @@ TEST_F(SettingsTest, SaveWritesTheControlsAndUpdatesTheFields) {
               "WantBowl=false\n"
               "FullDetail=false\n"
               "Picture=1\n"
+              "IdleMinutes=25\n"
               "PictureFolder=/home/u/Pictures\n");
     // The next view reads what was saved.
     const UserSettings next = ReadFresh();
