@@ -26,9 +26,9 @@ struct ConfigureDialog {
 namespace {
 
 // The widget names of the table's entries, in the table's order.
-const char* const kOutletNames[kSettingCount] = {
-    "oMainMonitorOnly", "oWaterSpeed", "oWaterRes", "oDripSpeed",  "oLighting",
-    "oWantBowl",        "oFullDetail", "oPicture",  "oIdleMinutes"};
+const char* const kOutletNames[kSettingCount] = {"oMainMonitorOnly", "oWaterSpeed", "oWaterRes",
+                                                 "oDripSpeed",       "oLighting",   "oWantBowl",
+                                                 "oFullDetail",      "oPicture",    "oIdleMinutes"};
 
 // The dialog's rows, top to bottom: the on/off settings first, then the
 // others; the picture folder (null) follows the picture's choice, offered

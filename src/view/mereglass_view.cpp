@@ -248,8 +248,8 @@ void MereglassView::ConfigureSheetCancel() {
 
 void MereglassView::ConfigureSheetSave() {
     if (configureSheet != nullptr) {
-        UserSettings fields{MainMonitorOnly, mySettings, FullDetail, Picture, PictureFolder,
-                            IdleMinutes};
+        UserSettings fields{MainMonitorOnly, mySettings,    FullDetail,
+                            Picture,         PictureFolder, IdleMinutes};
         if (platform->settingsStore != nullptr) {
             ::ConfigureSheetSave(*configureSheet, &fields, platform->settingsStore);
         } else {

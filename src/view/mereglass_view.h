@@ -81,7 +81,7 @@ public:
     bool FullDetail = false;
     ShownPicture Picture = ShownPicture::Desktop;
     std::string PictureFolder;
-    int32_t IdleMinutes = 0;  // kept for the sheet; the view does not use it
+    int32_t IdleMinutes = 0;              // kept for the sheet; the view does not use it
     double animtime = 0.0;                // clock reading at the last time step, seconds
     NSRect Scrn{0.0f, 0.0f, 0.0f, 0.0f};  // size at creation and last GlInit
     SSMAIN* ssMain = nullptr;             // owned; null until the first tick
