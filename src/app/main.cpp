@@ -1,6 +1,7 @@
 // The mereglass program: parses the command line and hands over to the host
 // that the options name (window, root, foreign window, full screen,
-// headless render, or the settings dialog); --fullscreen on a Wayland
+// headless render, the idle watcher, or the settings dialog); --fullscreen
+// on a Wayland
 // session runs on the compositor itself. Messages go through Tell
 // (support/diagnostics.h); --help, the listing's change and the render's
 // rate are the program's output, on standard output.
@@ -12,6 +13,7 @@
 
 #include "app/command_line.h"
 #include "app/headless_host.h"
+#include "app/idle_watch.h"
 #include "app/stop_signal.h"
 #include "app/wayland_host.h"
 #include "app/window_host.h"
@@ -89,6 +91,11 @@ int main(int argc, char** argv) {
             break;
     }
     int stopSignal = 0;
+    if (cl.mode == HostMode::IdleWatch) {
+        const int status = RunIdleWatch(cl, &stopSignal);
+        if (IsStopSignal(stopSignal)) EndBySignal(stopSignal);
+        return status;
+    }
     const bool wayland =
         cl.mode == HostMode::FullScreen && FullScreenOnWayland(cl, std::getenv("WAYLAND_DISPLAY"));
     const int status = cl.mode == HostMode::Render ? RunHeadless(cl, &stopSignal)

@@ -27,6 +27,8 @@
 //   wayland_view.cpp       Wayland, EGL: views covering an output
 //   wayland_screencopy.cpp Wayland: pictures of the outputs by screencopy
 //   portal_screenshot.cpp  GDBus: the desktop portal's screenshot
+//   idle_session.cpp       the session's idleness for the idle watcher
+//                          (platform/idle_session.h): GDBus, Wayland, XSync
 //
 // Handles (Connection, View, SettingsStore) are owned by the
 // caller, who releases them with the matching Close/Destroy function.

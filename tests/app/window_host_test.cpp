@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -653,6 +655,126 @@ TEST_F(ProgramOnX, FullScreenEndsOnAClick) {
     ASSERT_TRUE(program_->Wait(10.0)) << program_->Output();
     EXPECT_EQ(program_->status(), 0) << program_->Output();
     ExpectNoReports();
+}
+
+namespace {
+
+// The processes `pid` started that still run (or wait to be reaped).
+std::vector<pid_t> ChildrenOf(pid_t pid) {
+    std::vector<pid_t> out;
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    for (const auto& task : std::filesystem::directory_iterator(tasks)) {
+        std::ifstream in(task.path() / "children");
+        for (pid_t child = 0; in >> child;) out.push_back(child);
+    }
+    return out;
+}
+
+// The idle watcher on an X server without a screen-saver daemon: the X
+// server's idle time starts the saver, input ends it, the next idle time
+// brings it back.
+class IdleWatchOnX : public ProgramOnX {
+protected:
+    std::vector<std::string> Session() {
+        return {
+            "DBUS_SESSION_BUS_ADDRESS=disabled:", "WAYLAND_DISPLAY=", "XDG_RUNTIME_DIR=" + config_};
+    }
+    // Waits until the saver covers the screen with its window, or until
+    // it has gone.
+    bool Covered() {
+        return Eventually([&] { return !ProgramWindows().empty(); }, 30.0);
+    }
+    bool Uncovered() {
+        return Eventually([&] { return ProgramWindows().empty(); }, 30.0);
+    }
+    void Touch() {
+        XTestFakeRelativeMotionEvent(display_, 40, 30, CurrentTime);
+        XSync(display_, False);
+    }
+};
+
+}  // namespace
+
+TEST_F(IdleWatchOnX, CoversWhenIdleYieldsToInputAndComesBack) {
+    Start({"--idle-watch", "--idle-seconds", "2"}, Session());
+    ASSERT_TRUE(Covered()) << program_->Output();
+    const std::vector<Window> windows = ProgramWindows();
+    XWindowAttributes a{};
+    ASSERT_TRUE(XGetWindowAttributes(display_, windows[0], &a));
+    EXPECT_EQ(a.width, kScreenWidth);
+    EXPECT_EQ(a.height, kScreenHeight);
+    Touch();
+    ASSERT_TRUE(Uncovered()) << program_->Output();
+    ASSERT_TRUE(Covered()) << program_->Output();
+
+    // One watcher per session.
+    ChildProcess second(MEREGLASS_PROGRAM, {MEREGLASS_PROGRAM, "--idle-watch"}, [&] {
+        std::vector<std::string> env = Session();
+        env.push_back("DISPLAY=" + xvfb_->display());
+        env.push_back("XDG_CONFIG_HOME=" + config_);
+        return env;
+    }());
+    ASSERT_TRUE(second.Wait(30.0));
+    EXPECT_EQ(second.status(), 1);
+    EXPECT_NE(second.Output().find("an idle watcher already runs in this session (process " +
+                                   std::to_string(program_->pid()) + ")\n"),
+              std::string::npos)
+        << second.Output();
+
+    // A saver that dies is named in one line, and the watching goes on.
+    std::vector<pid_t> savers = ChildrenOf(program_->pid());
+    ASSERT_EQ(savers.size(), 1u);
+    ASSERT_EQ(kill(savers[0], SIGKILL), 0);
+    ASSERT_TRUE(Uncovered()) << program_->Output();
+    EXPECT_TRUE(Eventually([&] {
+        return program_->Output().find(
+                   "the saver ended by signal 9 (Killed); watching goes on\n") != std::string::npos;
+    })) << program_->Output();
+    Touch();
+    ASSERT_TRUE(Covered()) << program_->Output();
+
+    // The stop signal ends the watcher by it, and its saver with it.
+    savers = ChildrenOf(program_->pid());
+    ASSERT_EQ(savers.size(), 1u);
+    ASSERT_TRUE(program_->Signal(SIGTERM));
+    ASSERT_TRUE(program_->Wait(30.0)) << program_->Output();
+    EXPECT_EQ(program_->endSignal(), SIGTERM) << program_->Output();
+    EXPECT_NE(kill(savers[0], 0), 0);
+    EXPECT_TRUE(ProgramWindows().empty());
+    ExpectNoReports();
+}
+
+// A saver program that went away (uninstalled under a running watcher)
+// ends the watcher with one line.
+TEST_F(IdleWatchOnX, AMissingSaverEndsTheWatcherWithOneLine) {
+    const std::string copy = config_ + "/mereglass";
+    std::filesystem::copy_file(MEREGLASS_PROGRAM, copy);
+    std::vector<std::string> env = Session();
+    env.push_back("DISPLAY=" + xvfb_->display());
+    env.push_back("XDG_CONFIG_HOME=" + config_);
+    program_ = std::make_unique<ChildProcess>(
+        copy, std::vector<std::string>{copy, "--idle-watch", "--idle-seconds", "2"}, env);
+    ASSERT_TRUE(Eventually([&] {
+        return program_->Output().find("without input") != std::string::npos;
+    })) << program_->Output();
+    std::filesystem::remove(copy);
+    ASSERT_TRUE(program_->Wait(30.0)) << program_->Output();
+    EXPECT_EQ(program_->status(), 1);
+    EXPECT_EQ(program_->Output(),
+              "mereglass: the saver starts after 2 seconds without input (the X server's idle "
+              "time)\nmereglass: cannot start the saver " +
+                  copy + ": No such file or directory\n");
+}
+
+TEST(IdleWatch, NoSessionIsOneLine) {
+    ChildProcess program(MEREGLASS_PROGRAM, {MEREGLASS_PROGRAM, "--idle-watch"},
+                         {"DBUS_SESSION_BUS_ADDRESS=disabled:", "WAYLAND_DISPLAY=", "DISPLAY=",
+                          "XDG_CONFIG_HOME=/nonexistent"});
+    ASSERT_TRUE(program.Wait(30.0));
+    EXPECT_EQ(program.status(), 1);
+    EXPECT_EQ(program.Output(),
+              "mereglass: no session to watch: no GNOME idle monitor on the session bus, no "
+              "Wayland compositor ($WAYLAND_DISPLAY) and no X display ($DISPLAY)\n");
 }
 
 namespace {

@@ -297,3 +297,16 @@ TEST_F(UnderTheDaemon, AnAddedEntryRunsWhenSelected) {
     ASSERT_TRUE(Command({"-deactivate"}));
     EXPECT_TRUE(Soon([&] { return SaverProcesses().empty(); })) << Log();
 }
+
+// Where the daemon runs, it is in charge: the idle watcher says so and
+// leaves.
+TEST_F(UnderTheDaemon, TheIdleWatcherLeavesTheScreenToIt) {
+    WriteInitFile("");
+    StartDaemon();
+    std::unique_ptr<ChildProcess> watcher = RunAsUser({program_, "--idle-watch"});
+    ASSERT_TRUE(watcher->Wait(kDeadline));
+    EXPECT_EQ(watcher->status(), 1);
+    EXPECT_EQ(watcher->Output(),
+              "mereglass: XScreenSaver is in charge of the screen saver here: list Mereglass "
+              "there instead (mereglass --add-to-xscreensaver)\n");
+}

@@ -1,0 +1,144 @@
+// The idle watcher's saver as a child process. Relies on fork and execv,
+// prctl's parent-death signal, pidfd_open and waitpid.
+#include "app/saver_child.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+#include "platform/platform.h"
+
+std::vector<std::string> SaverCommand(const std::string& program, const CommandLine& watcher,
+                                      bool wayland) {
+    std::vector<std::string> command = {program, "--fullscreen", wayland ? "--wayland" : "--x11"};
+    if (!watcher.display.empty()) command.insert(command.end(), {"-display", watcher.display});
+    if (watcher.showFps) command.push_back("-fps");
+    if (watcher.scale > 0)
+        command.insert(command.end(), {"--scale", std::to_string(watcher.scale)});
+    if (!watcher.imageFile.empty()) command.insert(command.end(), {"--image", watcher.imageFile});
+    if (!watcher.imageDir.empty()) command.insert(command.end(), {"--image-dir", watcher.imageDir});
+    for (const SettingOverride& o : watcher.settings) {
+        const std::string name = SettingOptionName(*o.entry);
+        if (o.entry->kind == SettingKind::Bool) {
+            command.push_back((o.value == 1 ? "--" : "--no-") + name);
+        } else {
+            command.insert(command.end(), {"--" + name, std::to_string(o.value)});
+        }
+    }
+    return command;
+}
+
+namespace {
+
+// In the child, between fork and exec: only calls that are safe there.
+// Tells the parent why exec failed through `report` (closed on exec).
+[[noreturn]] void RunChild(char* const* argv, pid_t parent, int report) {
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    // The parent may have ended before the line above.
+    if (getppid() != parent) _exit(1);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    execv(argv[0], argv);
+    const int error = errno;
+    ssize_t ignored = write(report, &error, sizeof error);
+    (void)ignored;
+    _exit(127);
+}
+
+}  // namespace
+
+bool StartSaverChild(const std::vector<std::string>& command, SaverChild* child,
+                     std::string* error) {
+    std::vector<char*> argv;
+    for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
+    argv.push_back(nullptr);
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0) {
+        *error = std::string("cannot start the saver: ") + std::strerror(errno);
+        return false;
+    }
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid == 0) RunChild(argv.data(), parent, report[1]);
+    close(report[1]);
+    if (pid < 0) {
+        close(report[0]);
+        *error = std::string("cannot start the saver: ") + std::strerror(errno);
+        return false;
+    }
+    // Nothing comes through once exec has closed the pipe.
+    int execError = 0;
+    ssize_t n = 0;
+    do {
+        n = read(report[0], &execError, sizeof execError);
+    } while (n < 0 && errno == EINTR);
+    close(report[0]);
+    if (n == static_cast<ssize_t>(sizeof execError)) {
+        waitpid(pid, nullptr, 0);
+        *error = "cannot start the saver " + command[0] + ": " + std::strerror(execError);
+        return false;
+    }
+    child->pid = pid;
+    child->pidFd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    child->stopping = false;
+    child->killAt = 0.0;
+    return true;
+}
+
+void StopSaverChild(SaverChild* child, double now, double graceSeconds) {
+    if (child->pid <= 0 || child->stopping) return;
+    kill(child->pid, SIGTERM);
+    child->stopping = true;
+    child->killAt = now + graceSeconds;
+}
+
+void KillLateSaverChild(SaverChild* child, double now) {
+    if (child->pid > 0 && child->stopping && now >= child->killAt) kill(child->pid, SIGKILL);
+}
+
+bool ReapSaverChild(SaverChild* child, int* status) {
+    if (child->pid <= 0) return false;
+    int s = 0;
+    if (waitpid(child->pid, &s, WNOHANG) != child->pid) return false;
+    *status = s;
+    if (child->pidFd >= 0) close(child->pidFd);
+    *child = SaverChild{};
+    return true;
+}
+
+void EndSaverChild(SaverChild* child, double graceSeconds) {
+    if (child->pid <= 0) return;
+    StopSaverChild(child, platform::ClockSeconds(), graceSeconds);
+    int status = 0;
+    while (!ReapSaverChild(child, &status)) {
+        const double left = child->killAt - platform::ClockSeconds();
+        if (left <= 0.0) {
+            kill(child->pid, SIGKILL);
+            waitpid(child->pid, &status, 0);
+            if (child->pidFd >= 0) close(child->pidFd);
+            *child = SaverChild{};
+            return;
+        }
+        pollfd fd{child->pidFd, POLLIN, 0};
+        if (child->pidFd < 0 || poll(&fd, 1, static_cast<int>(std::ceil(left * 1000.0))) < 0) {
+            usleep(10 * 1000);
+        }
+    }
+}
+
+std::string DescribeEnding(int status) {
+    if (WIFSIGNALED(status)) {
+        const int signal = WTERMSIG(status);
+        return "ended by signal " + std::to_string(signal) + " (" + strsignal(signal) + ")";
+    }
+    return "ended with status " + std::to_string(WEXITSTATUS(status));
+}

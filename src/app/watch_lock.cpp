@@ -1,0 +1,92 @@
+// The idle watcher's lock. Relies on POSIX files and flock.
+#include "app/watch_lock.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+std::string Plain(const char* text) {
+    std::string out;
+    for (const char* c = text; *c != '\0' && out.size() < 64; ++c) {
+        const bool plain = (*c >= '0' && *c <= '9') || (*c >= 'a' && *c <= 'z') ||
+                           (*c >= 'A' && *c <= 'Z') || *c == '.' || *c == '-' || *c == '_';
+        out += plain ? *c : '_';
+    }
+    return out;
+}
+
+// A folder of the user's own under /tmp, made when missing: 0700, owned by
+// the user and not a link, else empty.
+std::string PrivateTemporaryFolder() {
+    const std::string dir = "/tmp/mereglass-" + std::to_string(getuid());
+    mkdir(dir.c_str(), 0700);
+    struct stat st {};
+    if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid() ||
+        (st.st_mode & 077) != 0) {
+        return "";
+    }
+    return dir;
+}
+
+// The process id written in the lock file, or 0.
+long HolderOf(int fd) {
+    char text[32] = {};
+    const ssize_t n = pread(fd, text, sizeof text - 1, 0);
+    return n > 0 ? std::strtol(text, nullptr, 10) : 0;
+}
+
+}  // namespace
+
+std::string WatcherSession(const char* waylandDisplay, const char* display) {
+    if (waylandDisplay != nullptr && *waylandDisplay != '\0') {
+        return "wayland-" + Plain(waylandDisplay);
+    }
+    if (display != nullptr && *display != '\0') return "x11-" + Plain(display);
+    return "";
+}
+
+std::string WatcherLockPath(const std::string& session) {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    std::string dir = runtime != nullptr && runtime[0] == '/' ? runtime : PrivateTemporaryFolder();
+    if (dir.empty()) return "";
+    return dir + "/mereglass-idle-watch-" + session + ".lock";
+}
+
+bool TakeWatcherLock(const std::string& path, WatcherLock* lock, std::string* error) {
+    if (path.empty()) {
+        *error = "no folder of the user's own for the idle watcher's lock ($XDG_RUNTIME_DIR)";
+        return false;
+    }
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    if (fd < 0) {
+        *error = "cannot make the idle watcher's lock " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const long holder = HolderOf(fd);
+        close(fd);
+        *error = "an idle watcher already runs in this session";
+        if (holder > 0) *error += " (process " + std::to_string(holder) + ")";
+        return false;
+    }
+    const std::string pid = std::to_string(getpid()) + "\n";
+    if (ftruncate(fd, 0) != 0 || pwrite(fd, pid.data(), pid.size(), 0) < 0) {
+        // The lock holds without the process id in it.
+    }
+    lock->fd = fd;
+    lock->path = path;
+    return true;
+}
+
+void ReleaseWatcherLock(WatcherLock* lock) {
+    if (lock->fd < 0) return;
+    close(lock->fd);
+    lock->fd = -1;
+}

@@ -1,0 +1,36 @@
+// The idle watcher's rule: when to start the saver and when to stop it,
+// from what the session says (idle, in use again, an inhibitor or the
+// lock taken or let go) and the clock. Plain state, no processes, so that
+// each case can be tested on its own.
+#pragma once
+
+// What the watcher does next.
+enum class WatchStep {
+    Nothing,
+    StartSaver,
+    StopSaver,
+};
+
+struct WatchRule {
+    double idleSeconds = 600.0;
+    bool idle = false;     // the session says: no input for the idle time
+    bool running = false;  // a saver runs (or is being stopped)
+    // Idle, but an inhibitor or the lock held the saver off; once the hold
+    // ends, the saver starts after the idle time again, at `retryAt`
+    // (0: no hold has ended).
+    bool heldOff = false;
+    double retryAt = 0.0;
+};
+
+// The session has been idle for the idle time.
+WatchStep OnIdle(WatchRule* rule, bool inhibited, bool locked);
+// Input again.
+WatchStep OnActive(WatchRule* rule);
+// An inhibitor or the lock was taken or let go at `now`; `inhibited` and
+// `locked` say how things stand since.
+WatchStep OnHoldChanged(WatchRule* rule, bool inhibited, bool locked, double now);
+// The clock reached rule->retryAt (the caller waits for it).
+WatchStep OnRetry(WatchRule* rule, bool inhibited, bool locked, double now);
+// The saver ended, however it ended, or could not start. It starts again
+// only after the next idle time.
+void OnSaverEnded(WatchRule* rule);

@@ -1,0 +1,69 @@
+// The parts behind the idle session's handle, one per file: the session
+// bus, the Wayland compositor's notifications and the X server's idle
+// time. Private to src/platform/; includes no library's headers, so each
+// part's file keeps its own.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/idle_session.h"
+
+namespace platform {
+
+// ---------------------------------------------------------------- the bus
+
+// The session bus, dispatched in a main context of its own (idle_bus.cpp).
+struct IdleBus;
+
+// Null, with a reason, when there is no session bus.
+IdleBus* OpenIdleBus(std::string* error);
+void CloseIdleBus(IdleBus* bus);
+// True when GNOME's idle monitor is on the bus.
+bool BusHasGnomeIdleMonitor(IdleBus* bus);
+// Asks GNOME's idle monitor to tell of `idleMilliseconds` without input,
+// and from then on of each return and each next idle time. False, with a
+// reason, when it does not answer.
+bool WatchGnomeIdle(IdleBus* bus, uint32_t idleMilliseconds, std::string* error);
+// The screen-saver daemon that owns a name on the bus ("MATE's screen
+// saver"), or empty.
+std::string BusScreenSaverDaemon(IdleBus* bus);
+bool BusInhibited(IdleBus* bus, std::string* who);
+bool BusLocked(IdleBus* bus);
+// The descriptors to wait on: each readable one may bring events.
+void BusFds(IdleBus* bus, std::vector<int>* fds);
+// Runs what waits in the bus's context. False, with a reason, once the
+// bus, or GNOME's idle monitor when it is the source, has gone.
+bool DispatchIdleBus(IdleBus* bus, std::vector<IdleEvent>* events, std::string* error);
+
+// ---------------------------------------------------------------- Wayland
+
+// A connection of its own to the compositor, for its idle notifications
+// (idle_wayland.cpp).
+struct IdleWayland;
+
+// Connects to $WAYLAND_DISPLAY and asks for a notification after
+// `idleMilliseconds`: ext_idle_notifier_v1, else org_kde_kwin_idle. Null,
+// with a reason, when there is no compositor or it offers neither.
+IdleWayland* OpenIdleWayland(uint32_t idleMilliseconds, std::string* error);
+void CloseIdleWayland(IdleWayland* wayland);
+IdleSourceKind IdleWaylandKind(const IdleWayland* wayland);
+int IdleWaylandFd(const IdleWayland* wayland);
+bool DispatchIdleWayland(IdleWayland* wayland, std::vector<IdleEvent>* events, std::string* error);
+
+// ---------------------------------------------------------------- X11
+
+// A connection of its own to the X server, for alarms on its IDLETIME
+// counter (idle_x11.cpp).
+struct IdleX11;
+
+// Opens $DISPLAY and sets an alarm at `idleMilliseconds` of its idle
+// time. Null, with a reason, when there is no X server or it keeps no
+// idle time; with *daemon set too when XScreenSaver's daemon runs there.
+IdleX11* OpenIdleX11(uint32_t idleMilliseconds, std::string* daemon, std::string* error);
+void CloseIdleX11(IdleX11* x11);
+int IdleX11Fd(const IdleX11* x11);
+bool DispatchIdleX11(IdleX11* x11, std::vector<IdleEvent>* events, std::string* error);
+
+}  // namespace platform
