@@ -1,0 +1,104 @@
+#!/bin/sh
+# Usage: bench/idle_watch.sh [-t WINDOW] PROGRAM
+#
+# Measures `PROGRAM --idle-watch` on a private headless sway with one
+# 1920 x 1080 output (sway's pixman renderer, Mesa's llvmpipe in the saver):
+#   1. waiting: with an idle time of an hour and no input, over WINDOW
+#      seconds (60) after a 2 s settling: the watcher's CPU (all threads,
+#      /proc/PID/stat), its wake-ups (context switches of all its threads,
+#      /proc/PID/task/*/status) and its peak resident size (VmHWM);
+#   2. starting: with an idle time of 2 s, from the idle moment (the end of
+#      a key typed through wtype, plus 2 s) to the first screenshot (grim,
+#      taken every 20 ms) that no longer shows the flat desktop, five times
+#      (median);
+#   3. others: the busy time of all CPUs (/proc/stat) less the watcher's
+#      during the waiting window, which must stay under a tenth of a core
+#      for a fair figure.
+# Needs root (sway runs as uid 65534), sway, swaybg, grim, wtype.
+set -eu
+
+window=60
+while getopts t: opt; do
+    case $opt in
+    t) window=$OPTARG ;;
+    *) echo "usage: $0 [-t WINDOW] PROGRAM" >&2; exit 2 ;;
+    esac
+done
+shift $((OPTIND - 1))
+[ $# -eq 1 ] || { echo "usage: $0 [-t WINDOW] PROGRAM" >&2; exit 2; }
+[ "$(id -u)" = 0 ] || { echo "idle_watch.sh: needs root" >&2; exit 2; }
+program=$1
+
+user=65534
+tmp=$(mktemp -d /tmp/mereglass-idlebench-XXXXXX)
+chmod 755 "$tmp"
+mkdir -m 700 "$tmp/run" && chown "$user:$user" "$tmp/run"
+mkdir -m 755 "$tmp/bin"
+cp "$program" "$tmp/bin/mereglass"
+archive=$(dirname "$program")/murkle.respak
+[ -f "$archive" ] && cp "$archive" "$tmp/bin/"
+chmod -R a+rX "$tmp/bin"
+sway_pid= watcher=
+cleanup() {
+    [ -n "$watcher" ] && kill "$watcher" 2>/dev/null
+    [ -n "$sway_pid" ] && kill "$sway_pid" 2>/dev/null
+    sleep 0.5
+    rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+as_user() {
+    env -i XDG_RUNTIME_DIR="$tmp/run" HOME="$tmp/run" PATH=/usr/bin:/bin \
+        WAYLAND_DISPLAY=wayland-1 DBUS_SESSION_BUS_ADDRESS=disabled: \
+        XDG_CONFIG_HOME="$tmp/run/config" LIBGL_ALWAYS_SOFTWARE=1 \
+        WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \
+        setpriv --reuid=$user --regid=$user --clear-groups "$@"
+}
+
+printf 'output * bg #336699 solid_color\noutput HEADLESS-1 resolution 1920x1080\n' >"$tmp/sway.conf"
+as_user sway -c "$tmp/sway.conf" >"$tmp/sway.log" 2>&1 &
+sway_pid=$!
+for _ in $(seq 50); do [ -S "$tmp/run/wayland-1" ] && break; sleep 0.1; done
+[ -S "$tmp/run/wayland-1" ] || { echo "idle_watch.sh: sway did not start" >&2; exit 1; }
+sleep 1
+
+ticks() { awk '{ sub(/.*\) /, ""); split($0, a, " "); print a[12] + a[13] }' "/proc/$1/stat"; }
+switches() { cat /proc/"$1"/task/*/status | awk '/ctxt_switches/ { n += $2 } END { print n }'; }
+busy() { awk '$1 == "cpu" { print $2 + $3 + $4 + $7 + $8 + $9 }' /proc/stat; }
+hz=$(getconf CLK_TCK)
+now() { date +%s.%N; }
+
+# 1. Waiting.
+as_user "$tmp/bin/mereglass" --idle-watch --idle-seconds 3600 >"$tmp/watch.log" 2>&1 &
+sleep 2
+watcher=$(pgrep -f -n "$tmp/bin/mereglass --idle-watch")
+t0=$(ticks "$watcher") s0=$(switches "$watcher") b0=$(busy)
+sleep "$window"
+t1=$(ticks "$watcher") s1=$(switches "$watcher") b1=$(busy)
+rss=$(awk '/VmHWM/ { print $2 }' "/proc/$watcher/status")
+kill "$watcher"; watcher=
+echo "waiting $window s: watcher $(echo "($t1 - $t0) / $hz / $window" | bc -l | xargs printf '%.3f') cores," \
+    "$((s1 - s0)) wake-ups, peak RSS $((rss / 1024)) MB;" \
+    "others $(echo "(($b1 - $b0) - ($t1 - $t0)) / $hz / $window" | bc -l | xargs printf '%.2f') cores"
+
+# 2. Starting.
+sleep 1
+as_user "$tmp/bin/mereglass" --idle-watch --idle-seconds 2 >"$tmp/watch.log" 2>&1 &
+sleep 1
+watcher=$(pgrep -f -n "$tmp/bin/mereglass --idle-watch")
+flat() {
+    as_user grim -t ppm -o HEADLESS-1 "$tmp/run/shot.ppm" 2>/dev/null &&
+        [ "$(tail -c +16 "$tmp/run/shot.ppm" | od -An -tx1 -v | tr -s ' \n' '\n' | sort -u | tr -d '\n')" = "336699" ]
+}
+delays=""
+for _ in 1 2 3 4 5; do
+    as_user wtype -s 100 a
+    idle_at=$(echo "$(now) + 2" | bc -l)
+    while flat; do sleep 0.02; done
+    delays="$delays $(echo "$(now) - $idle_at" | bc -l)"
+    as_user wtype -s 100 a
+    # Back to the flat desktop before the next round.
+    for _ in $(seq 500); do flat && break; sleep 0.02; done
+done
+echo "starting: from the idle moment to a covered output:$(printf ' %.2f' $delays) s;" \
+    "median $(printf '%s\n' $delays | sort -n | sed -n 3p | xargs printf '%.2f') s"
