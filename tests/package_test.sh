@@ -1,7 +1,7 @@
 #!/bin/sh
 # The Debian package: built by scripts/package, clean under lintian, holding
-# exactly the expected files, and a program that runs out of the unpacked
-# package and finds its archive there.
+# exactly the expected files, with a valid menu entry and metainfo, and a
+# program that runs out of the unpacked package and finds its archive there.
 # Usage: tests/package_test.sh (from anywhere in the repository)
 set -eu
 cd "$(dirname "$0")/.."
@@ -17,6 +17,7 @@ dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort >"$work/files"
 sort >"$work/expected" <<'EOF'
 ./usr/bin/mereglass
 ./usr/libexec/xscreensaver/mereglass
+./usr/share/applications/org.example.Mereglass.desktop
 ./usr/share/applications/screensavers/mereglass.desktop
 ./usr/share/doc/mereglass/README.md
 ./usr/share/doc/mereglass/changelog.Debian.gz
@@ -27,7 +28,16 @@ sort >"$work/expected" <<'EOF'
 ./usr/share/doc/mereglass/docs/xscreensaver-preview.png
 ./usr/share/doc/mereglass/index.html
 ./usr/share/doc/mereglass/scene-banner.png
+./usr/share/icons/hicolor/128x128/apps/org.example.Mereglass.png
+./usr/share/icons/hicolor/16x16/apps/org.example.Mereglass.png
+./usr/share/icons/hicolor/24x24/apps/org.example.Mereglass.png
+./usr/share/icons/hicolor/256x256/apps/org.example.Mereglass.png
+./usr/share/icons/hicolor/32x32/apps/org.example.Mereglass.png
+./usr/share/icons/hicolor/48x48/apps/org.example.Mereglass.png
+./usr/share/icons/hicolor/64x64/apps/org.example.Mereglass.png
+./usr/share/icons/hicolor/scalable/apps/org.example.Mereglass.svg
 ./usr/share/lintian/overrides/mereglass
+./usr/share/metainfo/org.example.Mereglass.metainfo.xml
 ./usr/share/man/man6/mereglass.6.gz
 ./usr/share/mereglass/murkle.respak
 ./usr/share/xscreensaver/config/mereglass.xml
@@ -39,6 +49,12 @@ dpkg-deb -x "$deb" "$root"
 grep -qx 'Exec=/usr/libexec/xscreensaver/mereglass --root' \
     "$root/usr/share/applications/screensavers/mereglass.desktop" ||
     { echo "the desktop entry does not run /usr/libexec/xscreensaver/mereglass"; exit 1; }
+grep -qx 'Exec=/usr/bin/mereglass --configure' "$root/usr/share/applications/org.example.Mereglass.desktop" ||
+    { echo "the menu entry does not run /usr/bin/mereglass --configure"; exit 1; }
+desktop-file-validate "$root/usr/share/applications/org.example.Mereglass.desktop" ||
+    { echo "desktop-file-validate rejects the menu entry"; exit 1; }
+appstreamcli validate --no-net "$root/usr/share/metainfo/org.example.Mereglass.metainfo.xml" ||
+    { echo "appstreamcli rejects the metainfo"; exit 1; }
 warnings=$(zcat "$root/usr/share/man/man6/mereglass.6.gz" | groff -man -Tutf8 -ww -z 2>&1)
 [ -z "$warnings" ] || { echo "the manual page has warnings:"; echo "$warnings"; exit 1; }
 

@@ -13,7 +13,8 @@ root=$work/moved
 
 for f in libexec/xscreensaver/mereglass bin/mereglass share/mereglass/murkle.respak \
          share/xscreensaver/config/mereglass.xml share/applications/screensavers/mereglass.desktop \
-         share/doc/mereglass/index.html share/doc/mereglass/README.md share/man/man6/mereglass.6; do
+         share/doc/mereglass/index.html share/doc/mereglass/README.md share/man/man6/mereglass.6 \
+         share/applications/org.example.Mereglass.desktop share/metainfo/org.example.Mereglass.metainfo.xml; do
     [ -e "$root/$f" ] || { echo "missing after install: $f"; exit 1; }
 done
 grep -q 'gl="yes"' "$root/share/xscreensaver/config/mereglass.xml" || { echo "xml lacks gl=yes"; exit 1; }
@@ -29,6 +30,20 @@ entry=$root/share/applications/screensavers/mereglass.desktop
 grep -qx 'Exec=/opt/mereglass-test/libexec/xscreensaver/mereglass --root' "$entry" &&
     grep -qx 'TryExec=/opt/mereglass-test/libexec/xscreensaver/mereglass' "$entry" ||
     { echo "the desktop entry does not name the installed program:"; cat "$entry"; exit 1; }
+# The menu entry opens the settings through the command under that prefix;
+# its icon is installed at every size, and the metainfo launches it.
+app=$root/share/applications/org.example.Mereglass.desktop
+grep -qx 'Exec=/opt/mereglass-test/bin/mereglass --configure' "$app" &&
+    grep -qx 'TryExec=/opt/mereglass-test/bin/mereglass' "$app" ||
+    { echo "the menu entry does not name the installed command:"; cat "$app"; exit 1; }
+icon=$(sed -n 's/^Icon=//p' "$app")
+for f in scalable/apps/$icon.svg 16x16/apps/$icon.png 24x24/apps/$icon.png 32x32/apps/$icon.png \
+         48x48/apps/$icon.png 64x64/apps/$icon.png 128x128/apps/$icon.png 256x256/apps/$icon.png; do
+    [ -e "$root/share/icons/hicolor/$f" ] || { echo "the menu entry's icon is missing: $f"; exit 1; }
+done
+grep -q '<launchable type="desktop-id">org.example.Mereglass.desktop</launchable>' \
+    "$root/share/metainfo/org.example.Mereglass.metainfo.xml" ||
+    { echo "the metainfo does not launch the menu entry"; exit 1; }
 
 mkdir "$work/frames"
 env -u DISPLAY "$root/bin/mereglass" --render "$work/frames" --size 64x48 --seconds 1 --fps 10 --every 5 \
