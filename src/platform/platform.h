@@ -27,6 +27,10 @@
 //   wayland_view.cpp       Wayland, EGL: views covering an output
 //   wayland_screencopy.cpp Wayland: pictures of the outputs by screencopy
 //   portal_screenshot.cpp  GDBus: the desktop portal's screenshot
+//   autostart_entry.cpp    POSIX: the idle watch's autostart entry
+//                          (platform/autostart_entry.h)
+//   desktop_idle_delay.cpp GIO: the desktop's own idle delay
+//                          (platform/desktop_idle_delay.h)
 //
 // Handles (Connection, View, SettingsStore) are owned by the
 // caller, who releases them with the matching Close/Destroy function.
