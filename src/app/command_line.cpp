@@ -454,7 +454,8 @@ The autostart folder is made when it is missing; nothing else in the
 user's folders changes.
 The desktop lists the entry among its startup programs, where it can also
 be switched off.
-When the entry is there already, nothing changes.)"},
+When the same entry is there already, nothing changes; one that differs
+(from a program since moved) is written again.)"},
     {.shown = "--remove-from-autostart",
      .setsMode = true,
      .mode = HostMode::RemoveFromAutostart,
