@@ -192,6 +192,28 @@ TEST(AutostartEntryText, ExecRunsTheProgramAsTheDesktopSplitsIt) {
     EXPECT_EQ(text.find("Hidden"), std::string::npos);
 }
 
+TEST(AutostartPlace, FollowsAnAbsoluteXdgConfigHomeElseHome) {
+    const char* home = std::getenv("HOME");
+    const std::string savedHome = home ? home : "";
+    setenv("HOME", "/home/someone", 1);
+    AutostartPlace place;
+    std::string error;
+    for (const char* xdg : {"relative/config", ""}) {
+        setenv("XDG_CONFIG_HOME", xdg, 1);
+        ASSERT_TRUE(platform::DefaultAutostartPlace(&place, &error)) << error;
+        EXPECT_EQ(platform::AutostartEntryPath(place),
+                  "/home/someone/.config/autostart/mereglass-idle-watch.desktop");
+    }
+    setenv("XDG_CONFIG_HOME", "/elsewhere", 1);
+    ASSERT_TRUE(platform::DefaultAutostartPlace(&place, &error));
+    EXPECT_EQ(place.configFolder, "/elsewhere");
+    char exe[PATH_MAX];
+    ASSERT_NE(realpath("/proc/self/exe", exe), nullptr);
+    EXPECT_EQ(place.program, exe);
+    unsetenv("XDG_CONFIG_HOME");
+    setenv("HOME", savedHome.c_str(), 1);
+}
+
 TEST_F(AutostartEntry, AddsOnceAndRemovesOnlyItsFile) {
     std::ofstream(place_.configFolder + "/other.conf") << "kept\n";
     const auto before = Snapshot(home_);
