@@ -436,6 +436,33 @@ XScreenSaver rereads the file by itself.
      .manual = "Take that line out of\n"
                ".I ~/.xscreensaver\n"
                "again."},
+    {.shown = "--add-to-autostart",
+     .setsMode = true,
+     .mode = HostMode::AddToAutostart,
+     .group = kOther,
+     .help = "start --idle-watch with every session (an autostart\n"
+             "entry in ~/.config/autostart)",
+     .manual = R"(Start
+.B \-\-idle\-watch
+with every session: write the desktop entry
+.I mereglass\-idle\-watch.desktop
+into the autostart folder,
+.IR $XDG_CONFIG_HOME/autostart ,
+which runs the full path of this program with
+.BR \-\-idle\-watch .
+The autostart folder is made when it is missing; nothing else in the
+user's folders changes.
+The desktop lists the entry among its startup programs, where it can also
+be switched off.
+When the same entry is there already, nothing changes; one that differs
+(from a program since moved) is written again.)"},
+    {.shown = "--remove-from-autostart",
+     .setsMode = true,
+     .mode = HostMode::RemoveFromAutostart,
+     .group = kOther,
+     .help = "take that entry away again",
+     .manual = "Take that entry out of the autostart folder again; it takes effect\n"
+               "at the next session."},
     // Ends the parsing: whatever else is given, the list is printed.
     {.shown = "--help",
      .alias = "h",

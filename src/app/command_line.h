@@ -25,6 +25,10 @@ enum class HostMode {
     // List this program in ~/.xscreensaver, or take it out again.
     AddToXScreenSaver,
     RemoveFromXScreenSaver,
+    // Start the idle watch with every session (an autostart entry), or no
+    // longer.
+    AddToAutostart,
+    RemoveFromAutostart,
 };
 
 // A setting given on the command line: it replaces the stored value for
@@ -117,7 +121,7 @@ extern const OptionGroup kOptionGroups[kOptionGroupCount];
 // The settings' options (--water-speed N, --[no-]lighting, ...) come from
 // the settings table and form the last group; every other option is here,
 // in the order --help lists them.
-inline constexpr size_t kOptionCount = 24;
+inline constexpr size_t kOptionCount = 26;
 extern const OptionEntry kOptions[kOptionCount];
 
 // Parses argv (argv[0] is skipped). False, with a one-line reason in

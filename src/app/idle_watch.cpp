@@ -18,9 +18,11 @@
 #include "app/stop_signal.h"
 #include "app/watch_lock.h"
 #include "app/watch_rule.h"
+#include "platform/desktop_idle_delay.h"
 #include "platform/idle_session.h"
 #include "platform/platform.h"
 #include "support/diagnostics.h"
+#include "view/desktop_delay_text.h"
 #include "view/settings.h"
 
 namespace {
@@ -201,6 +203,10 @@ int RunIdleWatch(const CommandLine& cl, int* stopSignal) {
     }
     Tell("the saver starts after " + Duration(w.rule.idleSeconds) + " without input (" +
          platform::IdleSourceName(platform::IdleSessionSource(w.session)) + ")");
+    // A desktop that blanks or locks the screen first hides the saver.
+    const std::string warning = DesktopDelayWarning(platform::ReadDesktopIdleDelay(),
+                                                    static_cast<int>(w.rule.idleSeconds));
+    if (!warning.empty()) Tell(warning);
     // From here on the stop signals wait for the loop, which ends the saver
     // before the process ends by the signal.
     w.signalFd = OpenStopSignalFd();

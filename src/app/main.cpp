@@ -3,14 +3,16 @@
 // headless render, the idle watcher, or the settings dialog); --fullscreen
 // on a Wayland
 // session runs on the compositor itself. Messages go through Tell
-// (support/diagnostics.h); --help, the listing's change and the render's
-// rate are the program's output, on standard output.
+// (support/diagnostics.h); --help, the listing's and the autostart entry's
+// changes and the render's rate are the program's output, on standard
+// output.
 #include <malloc.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "app/autostart.h"
 #include "app/command_line.h"
 #include "app/headless_host.h"
 #include "app/idle_watch.h"
@@ -87,6 +89,9 @@ int main(int argc, char** argv) {
         case HostMode::AddToXScreenSaver:
         case HostMode::RemoveFromXScreenSaver:
             return RunListing(cl.mode == HostMode::AddToXScreenSaver);
+        case HostMode::AddToAutostart:
+        case HostMode::RemoveFromAutostart:
+            return RunAutostart(cl.mode == HostMode::AddToAutostart);
         default:
             break;
     }

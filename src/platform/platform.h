@@ -29,6 +29,10 @@
 //   portal_screenshot.cpp  GDBus: the desktop portal's screenshot
 //   idle_session.cpp       the session's idleness for the idle watcher
 //                          (platform/idle_session.h): GDBus, Wayland, XSync
+//   autostart_entry.cpp    POSIX: the idle watch's autostart entry
+//                          (platform/autostart_entry.h)
+//   desktop_idle_delay.cpp GIO: the desktop's own idle delay
+//                          (platform/desktop_idle_delay.h)
 //
 // Handles (Connection, View, SettingsStore) are owned by the
 // caller, who releases them with the matching Close/Destroy function.

@@ -21,6 +21,7 @@ struct SettingsDialog {
     SettingsDialogDescription description;
     GtkWidget* window = nullptr;
     std::vector<GtkWidget*> controls;  // one per described control
+    std::vector<GtkWidget*> notes;     // the line under each; null for none
     PreviewPane* preview = nullptr;
     GMainLoop* loop = nullptr;  // set while RunSettingsDialog waits
     bool saved = false;
@@ -82,13 +83,6 @@ DialogValue ReadWidget(GtkWidget* w, const DialogControl& control) {
     return value;
 }
 
-void SetWidgets(SettingsDialog* d, const DialogValues& values) {
-    const std::vector<DialogControl>& controls = d->description.controls;
-    for (size_t i = 0; i < controls.size() && i < values.size(); ++i) {
-        SetWidget(d->controls[i], controls[i], values[i]);
-    }
-}
-
 DialogValues ReadWidgets(const SettingsDialog* d) {
     DialogValues values;
     const std::vector<DialogControl>& controls = d->description.controls;
@@ -96,6 +90,43 @@ DialogValues ReadWidgets(const SettingsDialog* d) {
         values.push_back(ReadWidget(d->controls[i], controls[i]));
     }
     return values;
+}
+
+// The lines under the controls, for the values shown now.
+void UpdateNotes(SettingsDialog* d) {
+    const DialogValues values = ReadWidgets(d);
+    for (size_t i = 0; i < d->notes.size(); ++i) {
+        GtkWidget* label = d->notes[i];
+        if (label == nullptr) continue;
+        const DialogNote note = d->description.controls[i].note(values);
+        if (note.stressed) {
+            gchar* markup = g_markup_printf_escaped("<b>%s</b>", note.text.c_str());
+            gtk_label_set_markup(GTK_LABEL(label), markup);
+            g_free(markup);
+        } else {
+            gtk_label_set_text(GTK_LABEL(label), note.text.c_str());
+        }
+        GtkStyleContext* style = gtk_widget_get_style_context(label);
+        if (note.stressed) {
+            gtk_style_context_remove_class(style, GTK_STYLE_CLASS_DIM_LABEL);
+            gtk_style_context_add_class(style, GTK_STYLE_CLASS_WARNING);
+        } else {
+            gtk_style_context_remove_class(style, GTK_STYLE_CLASS_WARNING);
+            gtk_style_context_add_class(style, GTK_STYLE_CLASS_DIM_LABEL);
+        }
+        gtk_widget_set_visible(label, !note.text.empty());
+    }
+}
+
+// The controls show `values`; with `defaults`, only those that Defaults
+// resets.
+void SetWidgets(SettingsDialog* d, const DialogValues& values, bool defaults = false) {
+    const std::vector<DialogControl>& controls = d->description.controls;
+    for (size_t i = 0; i < controls.size() && i < values.size(); ++i) {
+        if (defaults && !controls[i].resetByDefaults) continue;
+        SetWidget(d->controls[i], controls[i], values[i]);
+    }
+    UpdateNotes(d);
 }
 
 void EndDialog(SettingsDialog* d) {
@@ -114,7 +145,7 @@ void OnCancel(GtkButton*, gpointer data) { EndDialog(static_cast<SettingsDialog*
 
 void OnDefaults(GtkButton*, gpointer data) {
     auto* d = static_cast<SettingsDialog*>(data);
-    SetWidgets(d, d->description.defaultValues);
+    SetWidgets(d, d->description.defaultValues, true);
 }
 
 void OnWebSite(GtkButton*, gpointer data) {
@@ -130,10 +161,12 @@ gboolean OnDelete(GtkWidget*, GdkEvent*, gpointer data) {
 }
 
 void OnValueChanged(GtkWidget*, gpointer data) {
-    PreviewValuesChanged(static_cast<SettingsDialog*>(data)->preview);
+    auto* d = static_cast<SettingsDialog*>(data);
+    UpdateNotes(d);
+    PreviewValuesChanged(d->preview);
 }
 
-// Every change of a control reaches the preview.
+// Every change of a control reaches the notes and the preview.
 void WatchControl(SettingsDialog* d, const DialogControl& control, GtkWidget* w) {
     const char* signal = "value-changed";
     switch (control.style) {
@@ -193,6 +226,20 @@ GtkWidget* AddControlRow(GtkWidget* grid, int row, const DialogControl& control)
     gtk_grid_attach(GTK_GRID(grid), label, 0, row, 1, 1);
     gtk_grid_attach(GTK_GRID(grid), w, 1, row, 1, 1);
     return w;
+}
+
+// The row under a control with a note: the note's line, under the control,
+// wrapped, shown only while it has text.
+GtkWidget* AddNoteRow(GtkWidget* grid, int row, const DialogControl& control) {
+    GtkWidget* label = gtk_label_new("");
+    gtk_widget_set_name(label, (control.key + "Note").c_str());
+    gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
+    gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
+    gtk_label_set_max_width_chars(GTK_LABEL(label), 40);
+    gtk_widget_set_no_show_all(label, TRUE);
+    const bool check = control.style == Style::Check;
+    gtk_grid_attach(GTK_GRID(grid), label, check ? 0 : 1, row, check ? 2 : 1, 1);
+    return label;
 }
 
 GtkWidget* AddButton(GtkWidget* box, const DialogButton& button, GCallback handler,
@@ -256,6 +303,7 @@ SettingsDialog* CreateSettingsDialog(const SettingsDialogDescription& descriptio
     int row = 0;
     for (const DialogControl& control : description.controls) {
         d->controls.push_back(AddControlRow(grid, row++, control));
+        d->notes.push_back(control.note ? AddNoteRow(grid, row++, control) : nullptr);
     }
     AddButtons(d, outer);
     SetWidgets(d, shown);

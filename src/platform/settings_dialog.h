@@ -4,7 +4,8 @@
 // chooser), and the buttons Web site, Defaults, Cancel and Save. It knows
 // nothing of the settings behind the controls: the caller describes them,
 // gives the values to show, and is handed the values back on Save and
-// whenever the preview needs its flags. Relies on GTK 3 and the preview
+// whenever the preview needs its flags; a control may carry a line of
+// text under it that follows the values. Relies on GTK 3 and the preview
 // pane; this header includes no GTK.
 #pragma once
 
@@ -19,6 +20,21 @@ struct DialogChoice {
     int value = 0;
     std::string text;
 };
+
+// A line of text under a control, made from the values shown.
+struct DialogNote {
+    std::string text;       // empty: no line
+    bool stressed = false;  // shown in bold, as a warning
+};
+
+// A control's value: 1 or 0 for a check button, the number of a spin
+// button or choice, the path of a folder chooser ("" for none).
+struct DialogValue {
+    int number = 0;
+    std::string path;
+};
+// One value per control, in the order of the description's controls.
+using DialogValues = std::vector<DialogValue>;
 
 // One control of the dialog.
 struct DialogControl {
@@ -45,16 +61,12 @@ struct DialogControl {
     std::vector<DialogChoice> choices;
     int fallback = 0;
     std::string title;  // Folder: the chooser's window title
+    // False for a control that is no setting: Defaults leaves it as it is.
+    bool resetByDefaults = true;
+    // When set, the line under the control, made again whenever a value
+    // shown changes.
+    std::function<DialogNote(const DialogValues&)> note;
 };
-
-// A control's value: 1 or 0 for a check button, the number of a spin
-// button or choice, the path of a folder chooser ("" for none).
-struct DialogValue {
-    int number = 0;
-    std::string path;
-};
-// One value per control, in the order of the description's controls.
-using DialogValues = std::vector<DialogValue>;
 
 // A button: its label, with an underscore before its mnemonic, and its
 // widget name.
@@ -69,8 +81,8 @@ struct SettingsDialogDescription {
     // One row each, top to bottom: a check button spans both columns.
     std::vector<DialogControl> controls;
     // Web site opens `webPage` in a browser; Defaults shows
-    // `defaultValues`; Cancel closes; Save hands the values shown to
-    // `onSave`, then closes.
+    // `defaultValues` (in the controls it resets); Cancel closes; Save
+    // hands the values shown to `onSave`, then closes.
     DialogButton webSite, defaults, cancel, save;
     std::string webPage;
     DialogValues defaultValues;

@@ -1,15 +1,21 @@
 // The configuration dialog described from the settings table: one control
 // per entry (the on/off settings first), the picture folder after the
-// picture's choice, the sheet's values turned into the dialog's and back,
-// and Save running the sheet's action of view/settings.h. The platform's
-// settings dialog shows it.
+// picture's choice, the autostart check box before the idle time, and the
+// desktop's own idle delay under it; the sheet's values turned into the
+// dialog's and back, and Save running the sheet's action of
+// view/settings.h and adding or removing the autostart entry
+// (platform/autostart_entry.h). The platform's settings dialog shows it.
 #include "view/configure_dialog.h"
 
 #include <string>
 #include <vector>
 
+#include "platform/autostart_entry.h"
+#include "platform/desktop_idle_delay.h"
 #include "platform/platform.h"
 #include "platform/settings_dialog.h"
+#include "support/diagnostics.h"
+#include "view/desktop_delay_text.h"
 #include "view/settings.h"
 
 using platform::DialogControl;
@@ -21,6 +27,13 @@ struct ConfigureDialog {
     UserSettings* fields = nullptr;
     platform::SettingsStore* store = nullptr;
     platform::SettingsDialog* dialog = nullptr;
+    // The autostart entry's place; `autostart` false when it has none (no
+    // home folder), and the box then shows off and Save says why.
+    platform::AutostartPlace place;
+    bool autostart = false;
+    std::string autostartError;
+    // The desktop's own idle delay, read when the dialog is built.
+    platform::DesktopIdleDelay desktopDelay;
 };
 
 namespace {
@@ -30,17 +43,30 @@ const char* const kOutletNames[kSettingCount] = {"oMainMonitorOnly", "oWaterSpee
                                                  "oDripSpeed",       "oLighting",   "oWantBowl",
                                                  "oFullDetail",      "oPicture",    "oIdleMinutes"};
 
+// A row of the dialog: a setting of the table, the picture folder, or the
+// autostart check box, which is no setting (the entry's file holds it).
+struct Row {
+    enum class Kind { Setting, Folder, Autostart } kind = Kind::Setting;
+    const SettingEntry* entry = nullptr;  // Setting
+};
+
+bool IsIdleMinutes(const Row& row) {
+    return row.entry != nullptr && row.entry->control == &SheetControls::oIdleMinutes;
+}
+
 // The dialog's rows, top to bottom: the on/off settings first, then the
-// others; the picture folder (null) follows the picture's choice, offered
+// others; the picture folder follows the picture's choice, offered
 // whatever is shown, since its pictures also stand in for a desktop that
-// cannot be read.
-std::vector<const SettingEntry*> Rows() {
-    std::vector<const SettingEntry*> rows;
+// cannot be read; the autostart check box comes before the idle time.
+std::vector<Row> Rows() {
+    std::vector<Row> rows;
     for (bool checks : {true, false}) {
         for (const SettingEntry& entry : kSettings) {
             if ((entry.style == SettingControl::Check) != checks) continue;
-            rows.push_back(&entry);
-            if (entry.control == &SheetControls::oPicture) rows.push_back(nullptr);
+            const Row row{Row::Kind::Setting, &entry};
+            if (IsIdleMinutes(row)) rows.push_back({Row::Kind::Autostart});
+            rows.push_back(row);
+            if (entry.control == &SheetControls::oPicture) rows.push_back({Row::Kind::Folder});
         }
     }
     return rows;
@@ -85,6 +111,9 @@ DialogControl Control(const SettingEntry& entry) {
         case SettingControl::Number:
             c = Spin(entry.minimum, entry.maximum, 5, 0, 1);
             break;
+        case SettingControl::Minutes:
+            c = Spin(entry.minimum, entry.maximum, 1, 0, 1);
+            break;
         case SettingControl::Hundredths:
             c = Spin(entry.minimum / 100.0, entry.maximum / 100.0, 0.25, 2, 100);
             break;
@@ -107,46 +136,105 @@ DialogControl FolderControl() {
     return c;
 }
 
-DialogValues ToDialog(const SheetControls& controls) {
+DialogControl AutostartControl() {
+    DialogControl c;
+    c.style = DialogControl::Style::Check;
+    c.key = "oStartWhenIdle";
+    c.label = "Start by itself when the computer is idle";
+    c.resetByDefaults = false;
+    return c;
+}
+
+DialogValues ToDialog(const SheetControls& controls, bool autostart) {
     DialogValues values;
-    for (const SettingEntry* row : Rows()) {
+    for (const Row& row : Rows()) {
         DialogValue v;
-        if (row) {
-            v.number = controls.*row->control;
-        } else {
-            v.path = controls.oPictureFolder;
+        switch (row.kind) {
+            case Row::Kind::Setting:
+                v.number = controls.*row.entry->control;
+                break;
+            case Row::Kind::Folder:
+                v.path = controls.oPictureFolder;
+                break;
+            case Row::Kind::Autostart:
+                v.number = autostart ? 1 : 0;
+                break;
         }
         values.push_back(v);
     }
     return values;
 }
 
-SheetControls FromDialog(const DialogValues& values) {
+SheetControls FromDialog(const DialogValues& values, bool* autostart = nullptr) {
     SheetControls controls{};
-    const std::vector<const SettingEntry*> rows = Rows();
+    const std::vector<Row> rows = Rows();
     for (size_t i = 0; i < rows.size() && i < values.size(); ++i) {
-        if (rows[i]) {
-            controls.*rows[i]->control = values[i].number;
-        } else {
-            controls.oPictureFolder = values[i].path;
+        switch (rows[i].kind) {
+            case Row::Kind::Setting:
+                controls.*rows[i].entry->control = values[i].number;
+                break;
+            case Row::Kind::Folder:
+                controls.oPictureFolder = values[i].path;
+                break;
+            case Row::Kind::Autostart:
+                if (autostart) *autostart = values[i].number == 1;
+                break;
         }
     }
     return controls;
 }
 
-// The controls as the view's fields set them: every opening shows the
-// fields, not abandoned edits.
-DialogValues Shown(const UserSettings& fields) {
+// The idle time's spin button, with the desktop's own delay on the line
+// under it, stressed when it comes first.
+DialogControl IdleMinutesControl(const SettingEntry& entry, const ConfigureDialog* d) {
+    DialogControl c = Control(entry);
+    const platform::DesktopIdleDelay delay = d->desktopDelay;
+    if (delay.seconds <= 0) return c;
+    c.note = [delay](const DialogValues& values) {
+        const int minutes = FromDialog(values).oIdleMinutes;
+        const std::string warning = DesktopDelayWarning(delay, minutes * 60);
+        return warning.empty() ? platform::DialogNote{DesktopDelayNote(delay), false}
+                               : platform::DialogNote{warning, true};
+    };
+    return c;
+}
+
+// The controls as the view's fields set them, and the box as the autostart
+// entry's presence: every opening shows those, not abandoned edits.
+DialogValues Shown(const ConfigureDialog* d) {
     SheetControls controls{};
-    ConfigureSheetOpen(fields, &controls);
-    return ToDialog(controls);
+    ConfigureSheetOpen(*d->fields, &controls);
+    return ToDialog(controls, d->autostart && platform::AutostartEntryPresent(d->place));
+}
+
+// Save's part for the box: the entry added or removed when the box says
+// otherwise than the folder; a failure is told.
+void SaveAutostart(const ConfigureDialog* d, bool wanted) {
+    if (d->autostart && platform::AutostartEntryPresent(d->place) == wanted) return;
+    if (!d->autostart) {
+        if (wanted) Tell("cannot add the autostart entry: " + d->autostartError);
+        return;
+    }
+    std::string message;
+    if (platform::ChangeAutostartEntry(wanted, d->place, &message) != 0) Tell(message);
 }
 
 SettingsDialogDescription Describe(ConfigureDialog* d) {
     SettingsDialogDescription desc;
     desc.title = "Mereglass Settings";
-    for (const SettingEntry* row : Rows()) {
-        desc.controls.push_back(row ? Control(*row) : FolderControl());
+    for (const Row& row : Rows()) {
+        switch (row.kind) {
+            case Row::Kind::Setting:
+                desc.controls.push_back(IsIdleMinutes(row) ? IdleMinutesControl(*row.entry, d)
+                                                           : Control(*row.entry));
+                break;
+            case Row::Kind::Folder:
+                desc.controls.push_back(FolderControl());
+                break;
+            case Row::Kind::Autostart:
+                desc.controls.push_back(AutostartControl());
+                break;
+        }
     }
     desc.webSite = {"_Web Site", "configureSheet_openwebsite"};
     desc.defaults = {"_Defaults", "configureSheet_defaults"};
@@ -155,9 +243,11 @@ SettingsDialogDescription Describe(ConfigureDialog* d) {
     desc.webPage = platform::kWebPage;
     SheetControls factory{};
     ConfigureSheetDefaults(&factory);
-    desc.defaultValues = ToDialog(factory);
+    desc.defaultValues = ToDialog(factory, false);
     desc.onSave = [d](const DialogValues& values) {
-        ConfigureSheetSave(FromDialog(values), d->fields, d->store);
+        bool autostart = false;
+        ConfigureSheetSave(FromDialog(values, &autostart), d->fields, d->store);
+        SaveAutostart(d, autostart);
     };
     desc.previewFlags = [](const DialogValues& values) { return SheetFlags(FromDialog(values)); };
     return desc;
@@ -170,7 +260,9 @@ ConfigureDialog* CreateConfigureDialog(UserSettings* settings, platform::Setting
     auto* d = new ConfigureDialog;
     d->fields = settings;
     d->store = store;
-    d->dialog = platform::CreateSettingsDialog(Describe(d), Shown(*settings), error);
+    d->autostart = platform::DefaultAutostartPlace(&d->place, &d->autostartError);
+    d->desktopDelay = platform::ReadDesktopIdleDelay();
+    d->dialog = platform::CreateSettingsDialog(Describe(d), Shown(d), error);
     if (d->dialog == nullptr) {
         delete d;
         return nullptr;
@@ -193,5 +285,5 @@ void SetConfigurePreviewProgram(ConfigureDialog* dialog, const std::string& prog
 }
 
 bool RunConfigureDialog(ConfigureDialog* dialog) {
-    return platform::RunSettingsDialog(dialog->dialog, Shown(*dialog->fields));
+    return platform::RunSettingsDialog(dialog->dialog, Shown(dialog));
 }

@@ -1,10 +1,14 @@
 // The configuration dialog: a window with a live preview of the saver, the
-// controls of the settings table, a chooser for the picture folder and the
+// controls of the settings table, a chooser for the picture folder, the
+// box "Start by itself when the computer is idle" (the idle watch's
+// autostart entry, platform/autostart_entry.h, which Save adds or
+// removes), the desktop's own idle delay under the idle time, and the
 // buttons Cancel, Save, Defaults and Web site, working on the view's fields
 // `settings` and on `store`. The view describes the dialog from the
 // settings table and runs the sheet's actions of view/settings.h on what it
 // hands back; the platform's settings dialog (platform/settings_dialog.h)
-// shows it. Relies on that dialog and on the platform's settings store.
+// shows it. Relies on that dialog, the platform's settings store, the
+// autostart entry and the desktop's idle delay.
 //
 // While the dialog shows, the preview runs this program as a child
 // (--preview -window-id ID, the controls' values as one-run flags, the

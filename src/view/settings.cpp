@@ -61,7 +61,7 @@ const SettingEntry kSettings[kSettingCount] = {
      kPictureChoices},
     // A file without the key (one written before it existed) reads 0, which
     // runs as the factory value.
-    {"IdleMinutes", SettingKind::Integer, SettingControl::Number,
+    {"IdleMinutes", SettingKind::Integer, SettingControl::Minutes,
      "Start after this many idle minutes", 10, 1, 720, 10, 720, &SheetControls::oIdleMinutes,
      [](const UserSettings& s) { return s.IdleMinutes; },
      [](UserSettings& s, int32_t v) { s.IdleMinutes = v; }},

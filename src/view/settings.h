@@ -73,7 +73,8 @@ enum class SettingKind { Bool, Integer };
 // How the configuration dialog shows a setting.
 enum class SettingControl {
     Check,       // an on/off check button
-    Number,      // a spin button of whole numbers
+    Number,      // a spin button of whole numbers, stepping by 5
+    Minutes,     // a spin button of whole minutes, stepping by 1
     GridSide,    // a choice of grid sizes 2^v × 2^v
     Hundredths,  // a spin button in seconds, stored in hundredths of a second
     Choice,      // a list of the entry's `choices`, value 0 first

@@ -51,6 +51,8 @@ TEST(CommandLineModes, OneOrTwoDashes) {
     EXPECT_EQ(Parse({"-h"}).cl.mode, HostMode::Help);
     EXPECT_EQ(Parse({"--add-to-xscreensaver"}).cl.mode, HostMode::AddToXScreenSaver);
     EXPECT_EQ(Parse({"-remove-from-xscreensaver"}).cl.mode, HostMode::RemoveFromXScreenSaver);
+    EXPECT_EQ(Parse({"--add-to-autostart"}).cl.mode, HostMode::AddToAutostart);
+    EXPECT_EQ(Parse({"-remove-from-autostart"}).cl.mode, HostMode::RemoveFromAutostart);
 }
 
 TEST(CommandLineModes, ConflictingModesAreRefused) {
@@ -59,6 +61,7 @@ TEST(CommandLineModes, ConflictingModesAreRefused) {
     EXPECT_NE(p.error.find("--fullscreen"), std::string::npos);
     EXPECT_TRUE(Parse({"-root", "--root"}).ok);
     EXPECT_FALSE(Parse({"--add-to-xscreensaver", "--remove-from-xscreensaver"}).ok);
+    EXPECT_FALSE(Parse({"--add-to-autostart", "--remove-from-autostart"}).ok);
 }
 
 TEST(CommandLineModes, SessionFlagsPickTheFullScreenPathAndExcludeEachOther) {

@@ -767,10 +767,13 @@ TEST_F(IdleWatchOnX, AMissingSaverEndsTheWatcherWithOneLine) {
 }
 
 TEST(IdleWatch, NoSessionIsOneLine) {
+    char dir[] = "/tmp/mereglass-nosession-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
     ChildProcess program(MEREGLASS_PROGRAM, {MEREGLASS_PROGRAM, "--idle-watch"},
                          {"DBUS_SESSION_BUS_ADDRESS=disabled:", "WAYLAND_DISPLAY=", "DISPLAY=",
-                          "XDG_CONFIG_HOME=/nonexistent"});
+                          std::string("XDG_CONFIG_HOME=") + dir});
     ASSERT_TRUE(program.Wait(30.0));
+    std::filesystem::remove_all(dir);
     EXPECT_EQ(program.status(), 1);
     EXPECT_EQ(program.Output(),
               "mereglass: no session to watch: no GNOME idle monitor on the session bus, no "

@@ -1,16 +1,22 @@
 // The display-independent platform services: the clock, screen choice,
-// headless views, the bundle path, and the built-in picture.
+// headless views, the bundle path, the desktop's own idle delay (KDE's
+// files and GNOME's settings through a key-file GSettings backend, in a
+// temporary folder), and the built-in picture.
 #include "platform/platform.h"
 
 #include <GL/gl.h>
+#include <gio/gio.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <string>
 
+#include "platform/desktop_idle_delay.h"
 #include "platform/wayland.h"
 #include "view/desktop_picture.h"
 
@@ -155,6 +161,118 @@ TEST(PlatformBundle, FindsTheArchiveBesideTheProgram) {
     EXPECT_EQ(platform::BundleResourcePath("platformtest", "respak"), path);
     unlink(path.c_str());
     EXPECT_EQ(platform::BundleResourcePath("platformtest", "respak"), "");
+}
+
+// A temporary folder, removed with the object.
+class TempFolder {
+public:
+    TempFolder() {
+        char pattern[] = "/tmp/mereglass-platform-XXXXXX";
+        if (mkdtemp(pattern) != nullptr) path_ = pattern;
+    }
+    ~TempFolder() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    const std::string& path() const { return path_; }
+    void Write(const char* name, const std::string& text) const {
+        std::ofstream(path_ + "/" + name) << text;
+    }
+
+private:
+    std::string path_;
+};
+
+using platform::DesktopIdleAction;
+using platform::ReadDesktopIdleDelay;
+
+TEST(DesktopIdleDelay, KdeLocksOrTurnsTheScreenOffWhicheverComesFirst) {
+    TempFolder config;
+    ASSERT_FALSE(config.path().empty());
+    // No files: the screen locker's own defaults, on after 5 minutes.
+    platform::DesktopIdleDelay delay = ReadDesktopIdleDelay("KDE", config.path());
+    EXPECT_EQ(delay.seconds, 300);
+    EXPECT_EQ(delay.desktop, "KDE");
+    EXPECT_EQ(delay.action, DesktopIdleAction::Lock);
+    EXPECT_EQ(ReadDesktopIdleDelay("XFCE", config.path()).seconds, 0);
+    EXPECT_EQ(ReadDesktopIdleDelay("KDEX:Other", config.path()).seconds, 0);
+
+    // The energy saving on mains power, in its nested group (not the
+    // battery's), before a later lock; KDE's flags after a key are read
+    // past, and the last value of a key counts.
+    config.Write("kscreenlockerrc", "[Daemon]\nTimeout=7.5\n");
+    config.Write("powermanagementprofilesrc",
+                 "[AC]\nicon=battery-charging\n\n[AC][DPMSControl]\nidleTime=600\n"
+                 "lockBeforeTurnOff=0\nidleTime[$i] = 420\n\n"
+                 "[Battery][DPMSControl]\nidleTime=120\n");
+    delay = ReadDesktopIdleDelay("X-Custom:KDE", config.path());
+    EXPECT_EQ(delay.seconds, 420);
+    EXPECT_EQ(delay.action, DesktopIdleAction::ScreenOff);
+    config.Write("powermanagementprofilesrc", "[AC][DPMSControl]\nidleTime=900\n");
+    delay = ReadDesktopIdleDelay("KDE", config.path());
+    EXPECT_EQ(delay.seconds, 450);  // 7.5 minutes
+    EXPECT_EQ(delay.action, DesktopIdleAction::Lock);
+
+    // The locker switched off: only the screen's delay is left; without
+    // the group, none.
+    config.Write("kscreenlockerrc", "[Daemon]\nAutolock=false\nTimeout=1\n");
+    EXPECT_EQ(ReadDesktopIdleDelay("KDE", config.path()).seconds, 900);
+    config.Write("powermanagementprofilesrc", "[AC][DimDisplay]\nidleTime=300000\n");
+    EXPECT_EQ(ReadDesktopIdleDelay("KDE", config.path()).seconds, 0);
+}
+
+bool GnomeSessionSchemaInstalled() {
+    GSettingsSchemaSource* source = g_settings_schema_source_get_default();
+    GSettingsSchema* schema =
+        source ? g_settings_schema_source_lookup(source, "org.gnome.desktop.session", TRUE)
+               : nullptr;
+    if (schema) g_settings_schema_unref(schema);
+    return schema != nullptr;
+}
+
+TEST(DesktopIdleDelay, GnomeIdleDelayComesFromItsSettings) {
+    // Before GSettings is first used in this process: the key-file backend,
+    // in a temporary folder, never the user's own settings.
+    TempFolder config;
+    setenv("GSETTINGS_BACKEND", "keyfile", 1);
+    setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
+    if (!GnomeSessionSchemaInstalled()) {
+        unsetenv("XDG_CONFIG_HOME");
+        GTEST_SKIP() << "gsettings-desktop-schemas is missing";
+    }
+    GSettings* settings = g_settings_new("org.gnome.desktop.session");
+    ASSERT_TRUE(g_settings_set_uint(settings, "idle-delay", 240));
+    g_settings_sync();
+    ASSERT_TRUE(std::filesystem::exists(config.path() + "/glib-2.0/settings/keyfile"));
+
+    platform::DesktopIdleDelay delay = ReadDesktopIdleDelay("ubuntu:GNOME", config.path());
+    EXPECT_EQ(delay.seconds, 240);
+    EXPECT_EQ(delay.desktop, "GNOME");
+    EXPECT_EQ(delay.action, DesktopIdleAction::Blank);
+    EXPECT_EQ(ReadDesktopIdleDelay("KDE", config.path()).action, DesktopIdleAction::Lock);
+    // Both named: the earlier of GNOME's 4 minutes and KDE's 5.
+    EXPECT_EQ(ReadDesktopIdleDelay("GNOME:KDE", config.path()).desktop, "GNOME");
+    // 0 is never.
+    ASSERT_TRUE(g_settings_set_uint(settings, "idle-delay", 0));
+    g_settings_sync();
+    EXPECT_EQ(ReadDesktopIdleDelay("GNOME", config.path()).seconds, 0);
+    g_object_unref(settings);
+    unsetenv("XDG_CONFIG_HOME");
+}
+
+TEST(DesktopIdleDelay, AMissingGnomeSchemaIsNoDelay) {
+    // GSettings ends the process on a schema it does not have; the reader
+    // looks it up first. Run where no schema can be found, in a fresh
+    // process.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            for (const char* name : {"GSETTINGS_SCHEMA_DIR", "XDG_DATA_HOME", "XDG_DATA_DIRS"}) {
+                setenv(name, "/nonexistent", 1);
+            }
+            std::exit(ReadDesktopIdleDelay("GNOME", "/nonexistent").seconds == 0 ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST(BuiltInPicture, IsAFixedCalmPictureOfTheRequestedSize) {

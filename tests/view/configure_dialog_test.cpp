@@ -1,6 +1,8 @@
 // The GTK configuration dialog under a private Xvfb: built with the view's
 // fields, edited through its widgets, saved, reset and cancelled through its
-// buttons, and the settings file checked; its preview pane runs the real
+// buttons, and the settings file and the autostart entry checked; the
+// desktop's idle delay from KDE's files in the temporary configuration
+// folder; its preview pane runs the real
 // mereglass program as a child, which the tests find in /proc. With
 // MEREGLASS_DIALOG_PNG set, it also writes a picture of the dialog to that
 // path.
@@ -148,6 +150,7 @@ protected:
         ASSERT_NE(mkdtemp(pattern), nullptr);
         home_ = pattern;
         setenv("XDG_CONFIG_HOME", home_.c_str(), 1);
+        unsetenv("XDG_CURRENT_DESKTOP");  // no desktop's idle delay unless a test sets one
         store_ = platform::OpenSettingsStore(kSettingsModule);
         fields_ = ReadSettings(store_);
         file_ = platform::SettingsStorePath(store_);
@@ -283,20 +286,22 @@ TEST_F(ConfigureDialogTest, ListsTheOnOffSettingsFirstThenTheOthersBesideTheirLa
         {"oDripSpeed", "Time between drips (s)"},
         {"oPicture", "Show"},
         {"oPictureFolder", "Picture folder"},
+        {"oStartWhenIdle", "Start by itself when the computer is idle"},
         {"oIdleMinutes", "Start after this many idle minutes"}};
     GtkWidget* grid = gtk_widget_get_parent(Widget("oMainMonitorOnly"));
-    for (int row = 0; row < 10; ++row) {
+    for (int row = 0; row < 11; ++row) {
         const auto [name, text] = rows[row];
         GtkWidget* control = Widget(name);
+        const bool check = row < 4 || row == 9;
         int top = -1, left = -1;
         gtk_container_child_get(GTK_CONTAINER(grid), control, "top-attach", &top, "left-attach",
                                 &left, nullptr);
         EXPECT_EQ(top, row) << name;
-        GtkWidget* label = row < 4 ? control : gtk_grid_get_child_at(GTK_GRID(grid), 0, row);
-        EXPECT_EQ(left, row < 4 ? 0 : 1) << name;
-        EXPECT_STREQ(row < 4 ? gtk_button_get_label(GTK_BUTTON(label))
-                             : gtk_label_get_text(GTK_LABEL(label)),
-                     text);
+        GtkWidget* label = check ? control : gtk_grid_get_child_at(GTK_GRID(grid), 0, row);
+        EXPECT_EQ(left, check ? 0 : 1) << name;
+        EXPECT_STREQ(
+            check ? gtk_button_get_label(GTK_BUTTON(label)) : gtk_label_get_text(GTK_LABEL(label)),
+            text);
     }
 }
 
@@ -350,6 +355,67 @@ TEST_F(ConfigureDialogTest, DefaultsFillsTheWidgetsAndCancelKeepsEverything) {
     EXPECT_EQ(fields_.record.DRIPSPEED, 1000);
     EXPECT_EQ(fields_.PictureFolder, home_);
     EXPECT_EQ(ReadText(file_), before);
+}
+
+TEST_F(ConfigureDialogTest, StartWhenIdleShowsTheAutostartEntryAndSaveWritesIt) {
+    const std::string entry = home_ + "/autostart/mereglass-idle-watch.desktop";
+    Build();
+    EXPECT_FALSE(Checked("oStartWhenIdle"));
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(Widget("oStartWhenIdle")), TRUE);
+    Click("configureSheet_cancel");
+    EXPECT_FALSE(fs::exists(entry));
+    // Defaults leaves the box, which is no setting, as it is; Save adds
+    // the entry.
+    Click("configureSheet_defaults");
+    EXPECT_TRUE(Checked("oStartWhenIdle"));
+    Click("configureSheet_save");
+    EXPECT_NE(ReadText(entry).find(" --idle-watch\n"), std::string::npos);
+    EXPECT_EQ(ReadText(file_).find("autostart"), std::string::npos);  // not a setting
+
+    // Opened again, the box shows the entry; unticked, Save removes it.
+    DestroyConfigureDialog(dialog_);
+    dialog_ = nullptr;
+    Build();
+    EXPECT_TRUE(Checked("oStartWhenIdle"));
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(Widget("oStartWhenIdle")), FALSE);
+    Click("configureSheet_save");
+    EXPECT_FALSE(fs::exists(entry));
+    EXPECT_TRUE(fs::is_directory(home_ + "/autostart"));
+}
+
+TEST_F(ConfigureDialogTest, ShowsTheDesktopsIdleDelayUnderTheIdleTime) {
+    // KDE locks after 5 minutes; the saver's 10 come too late.
+    setenv("XDG_CURRENT_DESKTOP", "KDE", 1);
+    std::ofstream(home_ + "/kscreenlockerrc") << "[Daemon]\nTimeout=5\n";
+    fields_.IdleMinutes = 10;
+    Build();
+    GtkWidget* note = Widget("oIdleMinutesNote");
+    GtkStyleContext* style = gtk_widget_get_style_context(note);
+    EXPECT_TRUE(gtk_widget_get_visible(note));
+    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(note)),
+                 "KDE locks the screen after 5 minutes idle, before the saver starts at 10 "
+                 "minutes: shorten the saver's idle time or lengthen KDE's");
+    EXPECT_TRUE(gtk_style_context_has_class(style, GTK_STYLE_CLASS_WARNING));
+    // The spin steps by a minute; below the desktop's delay, the note
+    // only says what the desktop does.
+    double step = 0, page = 0;
+    gtk_spin_button_get_increments(GTK_SPIN_BUTTON(Widget("oIdleMinutes")), &step, &page);
+    EXPECT_EQ(step, 1.0);
+    gtk_spin_button_get_increments(GTK_SPIN_BUTTON(Widget("oWaterSpeed")), &step, &page);
+    EXPECT_EQ(step, 5.0);
+    gtk_spin_button_set_value(GTK_SPIN_BUTTON(Widget("oIdleMinutes")), 4);
+    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(note)), "KDE locks the screen after 5 minutes idle");
+    EXPECT_FALSE(gtk_style_context_has_class(style, GTK_STYLE_CLASS_WARNING));
+    gtk_spin_button_spin(GTK_SPIN_BUTTON(Widget("oIdleMinutes")), GTK_SPIN_STEP_FORWARD, 0);
+    EXPECT_TRUE(gtk_style_context_has_class(style, GTK_STYLE_CLASS_WARNING));
+
+    // Without a delay of the desktop, no note.
+    DestroyConfigureDialog(dialog_);
+    dialog_ = nullptr;
+    unsetenv("XDG_CURRENT_DESKTOP");
+    Build();
+    GtkWidget* none = FindNamed(window_, "oIdleMinutesNote");
+    EXPECT_TRUE(none == nullptr || !gtk_widget_get_visible(none));
 }
 
 TEST_F(ConfigureDialogTest, RunsModallyAndReopensWithTheFields) {

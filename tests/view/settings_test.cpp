@@ -1,5 +1,6 @@
 // The settings store on key files, the version rule and the sheet's actions,
-// each against a fresh $XDG_CONFIG_HOME in a temporary folder.
+// each against a fresh $XDG_CONFIG_HOME in a temporary folder; and what the
+// user reads when the desktop's own idle delay comes before IdleMinutes.
 #include "view/settings.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "view/desktop_delay_text.h"
 
 namespace fs = std::filesystem;
 
@@ -113,6 +115,29 @@ TEST(SettingsTable, DeclaresEachSettingOnceWithItsFactoryValueAndRange) {
         EXPECT_EQ(entry.style == SettingControl::Choice, entry.choices != nullptr) << entry.key;
     }
     ExpectFactory(FactorySettings());
+}
+
+TEST(DesktopDelayText, WarnsOnlyWhenTheDesktopActsBeforeTheSaver) {
+    using platform::DesktopIdleAction;
+    const platform::DesktopIdleDelay none;
+    EXPECT_EQ(DesktopDelayNote(none), "");
+    EXPECT_EQ(DesktopDelayWarning(none, 60), "");
+
+    const platform::DesktopIdleDelay gnome{300, "GNOME", DesktopIdleAction::Blank};
+    EXPECT_EQ(DesktopDelayWarning(gnome, 600),
+              "GNOME blanks the screen after 5 minutes idle, before the saver starts at "
+              "10 minutes: shorten the saver's idle time or lengthen GNOME's");
+    EXPECT_EQ(DesktopDelayWarning(gnome, 299), "");  // the saver first
+    // At the same time the saver would start behind it all the same.
+    const platform::DesktopIdleDelay kde{90, "KDE", DesktopIdleAction::Lock};
+    EXPECT_EQ(DesktopDelayWarning(kde, 90),
+              "KDE locks the screen after 1 minute 30 seconds idle, just as the saver starts: "
+              "shorten the saver's idle time or lengthen KDE's");
+    const platform::DesktopIdleDelay off{60, "KDE", DesktopIdleAction::ScreenOff};
+    EXPECT_EQ(DesktopDelayNote(off), "KDE turns the screen off after 1 minute idle");
+    EXPECT_EQ(DesktopDelayWarning(off, 59), "");
+    EXPECT_EQ(DurationText(1), "1 second");
+    EXPECT_EQ(DurationText(45), "45 seconds");
 }
 
 TEST_F(SettingsTest, FreshStoreRunsWithFactoryValuesAndHoldsEveryKey) {
