@@ -27,6 +27,8 @@
 //   wayland_view.cpp       Wayland, EGL: views covering an output
 //   wayland_screencopy.cpp Wayland: pictures of the outputs by screencopy
 //   portal_screenshot.cpp  GDBus: the desktop portal's screenshot
+//   portal_grant.cpp       GDBus: GNOME's grant of screenshots
+//   portal_file.cpp        statx: deleting the portal's picture file
 //
 // Handles (Connection, View, SettingsStore) are owned by the
 // caller, who releases them with the matching Close/Destroy function.
