@@ -78,7 +78,8 @@ const char* NameOf(const platform::WaylandOutput& o) {
 // each. Where neither gives one, the picture stays empty and the view
 // shows the shared one (the user's image or folder, else the built-in
 // picture), which is then acquired. Says in one line which source was
-// used and why.
+// used and why: the line that names the shared picture gives the
+// session's reasons.
 std::vector<platform::RgbaImage> TakePictures(Host* host,
                                               const std::vector<platform::WaylandOutput>& outputs) {
     std::vector<platform::RgbaImage> pictures(outputs.size());
@@ -118,11 +119,13 @@ std::vector<platform::RgbaImage> TakePictures(Host* host,
             Tell("the desktop's picture comes from the screenshot portal (" + why + ")");
             return pictures;
         }
-        error = "its picture does not cover every output";
+        error = "the screenshot portal's picture does not cover every output";
         pictures.assign(outputs.size(), platform::RgbaImage{});
     }
-    Tell("no picture of the desktop (" + why + "; the screenshot portal: " + error + ")");
-    AcquireDesktopImage(host->sources, &host->shared.desktopImage);
+    // The line that names the picture shown instead gives the reasons.
+    DesktopSources sources = host->sources;
+    sources.noDesktop = why + "; " + error;
+    AcquireDesktopImage(sources, &host->shared.desktopImage);
     return pictures;
 }
 
@@ -176,12 +179,13 @@ void Uncover(Host* host, uint32_t output) {
 void CoverNewOutput(Host* host, const platform::WaylandOutput& output) {
     if (Find(host, output.id) != nullptr) return;
     platform::RgbaImage picture;
-    std::string error;
+    std::string error = "the compositor offers no screencopy";
     if (!platform::WaylandHasScreencopy(host->connection) ||
         !platform::CaptureWaylandOutput(host->connection, output.id, kSourceSeconds, &picture,
                                         &error)) {
         DesktopSources sources = host->sources;
         sources.mainScreen = ScreenOf(output);
+        sources.noDesktop = std::string(NameOf(output)) + ": " + error;
         AcquireDesktopImage(sources, &picture);
     }
     if (!Cover(host, output, std::move(picture), &error)) {

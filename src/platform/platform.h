@@ -33,6 +33,8 @@
 //                          (platform/autostart_entry.h)
 //   desktop_idle_delay.cpp GIO: the desktop's own idle delay
 //                          (platform/desktop_idle_delay.h)
+//   portal_grant.cpp       GDBus: GNOME's grant of screenshots
+//   portal_file.cpp        statx: deleting the portal's picture file
 //
 // Handles (Connection, View, SettingsStore) are owned by the
 // caller, who releases them with the matching Close/Destroy function.

@@ -1,16 +1,19 @@
 // A picture of the whole desktop from the screenshot portal on the session
-// bus, and the part of it one output shows. Relies on GIO's GDBus and
-// image_file.cpp.
+// bus, and the part of it one output shows. Relies on GIO's GDBus,
+// image_file.cpp, and portal_grant.cpp and portal_file.cpp for GNOME's
+// grant and the portal's file.
 //
-// Provides: PortalScreenshot, CropDesktopPicture.
+// Provides: PortalScreenshot, RequestPortalScreenshotGrant,
+// CropDesktopPicture.
 #include <gio/gio.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstring>
 
-#include "platform/wayland.h"
+#include "platform/portal_internal.h"
 
 namespace platform {
 
@@ -86,7 +89,8 @@ bool Ask(GDBusConnection* bus, GMainContext* context, double timeoutSeconds, Ans
             ok = false;
         }
     } else {
-        *error = std::string("no screenshot portal: ") + gerror->message;
+        g_dbus_error_strip_remote_error(gerror);
+        *error = std::string("there is no screenshot portal: ") + gerror->message;
         g_error_free(gerror);
     }
     g_source_destroy(timer);
@@ -98,49 +102,99 @@ bool Ask(GDBusConnection* bus, GMainContext* context, double timeoutSeconds, Ans
     return ok;
 }
 
-}  // namespace
+// The pictures folder, where KDE's portal saves its picture: the user's
+// XDG pictures folder, else ~/Pictures.
+std::string PicturesFolder() {
+    const gchar* folder = g_get_user_special_dir(G_USER_DIRECTORY_PICTURES);
+    return folder != nullptr ? folder : std::string(g_get_home_dir()) + "/Pictures";
+}
 
-bool PortalScreenshot(double timeoutSeconds, RgbaImage* image, std::string* error) {
+// Why an answer of `code` (1: cancelled, 2: otherwise ended) brought no
+// picture. KDE's portal answers 1 when it cannot save its picture, as
+// when there is no pictures folder.
+std::string FailureOf(guint32 code) {
+    if (DesktopNamed("KDE")) {
+        const std::string folder = PicturesFolder();
+        if (!g_file_test(folder.c_str(), G_FILE_TEST_IS_DIR)) {
+            return "the screenshot portal could not save its picture: there is no pictures "
+                   "folder " +
+                   folder;
+        }
+    }
+    return code == 1 ? "the screenshot portal cancelled the request"
+                     : "the screenshot portal refused the request or failed";
+}
+
+// Reads the picture of the answer, then deletes its file when the portal
+// made it for this request (after `requested`).
+bool ReadAnswer(const Answer& answer, const timespec& requested, RgbaImage* image,
+                std::string* error) {
+    if (answer.code != 0) {
+        *error = FailureOf(answer.code);
+        return false;
+    }
+    gchar* host = nullptr;
+    gchar* file =
+        answer.uri.empty() ? nullptr : g_filename_from_uri(answer.uri.c_str(), &host, nullptr);
+    const bool local = file != nullptr && (host == nullptr || std::strcmp(host, "localhost") == 0);
+    bool ok = false;
+    if (answer.uri.empty()) {
+        *error = "the screenshot portal named no picture";
+    } else if (!local) {
+        *error = "the screenshot portal named no local file: " + answer.uri;
+    } else {
+        PortalFile judged;
+        JudgePortalFile(file, requested, &judged);
+        ok = LoadImageFile(file, INT_MAX, image, error);
+        if (!ok) *error = std::string("the screenshot portal's picture ") + file + ": " + *error;
+        DeletePortalFile(&judged);
+    }
+    g_free(file);
+    g_free(host);
+    return ok;
+}
+
+// A request on a connection of its own, dispatched in a context of its
+// own; with `whateverTheGrant`, made even where the portal asks the user.
+bool Request(double timeoutSeconds, bool whateverTheGrant, RgbaImage* image, std::string* error) {
     GMainContext* context = g_main_context_new();
     g_main_context_push_thread_default(context);
-    GError* gerror = nullptr;
-    // A connection of our own, so that its dispatching is ours alone.
-    gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, &gerror);
-    GDBusConnection* bus =
-        address == nullptr
-            ? nullptr
-            : g_dbus_connection_new_for_address_sync(
-                  address,
-                  static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                                    G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-                  nullptr, nullptr, &gerror);
-    g_free(address);
+    GDBusConnection* bus = OpenSessionBus(error);
     bool ok = false;
-    if (bus == nullptr) {
-        *error = std::string("no session bus: ") + (gerror != nullptr ? gerror->message : "");
-        if (gerror != nullptr) g_error_free(gerror);
-    } else {
-        Answer answer;
-        if (Ask(bus, context, timeoutSeconds, &answer, error)) {
-            if (answer.code != 0 || answer.uri.empty()) {
-                *error = answer.code == 1 ? "the screenshot portal was refused"
-                                          : "the screenshot portal made no picture";
-            } else {
-                gchar* file = g_filename_from_uri(answer.uri.c_str(), nullptr, nullptr);
-                if (file == nullptr) {
-                    *error = "the screenshot portal named no local file: " + answer.uri;
-                } else {
-                    ok = LoadImageFile(file, INT_MAX, image, error);
-                    g_free(file);
-                }
-            }
+    if (bus != nullptr) {
+        const ScreenshotGrant grant = whateverTheGrant ? ScreenshotGrant::NotNeeded
+                                                       : LookUpScreenshotGrant(bus, timeoutSeconds);
+        if (grant == ScreenshotGrant::Unasked) {
+            *error =
+                "the screenshot portal is not asked, as GNOME would ask over the saver whether "
+                "programs may take screenshots: allow them once with Allow Screenshots in "
+                "mereglass --configure";
+        } else if (grant == ScreenshotGrant::Refused) {
+            *error =
+                "the screenshot portal is not asked, as GNOME's permission store holds a "
+                "refusal of screenshots to programs (table screenshot, id screenshot, app \"\")";
+        } else {
+            const timespec requested = PortalRequestTime();
+            Answer answer;
+            ok = Ask(bus, context, timeoutSeconds, &answer, error) &&
+                 ReadAnswer(answer, requested, image, error);
         }
-        g_dbus_connection_close_sync(bus, nullptr, nullptr);
-        g_object_unref(bus);
+        CloseSessionBus(bus);
     }
     g_main_context_pop_thread_default(context);
     g_main_context_unref(context);
     return ok;
+}
+
+}  // namespace
+
+bool PortalScreenshot(double timeoutSeconds, RgbaImage* image, std::string* error) {
+    return Request(timeoutSeconds, false, image, error);
+}
+
+bool RequestPortalScreenshotGrant(double timeoutSeconds, std::string* error) {
+    RgbaImage picture;
+    return Request(timeoutSeconds, true, &picture, error);
 }
 
 bool CropDesktopPicture(const RgbaImage& desktop, const std::vector<WaylandOutput>& outputs,

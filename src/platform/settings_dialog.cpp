@@ -13,6 +13,7 @@
 
 #include "platform/platform.h"
 #include "platform/preview_pane.h"
+#include "platform/wayland.h"
 #include "support/diagnostics.h"
 
 namespace platform {
@@ -269,6 +270,63 @@ void AddButtons(SettingsDialog* d, GtkWidget* outer) {
     gtk_window_set_default(GTK_WINDOW(d->window), save);
 }
 
+// The longest wait for the answer to Allow Screenshots: the user is
+// reading the portal's question.
+constexpr double kAllowScreenshotsSeconds = 60.0;
+
+// Allow Screenshots' request, in a thread of its own so that the dialog
+// stays live while the portal asks its question.
+void AskForScreenshots(GTask* task, gpointer, gpointer, GCancellable*) {
+    std::string error;
+    if (RequestPortalScreenshotGrant(kAllowScreenshotsSeconds, &error)) {
+        g_task_return_boolean(task, TRUE);
+    } else {
+        g_task_return_new_error(task, G_IO_ERROR, G_IO_ERROR_FAILED, "%s", error.c_str());
+    }
+}
+
+// Back on the dialog's thread. The task holds the button, and the button
+// its outcome label, so both are still there when the dialog is gone.
+void OnScreenshotsAnswered(GObject* button, GAsyncResult* result, gpointer) {
+    auto* outcome = static_cast<GtkLabel*>(g_object_get_data(button, "outcome"));
+    GError* error = nullptr;
+    if (g_task_propagate_boolean(G_TASK(result), &error)) {
+        gtk_widget_hide(GTK_WIDGET(button));
+        gtk_label_set_text(outcome, "Screenshots are allowed: the saver shows the desktop.");
+    } else {
+        gtk_widget_set_sensitive(GTK_WIDGET(button), TRUE);
+        gtk_label_set_text(outcome, (std::string("No screenshot: ") + error->message).c_str());
+        g_error_free(error);
+    }
+}
+
+void OnAllowScreenshots(GtkButton* button, gpointer) {
+    gtk_widget_set_sensitive(GTK_WIDGET(button), FALSE);
+    gtk_label_set_text(static_cast<GtkLabel*>(g_object_get_data(G_OBJECT(button), "outcome")),
+                       "Waiting for the answer\u2026");
+    GTask* task = g_task_new(button, nullptr, OnScreenshotsAnswered, nullptr);
+    g_task_run_in_thread(task, AskForScreenshots);
+    g_object_unref(task);
+}
+
+// Allow Screenshots and its outcome, under the controls, where the portal
+// would ask the user over the saver.
+void AddAllowScreenshots(SettingsDialog* d, GtkWidget* outer) {
+    if (PortalScreenshotGrant(2.0) != ScreenshotGrant::Unasked) return;
+    GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 12);
+    GtkWidget* button =
+        AddButton(row, d->description.allowScreenshots, G_CALLBACK(OnAllowScreenshots), d);
+    GtkWidget* outcome = gtk_label_new(
+        "GNOME asks before programs take screenshots: answer here, not over the saver.");
+    gtk_widget_set_name(outcome, "allowScreenshotsOutcome");
+    gtk_label_set_line_wrap(GTK_LABEL(outcome), TRUE);
+    gtk_label_set_max_width_chars(GTK_LABEL(outcome), 50);
+    gtk_label_set_xalign(GTK_LABEL(outcome), 0.0f);
+    gtk_container_add(GTK_CONTAINER(row), outcome);
+    g_object_set_data_full(G_OBJECT(button), "outcome", g_object_ref(outcome), g_object_unref);
+    gtk_box_pack_start(GTK_BOX(outer), row, FALSE, FALSE, 0);
+}
+
 // The window and its vertical box, which holds the grid and the buttons.
 GtkWidget* MakeWindow(SettingsDialog* d) {
     d->window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
@@ -305,6 +363,7 @@ SettingsDialog* CreateSettingsDialog(const SettingsDialogDescription& descriptio
         d->controls.push_back(AddControlRow(grid, row++, control));
         d->notes.push_back(control.note ? AddNoteRow(grid, row++, control) : nullptr);
     }
+    AddAllowScreenshots(d, outer);
     AddButtons(d, outer);
     SetWidgets(d, shown);
 

@@ -9,6 +9,8 @@
 //   wayland_screencopy.cpp  an output's pixels through screencopy
 //   portal_screenshot.cpp   GDBus: the screenshot portal; cropping its
 //                           picture to an output
+//   portal_grant.cpp        GDBus: GNOME's grant of screenshots
+//   portal_file.cpp         statx: deleting the portal's picture file
 #pragma once
 
 #include <cstdint>
@@ -111,9 +113,33 @@ bool OrientCapture(const uint8_t* data, int width, int height, int stride, uint3
 
 // Asks the screenshot portal on the session bus for a picture of the whole
 // desktop, without asking the user (interactive=false), waiting at most
-// `timeoutSeconds` for it. False, with a reason, when there is no portal,
-// it refuses or does not answer in time.
+// `timeoutSeconds` for it. The file the portal saved the picture in is
+// deleted once read when the portal made it for this request (a regular
+// file of this user, of one name, stamped after the request began); any
+// other file it names is left. Where the portal would first ask the user
+// whether programs may take screenshots (GNOME without a grant:
+// PortalScreenshotGrant), it is not asked at all. False, with a reason
+// that names the portal, when it is not asked, there is none, it refuses,
+// fails or does not answer in time.
 bool PortalScreenshot(double timeoutSeconds, RgbaImage* image, std::string* error);
+
+// What the desktop's portal makes of a screenshot asked for without the
+// user (GNOME's permission store: table "screenshot", id "screenshot", and
+// "" the app id of a program run from the host, as this one is).
+enum class ScreenshotGrant {
+    NotNeeded,  // not GNOME ($XDG_CURRENT_DESKTOP does not name it)
+    Granted,    // GNOME, and the store holds "yes" for ""
+    Unasked,    // GNOME, and nothing for "" (or no store): the portal would ask
+    Refused,    // GNOME, and the store holds "no" for "": it refuses unasked
+};
+// Looks the grant up on the session bus, waiting at most `timeoutSeconds`.
+ScreenshotGrant PortalScreenshotGrant(double timeoutSeconds);
+// The one request that may ask the user, for the settings dialog: the same
+// request as PortalScreenshot's but made whatever the grant, so that GNOME
+// asks its question now, over the dialog, and stores the answer. Waits at
+// most `timeoutSeconds` (the user is answering); the picture is not kept
+// and its file is deleted. False, with a reason, when no picture came.
+bool RequestPortalScreenshotGrant(double timeoutSeconds, std::string* error);
 
 // The part of a picture of the whole desktop that `output` shows: the
 // desktop spans the outputs' logical rectangles, and the picture is scaled

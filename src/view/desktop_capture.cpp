@@ -107,7 +107,7 @@ bool TryFolder(Capture* c, const char* why) {
 // BuiltIn, with *missing saying why neither could.
 DesktopSource ReadDesktop(const DesktopSources& sources, platform::RgbaImage* image,
                           const char** missing) {
-    *missing = "there is no X display";
+    *missing = sources.noDesktop.empty() ? "there is no X display" : sources.noDesktop.c_str();
     if (sources.connection == nullptr) return DesktopSource::BuiltIn;
     if (sources.window &&
         platform::ReadScreenshotProperty(sources.connection, sources.window, image)) {

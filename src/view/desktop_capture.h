@@ -28,6 +28,10 @@ const char* DesktopSourceName(DesktopSource source);
 struct DesktopSources {
     // The X connection; null when there is no display.
     platform::Connection* connection = nullptr;
+    // Why the desktop cannot be read without an X connection: the
+    // session's own reason (a Wayland session's, say) in place of "there
+    // is no X display". Said in the one line naming the picture shown.
+    std::string noDesktop;
     // The window the program draws on, whose screenshot property is read;
     // 0 for none. Views of one process all pass the same window (the main
     // monitor's) so that every view shows the main monitor.

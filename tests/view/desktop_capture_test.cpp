@@ -265,6 +265,19 @@ TEST(DesktopSources, UnreadableFileFallsBackToTheBuiltInPictureAndSaysWhy) {
     EXPECT_EQ(image.pixels.size(), 320u * 200u * 4u);
 }
 
+TEST(DesktopSources, WithoutADisplayTheSessionsOwnReasonIsTheOneLine) {
+    DesktopSources sources;  // a Wayland session's, say
+    sources.noDesktop = "the compositor offers no screencopy; there is no screenshot portal";
+    sources.mainScreen.width = 32;
+    sources.mainScreen.height = 24;
+    platform::RgbaImage image;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(AcquireDesktopImage(sources, &image), DesktopSource::BuiltIn);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "mereglass: showing the built-in picture (the compositor offers no screencopy; "
+              "there is no screenshot portal)\n");
+}
+
 TEST(DesktopSources, HeadlessViewGetsTheBuiltInPictureAsATexture) {
     std::string error;
     platform::View* view = platform::CreateHeadlessView(64, 48, &error);

@@ -1,0 +1,101 @@
+// GNOME's grant of screenshots to programs run from the host, as its
+// permission store on the session bus holds it. Without a "yes" there, the
+// portal asks the user before it answers a request made without the user,
+// over whatever covers the screen; with a "no" it refuses unasked. Relies
+// on GIO's GDBus.
+//
+// Provides: PortalScreenshotGrant, LookUpScreenshotGrant, DesktopNamed,
+// OpenSessionBus, CloseSessionBus.
+#include <gio/gio.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/portal_internal.h"
+
+namespace platform {
+
+namespace {
+
+constexpr const char* kStoreName = "org.freedesktop.impl.portal.PermissionStore";
+constexpr const char* kStorePath = "/org/freedesktop/impl/portal/PermissionStore";
+
+// The stored answer for app id "": one word, as the portal reads it.
+ScreenshotGrant GrantOf(GVariant* apps) {
+    const gchar** words = nullptr;
+    if (!g_variant_lookup(apps, "", "^a&s", &words)) return ScreenshotGrant::Unasked;
+    ScreenshotGrant grant = ScreenshotGrant::Unasked;
+    if (words[0] != nullptr && words[1] == nullptr) {
+        if (std::strcmp(words[0], "yes") == 0) grant = ScreenshotGrant::Granted;
+        if (std::strcmp(words[0], "no") == 0) grant = ScreenshotGrant::Refused;
+    }
+    g_free(words);
+    return grant;
+}
+
+}  // namespace
+
+GDBusConnection* OpenSessionBus(std::string* error) {
+    GError* gerror = nullptr;
+    gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, &gerror);
+    GDBusConnection* bus =
+        address == nullptr
+            ? nullptr
+            : g_dbus_connection_new_for_address_sync(
+                  address,
+                  static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                                    G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+                  nullptr, nullptr, &gerror);
+    g_free(address);
+    if (bus == nullptr) {
+        *error = std::string("no session bus for the screenshot portal: ") +
+                 (gerror != nullptr ? gerror->message : "");
+        if (gerror != nullptr) g_error_free(gerror);
+    }
+    return bus;
+}
+
+void CloseSessionBus(GDBusConnection* bus) {
+    g_dbus_connection_close_sync(bus, nullptr, nullptr);
+    g_object_unref(bus);
+}
+
+bool DesktopNamed(const char* name) {
+    const char* desktops = std::getenv("XDG_CURRENT_DESKTOP");
+    if (desktops == nullptr) return false;
+    gchar** names = g_strsplit(desktops, ":", -1);
+    bool named = false;
+    for (gchar** n = names; *n != nullptr && !named; ++n) {
+        named = g_ascii_strcasecmp(*n, name) == 0;
+    }
+    g_strfreev(names);
+    return named;
+}
+
+ScreenshotGrant LookUpScreenshotGrant(GDBusConnection* bus, double timeoutSeconds) {
+    if (!DesktopNamed("GNOME")) return ScreenshotGrant::NotNeeded;
+    // No table yet (an error), or no store at all: nothing is granted, and
+    // the portal would ask.
+    GVariant* reply = g_dbus_connection_call_sync(
+        bus, kStoreName, kStorePath, kStoreName, "Lookup",
+        g_variant_new("(ss)", "screenshot", "screenshot"), G_VARIANT_TYPE("(a{sas}v)"),
+        G_DBUS_CALL_FLAGS_NONE, static_cast<int>(timeoutSeconds * 1000.0), nullptr, nullptr);
+    if (reply == nullptr) return ScreenshotGrant::Unasked;
+    GVariant* apps = g_variant_get_child_value(reply, 0);
+    const ScreenshotGrant grant = GrantOf(apps);
+    g_variant_unref(apps);
+    g_variant_unref(reply);
+    return grant;
+}
+
+ScreenshotGrant PortalScreenshotGrant(double timeoutSeconds) {
+    if (!DesktopNamed("GNOME")) return ScreenshotGrant::NotNeeded;
+    std::string error;
+    GDBusConnection* bus = OpenSessionBus(&error);
+    if (bus == nullptr) return ScreenshotGrant::Unasked;
+    const ScreenshotGrant grant = LookUpScreenshotGrant(bus, timeoutSeconds);
+    CloseSessionBus(bus);
+    return grant;
+}
+
+}  // namespace platform
