@@ -204,8 +204,8 @@ int RunIdleWatch(const CommandLine& cl, int* stopSignal) {
     Tell("the saver starts after " + Duration(w.rule.idleSeconds) + " without input (" +
          platform::IdleSourceName(platform::IdleSessionSource(w.session)) + ")");
     // A desktop that blanks or locks the screen first hides the saver.
-    const std::string warning = DesktopDelayWarning(platform::ReadDesktopIdleDelay(),
-                                                    static_cast<int>(w.rule.idleSeconds));
+    const std::string warning =
+        DesktopDelayWarning(platform::ReadDesktopIdleDelay(), static_cast<int>(w.rule.idleSeconds));
     if (!warning.empty()) Tell(warning);
     // From here on the stop signals wait for the loop, which ends the saver
     // before the process ends by the signal.
