@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/autostart_entry.h"
+#include "platform/watcher_lock.h"
 #include "support/diagnostics.h"
 
 int RunAutostart(bool add) {
@@ -17,6 +18,7 @@ int RunAutostart(bool add) {
     }
     const int status = platform::ChangeAutostartEntry(add, place, &message);
     if (status == 0) {
+        message += platform::FollowAutostart(add, place.program);
         std::printf("mereglass: %s\n", message.c_str());
     } else {
         Tell(message);

@@ -455,14 +455,16 @@ user's folders changes.
 The desktop lists the entry among its startup programs, where it can also
 be switched off.
 When the same entry is there already, nothing changes; one that differs
-(from a program since moved) is written again.)"},
+(from a program since moved) is written again.
+In a running session (a Wayland or X display), the idle watch starts at
+once too, unless one runs already.)"},
     {.shown = "--remove-from-autostart",
      .setsMode = true,
      .mode = HostMode::RemoveFromAutostart,
      .group = kOther,
      .help = "take that entry away again",
-     .manual = "Take that entry out of the autostart folder again; it takes effect\n"
-               "at the next session."},
+     .manual = "Take that entry out of the autostart folder again; the idle watch\n"
+               "running in this session ends too."},
     // Ends the parsing: whatever else is given, the list is printed.
     {.shown = "--help",
      .alias = "h",

@@ -1,7 +1,7 @@
 // The idle watcher: the session's events, the saver child and the stop
 // signals, waited on together with poll; the rule decides. Relies on the
-// platform's idle session and settings store, the saver child, the
-// watcher's lock and the stop signals' descriptor.
+// platform's idle session, settings store and watcher's lock, the saver
+// child and the stop signals' descriptor.
 #include "app/idle_watch.h"
 
 #include <poll.h>
@@ -16,11 +16,11 @@
 
 #include "app/saver_child.h"
 #include "app/stop_signal.h"
-#include "app/watch_lock.h"
 #include "app/watch_rule.h"
 #include "platform/desktop_idle_delay.h"
 #include "platform/idle_session.h"
 #include "platform/platform.h"
+#include "platform/watcher_lock.h"
 #include "support/diagnostics.h"
 #include "view/desktop_delay_text.h"
 #include "view/settings.h"
@@ -32,7 +32,7 @@ constexpr double kStopGraceSeconds = 5.0;
 
 struct Watcher {
     const CommandLine* cl = nullptr;
-    WatcherLock lock;
+    platform::WatcherLock lock;
     platform::IdleSession* session = nullptr;
     WatchRule rule;
     SaverChild saver;
@@ -43,7 +43,7 @@ struct Watcher {
         EndSaverChild(&saver, kStopGraceSeconds);
         if (session != nullptr) platform::CloseIdleSession(session);
         if (signalFd >= 0) close(signalFd);
-        ReleaseWatcherLock(&lock);
+        platform::ReleaseWatcherLock(&lock);
     }
 };
 
@@ -78,9 +78,9 @@ std::string ThisProgram() {
 }
 
 bool Open(Watcher* w, std::string* error) {
-    const std::string session =
-        WatcherSession(std::getenv("WAYLAND_DISPLAY"), std::getenv("DISPLAY"));
-    if (!session.empty() && !TakeWatcherLock(WatcherLockPath(session), &w->lock, error)) {
+    const std::string session = platform::CurrentWatcherSession();
+    if (!session.empty() &&
+        !platform::TakeWatcherLock(platform::WatcherLockPath(session), &w->lock, error)) {
         return false;
     }
     w->rule.idleSeconds = IdleSeconds(*w->cl);

@@ -3,8 +3,8 @@
 // session has been idle for the idle time, stops it when input comes, and
 // starts it again after the next idle time. It never starts the saver
 // while a program holds idleness off or the session is locked. One runs
-// per session. Relies on the platform's idle session, the saver child and
-// the watcher's lock.
+// per session. Relies on the platform's idle session and watcher's lock,
+// and the saver child.
 #pragma once
 
 #include "app/command_line.h"

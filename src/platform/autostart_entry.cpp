@@ -130,7 +130,7 @@ int Add(const AutostartPlace& place, std::string* message) {
     }
     if (!ReplaceWhole(folder, path, text, &error)) return Failed(path, error, message);
     *message = (absent ? "added the autostart entry " : "rewrote the autostart entry ") + path +
-               ": the idle watch starts with your next session";
+               ": the idle watch starts with every session";
     return 0;
 }
 

@@ -29,6 +29,8 @@
 //   portal_screenshot.cpp  GDBus: the desktop portal's screenshot
 //   idle_session.cpp       the session's idleness for the idle watcher
 //                          (platform/idle_session.h): GDBus, Wayland, XSync
+//   watcher_lock.cpp       POSIX: one idle watcher per session, started or
+//                          stopped from outside (platform/watcher_lock.h)
 //   autostart_entry.cpp    POSIX: the idle watch's autostart entry
 //                          (platform/autostart_entry.h)
 //   desktop_idle_delay.cpp GIO: the desktop's own idle delay

@@ -14,6 +14,7 @@
 #include "platform/desktop_idle_delay.h"
 #include "platform/platform.h"
 #include "platform/settings_dialog.h"
+#include "platform/watcher_lock.h"
 #include "support/diagnostics.h"
 #include "view/desktop_delay_text.h"
 #include "view/settings.h"
@@ -216,7 +217,11 @@ void SaveAutostart(const ConfigureDialog* d, bool wanted) {
         return;
     }
     std::string message;
-    if (platform::ChangeAutostartEntry(wanted, d->place, &message) != 0) Tell(message);
+    if (platform::ChangeAutostartEntry(wanted, d->place, &message) != 0) {
+        Tell(message);
+    } else {
+        platform::FollowAutostart(wanted, d->place.program);
+    }
 }
 
 SettingsDialogDescription Describe(ConfigureDialog* d) {
@@ -280,8 +285,9 @@ void* ConfigureDialogWindow(ConfigureDialog* dialog) {
     return platform::SettingsDialogWindow(dialog->dialog);
 }
 
-void SetConfigurePreviewProgram(ConfigureDialog* dialog, const std::string& program) {
+void SetConfigureProgram(ConfigureDialog* dialog, const std::string& program) {
     platform::SetSettingsDialogPreviewProgram(dialog->dialog, program);
+    dialog->place.program = program;
 }
 
 bool RunConfigureDialog(ConfigureDialog* dialog) {

@@ -33,9 +33,11 @@ ConfigureDialog* CreateConfigureDialog(UserSettings* settings, platform::Setting
 void DestroyConfigureDialog(ConfigureDialog* dialog);
 // The dialog's GtkWindow, for tests and embedding.
 void* ConfigureDialogWindow(ConfigureDialog* dialog);
-// The program the preview runs instead of this one (a test runs the real
-// saver from its own process). Takes effect at the preview's next start.
-void SetConfigurePreviewProgram(ConfigureDialog* dialog, const std::string& program);
+// The program the dialog runs instead of this one, in its preview and in
+// the autostart entry and idle watch that its box starts (a test runs the
+// real saver from its own process). The preview takes it at its next
+// start.
+void SetConfigureProgram(ConfigureDialog* dialog, const std::string& program);
 // Shows the dialog and returns when it is closed (Save, Cancel or the
 // window's close button). True when it was closed with Save.
 bool RunConfigureDialog(ConfigureDialog* dialog);

@@ -14,8 +14,8 @@
 
 #include "app/command_line.h"
 #include "app/saver_child.h"
-#include "app/watch_lock.h"
 #include "app/watch_rule.h"
+#include "platform/watcher_lock.h"
 
 namespace {
 
@@ -132,6 +132,7 @@ TEST(SaverChild, AChildThatIgnoresTheStopIsKilled) {
 }
 
 TEST(WatcherLock, OneWatcherPerSession) {
+    using namespace platform;
     EXPECT_EQ(WatcherSession("wayland-1", ":0"), "wayland-wayland-1");
     EXPECT_EQ(WatcherSession("", "host:0.0"), "x11-host_0.0");
     EXPECT_EQ(WatcherSession(nullptr, nullptr), "");
@@ -144,7 +145,9 @@ TEST(WatcherLock, OneWatcherPerSession) {
     EXPECT_FALSE(TakeWatcherLock(path, &second, &error));
     EXPECT_EQ(error, "an idle watcher already runs in this session (process " +
                          std::to_string(getpid()) + ")");
+    EXPECT_EQ(RunningWatcher(path), getpid());
     ReleaseWatcherLock(&first);
+    EXPECT_EQ(RunningWatcher(path), 0);
     EXPECT_TRUE(TakeWatcherLock(path, &second, &error)) << error;
     ReleaseWatcherLock(&second);
     std::filesystem::remove_all(dir);

@@ -23,6 +23,7 @@
 
 #include "child_process.h"
 #include "platform/platform.h"
+#include "platform/watcher_lock.h"
 #include "view/settings.h"
 #include "x_screen.h"
 #include "xvfb.h"
@@ -150,6 +151,7 @@ protected:
         ASSERT_NE(mkdtemp(pattern), nullptr);
         home_ = pattern;
         setenv("XDG_CONFIG_HOME", home_.c_str(), 1);
+        setenv("XDG_RUNTIME_DIR", home_.c_str(), 1);  // the idle watch's lock
         unsetenv("XDG_CURRENT_DESKTOP");  // no desktop's idle delay unless a test sets one
         store_ = platform::OpenSettingsStore(kSettingsModule);
         fields_ = ReadSettings(store_);
@@ -167,7 +169,7 @@ protected:
         dialog_ = CreateConfigureDialog(&fields_, store_, &error);
         ASSERT_NE(dialog_, nullptr) << error;
         window_ = static_cast<GtkWidget*>(ConfigureDialogWindow(dialog_));
-        SetConfigurePreviewProgram(dialog_, MEREGLASS_PROGRAM);
+        SetConfigureProgram(dialog_, MEREGLASS_PROGRAM);
     }
     // The one running preview child, once there is exactly one whose
     // command line holds `word` (pumping the dialog's events meanwhile).
@@ -371,6 +373,9 @@ TEST_F(ConfigureDialogTest, StartWhenIdleShowsTheAutostartEntryAndSaveWritesIt) 
     Click("configureSheet_save");
     EXPECT_NE(ReadText(entry).find(" --idle-watch\n"), std::string::npos);
     EXPECT_EQ(ReadText(file_).find("autostart"), std::string::npos);  // not a setting
+    // The session follows at once: its idle watch runs.
+    const std::string lock = platform::WatcherLockPath(platform::CurrentWatcherSession());
+    EXPECT_TRUE(Eventually([&] { return platform::RunningWatcher(lock) > 0; }, 30.0));
 
     // Opened again, the box shows the entry; unticked, Save removes it.
     DestroyConfigureDialog(dialog_);
@@ -381,6 +386,7 @@ TEST_F(ConfigureDialogTest, StartWhenIdleShowsTheAutostartEntryAndSaveWritesIt) 
     Click("configureSheet_save");
     EXPECT_FALSE(fs::exists(entry));
     EXPECT_TRUE(fs::is_directory(home_ + "/autostart"));
+    EXPECT_TRUE(Eventually([&] { return platform::RunningWatcher(lock) == 0; }, 30.0));
 }
 
 TEST_F(ConfigureDialogTest, ShowsTheDesktopsIdleDelayUnderTheIdleTime) {
@@ -571,13 +577,13 @@ TEST_F(ConfigureDialogTest, ClosingTheDialogEndsThePreview) {
 
 TEST_F(ConfigureDialogTest, APreviewThatCannotRunLeavesTheDialogWorking) {
     Build();
-    SetConfigurePreviewProgram(dialog_, "/nonexistent/mereglass");
+    SetConfigureProgram(dialog_, "/nonexistent/mereglass");
     gtk_widget_show(window_);
     Pump(300);
     EXPECT_EQ(Page(), "none");
     EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(Widget("previewNone"))), "No preview");
     // The next change of a value tries again.
-    SetConfigurePreviewProgram(dialog_, MEREGLASS_PROGRAM);
+    SetConfigureProgram(dialog_, MEREGLASS_PROGRAM);
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(Widget("oLighting")), FALSE);
     PreviewWith("--no-lighting");
     EXPECT_EQ(Page(), "saver");

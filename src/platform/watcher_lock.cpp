@@ -1,14 +1,23 @@
-// The idle watcher's lock. Relies on POSIX files and flock.
-#include "app/watch_lock.h"
+// The idle watcher's lock, and starting or stopping the session's watcher
+// from outside it. Relies on POSIX files, flock, fork and exec.
+//
+// Provides: WatcherSession, CurrentWatcherSession, WatcherLockPath,
+// TakeWatcherLock, ReleaseWatcherLock, RunningWatcher, StartWatcherNow,
+// StopWatcherNow, FollowAutostart.
+#include "platform/watcher_lock.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+
+namespace platform {
 
 namespace {
 
@@ -52,6 +61,10 @@ std::string WatcherSession(const char* waylandDisplay, const char* display) {
     return "";
 }
 
+std::string CurrentWatcherSession() {
+    return WatcherSession(std::getenv("WAYLAND_DISPLAY"), std::getenv("DISPLAY"));
+}
+
 std::string WatcherLockPath(const std::string& session) {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     std::string dir = runtime != nullptr && runtime[0] == '/' ? runtime : PrivateTemporaryFolder();
@@ -90,3 +103,56 @@ void ReleaseWatcherLock(WatcherLock* lock) {
     close(lock->fd);
     lock->fd = -1;
 }
+
+long RunningWatcher(const std::string& path) {
+    if (path.empty()) return 0;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) return 0;
+    long holder = 0;
+    if (flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK) holder = HolderOf(fd);
+    close(fd);
+    return holder;
+}
+
+bool StartWatcherNow(const std::string& program) {
+    const std::string session = CurrentWatcherSession();
+    if (session.empty()) return false;
+    if (RunningWatcher(WatcherLockPath(session)) > 0) return true;
+    const char* argv[] = {program.c_str(), "--idle-watch", nullptr};
+    const pid_t first = fork();
+    if (first < 0) return false;
+    if (first == 0) {
+        // A session of its own, so that it outlives a dialog closed by its
+        // terminal; the second fork makes it no child of ours.
+        setsid();
+        if (fork() != 0) _exit(0);
+        const int null = open("/dev/null", O_RDWR);
+        if (null >= 0) {
+            dup2(null, 0);
+            dup2(null, 1);
+        }
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        execv(argv[0], const_cast<char* const*>(argv));
+        _exit(127);
+    }
+    int status = 0;
+    while (waitpid(first, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool StopWatcherNow() {
+    const std::string session = CurrentWatcherSession();
+    if (session.empty()) return false;
+    const long holder = RunningWatcher(WatcherLockPath(session));
+    return holder > 0 && kill(static_cast<pid_t>(holder), SIGTERM) == 0;
+}
+
+std::string FollowAutostart(bool added, const std::string& program) {
+    if (added) return StartWatcherNow(program) ? "; it runs now" : "";
+    return StopWatcherNow() ? "; the running idle watch ends" : "";
+}
+
+}  // namespace platform
