@@ -64,6 +64,23 @@ TEST(CommandLineModes, ConflictingModesAreRefused) {
     EXPECT_FALSE(Parse({"--add-to-autostart", "--remove-from-autostart"}).ok);
 }
 
+// The idle time for one run is in seconds, from 1 to the setting's 720
+// minutes, and only for the watcher.
+TEST(CommandLineModes, IdleSecondsGoWithTheIdleWatchInRange) {
+    const Parsed p = Parse({"--idle-watch", "--idle-seconds", "43200"});
+    ASSERT_TRUE(p.ok) << p.error;
+    EXPECT_EQ(p.cl.mode, HostMode::IdleWatch);
+    EXPECT_EQ(p.cl.idleSeconds, 43200);
+    for (const char* bad : {"0", "43201", "1.5", "-3"}) {
+        const Parsed q = Parse({"--idle-watch", "--idle-seconds", bad});
+        EXPECT_FALSE(q.ok) << bad;
+        EXPECT_EQ(q.error, "--idle-seconds needs a whole number of seconds from 1 to 43200");
+    }
+    EXPECT_EQ(Parse({"--fullscreen", "--idle-seconds", "5"}).error,
+              "--idle-seconds goes with --idle-watch");
+    EXPECT_FALSE(Parse({"--idle-watch", "--idle-minutes", "0"}).ok);
+}
+
 TEST(CommandLineModes, SessionFlagsPickTheFullScreenPathAndExcludeEachOther) {
     EXPECT_EQ(Parse({"--fullscreen"}).cl.session, CommandLine::Session::Automatic);
     EXPECT_EQ(Parse({"--fullscreen", "--wayland"}).cl.session, CommandLine::Session::Native);
