@@ -670,6 +670,16 @@ std::vector<pid_t> ChildrenOf(pid_t pid) {
     return out;
 }
 
+// True once `pid` has ended: gone, or a zombie that nobody of ours reaps
+// (an orphan waits for the system's reaper).
+bool Ended(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat;
+    if (!std::getline(in, stat)) return true;
+    const size_t close = stat.rfind(')');
+    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'Z';
+}
+
 // The idle watcher on an X server without a screen-saver daemon: the X
 // server's idle time starts the saver, input ends it, the next idle time
 // brings it back.
@@ -739,9 +749,21 @@ TEST_F(IdleWatchOnX, CoversWhenIdleYieldsToInputAndComesBack) {
     ASSERT_TRUE(program_->Signal(SIGTERM));
     ASSERT_TRUE(program_->Wait(30.0)) << program_->Output();
     EXPECT_EQ(program_->endSignal(), SIGTERM) << program_->Output();
-    EXPECT_NE(kill(savers[0], 0), 0);
+    EXPECT_TRUE(Ended(savers[0]));
     EXPECT_TRUE(ProgramWindows().empty());
     ExpectNoReports();
+}
+
+// However the watcher ends, its saver ends with it.
+TEST_F(IdleWatchOnX, AKilledWatcherTakesItsSaverAlong) {
+    Start({"--idle-watch", "--idle-seconds", "1"}, Session());
+    ASSERT_TRUE(Covered()) << program_->Output();
+    const std::vector<pid_t> savers = ChildrenOf(program_->pid());
+    ASSERT_EQ(savers.size(), 1u);
+    ASSERT_TRUE(program_->Signal(SIGKILL));
+    ASSERT_TRUE(program_->Wait(30.0));
+    EXPECT_TRUE(Uncovered());
+    EXPECT_TRUE(Eventually([&] { return Ended(savers[0]); }, 30.0));
 }
 
 // A saver program that went away (uninstalled under a running watcher)
