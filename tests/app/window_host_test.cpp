@@ -261,6 +261,24 @@ TEST_F(ProgramOnX, MissingWindowIsAnError) {
     ExpectNoReports();
 }
 
+// An input-only window has no pixels to draw: refused at start in one
+// line, not one X error a frame.
+TEST_F(ProgramOnX, InputOnlyWindowIsRefusedInOneLine) {
+    XSetWindowAttributes a{};
+    const Window target =
+        XCreateWindow(display_, root_, 0, 0, 200, 150, 0, 0, InputOnly, CopyFromParent, 0, &a);
+    XMapWindow(display_, target);
+    XSync(display_, False);
+    Start({"-window-id", std::to_string(target)});
+    ASSERT_TRUE(program_->Wait(30.0)) << program_->Output();
+    EXPECT_EQ(program_->status(), 1);
+    char line[128];
+    std::snprintf(line, sizeof line,
+                  "mereglass: the window 0x%lx is input-only: nothing can be drawn in it\n",
+                  target);
+    EXPECT_EQ(program_->Output(), line);
+}
+
 TEST_F(ProgramOnX, InterruptAlsoEndsCleanly) {
     Start({"-window", "-geometry", "200x120", "-fps"});
     const std::vector<Window> windows = WaitForWindows(1);
