@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -263,6 +264,45 @@ TEST_F(Render, ShowsAPictureFromTheChosenFolderInItsOwnShape) {
         EXPECT_LT(MeanLevel(f, 0, 40, 60, 150), 40.0);
         EXPECT_LT(MeanLevel(f, 196, 40, 256, 150), 40.0);
     }
+}
+
+// A frame that cannot be written whole (a file size limit that makes the
+// write fail, or a folder in the way of its name) leaves no partial file,
+// ends the run with status 1 and is not counted as written.
+TEST_F(Render, AFrameThatCannotBeWrittenIsRemovedAndNotCounted) {
+    namespace fs = std::filesystem;
+    const std::string out = dir_ + "/out";
+    // 8 blocks of 512 bytes: less than a frame of 256 × 192.
+    const std::string program = MEREGLASS_PROGRAM;
+    ChildProcess limited(
+        "/bin/sh",
+        {"sh", "-c", "ulimit -f 8 && trap '' XFSZ && exec \"$0\" \"$@\"", program, "--render", out,
+         "--size", "256x192", "--seconds", "1", "--fps", "10", "--every", "5"},
+        {"XDG_CONFIG_HOME=" + dir_ + "/config"});
+    ASSERT_TRUE(limited.Wait(120.0));
+    std::string output = limited.Output();
+    EXPECT_EQ(limited.status(), 1) << output;
+    EXPECT_NE(output.find("mereglass: " + FramePath(1) + ": File too large\n"), std::string::npos)
+        << output;
+    EXPECT_NE(output.find("; 0 written to " + out + "\n"), std::string::npos) << output;
+    EXPECT_TRUE(fs::is_empty(out)) << output;
+
+    // The first frame is written; the second's name is taken by a folder.
+    fs::remove_all(out);
+    fs::create_directories(FramePath(2));
+    EXPECT_EQ(
+        Run({"--render", out, "--size", "64x48", "--seconds", "1", "--fps", "10", "--every", "5"},
+            &output),
+        1);
+    EXPECT_NE(output.find("mereglass: " + FramePath(2) + ": Is a directory\n"), std::string::npos)
+        << output;
+    EXPECT_NE(output.find("; 1 written to " + out + "\n"), std::string::npos) << output;
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(out)) names.push_back(entry.path().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{FramePath(1), FramePath(2)}));
+    Frame frame;
+    EXPECT_TRUE(ReadPng(FramePath(1), &frame));
 }
 
 TEST_F(Render, BadFolderAndBadOptionsFail) {
