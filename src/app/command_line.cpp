@@ -274,8 +274,9 @@ go through the X server (XWayland on a Wayland session) instead.)"},
      .take = [](const char* v, CommandLine* cl) { return TakeText(v, &cl->imageFile); },
      .group = kDrawing,
      .help = "show this picture instead of the desktop",
-     .manual = "Show this picture (PNG, JPEG or any other format that GdkPixbuf reads)\n"
-               "instead of the desktop."},
+     .manual = "Show this picture (a PNG or JPEG file, told by its content) instead of\n"
+               "the desktop. A picture that would decode to more than 250 million pixels\n"
+               "is refused."},
     {.shown = "--scale",
      .argument = "N",
      .needs = "a whole number from 1 to 8",
@@ -317,6 +318,7 @@ together).
 PNG and JPEG files are looked for in the folder and its sub-folders (at
 most 4000 entries and 16 levels deep; hidden files and folders are passed
 over, and no folder is read twice, so a link loop does no harm).
+Files named so are read only when their content is PNG or JPEG.
 A picture that cannot be read gives way to another; a folder that is
 empty or cannot be read is named in one line, and the desktop (or the
 built-in picture) is shown instead.)"},
@@ -348,7 +350,7 @@ built-in picture) is shown instead.)"},
      .renderOnly = true,
      .group = kHeadless,
      .help = "seconds of simulated time (10)",
-     .manual = "Seconds of simulated time; 10 when not given."},
+     .manual = "Seconds of simulated time, at least one frame's; 10 when not given."},
     {.shown = "--fps",
      .argument = "F",
      .needs = "a whole number of frames per second (1 to 1000)",
