@@ -63,9 +63,9 @@ void OnSizePrepared(GdkPixbufLoader* loader, gint width, gint height, gpointer d
 }
 
 // The size the loader decodes the picture of `header` at before it scales
-// it to the limit: a PNG at its own size; a JPEG at 1/8, 1/4 or 1/2 of it
-// (the smallest of those that is not smaller than the scaled size), when
-// its decoder works row by row.
+// it to the limit: a PNG at its own size; a JPEG whose decoder works row
+// by row at 1/8, 1/4 or 1/2 of it, the smallest of those not smaller than
+// the scaled size (else at its own size).
 void DecodedSize(const ImageHeader& header, const SizeLimit& limit, uint64_t* w, uint64_t* h) {
     *w = header.width;
     *h = header.height;

@@ -46,6 +46,19 @@ bool ReadPng(const std::string& path, Frame* frame) {
     return ok;
 }
 
+// Writes a width × height PNG of one colour.
+bool WriteOneColourPng(const std::string& path, int width, int height, uint8_t r, uint8_t g,
+                       uint8_t b) {
+    std::vector<uint8_t> rgb;
+    for (int i = 0; i < width * height; ++i) rgb.insert(rgb.end(), {r, g, b});
+    png_image png{};
+    png.version = PNG_IMAGE_VERSION;
+    png.width = static_cast<png_uint_32>(width);
+    png.height = static_cast<png_uint_32>(height);
+    png.format = PNG_FORMAT_RGB;
+    return png_image_write_to_file(&png, path.c_str(), 0, rgb.data(), 0, nullptr) != 0;
+}
+
 // Pixels in the rectangle of the pale blue of the saver's lettering, which
 // the sandy-coloured water never shows.
 int LetteringPixels(const Frame& f, int x0, int y0, int x1, int y1) {
@@ -191,13 +204,9 @@ TEST_F(Render, PreviewDrawsWaterOnly) {
 }
 
 TEST_F(Render, ShowsAGivenImage) {
-    // A picture of one colour: a PPM the image loader reads.
-    const std::string image = dir_ + "/green.ppm";
-    FILE* f = std::fopen(image.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    std::fprintf(f, "P6\n64 48\n255\n");
-    for (int i = 0; i < 64 * 48; ++i) std::fputs(std::string("\x20\xd0\x30", 3).c_str(), f);
-    std::fclose(f);
+    // A picture of one colour.
+    const std::string image = dir_ + "/green.png";
+    ASSERT_TRUE(WriteOneColourPng(image, 64, 48, 0x20, 0xd0, 0x30));
 
     std::string output;
     ASSERT_EQ(Run({"--render", dir_ + "/out", "--size", "256x192", "--seconds", "1", "--fps", "10",
