@@ -1,9 +1,11 @@
 // A test tool that moves a pointer on a Wayland compositor that has none
 // (a headless one): it adds a virtual pointer to the seat, waits for the
 // clients to see it, then moves it by DX, DY logical pixels in STEPS even
-// steps. Exits 0 when the compositor took every request, 2 when it offers
-// no virtual pointers, 1 on other failures. Relies on libwayland-client
-// and the generated virtual-pointer protocol code.
+// steps and back the same way (so that runs one after another do not push
+// it against an edge of the outputs). Exits 0 when the compositor took
+// every request, 2 when it offers no virtual pointers, 1 on other failures.
+// Relies on libwayland-client and the generated virtual-pointer protocol
+// code.
 //
 // Usage: mereglass_virtual_pointer DX DY STEPS
 #include <time.h>
@@ -76,9 +78,10 @@ int main(int argc, char** argv) {
         zwlr_virtual_pointer_manager_v1_create_virtual_pointer(g.manager, g.seat);
     wl_display_roundtrip(display);
     usleep(kSettleMicroseconds);
-    for (int i = 0; i < steps; ++i) {
-        zwlr_virtual_pointer_v1_motion(pointer, Milliseconds(), wl_fixed_from_double(dx),
-                                       wl_fixed_from_double(dy));
+    for (int i = 0; i < 2 * steps; ++i) {
+        const double sign = i < steps ? 1.0 : -1.0;
+        zwlr_virtual_pointer_v1_motion(pointer, Milliseconds(), wl_fixed_from_double(sign * dx),
+                                       wl_fixed_from_double(sign * dy));
         zwlr_virtual_pointer_v1_frame(pointer);
         wl_display_roundtrip(display);
         usleep(kStepMicroseconds);
