@@ -195,20 +195,21 @@ bool Compositor::Prepare(std::string* error) {
         *error = "cannot make the runtime folder";
         return false;
     }
-    std::error_code failed;
-    fs::copy_file(MEREGLASS_PROGRAM, Program(), failed);
-    fs::copy_file(MEREGLASS_ARCHIVE, bin_ + "/murkle.respak", failed);
-    chmod((bin_ + "/murkle.respak").c_str(), 0644);
+    std::vector<std::pair<std::string, std::string>> copies = {
+        {MEREGLASS_PROGRAM, Program()}, {MEREGLASS_ARCHIVE, bin_ + "/murkle.respak"}};
     for (const char* tool :
          {MEREGLASS_VIRTUAL_POINTER, MEREGLASS_FAKE_INPUT, MEREGLASS_REMOTE_DESKTOP,
           MEREGLASS_KWIN_SCREENSHOT, MEREGLASS_SCREEN_CAST, MEREGLASS_IDLE_INHIBITOR,
           MEREGLASS_SESSION_MANAGER}) {
         if (*tool != '\0')
-            fs::copy_file(tool, bin_ + "/" + fs::path(tool).filename().string(), failed);
+            copies.emplace_back(tool, bin_ + "/" + fs::path(tool).filename().string());
     }
-    if (failed) {
-        *error = "cannot copy the program and tools: " + failed.message();
-        return false;
+    for (const auto& [from, to] : copies) {
+        std::error_code failed;
+        if (!fs::copy_file(from, to, failed) || chmod(to.c_str(), 0755) != 0) {
+            *error = "cannot copy " + from + ": " + failed.message();
+            return false;
+        }
     }
     env_ = {"HOME=" + run_,
             "PATH=/usr/bin:/bin",

@@ -140,6 +140,7 @@ public:
     Compositor* Get(std::string* error);
     // The next Get starts a new one.
     void Spoil() { spoilt_ = true; }
+    bool spoilt() const { return spoilt_; }
     void Stop() { compositor_.reset(); }
 
 private:

@@ -2,7 +2,8 @@
 // program on one compositor shared by the whole suite (see
 // SharedCompositor), skipped with the reason when that compositor or a
 // tool for it is missing. Each test starts its own program; the fixture
-// ends it after the test. Relies on Compositor.
+// kills it after the test and checks that every output shows its desktop
+// again. Relies on Compositor.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -26,10 +27,18 @@ protected:
         ASSERT_NE(compositor_, nullptr) << error;
     }
 
+    // The program is killed; nothing of it may stay on the outputs (the
+    // next test starts from the bare desktop).
     void TearDown() override {
         if (program_ && program_->running()) {
             program_->Signal(SIGKILL);
             program_->Wait(kCompositorDeadline);
+        }
+        if (compositor_ != nullptr && !shared_.spoilt() && compositor_->Alive() &&
+            !ShowsTheDesktop()) {
+            ADD_FAILURE() << "the desktop does not show again once the program is killed\n"
+                          << Output();
+            Spoil();
         }
         program_.reset();
     }
@@ -86,6 +95,39 @@ protected:
                        << compositor_->outputs()[i] << " does not move\n"
                        << Output();
             }
+        }
+        return ::testing::AssertionSuccess();
+    }
+
+    // Whether every output shows its desktop again (nothing of ours is
+    // left on it): polled.
+    bool ShowsTheDesktop() {
+        std::vector<Shot> now;
+        return Soon([&] {
+            if (!compositor_->GrabEach(&now)) return false;
+            for (size_t i = 0; i < now.size(); ++i) {
+                if (Differing(now[i], compositor_->desktop(i)) > 0) return false;
+            }
+            return true;
+        });
+    }
+
+    // Whether every output shows the same picture for `seconds` (nothing
+    // comes, nothing moves), read back again and again.
+    ::testing::AssertionResult StaysStill(double seconds) {
+        std::vector<Shot> first, now;
+        if (!compositor_->GrabEach(&first)) return ::testing::AssertionFailure() << "no picture";
+        const double end = MonotonicSeconds() + seconds;
+        while (MonotonicSeconds() < end) {
+            if (!compositor_->GrabEach(&now)) return ::testing::AssertionFailure() << "no picture";
+            for (size_t i = 0; i < now.size(); ++i) {
+                if (Differing(now[i], first[i]) > 0) {
+                    return ::testing::AssertionFailure()
+                           << compositor_->outputs()[i] << " changed\n"
+                           << Output();
+                }
+            }
+            usleep(200 * 1000);
         }
         return ::testing::AssertionSuccess();
     }

@@ -4,9 +4,9 @@
 // and the InhibitedActions property at /org/gnome/SessionManager. SIGUSR1
 // adds an inhibitor of idleness (flag 8, as a video player would), SIGUSR2
 // takes it away; each change is announced by InhibitorAdded or
-// InhibitorRemoved and by PropertiesChanged, then printed ("inhibited" or
-// "not inhibited") once the bus has it. Prints "ready" once it owns the
-// name. Exits 1 when it cannot. Relies on GIO.
+// InhibitorRemoved and by PropertiesChanged, and after each signal the
+// state is printed ("inhibited" or "not inhibited") once the bus has it. Prints "ready" once it
+// owns the name. Exits 1 when it cannot. Relies on GIO.
 //
 // Usage: mereglass_session_manager
 #include <gio/gio.h>
@@ -88,8 +88,7 @@ const GDBusInterfaceVTable kManagerVTable = {OnManagerCall, OnManagerProperty, n
 const GDBusInterfaceVTable kInhibitorVTable = {OnInhibitorCall, nullptr, nullptr, {}};
 
 // Adds or takes away the inhibitor, and says so on the bus.
-void Switch(Manager* m, bool inhibited) {
-    if (m->inhibited == inhibited) return;
+void Announce(Manager* m, bool inhibited) {
     m->inhibited = inhibited;
     if (inhibited) {
         m->inhibitorObject = g_dbus_connection_register_object(
@@ -107,6 +106,11 @@ void Switch(Manager* m, bool inhibited) {
                                   "PropertiesChanged",
                                   g_variant_new("(sa{sv}as)", kName, &changed, nullptr), nullptr);
     g_dbus_connection_flush_sync(m->bus, nullptr, nullptr);
+}
+
+// The inhibitor's state, announced where it changes, then printed.
+void Switch(Manager* m, bool inhibited) {
+    if (m->inhibited != inhibited) Announce(m, inhibited);
     std::printf("%s\n", inhibited ? "inhibited" : "not inhibited");
     std::fflush(stdout);
 }
