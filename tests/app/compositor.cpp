@@ -499,12 +499,22 @@ bool Compositor::InhibitIdle(bool on) {
         inhibitor_.reset();
         return true;
     }
+    // In force once the compositor took the inhibitor and shows its window
+    // (which may come a frame after the window's first frame callback).
     inhibitor_ = Spawn({Tool("mereglass_idle_inhibitor")});
+    const bool taken = Soon([&] {
+        return inhibitor_->Output().find("inhibiting\n") != std::string::npos ||
+               !inhibitor_->running();
+    });
+    if (!taken || !inhibitor_->running()) return false;
+    std::vector<Shot> shots;
     return Soon([&] {
-               return inhibitor_->Output().find("inhibiting\n") != std::string::npos ||
-                      !inhibitor_->running();
-           }) &&
-           inhibitor_->running();
+        if (!GrabEach(&shots)) return false;
+        for (size_t i = 0; i < shots.size(); ++i) {
+            if (Differing(shots[i], desktops_[i]) > 0) return true;
+        }
+        return false;
+    });
 }
 
 Compositor* SharedCompositor::Get(std::string* error) {

@@ -102,7 +102,8 @@ public:
     // Holds (true) or lets go of (false) an inhibition of idleness, as a
     // video player does: on sway and KWin a visible window with a Wayland
     // idle inhibitor, on Mutter an inhibitor of idleness in GNOME's session
-    // manager. True once it is in force (or gone).
+    // manager. True once it is in force (the window shows on an output)
+    // or gone.
     bool InhibitIdle(bool on);
     // sway only: a command through swaymsg; true when sway took it.
     bool SwayCommand(std::vector<std::string> args);
