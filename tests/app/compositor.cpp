@@ -170,7 +170,7 @@ std::unique_ptr<Compositor> Compositor::Start(CompositorKind kind, std::string* 
                 break;
         }
     }
-    up = up && c->WaitForDesktops(error);
+    up = up && c->HoldSeatDevices(error) && c->WaitForDesktops(error);
     if (!up) {
         *error = std::string(c->name()) + ": " + *error + "\n" + c->Log();
         return nullptr;
@@ -261,7 +261,11 @@ bool Compositor::StartSway(std::string* error) {
     char colour[8];
     std::snprintf(colour, sizeof colour, "#%02x%02x%02x", kSwayDesktop[0], kSwayDesktop[1],
                   kSwayDesktop[2]);
+    // grim's pictures show the pointer: it hides a second after it moved
+    // (hidden, it leaves the client under it, so it must not hide between
+    // the steps of a motion).
     std::ofstream(config) << "output * bg " << colour << " solid_color\n"
+                          << "seat * hide_cursor 1000\n"
                           << "output " << kSwayOutputs[0].name << " resolution "
                           << kSwayOutputs[0].width << "x" << kSwayOutputs[0].height << "\n";
     chmod(config.c_str(), 0644);
@@ -342,6 +346,46 @@ bool Compositor::StartMutter(std::string* error) {
         return false;
     }
     return true;
+}
+
+// A keyboard and a pointer that stay in the seat, as a machine's own do:
+// a client binds them as it starts, so none of the input a test gives
+// later can come before the client has a keyboard or pointer to take it
+// (a device that comes and goes while a busy client reads nothing would
+// pass it by). sway's keyboard is wtype's, asleep for a day before it
+// types.
+bool Compositor::HoldSeatDevices(std::string* error) {
+    const auto holding = [&](const std::vector<std::string>& args) {
+        helpers_.push_back(Spawn(args));
+        ChildProcess* h = helpers_.back().get();
+        return Soon([&] {
+                   return h->Output().find("holding\n") != std::string::npos || !h->running();
+               }) &&
+               h->running();
+    };
+    bool held = false;
+    switch (kind_) {
+        case CompositorKind::Sway:
+            held = holding({Tool("mereglass_virtual_pointer"), "hold"});
+            if (held) {
+                helpers_.push_back(Spawn({"/usr/bin/wtype", "-s", "86400000", "a"}));
+                held = Soon([&] {
+                    std::unique_ptr<ChildProcess> inputs =
+                        Spawn({"/usr/bin/swaymsg", "-s", swaySocket_, "-t", "get_inputs"});
+                    return inputs->Wait(kCompositorDeadline) &&
+                           inputs->Output().find("\"keyboard\"") != std::string::npos;
+                });
+            }
+            break;
+        case CompositorKind::Kwin:
+            held = holding({Tool("mereglass_fake_input"), "hold"});
+            break;
+        case CompositorKind::Mutter:
+            held = holding({Tool("mereglass_remote_desktop"), "hold"});
+            break;
+    }
+    if (!held) *error = "no keyboard and pointer in its seat";
+    return held;
 }
 
 // Each output is there at its size and shows the same picture twice

@@ -1,12 +1,11 @@
 // Compositor: a real Wayland compositor for a whole-program test, headless
 // (no GPU, no display): sway, KWin or Mutter, each with two outputs, a
 // private runtime folder and a private session bus (Mutter also a private
-// PipeWire and a stand-in for GNOME's session manager), stopped with all it
-// started when the object goes. Its clients run as its user with the
-// environment a client of it needs; the test reads each output back, types
-// a key, moves the pointer and inhibits idleness through the compositor's
-// own means (see Tools below). Relies on ChildProcess and the test tools
-// built beside it.
+// PipeWire and a stand-in for GNOME's session manager) and a keyboard and a
+// pointer in its seat, stopped with all it started when the object goes. Its clients run as its
+// user with the environment a client of it needs; the test reads each output back, types a key,
+// moves the pointer and inhibits idleness through the compositor's own means (see Tools below).
+// Relies on ChildProcess and the test tools built beside it.
 //
 // sway refuses to run as root: when the test runs as root, sway, its
 // clients and tools run as uid 65534 from copies that user can read; the
@@ -94,10 +93,11 @@ public:
     bool Grab(const std::string& output, Shot* shot);
     // Reads every output back, in the order of outputs().
     bool GrabEach(std::vector<Shot>* shots);
-    // Presses and releases a key (A), through a keyboard the seat gains.
+    // Presses and releases a key (A), through another keyboard the seat
+    // gains for it (the seat always has one).
     bool TypeKey();
     // Moves the pointer by (dx, dy) logical pixels in `steps` even steps,
-    // then back, through a pointer the seat gains.
+    // then back, through another pointer the seat gains for it.
     bool MovePointer(double dx, double dy, int steps);
     // Holds (true) or lets go of (false) an inhibition of idleness, as a
     // video player does: on sway and KWin a visible window with a Wayland
@@ -115,6 +115,7 @@ private:
     bool StartSway(std::string* error);
     bool StartKwin(std::string* error);
     bool StartMutter(std::string* error);
+    bool HoldSeatDevices(std::string* error);
     bool WaitForDesktops(std::string* error);
     std::string Tool(const char* name) const { return bin_ + "/" + name; }
 

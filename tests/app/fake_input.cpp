@@ -8,7 +8,11 @@
 // failures. Relies on libwayland-client and the generated fake-input
 // protocol code.
 //
-// Usage: mereglass_fake_input key | motion DX DY STEPS
+// With "hold" it only asks for its devices, prints "holding" and keeps them
+// in the seat until a signal ends it, as a machine's own keyboard and
+// pointer stay: the clients that start later find them there.
+//
+// Usage: mereglass_fake_input key | motion DX DY STEPS | hold
 #include <linux/input-event-codes.h>
 #include <time.h>
 #include <unistd.h>
@@ -49,7 +53,9 @@ void OnGlobalRemove(void*, wl_registry*, uint32_t) {}
 const wl_registry_listener kRegistryListener = {OnGlobal, OnGlobalRemove};
 
 bool Usage(int argc, char** argv) {
-    if (argc == 2 && std::strcmp(argv[1], "key") == 0) return true;
+    if (argc == 2 && (std::strcmp(argv[1], "key") == 0 || std::strcmp(argv[1], "hold") == 0)) {
+        return true;
+    }
     return argc == 5 && std::strcmp(argv[1], "motion") == 0 && std::atoi(argv[4]) > 0;
 }
 
@@ -57,7 +63,7 @@ bool Usage(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     if (!Usage(argc, argv)) {
-        std::fprintf(stderr, "usage: %s key | motion DX DY STEPS\n", argv[0]);
+        std::fprintf(stderr, "usage: %s key | motion DX DY STEPS | hold\n", argv[0]);
         return 1;
     }
     wl_display* display = wl_display_connect(nullptr);
@@ -79,6 +85,13 @@ int main(int argc, char** argv) {
     }
     org_kde_kwin_fake_input_authenticate(g.input, "mereglass tests", "to act as the user");
     wl_display_roundtrip(display);
+    if (std::strcmp(argv[1], "hold") == 0) {
+        std::printf("holding\n");
+        std::fflush(stdout);
+        while (wl_display_dispatch(display) >= 0) {
+        }
+        return 1;
+    }
     usleep(kSettleMicroseconds);
     if (key) {
         org_kde_kwin_fake_input_keyboard_key(g.input, KEY_A, WL_KEYBOARD_KEY_STATE_PRESSED);

@@ -8,7 +8,12 @@
 // Exits 0 when the compositor took every request, 2 when the bus has no
 // RemoteDesktop service, 1 on other failures. Relies on GIO.
 //
-// Usage: mereglass_remote_desktop key | motion DX DY STEPS
+// With "hold" it only starts its session and shows the seat its devices
+// (a Shift and a pointer motion there and back), prints "holding" and keeps
+// them until a signal ends it, as a machine's own keyboard and pointer
+// stay: the clients that start later find them there.
+//
+// Usage: mereglass_remote_desktop key | motion DX DY STEPS | hold
 #include <gio/gio.h>
 #include <linux/input-event-codes.h>
 #include <unistd.h>
@@ -49,8 +54,29 @@ bool Call(GDBusConnection* bus, const std::string& path, const char* interface, 
     return true;
 }
 
+// The seat shows the clients a keyboard and a pointer only once they
+// were used.
+bool Hold(GDBusConnection* bus, const std::string& session, std::string* error) {
+    for (const bool pressed : {true, false}) {
+        if (!Call(bus, session, kSession, "NotifyKeyboardKeycode",
+                  g_variant_new("(ub)", KEY_LEFTSHIFT, gboolean{pressed}), error)) {
+            return false;
+        }
+    }
+    for (const double d : {1.0, -1.0}) {
+        if (!Call(bus, session, kSession, "NotifyPointerMotionRelative",
+                  g_variant_new("(dd)", d, d), error)) {
+            return false;
+        }
+    }
+    std::printf("holding\n");
+    std::fflush(stdout);
+    for (;;) pause();
+}
+
 bool Act(GDBusConnection* bus, const std::string& session, int argc, char** argv,
          std::string* error) {
+    if (std::strcmp(argv[1], "hold") == 0) return Hold(bus, session, error);
     if (std::strcmp(argv[1], "key") == 0) {
         // The seat shows the clients its keyboard only once a key comes,
         // so that key reaches them as held already: Shift goes first.
@@ -82,7 +108,9 @@ bool Act(GDBusConnection* bus, const std::string& session, int argc, char** argv
 }
 
 bool Usage(int argc, char** argv) {
-    if (argc == 2 && std::strcmp(argv[1], "key") == 0) return true;
+    if (argc == 2 && (std::strcmp(argv[1], "key") == 0 || std::strcmp(argv[1], "hold") == 0)) {
+        return true;
+    }
     return argc == 5 && std::strcmp(argv[1], "motion") == 0 && std::atoi(argv[4]) > 0;
 }
 
@@ -90,7 +118,7 @@ bool Usage(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     if (!Usage(argc, argv)) {
-        std::fprintf(stderr, "usage: %s key | motion DX DY STEPS\n", argv[0]);
+        std::fprintf(stderr, "usage: %s key | motion DX DY STEPS | hold\n", argv[0]);
         return 1;
     }
     GError* e = nullptr;
