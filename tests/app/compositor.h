@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "shot.h"
 
 enum class CompositorKind { Sway, Kwin, Mutter };
 
@@ -39,22 +40,6 @@ bool Soon(F condition, double seconds = kCompositorDeadline) {
     }
     return true;
 }
-
-// An RGB picture of an output, as read back from the compositor.
-struct Shot {
-    int width = 0;
-    int height = 0;
-    std::vector<unsigned char> rgb;
-};
-
-// A binary PPM file (what every reading tool writes); false when it is not
-// one.
-bool ReadPpm(const std::string& path, Shot* shot);
-// The part of `s` at (x, y) of width × height, which must lie inside it.
-Shot Part(const Shot& s, int x, int y, int width, int height);
-// The number of pixels of `a` that differ from the same pixel of `b` (of
-// the same size) by more than a small tint in some channel.
-int Differing(const Shot& a, const Shot& b);
 
 class Compositor {
 public:
