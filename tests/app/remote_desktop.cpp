@@ -54,8 +54,9 @@ bool Call(GDBusConnection* bus, const std::string& path, const char* interface, 
     return true;
 }
 
-// The seat shows the clients a keyboard and a pointer only once they
-// were used.
+// The seat shows the clients a keyboard and a pointer only once they were
+// used (a key that shows the keyboard reaches them as held already): the
+// first session, held, uses them once, so that the seat keeps them.
 bool Hold(GDBusConnection* bus, const std::string& session, std::string* error) {
     for (const bool pressed : {true, false}) {
         if (!Call(bus, session, kSession, "NotifyKeyboardKeycode",
@@ -78,21 +79,13 @@ bool Act(GDBusConnection* bus, const std::string& session, int argc, char** argv
          std::string* error) {
     if (std::strcmp(argv[1], "hold") == 0) return Hold(bus, session, error);
     if (std::strcmp(argv[1], "key") == 0) {
-        // The seat shows the clients its keyboard only once a key comes,
-        // so that key reaches them as held already: Shift goes first.
-        for (const uint32_t key : {KEY_LEFTSHIFT, KEY_A}) {
-            if (!Call(bus, session, kSession, "NotifyKeyboardKeycode",
-                      g_variant_new("(ub)", key, TRUE), error)) {
-                return false;
-            }
-            usleep(kStepMicroseconds);
-            if (!Call(bus, session, kSession, "NotifyKeyboardKeycode",
-                      g_variant_new("(ub)", key, FALSE), error)) {
-                return false;
-            }
-            usleep(kSettleMicroseconds);
+        if (!Call(bus, session, kSession, "NotifyKeyboardKeycode",
+                  g_variant_new("(ub)", KEY_A, TRUE), error)) {
+            return false;
         }
-        return true;
+        usleep(kStepMicroseconds);
+        return Call(bus, session, kSession, "NotifyKeyboardKeycode",
+                    g_variant_new("(ub)", KEY_A, FALSE), error);
     }
     const int steps = std::atoi(argv[argc - 1]);
     const double dx = std::atof(argv[2]) / steps, dy = std::atof(argv[3]) / steps;

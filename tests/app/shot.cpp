@@ -1,7 +1,6 @@
 // Shot: reading a binary PPM, and comparing pictures pixel by pixel.
 #include "shot.h"
 
-#include <cstdlib>
 #include <fstream>
 
 bool ReadPpm(const std::string& path, Shot* shot) {
@@ -29,12 +28,9 @@ Shot Part(const Shot& s, int x, int y, int width, int height) {
 }
 
 int Differing(const Shot& a, const Shot& b) {
-    constexpr int kTint = 8;
     int n = 0;
     for (size_t i = 0; i + 2 < a.rgb.size() && i + 2 < b.rgb.size(); i += 3) {
-        n += std::abs(a.rgb[i] - b.rgb[i]) > kTint ||
-             std::abs(a.rgb[i + 1] - b.rgb[i + 1]) > kTint ||
-             std::abs(a.rgb[i + 2] - b.rgb[i + 2]) > kTint;
+        n += a.rgb[i] != b.rgb[i] || a.rgb[i + 1] != b.rgb[i + 1] || a.rgb[i + 2] != b.rgb[i + 2];
     }
     return n;
 }

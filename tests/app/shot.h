@@ -19,5 +19,6 @@ bool ReadPpm(const std::string& path, Shot* shot);
 // The part of `s` at (x, y) of width × height, which must lie inside it.
 Shot Part(const Shot& s, int x, int y, int width, int height);
 // The number of pixels of `a` that differ from the same pixel of `b` (of
-// the same size) by more than a small tint in some channel.
+// the same size). Water over sway's flat desktop differs from it only by
+// its light and ripples, by a level or two in places.
 int Differing(const Shot& a, const Shot& b);
