@@ -1,11 +1,14 @@
 // Compositor: a real Wayland compositor for a whole-program test, headless
 // (no GPU, no display): sway, KWin or Mutter, each with two outputs, a
-// private runtime folder and a private session bus (Mutter also a private
+// private runtime folder, a private session bus (Mutter also a private
 // PipeWire and a stand-in for GNOME's session manager) and a keyboard and a
-// pointer in its seat, stopped with all it started when the object goes. Its clients run as its
-// user with the environment a client of it needs; the test reads each output back, types a key,
-// moves the pointer and inhibits idleness through the compositor's own means (see Tools below).
-// Relies on ChildProcess and the test tools built beside it.
+// pointer that stay in its seat; stopped with all it started when the object
+// goes. Its clients run as its user with the environment a client of it
+// needs. The test reads each output back, types a key, moves the pointer and
+// inhibits idleness through each compositor's own means: grim, wtype and
+// the virtual pointer on sway; KWin's screenshot service and fake input;
+// Mutter's ScreenCast (through PipeWire) and RemoteDesktop services. Relies
+// on ChildProcess and the test tools built beside it (tests/app).
 //
 // sway refuses to run as root: when the test runs as root, sway, its
 // clients and tools run as uid 65534 from copies that user can read; the
