@@ -40,7 +40,7 @@ protected:
     // The saver comes after the idle time; a motion ends it, and it comes
     // back after the next idle time; a key ends it too. The watcher stays.
     void ComesAfterTheIdleTimeGoesOnInputAndComesBack() {
-        StartWatcher();
+        ASSERT_NO_FATAL_FAILURE(StartWatcher());
         ASSERT_TRUE(Base::CoveredWithMovingWater());
         ASSERT_TRUE(compositor_->MovePointer(40, 30, 5));
         EXPECT_TRUE(Base::ShowsTheDesktop()) << Base::Output();
@@ -55,7 +55,7 @@ protected:
     // once the inhibition ends, the saver comes.
     void AnInhibitionKeepsItAway() {
         ASSERT_TRUE(compositor_->InhibitIdle(true)) << compositor_->Log();
-        StartWatcher();
+        ASSERT_NO_FATAL_FAILURE(StartWatcher());
         EXPECT_TRUE(Base::StaysStill(2 * kIdleSeconds));
         ASSERT_TRUE(compositor_->InhibitIdle(false));
         EXPECT_TRUE(Base::CoveredWithMovingWater());
@@ -65,7 +65,7 @@ protected:
 
     // The watcher ends by the signal, and its saver with it.
     void SigtermEndsTheWatcherAndItsSaver() {
-        StartWatcher();
+        ASSERT_NO_FATAL_FAILURE(StartWatcher());
         ASSERT_TRUE(Base::CoveredWithMovingWater());
         ASSERT_TRUE(program_->Signal(SIGTERM));
         ASSERT_TRUE(program_->Wait(kCompositorDeadline)) << Base::Output();

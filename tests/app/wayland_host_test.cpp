@@ -83,7 +83,7 @@ protected:
 }  // namespace
 
 TEST_F(OnSway, CoversEveryOutputWithMovingWaterAndEndsBySigterm) {
-    StartCovered();
+    ASSERT_NO_FATAL_FAILURE(StartCovered());
     // The water moves on each output.
     for (const char* output : {kFirstOutput, kSecondOutput}) {
         Shot first;
@@ -104,7 +104,7 @@ TEST_F(OnSway, CoversEveryOutputWithMovingWaterAndEndsBySigterm) {
 // The seat has no keyboard until the virtual one comes; wtype waits a
 // little before it types, so the keyboard has reached the program.
 TEST_F(OnSway, AKeyEndsIt) {
-    StartCovered();
+    ASSERT_NO_FATAL_FAILURE(StartCovered());
     ASSERT_TRUE(compositor_->TypeKey());
     ASSERT_TRUE(program_->Wait(kCompositorDeadline)) << Output();
     EXPECT_EQ(program_->status(), 0) << Output();
@@ -116,7 +116,7 @@ TEST_F(OnSway, AKeyEndsIt) {
 // 50 pixels in five steps: the first brings the pointer onto the cover, the
 // rest take it well beyond a tremor from there.
 TEST_F(OnSway, APointerMotionEndsIt) {
-    StartCovered();
+    ASSERT_NO_FATAL_FAILURE(StartCovered());
     ASSERT_TRUE(compositor_->MovePointer(40, 30, 5));
     ASSERT_TRUE(program_->Wait(kCompositorDeadline)) << Output();
     EXPECT_EQ(program_->status(), 0) << Output();
@@ -143,7 +143,7 @@ TEST_F(OnSway, MainMonitorOnlyLeavesTheOtherOutputsBlack) {
 // compositor has drawn its background, so only the cover is checked; sway
 // 1.7 cannot take a headless output away.)
 TEST_F(OnSway, CoversAnOutputThatComes) {
-    StartCovered();
+    ASSERT_NO_FATAL_FAILURE(StartCovered());
     Spoil();
     ASSERT_TRUE(compositor_->SwayCommand({"create_output"}));
     ASSERT_TRUE(compositor_->SwayCommand({"output", "HEADLESS-3", "resolution", "200x150"}));
@@ -161,7 +161,7 @@ TEST_F(OnSway, CoversAnOutputThatComes) {
 }
 
 TEST_F(OnSway, ACompositorThatDiesEndsItWithOneLine) {
-    StartCovered();
+    ASSERT_NO_FATAL_FAILURE(StartCovered());
     const size_t before = Output().size();
     Spoil();
     compositor_->Kill();
@@ -181,7 +181,7 @@ TEST_F(OnSway, ACompositorThatDiesEndsItWithOneLine) {
 TEST_F(OnSway, TheReducedFrameCoversEachOutputEdgeToEdge) {
     Spoil();
     ASSERT_TRUE(compositor_->SwayCommand({"output", kSecondOutput, "scale", "2"}));
-    StartCovered();
+    ASSERT_NO_FATAL_FAILURE(StartCovered());
     for (const char* output : {kFirstOutput, kSecondOutput}) {
         Shot first;
         ASSERT_TRUE(Grab(output, &first)) << output;
