@@ -1,11 +1,17 @@
 // A test tool that moves a pointer on a Wayland compositor that has none
 // (a headless one): it adds a virtual pointer to the seat, waits for the
 // clients to see it, then moves it by DX, DY logical pixels in STEPS even
-// steps. Exits 0 when the compositor took every request, 2 when it offers
-// no virtual pointers, 1 on other failures. Relies on libwayland-client
-// and the generated virtual-pointer protocol code.
+// steps and back the same way (so that runs one after another do not push
+// it against an edge of the outputs). Exits 0 when the compositor took
+// every request, 2 when it offers no virtual pointers, 1 on other failures.
+// Relies on libwayland-client and the generated virtual-pointer protocol
+// code.
 //
-// Usage: mereglass_virtual_pointer DX DY STEPS
+// With "hold" it only adds its pointer, prints "holding" and keeps it in
+// the seat until a signal ends it, as a machine's own pointer stays: the
+// clients that start later find a pointer there.
+//
+// Usage: mereglass_virtual_pointer DX DY STEPS | hold
 #include <time.h>
 #include <unistd.h>
 #include <wayland-client.h>
@@ -51,13 +57,14 @@ uint32_t Milliseconds() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4 || std::atoi(argv[3]) <= 0) {
-        std::fprintf(stderr, "usage: %s DX DY STEPS\n", argv[0]);
+    const bool hold = argc == 2 && std::strcmp(argv[1], "hold") == 0;
+    if (!hold && (argc != 4 || std::atoi(argv[3]) <= 0)) {
+        std::fprintf(stderr, "usage: %s DX DY STEPS | hold\n", argv[0]);
         return 1;
     }
-    const int steps = std::atoi(argv[3]);
-    const double dx = std::atof(argv[1]) / steps;
-    const double dy = std::atof(argv[2]) / steps;
+    const int steps = hold ? 0 : std::atoi(argv[3]);
+    const double dx = hold ? 0.0 : std::atof(argv[1]) / steps;
+    const double dy = hold ? 0.0 : std::atof(argv[2]) / steps;
     wl_display* display = wl_display_connect(nullptr);
     if (display == nullptr) {
         std::fprintf(stderr, "virtual pointer: no Wayland display\n");
@@ -75,10 +82,18 @@ int main(int argc, char** argv) {
     zwlr_virtual_pointer_v1* pointer =
         zwlr_virtual_pointer_manager_v1_create_virtual_pointer(g.manager, g.seat);
     wl_display_roundtrip(display);
+    if (hold) {
+        std::printf("holding\n");
+        std::fflush(stdout);
+        while (wl_display_dispatch(display) >= 0) {
+        }
+        return 1;
+    }
     usleep(kSettleMicroseconds);
-    for (int i = 0; i < steps; ++i) {
-        zwlr_virtual_pointer_v1_motion(pointer, Milliseconds(), wl_fixed_from_double(dx),
-                                       wl_fixed_from_double(dy));
+    for (int i = 0; i < 2 * steps; ++i) {
+        const double sign = i < steps ? 1.0 : -1.0;
+        zwlr_virtual_pointer_v1_motion(pointer, Milliseconds(), wl_fixed_from_double(sign * dx),
+                                       wl_fixed_from_double(sign * dy));
         zwlr_virtual_pointer_v1_frame(pointer);
         wl_display_roundtrip(display);
         usleep(kStepMicroseconds);
