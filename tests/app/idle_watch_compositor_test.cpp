@@ -74,6 +74,24 @@ protected:
         Base::ExpectNoReports();
     }
 
+    // A compositor that goes (and with it, on GNOME, its idle monitor on
+    // the bus) ends the watcher with one line of its own that starts with
+    // `line`, and its saver with it: the watcher waits for the saver
+    // before it ends.
+    void ACompositorThatGoesEndsItWithOneLine(const std::string& line) {
+        StartWatcher();
+        ASSERT_TRUE(Base::CoveredWithMovingWater());
+        Base::Spoil();
+        compositor_->Kill();
+        ASSERT_TRUE(program_->Wait(kCompositorDeadline)) << Base::Output();
+        EXPECT_EQ(program_->status(), 1) << Base::Output();
+        const std::string out = Base::Output();
+        const size_t at = out.find("mereglass: " + line);
+        EXPECT_NE(at, std::string::npos) << out;
+        EXPECT_EQ(out.find("mereglass: " + line, at + 1), std::string::npos) << out;
+        Base::ExpectNoReports();
+    }
+
     void TearDown() override {
         if (compositor_ != nullptr) compositor_->InhibitIdle(false);
         Base::TearDown();
@@ -91,6 +109,10 @@ TEST_F(OnSway, ComesAfterTheIdleTimeGoesOnInputAndComesBack) {
 }
 TEST_F(OnSway, AnInhibitionKeepsItAway) { AnInhibitionKeepsItAway(); }
 TEST_F(OnSway, SigtermEndsTheWatcherAndItsSaver) { SigtermEndsTheWatcherAndItsSaver(); }
+TEST_F(OnSway, ACompositorThatGoesEndsItWithOneLine) {
+    // The reason in brackets is the socket's.
+    ACompositorThatGoesEndsItWithOneLine("the Wayland compositor has gone (");
+}
 
 TEST_F(OnKwin, ComesAfterTheIdleTimeGoesOnInputAndComesBack) {
     ComesAfterTheIdleTimeGoesOnInputAndComesBack();
@@ -103,3 +125,6 @@ TEST_F(OnMutter, ComesAfterTheIdleTimeGoesOnInputAndComesBack) {
 }
 TEST_F(OnMutter, AnInhibitionKeepsItAway) { AnInhibitionKeepsItAway(); }
 TEST_F(OnMutter, SigtermEndsTheWatcherAndItsSaver) { SigtermEndsTheWatcherAndItsSaver(); }
+TEST_F(OnMutter, ACompositorThatGoesEndsItWithOneLine) {
+    ACompositorThatGoesEndsItWithOneLine("GNOME's idle monitor has gone\n");
+}
