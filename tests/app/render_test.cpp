@@ -291,7 +291,7 @@ TEST_F(Render, StopSignalEndsTheRunByTheSignal) {
         for (int i = 0; i < 3000 && stat(FramePath(1).c_str(), &st) != 0; ++i) usleep(10000);
         ASSERT_EQ(stat(FramePath(1).c_str(), &st), 0) << p.Output();
         ASSERT_TRUE(p.Signal(signal));
-        ASSERT_TRUE(p.Wait(5.0));
+        ASSERT_TRUE(p.Wait(30.0));
         EXPECT_EQ(p.endSignal(), signal) << p.Output();
         EXPECT_NE(p.Output().find("frames of 64x48"), std::string::npos) << p.Output();
     }
