@@ -81,8 +81,18 @@ protected:
         ASSERT_TRUE(program_->started());
     }
 
-    // The program's mapped top-level windows.
+    // The program's mapped top-level windows. A window may go between the
+    // listing and the questions about it (a saver that ends): the errors
+    // that brings are no fault of the test's.
     std::vector<Window> ProgramWindows() {
+        XSync(display_, False);
+        const XErrorHandler previous = XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+        std::vector<Window> out = MappedProgramWindows();
+        XSync(display_, False);
+        XSetErrorHandler(previous);
+        return out;
+    }
+    std::vector<Window> MappedProgramWindows() {
         std::vector<Window> out;
         Window rootReturn = 0, parent = 0;
         Window* children = nullptr;

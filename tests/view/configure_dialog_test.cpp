@@ -601,10 +601,12 @@ TEST_F(ConfigureDialogTest, APreviewThatCannotRunLeavesTheDialogWorking) {
 TEST_F(ConfigureDialogTest, APreviewNeverOutlivesItsDialog) {
     ChildProcess dialog(MEREGLASS_PROGRAM, {MEREGLASS_PROGRAM, "--configure"});
     ASSERT_TRUE(dialog.started());
+    // Once it runs the program (its own command line, not the dialog's it
+    // had when forked), it is past asking for its parent's death signal.
     std::vector<Process> previews;
     ASSERT_TRUE(Eventually([&] {
         previews = MereglassChildren(dialog.pid());
-        return previews.size() == 1;
+        return previews.size() == 1 && previews[0].Has("--preview");
     })) << dialog.Output();
     // Stopped, the preview cannot notice its window going with the dialog:
     // only the signal its parent's death sends reaches it.
