@@ -652,6 +652,7 @@ TEST_F(TouchedWater, ClickDropsADripWhereThePointerIs) {
             return spread.near > 100;
         })) << spread.near;
         if (spread.far < spread.near / 10) break;
+        std::printf("ripples reached %d pixels far off: touching again\n", spread.far);
     }
     EXPECT_LT(spread.far, spread.near / 10) << spread.near;
     // A click does not end a windowed run.
@@ -684,6 +685,7 @@ TEST_F(TouchedWater, DragLeavesATrail) {
         })) << ringing;
         above = Differing(Band(flat, 0, 60), Band(s, 0, 60));
         if (above < along / 10) break;
+        std::printf("ripples reached %d pixels above the trail: dragging again\n", above);
     }
     EXPECT_LT(above, along / 10) << along;
     Stop();
