@@ -301,11 +301,10 @@ struct SettingsStore;
 // hang the program). Anything else that is there, and a file that cannot
 // be parsed, is moved aside to "<file>.bad" ("<file>.bad.1" ... when that
 // is taken; an earlier copy is never replaced) with one line to the user
-// (Tell), and the store starts empty; behind a symbolic link, the file it
-// names is moved aside in its own folder and the link stays. When five
-// copies exist already, the move fails or the file is read-only (no write
-// permission in its mode, which holds for root too), the file is left as it
-// is and the store never writes it.
+// (Tell), and the store starts empty. When five copies exist already, the
+// move fails, the file is read-only (no write permission in its mode, which
+// holds for root too) or a symbolic link (which stays, as does whatever it
+// names), the file is left as it is and the store never writes it.
 SettingsStore* OpenSettingsStore(const char* module);
 void CloseSettingsStore(SettingsStore* store);
 // The file the store reads and writes.

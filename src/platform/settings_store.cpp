@@ -2,9 +2,9 @@
 // $XDG_CONFIG_HOME/mereglass/, one group named after the module, read only
 // when it is a regular file, written atomically with g_file_set_contents
 // (through a symbolic link to the file it names, keeping the file's mode),
-// never written when the user made it read-only, and copies of files it
-// replaces kept beside it. File names that are not UTF-8 are kept as file:
-// URIs.
+// never written when the user made it read-only or it is a link to a file
+// that cannot be read, and copies of files it replaces kept beside it. File names that are not
+// UTF-8 are kept as file: URIs.
 //
 // Provides: OpenSettingsStore, CloseSettingsStore, SettingsStorePath,
 // StoreKeepFile, StoreString, StoreBool, StoreInteger, StoreFileName,
@@ -142,17 +142,28 @@ bool ReadOnlyFile(const std::string& path) {
 
 const char kReadOnly[] = "it is read-only";
 
+// The text of the symbolic link at `path`; empty when it is none.
+std::string LinkText(const std::string& path) {
+    gchar* target = g_file_read_link(path.c_str(), nullptr);
+    if (!target) return {};
+    std::string text = target;
+    g_free(target);
+    return text;
+}
+
 // Sets an unreadable file aside as "<file>.bad" (numbered, never replacing
-// an earlier one) and says so in one line. Behind a symbolic link, the
-// file it names is set aside beside itself and the link stays. A file the
-// user made read-only stays where it is.
+// an earlier one) and says so in one line. A symbolic link stays, and so
+// does the file it names (which may be anything anywhere); so does a file
+// the user made read-only: the store then leaves the file alone.
 void SetAside(SettingsStore* store, const std::string& reason) {
-    const std::string file = FollowLinks(store->path);
-    if (ReadOnlyFile(file)) {
+    const std::string link = LinkText(store->path);
+    if (!link.empty()) {
+        store->leaveAlone = "it is a link to " + link;
+    } else if (ReadOnlyFile(store->path)) {
         store->leaveAlone = kReadOnly;
     } else {
         std::string kept;
-        const int moved = MoveToFreeName(file, file + ".bad", &kept);
+        const int moved = MoveToFreeName(store->path, store->path + ".bad", &kept);
         if (moved == 1) {
             Tell("settings file " + store->path + " cannot be read (" + reason + "); kept as " +
                  kept + ", factory settings used");
