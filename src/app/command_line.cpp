@@ -2,13 +2,16 @@
 // argv with it. Relies on the settings table for the setting options.
 #include "app/command_line.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "app/screen_scale.h"
+#include "support/diagnostics.h"
 
 namespace {
 
@@ -27,8 +30,14 @@ const char* OptionName(const char* arg) {
     return arg[1] != '\0' ? arg + 1 : nullptr;
 }
 
+// Whether a number's text starts as one: a blank (which strtol and strtod
+// would skip) or nothing is refused, as trailing blanks are.
+bool StartsAsNumber(const char* text) {
+    return text != nullptr && *text != '\0' && !std::isspace(static_cast<unsigned char>(*text));
+}
+
 bool ParseInt(const char* text, int lo, int hi, int* value) {
-    if (text == nullptr || *text == '\0') return false;
+    if (!StartsAsNumber(text)) return false;
     errno = 0;
     char* end = nullptr;
     const long v = std::strtol(text, &end, 10);
@@ -38,7 +47,7 @@ bool ParseInt(const char* text, int lo, int hi, int* value) {
 }
 
 bool ParseSeconds(const char* text, double* value) {
-    if (text == nullptr || *text == '\0') return false;
+    if (!StartsAsNumber(text)) return false;
     errno = 0;
     char* end = nullptr;
     const double v = std::strtod(text, &end);
@@ -51,6 +60,7 @@ bool ParseSeconds(const char* text, double* value) {
 
 // "WxH", both sides 1 ... kMaxSide; *rest gets what follows the height.
 bool ParseSize(const char* text, int* width, int* height, const char** rest) {
+    if (*text < '0' || *text > '9') return false;
     char* end = nullptr;
     errno = 0;
     const long w = std::strtol(text, &end, 10);
@@ -264,8 +274,9 @@ go through the X server (XWayland on a Wayland session) instead.)"},
      .take = [](const char* v, CommandLine* cl) { return TakeText(v, &cl->imageFile); },
      .group = kDrawing,
      .help = "show this picture instead of the desktop",
-     .manual = "Show this picture (PNG, JPEG or any other format that GdkPixbuf reads)\n"
-               "instead of the desktop."},
+     .manual = "Show this picture (a PNG or JPEG file, told by its content) instead of\n"
+               "the desktop. A picture that would decode to more than 250 million pixels\n"
+               "is refused."},
     {.shown = "--scale",
      .argument = "N",
      .needs = "a whole number from 1 to 8",
@@ -307,6 +318,7 @@ together).
 PNG and JPEG files are looked for in the folder and its sub-folders (at
 most 4000 entries and 16 levels deep; hidden files and folders are passed
 over, and no folder is read twice, so a link loop does no harm).
+Files named so are read only when their content is PNG or JPEG.
 A picture that cannot be read gives way to another; a folder that is
 empty or cannot be read is named in one line, and the desktop (or the
 built-in picture) is shown instead.)"},
@@ -338,7 +350,7 @@ built-in picture) is shown instead.)"},
      .renderOnly = true,
      .group = kHeadless,
      .help = "seconds of simulated time (10)",
-     .manual = "Seconds of simulated time; 10 when not given."},
+     .manual = "Seconds of simulated time, at least one frame's; 10 when not given."},
     {.shown = "--fps",
      .argument = "F",
      .needs = "a whole number of frames per second (1 to 1000)",
@@ -587,14 +599,22 @@ void ApplySettingOverrides(const CommandLine& cl, UserSettings* settings) {
 }
 
 bool ParseWindowId(const char* text, unsigned long* id) {
-    if (text == nullptr || *text == '\0' || *text == '-' || *text == '+') return false;
+    if (text == nullptr) return false;
+    const bool hex = text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const char* digits = hex ? text + 2 : text;
+    if (*digits == '\0') return false;
+    for (const char* c = digits; *c != '\0'; ++c) {
+        const int ch = static_cast<unsigned char>(*c);
+        if (hex ? !std::isxdigit(ch) : !std::isdigit(ch)) return false;
+    }
     errno = 0;
-    char* end = nullptr;
-    const unsigned long v = std::strtoul(text, &end, 0);
-    if (errno != 0 || *end != '\0' || v == 0) return false;
+    const unsigned long v = std::strtoul(digits, nullptr, hex ? 16 : 10);
+    if (errno != 0 || v == 0) return false;
     *id = v;
     return true;
 }
+
+long RenderTicks(const CommandLine& cl) { return std::lround(cl.renderSeconds * cl.renderFps); }
 
 bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::string* error) {
     Parse parse(error);
@@ -603,7 +623,7 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
         const char* name = OptionName(arg);
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
         if (name == nullptr) {
-            *error = std::string("unexpected argument: ") + arg;
+            *error = "unexpected argument: " + DisplayName(arg);
             return false;
         }
         if (const OptionEntry* entry = FindOption(name, value)) {
@@ -616,7 +636,7 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
         } else if (const SettingEntry* setting = SettingOfOption(name)) {
             if (!parse.TakeSetting(*setting, arg, name, value, &i)) return false;
         } else {
-            *error = std::string("unknown option: ") + arg;
+            *error = "unknown option: " + DisplayName(arg);
             return false;
         }
     }
@@ -626,6 +646,13 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
     }
     if (parse.renderOption && parse.cl.mode != HostMode::Render) {
         *error = "--size, --seconds, --fps F and --every go with --render DIR";
+        return false;
+    }
+    if (parse.cl.mode == HostMode::Render && RenderTicks(parse.cl) < 1) {
+        char seconds[64];
+        std::snprintf(seconds, sizeof seconds, "%g", parse.cl.renderSeconds);
+        *error = std::string("--seconds ") + seconds + " is less than one frame at " +
+                 std::to_string(parse.cl.renderFps) + " frames per second";
         return false;
     }
     *out = parse.cl;

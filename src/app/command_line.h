@@ -129,9 +129,14 @@ extern const OptionEntry kOptions[kOptionCount];
 // that do not go together.
 bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::string* error);
 
-// Reads a window id as hex (0x...), octal (0...) or decimal, the whole text.
-// False for anything else, and for 0.
+// Reads a window id as hex (0x... or 0X...) or else decimal (a leading 0
+// included), the whole text: no sign, no blanks. False for anything else,
+// and for 0.
 bool ParseWindowId(const char* text, unsigned long* id);
+
+// The ticks a --render run steps through after its first, which sets the
+// scene up: its seconds × frames per second, rounded. Each draws a frame.
+long RenderTicks(const CommandLine& cl);
 
 // Applies the overrides of `cl` to settings read from the store, the
 // picture folder of --image-dir among them.

@@ -15,8 +15,10 @@ public:
     // Reads the colour buffer of the current context (glReadPixels, RGB)
     // into the frame buffer.
     void ReadFrame();
-    // Writes the frame last read to `path`, top row first. False, with a
-    // reason in `error`, when the file cannot be written.
+    // Writes the frame last read to `path`, top row first: into
+    // `path`.part, renamed to `path` once complete. False, with a reason in
+    // `error`, when the file cannot be written; the partial file is then
+    // removed and `path` left as it was.
     bool WritePng(const std::string& path, std::string* error);
 
     // The frame last read: RGB bytes, bottom row first.

@@ -38,7 +38,7 @@ bool MakeFolder(const std::string& dir, std::string* error) {
     if (mkdir(dir.c_str(), 0777) == 0) return true;
     struct stat st {};
     if (errno == EEXIST && stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
-    *error = dir + ": " + (errno == EEXIST ? "not a folder" : std::strerror(errno));
+    *error = DisplayName(dir) + ": " + (errno == EEXIST ? "not a folder" : std::strerror(errno));
     return false;
 }
 
@@ -101,10 +101,11 @@ bool StartRenderView(Render* r) {
 
 // Runs the ticks until the last one or a stop signal, writing every K-th
 // frame drawn. Tick 0 sets up the scene; each later tick is one step of
-// 1/fps. Returns the exit status: 1 when a frame file cannot be written.
+// 1/fps. Returns the exit status: 1 when a frame file cannot be written
+// (the run ends there, the frames written before it counted).
 int DrawFrames(Render* r, FrameWriter* writer) {
     const CommandLine& cl = r->cl;
-    const long lastTick = std::lround(cl.renderSeconds * r->fps);
+    const long lastTick = RenderTicks(cl);
     int status = 0;
     char path[4096];
     std::string error;
@@ -122,8 +123,8 @@ int DrawFrames(Render* r, FrameWriter* writer) {
         glFinish();
         ++r->drawn;
         if (r->drawn % cl.renderEvery != 0) continue;
-        ++r->written;
-        std::snprintf(path, sizeof path, "%s/frame-%05ld.png", cl.renderDir.c_str(), r->written);
+        std::snprintf(path, sizeof path, "%s/frame-%05ld.png", cl.renderDir.c_str(),
+                      r->written + 1);
         platform::MakeViewCurrent(r->hv.view);
         writer->ReadFrame();
         if (!writer->WritePng(path, &error)) {
@@ -131,6 +132,7 @@ int DrawFrames(Render* r, FrameWriter* writer) {
             status = 1;
             break;
         }
+        ++r->written;
     }
 
     r->wall = Seconds(CLOCK_MONOTONIC) - wallStart;
@@ -150,7 +152,8 @@ void PrintRate(const Render& r) {
         "mereglass: %ld frames of %dx%d in %.2f s: %.1f frames per second, "
         "%.2f ms CPU per frame; %ld written to %s\n",
         r.drawn, cl.renderWidth, cl.renderHeight, r.wall, r.wall > 0.0 ? r.drawn / r.wall : 0.0,
-        r.cpu * 1000.0 / static_cast<double>(r.drawn), r.written, cl.renderDir.c_str());
+        r.cpu * 1000.0 / static_cast<double>(r.drawn), r.written,
+        DisplayName(cl.renderDir).c_str());
 }
 
 }  // namespace

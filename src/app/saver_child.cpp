@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "support/diagnostics.h"
 
 std::vector<std::string> SaverCommand(const std::string& program, const CommandLine& watcher,
                                       bool wayland) {
@@ -84,7 +85,8 @@ bool StartSaverChild(const std::vector<std::string>& command, SaverChild* child,
     close(report[0]);
     if (n == static_cast<ssize_t>(sizeof execError)) {
         waitpid(pid, nullptr, 0);
-        *error = "cannot start the saver " + command[0] + ": " + std::strerror(execError);
+        *error =
+            "cannot start the saver " + DisplayName(command[0]) + ": " + std::strerror(execError);
         return false;
     }
     child->pid = pid;

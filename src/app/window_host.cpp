@@ -37,7 +37,7 @@ int ScreenScale(platform::Connection* connection) {
     const char* gdkScale = std::getenv("GDK_SCALE");
     int factor = 0;
     if (gdkScale != nullptr && *gdkScale != '\0' && !ParseScaleFactor(gdkScale, &factor)) {
-        Tell(std::string("GDK_SCALE=\"") + gdkScale + "\" is not a whole number from 1; ignored");
+        Tell("GDK_SCALE=\"" + DisplayName(gdkScale) + "\" is not a whole number from 1; ignored");
         gdkScale = nullptr;
     }
     return ScreenScaleFactor(platform::DpiResource(connection).c_str(), gdkScale);
@@ -56,7 +56,7 @@ platform::ViewRequest RootRequest(bool* readRoot) {
         r.foreign = id;
         *readRoot = false;
     } else {
-        Tell(std::string("XSCREENSAVER_WINDOW=\"") + env +
+        Tell("XSCREENSAVER_WINDOW=\"" + DisplayName(env) +
              "\" is not a window id; using the root window");
     }
     return r;

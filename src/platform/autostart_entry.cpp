@@ -22,6 +22,7 @@
 #include <string_view>
 
 #include "platform/platform_internal.h"
+#include "support/diagnostics.h"
 #include "support/regular_file.h"
 
 namespace platform {
@@ -49,11 +50,11 @@ bool MakeAutostartFolder(const std::string& folder, std::string* error) {
     struct stat st {};
     if (stat(folder.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode)) return true;
-        *error = folder + " is not a folder";
+        *error = DisplayName(folder) + " is not a folder";
         return false;
     }
     if (errno != ENOENT || mkdir(folder.c_str(), 0700) != 0) {
-        *error = "cannot make the folder " + folder + ": " + Errno();
+        *error = "cannot make the folder " + DisplayName(folder) + ": " + Errno();
         return false;
     }
     return true;
@@ -83,13 +84,13 @@ bool ReplaceWhole(const std::string& folder, const std::string& path, std::strin
     std::string temp = folder + "/." + kEntryName + ".XXXXXX";
     const int fd = mkstemp(temp.data());
     if (fd < 0) {
-        *error = "cannot write in " + folder + ": " + Errno();
+        *error = "cannot write in " + DisplayName(folder) + ": " + Errno();
         return false;
     }
     bool ok = fchmod(fd, NewFileMode()) == 0 && WriteAll(fd, text) && fsync(fd) == 0;
-    if (!ok) *error = "cannot write in " + folder + ": " + Errno();
+    if (!ok) *error = "cannot write in " + DisplayName(folder) + ": " + Errno();
     if (close(fd) != 0 && ok) {
-        *error = "cannot write in " + folder + ": " + Errno();
+        *error = "cannot write in " + DisplayName(folder) + ": " + Errno();
         ok = false;
     }
     if (ok && rename(temp.c_str(), path.c_str()) != 0) {
@@ -110,7 +111,8 @@ bool ReplaceWhole(const std::string& folder, const std::string& path, std::strin
 }
 
 int Failed(const std::string& path, const std::string& why, std::string* message) {
-    *message = "cannot change the autostart entry " + path + ": " + why + "; nothing changed";
+    *message =
+        "cannot change the autostart entry " + DisplayName(path) + ": " + why + "; nothing changed";
     return 1;
 }
 
@@ -125,12 +127,13 @@ int Add(const AutostartPlace& place, std::string* message) {
         return Failed(path, "cannot read it: " + error, message);
     }
     if (!absent && old == text) {
-        *message = "the autostart entry " + path + " is there already; nothing changed";
+        *message =
+            "the autostart entry " + DisplayName(path) + " is there already; nothing changed";
         return 0;
     }
     if (!ReplaceWhole(folder, path, text, &error)) return Failed(path, error, message);
-    *message = (absent ? "added the autostart entry " : "rewrote the autostart entry ") + path +
-               ": the idle watch starts with every session";
+    *message = (absent ? "added the autostart entry " : "rewrote the autostart entry ") +
+               DisplayName(path) + ": the idle watch starts with every session";
     return 0;
 }
 
@@ -139,7 +142,7 @@ int Remove(const AutostartPlace& place, std::string* message) {
     struct stat st {};
     if (lstat(path.c_str(), &st) != 0) {
         if (errno != ENOENT && errno != ENOTDIR) return Failed(path, Errno(), message);
-        *message = "there is no autostart entry " + path + "; nothing changed";
+        *message = "there is no autostart entry " + DisplayName(path) + "; nothing changed";
         return 0;
     }
     // A file, or a link (only the link goes, never what it names).
@@ -147,7 +150,7 @@ int Remove(const AutostartPlace& place, std::string* message) {
         return Failed(path, S_ISDIR(st.st_mode) ? "it is a folder" : "it is not a file", message);
     }
     if (unlink(path.c_str()) != 0) return Failed(path, Errno(), message);
-    *message = "removed the autostart entry " + path;
+    *message = "removed the autostart entry " + DisplayName(path);
     return 0;
 }
 

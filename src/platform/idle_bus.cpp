@@ -186,6 +186,7 @@ void OnChange(GDBusConnection*, const gchar*, const gchar*, const gchar*, const 
 void OnMonitorOwner(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
                     GVariant* parameters, gpointer data) {
     auto* b = static_cast<IdleBus*>(data);
+    if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(sss)"))) return;
     const gchar* name = nullptr;
     const gchar* newOwner = nullptr;
     const gchar* oldOwner = nullptr;

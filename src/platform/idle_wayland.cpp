@@ -18,6 +18,7 @@
 #include "ext-idle-notify-v1-client.h"
 #include "idle-client.h"
 #include "platform/idle_internal.h"
+#include "support/diagnostics.h"
 
 namespace platform {
 
@@ -87,8 +88,8 @@ IdleWayland* OpenIdleWayland(uint32_t idleMilliseconds, std::string* error) {
     w->display = wl_display_connect(nullptr);
     if (w->display == nullptr) {
         const char* name = std::getenv("WAYLAND_DISPLAY");
-        *error = std::string("cannot connect to the Wayland display \"") +
-                 (name != nullptr ? name : "") + "\"";
+        *error = "cannot connect to the Wayland display \"" +
+                 DisplayName(name != nullptr ? name : "") + "\"";
         CloseIdleWayland(w);
         return nullptr;
     }

@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "platform/idle_internal.h"
+#include "support/diagnostics.h"
 
 namespace platform {
 
@@ -102,7 +103,7 @@ IdleX11* OpenIdleX11(uint32_t idleMilliseconds, std::string* daemon, std::string
     x->display = XOpenDisplay(nullptr);
     if (x->display == nullptr) {
         const char* name = std::getenv("DISPLAY");
-        *error = std::string("cannot open the X display \"") + (name != nullptr ? name : "") + "\"";
+        *error = "cannot open the X display \"" + DisplayName(name != nullptr ? name : "") + "\"";
         CloseIdleX11(x);
         return nullptr;
     }

@@ -1,6 +1,7 @@
-// Image files through GdkPixbuf (PNG, JPEG and the other formats it knows),
-// read from a descriptor that is checked to be a regular file and scaled
-// down while they load.
+// PNG and JPEG files through GdkPixbuf's loaders for those two formats
+// alone, read from a descriptor that is checked to be a regular file, their
+// kind and size checked from their header (image_header.cpp) before a
+// loader sees them, and scaled down while they load.
 //
 // Provides: LoadImageFile, LoadImageFileWithin.
 #include <gdk-pixbuf/gdk-pixbuf.h>
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/image_header.h"
 #include "platform/platform.h"
 #include "support/regular_file.h"
 
@@ -21,6 +23,9 @@ namespace {
 
 // Image files larger than this are not read at all.
 constexpr uint64_t kMaxImageBytes = uint64_t{1} << 30;
+// The most pixels a loader is let make before it scales them down (at 4
+// bytes a pixel, 1 GB); a larger picture is refused from its header.
+constexpr uint64_t kMaxDecodedPixels = 250'000'000;
 
 // The largest image the loader is asked for: at most maxWidth ×
 // maxHeight pixels, each side scaled on its own (a picture stretched over
@@ -31,27 +36,78 @@ struct SizeLimit {
     bool keepAspect;
 };
 
-void OnSizePrepared(GdkPixbufLoader* loader, gint width, gint height, gpointer data) {
-    const SizeLimit& limit = *static_cast<const SizeLimit*>(data);
+// The size a width × height picture is scaled to (each side at least 1).
+void ScaledSize(const SizeLimit& limit, int64_t width, int64_t height, int64_t* w, int64_t* h) {
+    *w = width;
+    *h = height;
     if (width <= limit.maxWidth && height <= limit.maxHeight) return;
     if (!limit.keepAspect) {
-        gdk_pixbuf_loader_set_size(loader, width > limit.maxWidth ? limit.maxWidth : width,
-                                   height > limit.maxHeight ? limit.maxHeight : height);
+        *w = std::min<int64_t>(width, limit.maxWidth);
+        *h = std::min<int64_t>(height, limit.maxHeight);
         return;
     }
-    const double scale = std::min(static_cast<double>(limit.maxWidth) / width,
-                                  static_cast<double>(limit.maxHeight) / height);
-    gdk_pixbuf_loader_set_size(loader, std::max(1, static_cast<int>(std::lround(width * scale))),
-                               std::max(1, static_cast<int>(std::lround(height * scale))));
+    const double scale =
+        std::min(static_cast<double>(limit.maxWidth) / static_cast<double>(width),
+                 static_cast<double>(limit.maxHeight) / static_cast<double>(height));
+    *w = std::max<int64_t>(1, std::llround(static_cast<double>(width) * scale));
+    *h = std::max<int64_t>(1, std::llround(static_cast<double>(height) * scale));
 }
 
-// Decodes the open file `fd` with a GdkPixbuf loader that scales while it
-// loads. The pixbuf (a reference the caller releases), or null with the
-// reason in `error`.
-GdkPixbuf* Decode(int fd, SizeLimit limit, std::string* error) {
-    GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
-    g_signal_connect(loader, "size-prepared", G_CALLBACK(OnSizePrepared), &limit);
+void OnSizePrepared(GdkPixbufLoader* loader, gint width, gint height, gpointer data) {
+    const SizeLimit& limit = *static_cast<const SizeLimit*>(data);
+    int64_t w = 0, h = 0;
+    ScaledSize(limit, width, height, &w, &h);
+    if (w != width || h != height) {
+        gdk_pixbuf_loader_set_size(loader, static_cast<int>(w), static_cast<int>(h));
+    }
+}
+
+// The size the loader decodes the picture of `header` at before it scales
+// it to the limit: a PNG at its own size; a JPEG whose decoder works row
+// by row at 1/8, 1/4 or 1/2 of it, the smallest of those not smaller than
+// the scaled size (else at its own size).
+void DecodedSize(const ImageHeader& header, const SizeLimit& limit, uint64_t* w, uint64_t* h) {
+    *w = header.width;
+    *h = header.height;
+    if (header.kind != ImageKind::Jpeg || header.wholeImage) return;
+    int64_t sw = 0, sh = 0;
+    ScaledSize(limit, header.width, header.height, &sw, &sh);
+    for (uint64_t d = 8; d > 1; d /= 2) {
+        const uint64_t dw = (header.width + d - 1) / d, dh = (header.height + d - 1) / d;
+        if (dw >= static_cast<uint64_t>(sw) && dh >= static_cast<uint64_t>(sh)) {
+            *w = dw;
+            *h = dh;
+            return;
+        }
+    }
+}
+
+// Reads the header of the open file `fd`: true when it is a PNG or JPEG
+// that decodes within the budget for `limit`, so that neither a loader for
+// another format nor one that would make too many pixels is ever reached.
+bool AcceptHeader(int fd, const SizeLimit& limit, ImageHeader* header, std::string* error) {
+    if (!ReadImageHeader(fd, header, error)) return false;
+    uint64_t w = 0, h = 0;
+    DecodedSize(*header, limit, &w, &h);
+    if (w * h <= kMaxDecodedPixels) return true;
+    *error = "it would decode to " + std::to_string(w) + " × " + std::to_string(h) +
+             " pixels, more than " + std::to_string(kMaxDecodedPixels / 1'000'000) + " million";
+    return false;
+}
+
+// Decodes the open file `fd` with GdkPixbuf's loader for `header`'s kind,
+// which scales while it loads. The pixbuf (a reference the caller
+// releases), or null with the reason in `error`.
+GdkPixbuf* Decode(int fd, const ImageHeader& header, SizeLimit limit, std::string* error) {
     GError* gerror = nullptr;
+    GdkPixbufLoader* loader =
+        gdk_pixbuf_loader_new_with_type(header.kind == ImageKind::Png ? "png" : "jpeg", &gerror);
+    if (loader == nullptr) {
+        *error = gerror != nullptr ? gerror->message : "this system cannot read such pictures";
+        g_clear_error(&gerror);
+        return nullptr;
+    }
+    g_signal_connect(loader, "size-prepared", G_CALLBACK(OnSizePrepared), &limit);
     bool ok = true;
     std::vector<guchar> chunk(1 << 16);
     for (;;) {
@@ -92,7 +148,9 @@ bool LoadImage(const char* path, SizeLimit limit, RgbaImage* image, std::string*
     }
     limit.maxWidth = std::max(1, limit.maxWidth);
     limit.maxHeight = std::max(1, limit.maxHeight);
-    GdkPixbuf* loaded = Decode(fd, limit, &reason);
+    ImageHeader header;
+    GdkPixbuf* loaded =
+        AcceptHeader(fd, limit, &header, &reason) ? Decode(fd, header, limit, &reason) : nullptr;
     close(fd);
     if (!loaded) {
         if (error) *error = reason;

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "platform/portal_internal.h"
+#include "support/diagnostics.h"
 
 namespace platform {
 
@@ -118,7 +119,7 @@ std::string FailureOf(guint32 code) {
         if (!g_file_test(folder.c_str(), G_FILE_TEST_IS_DIR)) {
             return "the screenshot portal could not save its picture: there is no pictures "
                    "folder " +
-                   folder;
+                   DisplayName(folder);
         }
     }
     return code == 1 ? "the screenshot portal cancelled the request"
@@ -141,12 +142,12 @@ bool ReadAnswer(const Answer& answer, const timespec& requested, RgbaImage* imag
     if (answer.uri.empty()) {
         *error = "the screenshot portal named no picture";
     } else if (!local) {
-        *error = "the screenshot portal named no local file: " + answer.uri;
+        *error = "the screenshot portal named no local file: " + DisplayName(answer.uri);
     } else {
         PortalFile judged;
         JudgePortalFile(file, requested, &judged);
         ok = LoadImageFile(file, INT_MAX, image, error);
-        if (!ok) *error = std::string("the screenshot portal's picture ") + file + ": " + *error;
+        if (!ok) *error = "the screenshot portal's picture " + DisplayName(file) + ": " + *error;
         DeletePortalFile(&judged);
     }
     g_free(file);

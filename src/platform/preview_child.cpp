@@ -15,6 +15,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "support/diagnostics.h"
+
 namespace platform {
 
 struct PreviewChild {
@@ -91,7 +93,7 @@ PreviewChild* StartPreviewChild(const std::vector<std::string>& args, int keepFd
     if (n == static_cast<ssize_t>(sizeof execErrno)) {
         while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
         }
-        *error = "cannot run " + args[0] + ": " + std::strerror(execErrno);
+        *error = "cannot run " + DisplayName(args[0]) + ": " + std::strerror(execErrno);
         return nullptr;
     }
     auto* child = new PreviewChild;

@@ -158,23 +158,23 @@ std::string LinkText(const std::string& path) {
 void SetAside(SettingsStore* store, const std::string& reason) {
     const std::string link = LinkText(store->path);
     if (!link.empty()) {
-        store->leaveAlone = "it is a link to " + link;
+        store->leaveAlone = "it is a link to " + DisplayName(link);
     } else if (ReadOnlyFile(store->path)) {
         store->leaveAlone = kReadOnly;
     } else {
         std::string kept;
         const int moved = MoveToFreeName(store->path, store->path + ".bad", &kept);
         if (moved == 1) {
-            Tell("settings file " + store->path + " cannot be read (" + reason + "); kept as " +
-                 kept + ", factory settings used");
+            Tell("settings file " + DisplayName(store->path) + " cannot be read (" + reason +
+                 "); kept as " + DisplayName(kept) + ", factory settings used");
             return;
         }
         store->leaveAlone = moved == 0
                                 ? std::to_string(kMaxCopies) + " unreadable copies are kept already"
                                 : std::string("it cannot be moved aside: ") + std::strerror(errno);
     }
-    Tell("settings file " + store->path + " cannot be read (" + reason + "); left as it is (" +
-         store->leaveAlone + "), factory settings used");
+    Tell("settings file " + DisplayName(store->path) + " cannot be read (" + reason +
+         "); left as it is (" + store->leaveAlone + "), factory settings used");
 }
 
 // A key file's escapes (\s \n \t \r \\) taken out of a raw value.
@@ -278,14 +278,14 @@ bool StoreBool(const SettingsStore* store, const char* key) {
 }
 
 int32_t StoreInteger(const SettingsStore* store, const char* key) {
-    GError* error = nullptr;
-    const gint64 v = g_key_file_get_int64(store->file, store->group.c_str(), key, &error);
-    if (error) {
-        g_error_free(error);
-        return 0;
-    }
-    if (v < INT32_MIN || v > INT32_MAX) return 0;
-    return static_cast<int32_t>(v);
+    // Blanks around the number are passed over, after it as before it (as
+    // they are around true and false).
+    gchar* text = g_key_file_get_value(store->file, store->group.c_str(), key, nullptr);
+    gint64 v = 0;
+    const bool ok = text != nullptr && g_ascii_string_to_signed(g_strstrip(text), 10, INT32_MIN,
+                                                                INT32_MAX, &v, nullptr);
+    g_free(text);
+    return ok ? static_cast<int32_t>(v) : 0;
 }
 
 bool StoreFileName(const SettingsStore* store, const char* key, std::string* value) {
@@ -342,12 +342,12 @@ bool StoreSynchronize(SettingsStore* store) {
     const std::string target = FollowLinks(store->path);
     if (store->leaveAlone.empty() && ReadOnlyFile(target)) store->leaveAlone = kReadOnly;
     if (!store->leaveAlone.empty()) {
-        Tell("cannot save settings to " + store->path + ": the file is left as it is (" +
-             store->leaveAlone + ")");
+        Tell("cannot save settings to " + DisplayName(store->path) +
+             ": the file is left as it is (" + store->leaveAlone + ")");
         return false;
     }
     if (g_mkdir_with_parents(store->directory.c_str(), 0700) != 0) {
-        Tell("cannot save settings: cannot create " + store->directory + ": " +
+        Tell("cannot save settings: cannot create " + DisplayName(store->directory) + ": " +
              std::strerror(errno));
         return false;
     }
@@ -356,7 +356,7 @@ bool StoreSynchronize(SettingsStore* store) {
     int mode = 0666;
     if (stat(target.c_str(), &st) == 0) {
         if (!S_ISREG(st.st_mode)) {
-            Tell("cannot save settings to " + target + ": not a regular file");
+            Tell("cannot save settings to " + DisplayName(target) + ": not a regular file");
             return false;
         }
         mode = static_cast<int>(st.st_mode & 0777);
@@ -371,7 +371,7 @@ bool StoreSynchronize(SettingsStore* store) {
     if (ok) store->read.assign(text, length);
     g_free(text);
     if (!ok) {
-        Tell("cannot save settings to " + target + ": " + error->message);
+        Tell("cannot save settings to " + DisplayName(target) + ": " + DisplayName(error->message));
         g_error_free(error);
         return false;
     }

@@ -17,6 +17,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "support/diagnostics.h"
+
 namespace platform {
 
 namespace {
@@ -79,7 +81,8 @@ bool TakeWatcherLock(const std::string& path, WatcherLock* lock, std::string* er
     }
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
     if (fd < 0) {
-        *error = "cannot make the idle watcher's lock " + path + ": " + std::strerror(errno);
+        *error = "cannot make the idle watcher's lock " + DisplayName(path) + ": " +
+                 std::strerror(errno);
         return false;
     }
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {

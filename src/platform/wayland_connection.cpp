@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include "platform/wayland_internal.h"
+#include "support/diagnostics.h"
 
 namespace platform {
 
@@ -348,8 +349,8 @@ WaylandConnection* OpenWayland(const char* name, std::string* error) {
     const char* shown = name != nullptr ? name : std::getenv("WAYLAND_DISPLAY");
     wl_display* display = wl_display_connect(name);
     if (display == nullptr) {
-        *error = std::string("cannot connect to the Wayland display \"") +
-                 (shown != nullptr ? shown : "") + "\"";
+        *error = "cannot connect to the Wayland display \"" +
+                 DisplayName(shown != nullptr ? shown : "") + "\"";
         return nullptr;
     }
     auto* c = new WaylandConnection;

@@ -99,7 +99,7 @@ Connection* OpenConnection(const char* name, std::string* error) {
     if (!display) {
         const char* shown = name ? name : getenv("DISPLAY");
         if (error) {
-            *error = std::string("cannot open the X display \"") + (shown ? shown : "") + "\"";
+            *error = "cannot open the X display \"" + DisplayName(shown ? shown : "") + "\"";
         }
         return nullptr;
     }

@@ -10,6 +10,7 @@
 #include <X11/Xutil.h>
 
 #include <algorithm>
+#include <cstdio>
 
 #include "platform/view_port.h"
 #include "platform/x11_connection.h"
@@ -47,6 +48,13 @@ XVisualInfo* VisualOfWindow(::Display* d, Window w, bool* doubleBuffered, std::s
     XWindowAttributes a{};
     if (!XGetWindowAttributes(d, w, &a)) {
         *error = "the window does not exist";
+        return nullptr;
+    }
+    // An input-only window has no pixels: every draw would be an X error.
+    if (a.c_class == InputOnly) {
+        char id[32];
+        std::snprintf(id, sizeof id, "0x%lx", w);
+        *error = std::string("the window ") + id + " is input-only: nothing can be drawn in it";
         return nullptr;
     }
     XVisualInfo want{};

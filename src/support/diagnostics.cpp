@@ -39,6 +39,72 @@ void MessageBox(void* /*owner*/, const char* text, const char* caption, int /*st
 
 void Tell(const std::string& line) { CurrentSink()("", line.c_str()); }
 
+namespace {
+
+// The length of the valid UTF-8 sequence at text[i] (1 to 4), or 0 when
+// the byte there starts none: a lone continuation byte, an overlong form,
+// a surrogate, a code point above U+10FFFF or a cut sequence.
+size_t Utf8Length(const std::string& text, size_t i) {
+    const auto byte = [&](size_t k) {
+        return i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0u;
+    };
+    const unsigned lead = byte(0);
+    size_t length = 0;
+    unsigned low = 0x80, high = 0xbf;  // the second byte's range
+    if (lead < 0x80) return 1;
+    if (lead >= 0xc2 && lead <= 0xdf) {
+        length = 2;
+    } else if (lead >= 0xe0 && lead <= 0xef) {
+        length = 3;
+        if (lead == 0xe0) low = 0xa0;
+        if (lead == 0xed) high = 0x9f;
+    } else if (lead >= 0xf0 && lead <= 0xf4) {
+        length = 4;
+        if (lead == 0xf0) low = 0x90;
+        if (lead == 0xf4) high = 0x8f;
+    } else {
+        return 0;
+    }
+    if (byte(1) < low || byte(1) > high) return 0;
+    for (size_t k = 2; k < length; ++k) {
+        if (byte(k) < 0x80 || byte(k) > 0xbf) return 0;
+    }
+    return length;
+}
+
+// Whether the valid sequence of `length` bytes at text[i] is a character
+// a message must not show as it is.
+bool IsHidden(const std::string& text, size_t i, size_t length) {
+    const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[i + k]); };
+    if (length == 1) return byte(0) < 0x20 || byte(0) == 0x7f;
+    if (length == 2) return byte(0) == 0xc2 && byte(1) < 0xa0;  // U+0080 to U+009F
+    if (length != 3 || byte(0) != 0xe2) return false;
+    // U+2028 to U+202E, and U+2066 to U+2069.
+    return (byte(1) == 0x80 && byte(2) >= 0xa8 && byte(2) <= 0xae) ||
+           (byte(1) == 0x81 && byte(2) >= 0xa6 && byte(2) <= 0xa9);
+}
+
+}  // namespace
+
+std::string DisplayName(const std::string& name) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string shown;
+    shown.reserve(name.size());
+    for (size_t i = 0; i < name.size();) {
+        const size_t length = Utf8Length(name, i);
+        const size_t escaped = length == 0 ? 1 : IsHidden(name, i, length) ? length : 0;
+        for (size_t k = 0; k < escaped; ++k) {
+            const auto c = static_cast<unsigned char>(name[i + k]);
+            shown += "\\x";
+            shown += kHex[c >> 4];
+            shown += kHex[c & 15];
+        }
+        if (escaped == 0) shown.append(name, i, length);
+        i += escaped != 0 ? escaped : length;
+    }
+    return shown;
+}
+
 void ERRORBOX(const char* /*text*/) {}
 void ERRORCLOSE(const char* /*text*/) {}
 

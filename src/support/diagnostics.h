@@ -28,6 +28,13 @@ AlertSink SetAlertSink(AlertSink sink);
 // that cannot be opened) through here.
 void Tell(const std::string& line);
 
+// A file name (or any text from outside: an argument, a variable) as a
+// message may show it: each byte of a control character (C0, DEL, C1), of
+// a character that reorders or breaks a line (the bidirectional overrides
+// and isolates, the line and paragraph separators) and each byte that is
+// not part of valid UTF-8 written as \xNN; everything else as it is.
+std::string DisplayName(const std::string& name);
+
 // Reports an error to the user through the alert sink. owner and style are
 // ignored; null texts are passed on as empty strings.
 void MessageBox(void* owner, const char* text, const char* caption, int style);

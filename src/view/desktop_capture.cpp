@@ -73,10 +73,10 @@ bool TryImageFile(Capture* c, const char* why) {
     const std::string& file = c->sources.imageFile;
     std::string error;
     if (platform::LoadImageFile(file.c_str(), std::max(c->width, c->height), c->image, &error)) {
-        if (why != nullptr) Tell("desktop image from " + file + " (" + why + ")");
+        if (why != nullptr) Tell("desktop image from " + DisplayName(file) + " (" + why + ")");
         return true;
     }
-    Tell("cannot use the image " + file + ": " + error);
+    Tell("cannot use the image " + DisplayName(file) + ": " + error);
     return false;
 }
 
@@ -96,10 +96,10 @@ bool TryFolder(Capture* c, const char* why) {
     std::string path, error;
     if (PickFolderPicture(sources.imageFolder, c->width, c->height, sources.folderSeed, c->image,
                           &path, &error)) {
-        Tell("desktop image from " + path + " (" + why + ")");
+        Tell("desktop image from " + DisplayName(path) + " (" + why + ")");
         return true;
     }
-    Tell("cannot use the picture folder " + sources.imageFolder + ": " + error + next);
+    Tell("cannot use the picture folder " + DisplayName(sources.imageFolder) + ": " + error + next);
     return false;
 }
 

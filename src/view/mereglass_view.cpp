@@ -201,7 +201,7 @@ bool MereglassView::MainSetup() {
     if (platform->BundlePath("murkle", "respak", path, sizeof path)) {
         loaded = LoadTexturesFromDataFile(path, &ssMain->textures, &ssMain->textureCount) != 0;
         if (!loaded) {
-            Tell(std::string("cannot read ") + path + "; the water runs without its pictures");
+            Tell("cannot read " + DisplayName(path) + "; the water runs without its pictures");
         }
     }
 

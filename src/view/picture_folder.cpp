@@ -15,6 +15,7 @@
 #include <set>
 #include <utility>
 
+#include "support/diagnostics.h"
 #include "view/letterbox.h"
 
 namespace {
@@ -31,6 +32,7 @@ bool HasPictureExtension(const char* name) {
 
 struct Search {
     int entriesLeft;
+    bool stopped;  // an entry was left unseen for the limit
     // The folders entered, by device and inode: none is read twice.
     std::set<std::pair<dev_t, ino_t>> seen;
     std::vector<std::string>* paths;
@@ -45,10 +47,14 @@ void SearchFolder(int fd, const std::string& path, int depth, Search* search) {
         return;
     }
     std::vector<std::string> folders;
-    while (search->entriesLeft > 0) {
+    for (;;) {
         const dirent* entry = readdir(dir);
         if (entry == nullptr) break;
         if (entry->d_name[0] == '.') continue;  // ".", "..", hidden ones
+        if (search->entriesLeft <= 0) {
+            search->stopped = true;
+            break;
+        }
         --search->entriesLeft;
         // Links are followed; a dangling one fails here and is passed over.
         // fstatat never opens the file, so a pipe cannot block it.
@@ -63,7 +69,10 @@ void SearchFolder(int fd, const std::string& path, int depth, Search* search) {
     // Sub-folders after the folder's own files, each checked for having
     // been seen once it is open (what is open is what counts).
     for (const std::string& name : folders) {
-        if (search->entriesLeft <= 0) break;
+        if (search->entriesLeft <= 0) {
+            search->stopped = true;
+            break;
+        }
         const int sub =
             openat(dirfd(dir), name.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
         if (sub < 0) continue;
@@ -80,7 +89,7 @@ void SearchFolder(int fd, const std::string& path, int depth, Search* search) {
 }  // namespace
 
 bool ListFolderPictures(const std::string& folder, int entryLimit, std::vector<std::string>* paths,
-                        std::string* error) {
+                        std::string* error, bool* stopped) {
     paths->clear();
     // O_DIRECTORY refuses anything else (a pipe too) before it is opened.
     const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
@@ -90,20 +99,27 @@ bool ListFolderPictures(const std::string& folder, int entryLimit, std::vector<s
         if (fd >= 0) close(fd);
         return false;
     }
-    Search search{entryLimit, {}, paths};
+    Search search{entryLimit, false, {}, paths};
     search.seen.insert({st.st_dev, st.st_ino});
     std::string top = folder;
     while (top.size() > 1 && top.back() == '/') top.pop_back();
     SearchFolder(fd, top, 0, &search);
+    if (stopped != nullptr) *stopped = search.stopped;
     return true;
 }
 
 bool PickFolderPicture(const std::string& folder, int screenWidth, int screenHeight, uint32_t seed,
                        platform::RgbaImage* image, std::string* path, std::string* error) {
     std::vector<std::string> paths;
-    if (!ListFolderPictures(folder, kPictureFolderEntryLimit, &paths, error)) return false;
+    bool stopped = false;
+    if (!ListFolderPictures(folder, kPictureFolderEntryLimit, &paths, error, &stopped)) {
+        return false;
+    }
     if (paths.empty()) {
-        *error = "it holds no PNG or JPEG pictures";
+        *error = stopped ? "no PNG or JPEG picture among the first " +
+                               std::to_string(kPictureFolderEntryLimit) +
+                               " entries, where the search stops"
+                         : "it holds no PNG or JPEG pictures";
         return false;
     }
     std::mt19937 random(seed);
@@ -118,7 +134,8 @@ bool PickFolderPicture(const std::string& folder, int screenWidth, int screenHei
             *path = paths[i];
             return true;
         }
-        lastError = paths[i] + ": " + (lastError.empty() ? "cannot be used" : lastError);
+        lastError =
+            DisplayName(paths[i]) + ": " + (lastError.empty() ? "cannot be used" : lastError);
         paths.erase(paths.begin() + static_cast<std::ptrdiff_t>(i));
     }
     *error = "no picture in it could be read (" + lastError + ")";

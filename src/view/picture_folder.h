@@ -19,10 +19,11 @@ inline constexpr int kPictureFolderDepthLimit = 16;
 // The regular files under `folder` whose names end in .png, .jpg or .jpeg
 // (any case), in the order found; names that start with a dot (hidden
 // files and folders, thumbnails) are passed over. Looks at no more than
-// `entryLimit` entries. False, with the reason, when the folder itself
+// `entryLimit` entries; *stopped (when given) tells whether entries were
+// left unseen for that. False, with the reason, when the folder itself
 // cannot be read; true with an empty list when it holds no such file.
 bool ListFolderPictures(const std::string& folder, int entryLimit, std::vector<std::string>* paths,
-                        std::string* error);
+                        std::string* error, bool* stopped = nullptr);
 
 // Picks a picture of `folder` at random (from `seed`) and loads it to fit
 // in screenWidth × screenHeight, keeping its aspect, letterboxed to the

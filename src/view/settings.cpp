@@ -119,6 +119,13 @@ std::string VersionSuffix(const std::string& version) {
     return out;
 }
 
+// The text without the blanks around it, which a number may have.
+std::string WithoutBlanksAround(const std::string& text) {
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return "";
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
 // Stored text for a one-line message: control characters become '?'.
 std::string Printable(std::string text) {
     for (char& c : text) {
@@ -144,9 +151,10 @@ UserSettings ReadStoredValues(const platform::SettingsStore* store, bool speak) 
             const int32_t v = FitSetting(entry, stored);
             std::string text;
             if (speak && v != stored && platform::StoreString(store, entry.key, &text)) {
-                Tell("settings file " + path + ": " + entry.key + "=" + Printable(text) +
-                     " is not from " + std::to_string(entry.minimum) + " to " +
-                     std::to_string(entry.maximum) + "; " + std::to_string(v) + " used");
+                Tell("settings file " + DisplayName(path) + ": " + entry.key + "=" +
+                     Printable(WithoutBlanksAround(text)) + " is not from " +
+                     std::to_string(entry.minimum) + " to " + std::to_string(entry.maximum) + "; " +
+                     std::to_string(v) + " used");
             }
             entry.set(s, v);
         }
@@ -170,12 +178,12 @@ UserSettings ReadSettings(platform::SettingsStore* store) {
         if (platform::StoreKeepFile(store, hasVersion ? VersionSuffix(version).c_str() : "old",
                                     &kept, &error)) {
             if (!kept.empty()) {
-                Tell("settings file " + path + " " + what + "; kept as " + kept +
-                     ", factory settings used");
+                Tell("settings file " + DisplayName(path) + " " + what + "; kept as " +
+                     DisplayName(kept) + ", factory settings used");
             }
             ResetSettingsStore(store);
         } else if (!error.empty()) {
-            Tell("settings file " + path + " " + what + "; left as it is (" + error +
+            Tell("settings file " + DisplayName(path) + " " + what + "; left as it is (" + error +
                  "), factory settings used");
         }
         return FactorySettings();

@@ -106,6 +106,10 @@ TEST(CommandLineWindowId, HexAndDecimal) {
     p = Parse({"--window-id", "44040199"});
     ASSERT_TRUE(p.ok);
     EXPECT_EQ(p.cl.windowId, 44040199ul);
+    // Decimal with a leading zero, as the help says: not octal.
+    p = Parse({"--window-id", "010"});
+    ASSERT_TRUE(p.ok);
+    EXPECT_EQ(p.cl.windowId, 10ul);
 }
 
 // Settings programs preview a hack as "hack --root --window-id ID".
@@ -132,7 +136,8 @@ TEST(CommandLineWindowId, WinsOverRootInEitherOrder) {
 }
 
 TEST(CommandLineWindowId, MalformedIdsAreRefused) {
-    for (const char* bad : {"0", "12abc", "-5", "", "0x", "99999999999999999999999"}) {
+    for (const char* bad : {"0", "12abc", "-5", "", "0x", "99999999999999999999999", " 5", "5 ",
+                            " -1", "+5", "0x0x5", "0x-5", "08x", "1e3"}) {
         EXPECT_FALSE(Parse({"-window-id", bad}).ok) << bad;
     }
     EXPECT_FALSE(Parse({"-window-id"}).ok);
@@ -209,6 +214,23 @@ TEST(CommandLineRender, BadValuesAndOrphanOptionsAreRefused) {
     EXPECT_FALSE(Parse({"--render", "d", "--seconds", "nan"}).ok);
     EXPECT_FALSE(Parse({"--render", "d", "--seconds", "inf"}).ok);
     EXPECT_FALSE(Parse({"--render", "d", "--every", "0"}).ok);
+    // Blanks around a number are refused on either side.
+    for (const char* bad : {" 2", "2 ", "\t2"}) {
+        EXPECT_FALSE(Parse({"--render", "d", "--seconds", bad}).ok) << bad;
+        EXPECT_FALSE(Parse({"--render", "d", "--fps", bad}).ok) << bad;
+        EXPECT_FALSE(Parse({"--water-res", bad}).ok) << bad;
+    }
+    EXPECT_FALSE(Parse({"--render", "d", "--size", " 320x200"}).ok);
+    // A run too short for one frame at its rate is refused; half a frame
+    // rounds up to one.
+    Parsed shortRun = Parse({"--render", "d", "--seconds", "1e-300"});
+    EXPECT_FALSE(shortRun.ok);
+    EXPECT_EQ(shortRun.error, "--seconds 1e-300 is less than one frame at 30 frames per second");
+    shortRun = Parse({"--render", "d", "--fps", "10", "--seconds", "0.049"});
+    EXPECT_EQ(shortRun.error, "--seconds 0.049 is less than one frame at 10 frames per second");
+    shortRun = Parse({"--render", "d", "--seconds", "0.05", "--fps", "10"});
+    ASSERT_TRUE(shortRun.ok) << shortRun.error;
+    EXPECT_EQ(RenderTicks(shortRun.cl), 1);
     for (const char* bad : {"0", "9", "1.5", "x"}) EXPECT_FALSE(Parse({"--scale", bad}).ok) << bad;
     const Parsed p = Parse({"--size", "320x200"});
     EXPECT_FALSE(p.ok);

@@ -21,7 +21,8 @@ grep -q 'gl="yes"' "$root/share/xscreensaver/config/mereglass.xml" || { echo "xm
 # The pictures that the installed README and web page link resolve.
 doc=$root/share/doc/mereglass
 for page in README.md index.html; do
-    for pic in $(grep -o '[a-z/-]*\.png' "$doc/$page"); do
+    for pic in $(grep -o -e '](\([^)]*\.png\))' -e 'src="[^"]*\.png"' "$doc/$page" |
+                 sed -e 's/^](//' -e 's/)$//' -e 's/^src="//' -e 's/"$//'); do
         [ -e "$doc/$pic" ] || { echo "$page links a missing picture: $pic"; exit 1; }
     done
 done

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -43,6 +44,19 @@ bool ReadPng(const std::string& path, Frame* frame) {
     const bool ok = png_image_finish_read(&image, nullptr, frame->rgb.data(), 0, nullptr) != 0;
     png_image_free(&image);
     return ok;
+}
+
+// Writes a width × height PNG of one colour.
+bool WriteOneColourPng(const std::string& path, int width, int height, uint8_t r, uint8_t g,
+                       uint8_t b) {
+    std::vector<uint8_t> rgb;
+    for (int i = 0; i < width * height; ++i) rgb.insert(rgb.end(), {r, g, b});
+    png_image png{};
+    png.version = PNG_IMAGE_VERSION;
+    png.width = static_cast<png_uint_32>(width);
+    png.height = static_cast<png_uint_32>(height);
+    png.format = PNG_FORMAT_RGB;
+    return png_image_write_to_file(&png, path.c_str(), 0, rgb.data(), 0, nullptr) != 0;
 }
 
 // Pixels in the rectangle of the pale blue of the saver's lettering, which
@@ -190,13 +204,9 @@ TEST_F(Render, PreviewDrawsWaterOnly) {
 }
 
 TEST_F(Render, ShowsAGivenImage) {
-    // A picture of one colour: a PPM the image loader reads.
-    const std::string image = dir_ + "/green.ppm";
-    FILE* f = std::fopen(image.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    std::fprintf(f, "P6\n64 48\n255\n");
-    for (int i = 0; i < 64 * 48; ++i) std::fputs(std::string("\x20\xd0\x30", 3).c_str(), f);
-    std::fclose(f);
+    // A picture of one colour.
+    const std::string image = dir_ + "/green.png";
+    ASSERT_TRUE(WriteOneColourPng(image, 64, 48, 0x20, 0xd0, 0x30));
 
     std::string output;
     ASSERT_EQ(Run({"--render", dir_ + "/out", "--size", "256x192", "--seconds", "1", "--fps", "10",
@@ -263,6 +273,45 @@ TEST_F(Render, ShowsAPictureFromTheChosenFolderInItsOwnShape) {
         EXPECT_LT(MeanLevel(f, 0, 40, 60, 150), 40.0);
         EXPECT_LT(MeanLevel(f, 196, 40, 256, 150), 40.0);
     }
+}
+
+// A frame that cannot be written whole (a file size limit that makes the
+// write fail, or a folder in the way of its name) leaves no partial file,
+// ends the run with status 1 and is not counted as written.
+TEST_F(Render, AFrameThatCannotBeWrittenIsRemovedAndNotCounted) {
+    namespace fs = std::filesystem;
+    const std::string out = dir_ + "/out";
+    // 8 blocks of 512 bytes: less than a frame of 256 × 192.
+    const std::string program = MEREGLASS_PROGRAM;
+    ChildProcess limited(
+        "/bin/sh",
+        {"sh", "-c", "ulimit -f 8 && trap '' XFSZ && exec \"$0\" \"$@\"", program, "--render", out,
+         "--size", "256x192", "--seconds", "1", "--fps", "10", "--every", "5"},
+        {"XDG_CONFIG_HOME=" + dir_ + "/config"});
+    ASSERT_TRUE(limited.Wait(120.0));
+    std::string output = limited.Output();
+    EXPECT_EQ(limited.status(), 1) << output;
+    EXPECT_NE(output.find("mereglass: " + FramePath(1) + ": File too large\n"), std::string::npos)
+        << output;
+    EXPECT_NE(output.find("; 0 written to " + out + "\n"), std::string::npos) << output;
+    EXPECT_TRUE(fs::is_empty(out)) << output;
+
+    // The first frame is written; the second's name is taken by a folder.
+    fs::remove_all(out);
+    fs::create_directories(FramePath(2));
+    EXPECT_EQ(
+        Run({"--render", out, "--size", "64x48", "--seconds", "1", "--fps", "10", "--every", "5"},
+            &output),
+        1);
+    EXPECT_NE(output.find("mereglass: " + FramePath(2) + ": Is a directory\n"), std::string::npos)
+        << output;
+    EXPECT_NE(output.find("; 1 written to " + out + "\n"), std::string::npos) << output;
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(out)) names.push_back(entry.path().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{FramePath(1), FramePath(2)}));
+    Frame frame;
+    EXPECT_TRUE(ReadPng(FramePath(1), &frame));
 }
 
 TEST_F(Render, BadFolderAndBadOptionsFail) {

@@ -43,6 +43,10 @@ TEST(ScaledFrame, SizesAndRendererNames) {
     EXPECT_EQ(ScaledSide(1, 50), 1);
     EXPECT_TRUE(IsSoftwareRenderer("llvmpipe (LLVM 15.0.6, 256 bits)"));
     EXPECT_TRUE(IsSoftwareRenderer("softpipe"));
+    // Mesa's classic software driver and the name the DRI driver reports.
+    EXPECT_TRUE(IsSoftwareRenderer("Mesa DRI swrast"));
+    EXPECT_TRUE(IsSoftwareRenderer("Software Rasterizer"));
+    EXPECT_FALSE(IsSoftwareRenderer("AMD Radeon RX 6600 (navi23, LLVM 15.0.6, DRM 3.49)"));
     EXPECT_FALSE(IsSoftwareRenderer("Mesa Intel(R) UHD Graphics 620 (KBL GT2)"));
     EXPECT_FALSE(IsSoftwareRenderer(nullptr));
 }

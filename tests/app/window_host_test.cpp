@@ -3,6 +3,7 @@
 // signals, a window destroyed under it, full screen on two monitors, and
 // clicks and drags on the water (synthesized through XTest).
 #include <gtest/gtest.h>
+#include <png.h>
 #include <signal.h>
 #include <time.h>
 #include <unistd.h>
@@ -32,6 +33,19 @@
 #include "x_screen.h"
 
 namespace {
+
+// Writes a width × height PNG of one colour.
+bool WriteOneColourPng(const std::string& path, int width, int height, uint8_t r, uint8_t g,
+                       uint8_t b) {
+    std::vector<uint8_t> rgb;
+    for (int i = 0; i < width * height; ++i) rgb.insert(rgb.end(), {r, g, b});
+    png_image png{};
+    png.version = PNG_IMAGE_VERSION;
+    png.width = static_cast<png_uint_32>(width);
+    png.height = static_cast<png_uint_32>(height);
+    png.format = PNG_FORMAT_RGB;
+    return png_image_write_to_file(&png, path.c_str(), 0, rgb.data(), 0, nullptr) != 0;
+}
 
 constexpr int kScreenWidth = 640;
 constexpr int kScreenHeight = 400;
@@ -277,6 +291,24 @@ TEST_F(ProgramOnX, MissingWindowIsAnError) {
     ExpectNoReports();
 }
 
+// An input-only window has no pixels to draw: refused at start in one
+// line, not one X error a frame.
+TEST_F(ProgramOnX, InputOnlyWindowIsRefusedInOneLine) {
+    XSetWindowAttributes a{};
+    const Window target =
+        XCreateWindow(display_, root_, 0, 0, 200, 150, 0, 0, InputOnly, CopyFromParent, 0, &a);
+    XMapWindow(display_, target);
+    XSync(display_, False);
+    Start({"-window-id", std::to_string(target)});
+    ASSERT_TRUE(program_->Wait(30.0)) << program_->Output();
+    EXPECT_EQ(program_->status(), 1);
+    char line[128];
+    std::snprintf(line, sizeof line,
+                  "mereglass: the window 0x%lx is input-only: nothing can be drawn in it\n",
+                  target);
+    EXPECT_EQ(program_->Output(), line);
+}
+
 TEST_F(ProgramOnX, InterruptAlsoEndsCleanly) {
     Start({"-window", "-geometry", "200x120", "-fps"});
     const std::vector<Window> windows = WaitForWindows(1);
@@ -508,12 +540,8 @@ TEST_F(ProgramOnX, RootWithoutDaemonDrawsOnTheRootWindow) {
 
 TEST_F(ProgramOnX, ImageFileReplacesTheDesktop) {
     // A green picture: the desktop (red and blue) must not show.
-    const std::string image = config_ + "/green.ppm";
-    FILE* f = std::fopen(image.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    std::fprintf(f, "P6\n32 24\n255\n");
-    for (int i = 0; i < 32 * 24; ++i) std::fwrite("\x20\xd0\x30", 1, 3, f);
-    std::fclose(f);
+    const std::string image = config_ + "/green.png";
+    ASSERT_TRUE(WriteOneColourPng(image, 32, 24, 0x20, 0xd0, 0x30));
 
     Start({"-window", "-geometry", "240x160", "--image", image});
     const std::vector<Window> windows = WaitForWindows(1);
@@ -563,13 +591,11 @@ protected:
 
     // Starts the program; true once its window shows the grey picture.
     bool StartGrey() {
-        const std::string image = config_ + "/grey.ppm";
-        FILE* f = std::fopen(image.c_str(), "wb");
-        EXPECT_NE(f, nullptr);
-        if (f == nullptr) return false;
-        std::fprintf(f, "P6\n32 20\n255\n");
-        for (int i = 0; i < 32 * 20; ++i) std::fwrite("\xb0\xb0\xb0", 1, 3, f);
-        std::fclose(f);
+        const std::string image = config_ + "/grey.png";
+        if (!WriteOneColourPng(image, 32, 20, 0xb0, 0xb0, 0xb0)) {
+            ADD_FAILURE() << "cannot write " << image;
+            return false;
+        }
         Start({"-window", "-geometry", "320x200+0+0", "--image", image, "--preview", "--drip-speed",
                "360000", "--no-lighting"});
         const std::vector<Window> windows = WaitForWindows(1);

@@ -5,6 +5,7 @@
 #include "platform/platform.h"
 
 #include <GL/gl.h>
+#include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -57,16 +58,10 @@ TEST(PlatformScreens, MainScreenIsThePrimaryOrTheFirst) {
 }
 
 // The portal's one picture of the desktop, at twice the logical size, cut
-// into the outputs by their logical rectangles: a wide output at the
-// origin and a smaller one to its right, lower down.
+// into the outputs by their logical rectangles: a wide output and a smaller
+// one to its right, lower down, the leftmost at the origin or anywhere else
+// (a layout may start left of or above 0, or far from it).
 TEST(PlatformScreens, DesktopPictureIsCroppedToEachOutput) {
-    std::vector<platform::WaylandOutput> outputs(2);
-    outputs[0].width = 4;
-    outputs[0].height = 3;
-    outputs[1].x = 4;
-    outputs[1].y = 1;
-    outputs[1].width = 2;
-    outputs[1].height = 2;
     // 12 × 6 pixels, bottom row first; each pixel holds its column and its
     // row from the top.
     platform::RgbaImage desktop;
@@ -78,22 +73,130 @@ TEST(PlatformScreens, DesktopPictureIsCroppedToEachOutput) {
                                                          static_cast<uint8_t>(row), 0, 255});
         }
     }
-    platform::RgbaImage second;
-    ASSERT_TRUE(platform::CropDesktopPicture(desktop, outputs, outputs[1], &second));
-    EXPECT_EQ(second.width, 4);
-    EXPECT_EQ(second.height, 4);
-    // Its bottom-left pixel is the desktop's column 8, last row; its
-    // top-right one column 11, row 2.
-    EXPECT_EQ(second.pixels[0], 8);
-    EXPECT_EQ(second.pixels[1], 5);
-    EXPECT_EQ(second.pixels[(3 * 4 + 3) * 4], 11);
-    EXPECT_EQ(second.pixels[(3 * 4 + 3) * 4 + 1], 2);
+    for (const auto& [dx, dy] : {std::pair{0, 0}, std::pair{-4, -1}, std::pair{1920, 300}}) {
+        SCOPED_TRACE(std::to_string(dx) + "," + std::to_string(dy));
+        std::vector<platform::WaylandOutput> outputs(2);
+        outputs[0].x = dx;
+        outputs[0].y = dy;
+        outputs[0].width = 4;
+        outputs[0].height = 3;
+        outputs[1].x = dx + 4;
+        outputs[1].y = dy + 1;
+        outputs[1].width = 2;
+        outputs[1].height = 2;
+        platform::RgbaImage first, second;
+        ASSERT_TRUE(platform::CropDesktopPicture(desktop, outputs, outputs[1], &second));
+        EXPECT_EQ(second.width, 4);
+        EXPECT_EQ(second.height, 4);
+        // Its bottom-left pixel is the desktop's column 8, last row; its
+        // top-right one column 11, row 2.
+        EXPECT_EQ(second.pixels[0], 8);
+        EXPECT_EQ(second.pixels[1], 5);
+        EXPECT_EQ(second.pixels[(3 * 4 + 3) * 4], 11);
+        EXPECT_EQ(second.pixels[(3 * 4 + 3) * 4 + 1], 2);
+        // The first is the desktop's top-left 8 × 6, bottom-left (0, 5).
+        ASSERT_TRUE(platform::CropDesktopPicture(desktop, outputs, outputs[0], &first));
+        EXPECT_EQ(first.width, 8);
+        EXPECT_EQ(first.height, 6);
+        EXPECT_EQ(first.pixels[0], 0);
+        EXPECT_EQ(first.pixels[1], 5);
+        EXPECT_EQ(first.pixels[(5 * 8 + 7) * 4], 7);
+        EXPECT_EQ(first.pixels[(5 * 8 + 7) * 4 + 1], 0);
 
-    platform::WaylandOutput outside;
-    outside.x = 10;
-    outside.width = 2;
-    outside.height = 2;
-    EXPECT_FALSE(platform::CropDesktopPicture(desktop, outputs, outside, &second));
+        platform::WaylandOutput outside;
+        outside.x = dx + 10;
+        outside.y = dy;
+        outside.width = 2;
+        outside.height = 2;
+        EXPECT_FALSE(platform::CropDesktopPicture(desktop, outputs, outside, &second));
+    }
+}
+
+// A picture of w × h pixels, top row first, each pixel an RGB of its own.
+struct Grid {
+    int w = 0;
+    int h = 0;
+    std::vector<uint32_t> rgb;
+    uint32_t& At(int x, int y) { return rgb[static_cast<size_t>(y) * w + x]; }
+};
+
+Grid FlippedAboutTheVerticalAxis(Grid g) {
+    Grid out = g;
+    for (int y = 0; y < g.h; ++y) {
+        for (int x = 0; x < g.w; ++x) out.At(x, y) = g.At(g.w - 1 - x, y);
+    }
+    return out;
+}
+
+Grid UpsideDown(Grid g) {
+    Grid out = g;
+    for (int y = 0; y < g.h; ++y) {
+        for (int x = 0; x < g.w; ++x) out.At(x, y) = g.At(x, g.h - 1 - y);
+    }
+    return out;
+}
+
+// Turned a quarter counter-clockwise: the top-right corner goes top-left.
+Grid TurnedCounterClockwise(Grid g) {
+    Grid out{g.h, g.w, std::vector<uint32_t>(g.rgb.size())};
+    for (int y = 0; y < g.h; ++y) {
+        for (int x = 0; x < g.w; ++x) out.At(y, g.w - 1 - x) = g.At(x, y);
+    }
+    return out;
+}
+
+// Screencopy's buffer of an output with each of the eight transforms (a
+// flip about the vertical axis for 4 to 7, then a quarter turn counter-
+// clockwise per step), rows top or bottom first (Y_INVERT), in either
+// channel order and with padded rows, is turned back into the upright
+// picture.
+TEST(PlatformScreencopy, CaptureIsTurnedUprightForEveryTransformAndFlag) {
+    Grid upright{5, 3, {}};
+    for (int y = 0; y < 3; ++y) {
+        for (int x = 0; x < 5; ++x)
+            upright.rgb.push_back(uint32_t(x * 50 + 10) << 16 | (y * 90 + 20) << 8 | (x + 5 * y));
+    }
+    constexpr uint32_t kXrgb = 1, kAbgr = 0x34324241;  // wl_shm formats
+    for (int transform = 0; transform < 8; ++transform) {
+        Grid turned = transform >= 4 ? FlippedAboutTheVerticalAxis(upright) : upright;
+        for (int i = 0; i < transform % 4; ++i) turned = TurnedCounterClockwise(turned);
+        for (bool yInverted : {false, true}) {
+            const Grid stored = yInverted ? UpsideDown(turned) : turned;
+            for (uint32_t format : {kXrgb, kAbgr}) {
+                SCOPED_TRACE(testing::Message() << "transform " << transform << ", y inverted "
+                                                << yInverted << ", format " << format);
+                const int stride = stored.w * 4 + 8;
+                std::vector<uint8_t> buffer(static_cast<size_t>(stride) * stored.h, 0xee);
+                for (int y = 0; y < stored.h; ++y) {
+                    for (int x = 0; x < stored.w; ++x) {
+                        const uint32_t c = stored.rgb[static_cast<size_t>(y) * stored.w + x];
+                        uint8_t* p = &buffer[static_cast<size_t>(y) * stride + x * 4];
+                        const uint8_t r = c >> 16, g = c >> 8 & 0xff, b = c & 0xff;
+                        p[0] = format == kXrgb ? b : r;  // little-endian words
+                        p[1] = g;
+                        p[2] = format == kXrgb ? r : b;
+                        p[3] = 0x7f;
+                    }
+                }
+                platform::RgbaImage image;
+                ASSERT_TRUE(platform::OrientCapture(buffer.data(), stored.w, stored.h, stride,
+                                                    format, yInverted, transform, &image));
+                ASSERT_EQ(image.width, 5);
+                ASSERT_EQ(image.height, 3);
+                for (int y = 0; y < 3; ++y) {
+                    for (int x = 0; x < 5; ++x) {
+                        const uint8_t* p = &image.pixels[(static_cast<size_t>(2 - y) * 5 + x) * 4];
+                        EXPECT_EQ(uint32_t{p[0]} << 16 | p[1] << 8 | p[2], upright.At(x, y))
+                            << x << "," << y;
+                        EXPECT_EQ(p[3], 255);
+                    }
+                }
+            }
+        }
+    }
+    platform::RgbaImage image;
+    const uint8_t pixel[4] = {};
+    EXPECT_FALSE(platform::OrientCapture(pixel, 1, 1, 4, 0x36314752, false, 0, &image));  // RGB565
 }
 
 TEST(PlatformHeadlessView, DrawsResizesAndReadsBack) {
@@ -304,6 +407,135 @@ TEST(BuiltInPicture, IsAFixedCalmPictureOfTheRequestedSize) {
     EXPECT_FALSE(DrawBuiltInPicture(0, 10, &tiny));
     EXPECT_TRUE(tiny.pixels.empty());
     EXPECT_FALSE(DrawBuiltInPicture(10, 20000, &tiny));
+}
+
+// A file of the test's own, removed when the object goes.
+class TempFile {
+public:
+    explicit TempFile(const std::string& suffix) {
+        path_ = "/tmp/mereglass-image-XXXXXX" + suffix;
+        const int fd = mkstemps(path_.data(), static_cast<int>(suffix.size()));
+        if (fd >= 0) close(fd);
+    }
+    ~TempFile() { unlink(path_.c_str()); }
+    const std::string& path() const { return path_; }
+    void Write(const std::string& bytes) const {
+        std::ofstream(path_, std::ios::binary | std::ios::trunc) << bytes;
+    }
+
+private:
+    std::string path_;
+};
+
+std::string BigEndian(uint32_t v, int bytes) {
+    std::string out;
+    for (int i = bytes - 1; i >= 0; --i) out += static_cast<char>(v >> (8 * i) & 0xff);
+    return out;
+}
+
+// A PNG chunk: length, type, data and the CRC of type and data.
+std::string PngChunk(const std::string& type, const std::string& data) {
+    uint32_t crc = ~0u;
+    for (unsigned char b : type + data) {
+        crc ^= b;
+        for (int k = 0; k < 8; ++k) crc = (crc & 1) != 0 ? 0xedb88320u ^ (crc >> 1) : crc >> 1;
+    }
+    return BigEndian(static_cast<uint32_t>(data.size()), 4) + type + data + BigEndian(~crc, 4);
+}
+
+// A PNG of a few hundred bytes that declares width × height RGB pixels,
+// with the start of a compressed stream of them.
+std::string PngDeclaring(uint32_t width, uint32_t height) {
+    const std::string ihdr =
+        BigEndian(width, 4) + BigEndian(height, 4) + std::string("\x08\x02\0\0\0", 5);
+    return std::string("\x89PNG\r\n\x1a\n") + PngChunk("IHDR", ihdr) +
+           PngChunk("IDAT", std::string("\x78\x9c\xed\xc1\x01\x0d\0\0\0\xc2\xa0", 11)) +
+           PngChunk("IEND", "");
+}
+
+// The segments of a JPEG up to its first scan: a frame of `marker` (0xc0
+// baseline, 0xc2 progressive) with three components, and a scan of
+// `inScan` of them.
+std::string JpegDeclaring(uint32_t width, uint32_t height, int marker, int inScan) {
+    std::string frame = "\x08" + BigEndian(height, 2) + BigEndian(width, 2) + "\x03";
+    for (char id = 1; id <= 3; ++id) frame += std::string{id, '\x11', '\0'};
+    std::string scan(1, static_cast<char>(inScan));
+    for (char id = 1; id <= inScan; ++id) scan += std::string{id, '\0'};
+    scan += std::string("\0\x3f\0", 3);
+    const auto segment = [](int m, const std::string& body) {
+        return std::string{'\xff', static_cast<char>(m)} +
+               BigEndian(static_cast<uint32_t>(body.size() + 2), 2) + body;
+    };
+    return std::string("\xff\xd8") +
+           segment(0xe0, std::string("JFIF\0\x01\x01\0\0\x01\0\x01\0\0", 14)) +
+           segment(marker, frame) + segment(0xda, scan) + "\xff\xd9";
+}
+
+// A picture is refused from what its header declares when the loader would
+// make more than 250 million pixels before scaling them down: a PNG always
+// decodes whole; a JPEG decodes at 1/8 of its size when the screen needs no
+// more, unless its decoder keeps the whole image (progressive, or its
+// components in separate scans).
+TEST(PlatformImageFile, PictureThatWouldDecodeTooLargeIsRefusedFromItsHeader) {
+    TempFile file(".png");
+    platform::RgbaImage image;
+    std::string error;
+    file.Write(PngDeclaring(60000, 60000));
+    EXPECT_FALSE(platform::LoadImageFileWithin(file.path().c_str(), 1920, 1080, &image, &error));
+    EXPECT_EQ(error, "it would decode to 60000 × 60000 pixels, more than 250 million");
+    file.Write(PngDeclaring(20000, 12501));
+    EXPECT_FALSE(platform::LoadImageFile(file.path().c_str(), 1920, &image, &error));
+    EXPECT_EQ(error, "it would decode to 20000 × 12501 pixels, more than 250 million");
+
+    file.Write(JpegDeclaring(20000, 20000, 0xc0, 3));
+    EXPECT_FALSE(platform::LoadImageFileWithin(file.path().c_str(), 1920, 1080, &image, &error));
+    EXPECT_EQ(error.find("would decode"), std::string::npos) << error;
+    EXPECT_FALSE(platform::LoadImageFile(file.path().c_str(), 16384, &image, &error));
+    EXPECT_EQ(error, "it would decode to 20000 × 20000 pixels, more than 250 million");
+    for (const auto& [marker, inScan] : {std::pair{0xc2, 3}, std::pair{0xc0, 1}}) {
+        file.Write(JpegDeclaring(20000, 20000, marker, inScan));
+        EXPECT_FALSE(
+            platform::LoadImageFileWithin(file.path().c_str(), 1920, 1080, &image, &error));
+        EXPECT_EQ(error, "it would decode to 20000 × 20000 pixels, more than 250 million")
+            << marker << " " << inScan;
+    }
+    // A header cut short or out of order is damage, not a size.
+    file.Write(PngDeclaring(60000, 60000).substr(0, 20));
+    EXPECT_FALSE(platform::LoadImageFile(file.path().c_str(), 1920, &image, &error));
+    EXPECT_EQ(error, "it is a damaged PNG picture");
+    file.Write(JpegDeclaring(20000, 20000, 0xc2, 3).substr(0, 30));
+    EXPECT_FALSE(platform::LoadImageFile(file.path().c_str(), 1920, &image, &error));
+    EXPECT_EQ(error, "it is a damaged JPEG picture");
+}
+
+// Only PNG and JPEG files are decoded, told by their signatures: another
+// format is refused whatever its name, and a JPEG named .png is read.
+TEST(PlatformImageFile, OnlyPngAndJpegAreDecodedWhateverTheName) {
+    GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 40, 30);
+    gdk_pixbuf_fill(pixbuf, 0x2080e0ff);
+    platform::RgbaImage image;
+    std::string error;
+    TempFile jpeg(".png"), other(".png");
+    ASSERT_TRUE(gdk_pixbuf_save(pixbuf, jpeg.path().c_str(), "jpeg", nullptr, nullptr));
+    ASSERT_TRUE(platform::LoadImageFile(jpeg.path().c_str(), 1920, &image, &error)) << error;
+    EXPECT_EQ(image.width, 40);
+    EXPECT_EQ(image.height, 30);
+    EXPECT_NEAR(image.pixels[(15 * 40 + 20) * 4 + 2], 0xe0, 8);
+
+    for (const char* format : {"bmp", "tiff", "ico"}) {
+        ASSERT_TRUE(gdk_pixbuf_save(pixbuf, other.path().c_str(), format, nullptr, nullptr));
+        EXPECT_FALSE(platform::LoadImageFile(other.path().c_str(), 1920, &image, &error));
+        EXPECT_EQ(error, "it is not a PNG or JPEG picture") << format;
+    }
+    g_object_unref(pixbuf);
+    for (const char* text : {"<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"8\" height=\"8\"/>",
+                             "GIF89a\x01\0\x01\0\0\0\0;",
+                             "/* XPM */\nstatic char *x[] = {\"1 1 1 1\", \". c #000\", \".\"};\n",
+                             "P6\n1 1\n255\n\0\0\0", ""}) {
+        other.Write(text);
+        EXPECT_FALSE(platform::LoadImageFileWithin(other.path().c_str(), 64, 64, &image, &error));
+        EXPECT_EQ(error, "it is not a PNG or JPEG picture") << text;
+    }
 }
 
 }  // namespace

@@ -111,6 +111,29 @@ TEST(Alerts, OneSinkCatchesEveryLineAndTheDefaultWritesThemAsBefore) {
     EXPECT_EQ(written, "mereglass: " + line + "\nmereglass: a plain line\n");
 }
 
+// A name from outside reaches the terminal with its control characters,
+// its line breaks and reordering marks and its bytes that are no UTF-8
+// escaped; letters of any script, blanks and marks stay as they are.
+TEST(Alerts, NamesShowControlAndInvalidBytesEscaped) {
+    EXPECT_EQ(DisplayName("/home/ann/Été 2024/лето.png"), "/home/ann/Été 2024/лето.png");
+    EXPECT_EQ(DisplayName("a\x1b[2Jb\tc\nd\x7f"), "a\\x1b[2Jb\\x09c\\x0ad\\x7f");
+    EXPECT_EQ(DisplayName(std::string("nul\0end", 7)), "nul\\x00end");
+    // C1 controls (U+009B is a one-character escape sequence), a line
+    // separator and a right-to-left override, as their UTF-8 bytes.
+    EXPECT_EQ(DisplayName("x\xc2\x9b"
+                          "2Jy"),
+              "x\\xc2\\x9b2Jy");
+    EXPECT_EQ(DisplayName("a\xe2\x80\xa8"
+                          "b\xe2\x80\xaegnp.exe"),
+              "a\\xe2\\x80\\xa8b\\xe2\\x80\\xaegnp.exe");
+    // Invalid: Latin-1, a lone continuation byte, an overlong slash, a
+    // surrogate, a cut sequence at the end.
+    EXPECT_EQ(DisplayName("caf\xe9.png"), "caf\\xe9.png");
+    EXPECT_EQ(DisplayName("\x80\xc0\xaf\xed\xa0\x80\xe2\x82"),
+              "\\x80\\xc0\\xaf\\xed\\xa0\\x80\\xe2\\x82");
+    EXPECT_EQ(DisplayName("\xf0\x9f\x8c\x8a \xe2\x82\xac"), "\xf0\x9f\x8c\x8a \xe2\x82\xac");
+}
+
 TEST(Alerts, ErrorBoxesDoNothing) {
     int calls = 0;
     AlertSink previous = SetAlertSink([&calls](const char*, const char*) { ++calls; });

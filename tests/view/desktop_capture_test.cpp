@@ -16,6 +16,8 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <string>
+#include <tuple>
 #include <vector>
 
 #include "headless_gl.h"
@@ -414,9 +416,25 @@ TEST(PictureFolder, ListsPicturesOfSubFoldersOnceAndSkipsWhatIsNoPicture) {
     std::sort(paths.begin(), paths.end());
     EXPECT_EQ(paths, (std::vector<std::string>{dir / "a.png", dir / "trip/day two/b.JPEG"}));
 
-    // At most so many entries are looked at.
-    ASSERT_TRUE(ListFolderPictures(dir.path(), 1, &paths, &error));
+    // At most so many entries are looked at, and a search that leaves any
+    // unseen says so.
+    bool stopped = false;
+    ASSERT_TRUE(ListFolderPictures(dir.path(), 1, &paths, &error, &stopped));
     EXPECT_LE(paths.size(), 1u);
+    EXPECT_TRUE(stopped);
+    TestFolder flat;
+    for (int i = 0; i < 6; ++i) WritePng(flat / ("p" + std::to_string(i) + ".png"), 1, 1, 0xff);
+    fs::create_directories(flat / "sub");
+    WritePng(flat / "sub/deeper.png", 1, 1, 0xff);
+    // Seven entries to look at: the six pictures, the sub-folder (looked
+    // at after the folder's own files) and the picture in it.
+    for (const auto& [limit, found, unseen] :
+         {std::tuple{0, 0, true}, std::tuple{3, 3, true}, std::tuple{6, 6, true},
+          std::tuple{7, 6, true}, std::tuple{8, 7, false}, std::tuple{100, 7, false}}) {
+        ASSERT_TRUE(ListFolderPictures(flat.path(), limit, &paths, &error, &stopped));
+        EXPECT_EQ(paths.size(), static_cast<size_t>(found)) << limit;
+        EXPECT_EQ(stopped, unseen) << limit;
+    }
     EXPECT_FALSE(ListFolderPictures(dir / "a.png", 100, &paths, &error));
     EXPECT_EQ(error, "not a folder");
     EXPECT_FALSE(ListFolderPictures(dir / "absent", 100, &paths, &error));
@@ -480,6 +498,58 @@ TEST(DesktopSources, FolderGivesARandomPictureLetterboxedToTheScreen) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(AcquireDesktopImage(sources, &image), DesktopSource::ImageFile);
     testing::internal::GetCapturedStderr();
+}
+
+// A picture folder whose first entries hold none is said to have been
+// searched no further, not to hold none.
+TEST(DesktopSources, FolderSearchedOnlyToItsLimitSaysSo) {
+    TestFolder dir;
+    for (int i = 0; i <= kPictureFolderEntryLimit; ++i) {
+        std::ofstream(dir / ("note" + std::to_string(i) + ".txt"));
+    }
+    fs::create_directories(dir / "photos");
+    WritePng(dir / "photos/a.png", 2, 2, 0xff0000ff);
+    platform::RgbaImage image;
+    std::string path, error;
+    EXPECT_FALSE(PickFolderPicture(dir.path(), 32, 24, 1, &image, &path, &error));
+    EXPECT_EQ(error, "no PNG or JPEG picture among the first " +
+                         std::to_string(kPictureFolderEntryLimit) +
+                         " entries, where the search stops");
+    TestFolder empty;
+    EXPECT_FALSE(PickFolderPicture(empty.path(), 32, 24, 1, &image, &path, &error));
+    EXPECT_EQ(error, "it holds no PNG or JPEG pictures");
+}
+
+// A name with control characters or bytes that are no UTF-8 reaches the
+// terminal escaped, in the line of an image file, of a folder and of a
+// picture in it.
+TEST(DesktopSources, NamesInTheLinesShowControlBytesEscaped) {
+    TestFolder dir;
+    const std::string hostile = "x\x1b]0;owned\x07\x1b[2J\n\xff";
+    const std::string shown = "x\\x1b]0;owned\\x07\\x1b[2J\\x0a\\xff";
+    fs::create_directories(dir / hostile);
+    std::ofstream(dir / (hostile + "/" + hostile + ".png")) << "not a picture";
+    DesktopSources sources;
+    sources.imageFile = dir / (hostile + "/absent.png");
+    sources.imageFolder = dir / hostile;
+    sources.folderFirst = true;
+    sources.mainScreen.width = 32;
+    sources.mainScreen.height = 24;
+    platform::RgbaImage image;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(AcquireDesktopImage(sources, &image), DesktopSource::BuiltIn);
+    const std::string message = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(message.find_first_of("\x1b\x07\xff"), std::string::npos) << message;
+    EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 3) << message;
+    EXPECT_NE(message.find("cannot use the image " + dir.path() + "/" + shown + "/absent.png: "),
+              std::string::npos)
+        << message;
+    EXPECT_NE(message.find("cannot use the picture folder " + dir.path() + "/" + shown + ": "),
+              std::string::npos)
+        << message;
+    EXPECT_NE(message.find("(" + dir.path() + "/" + shown + "/" + shown + ".png: "),
+              std::string::npos)
+        << message;
 }
 
 TEST(DesktopSources, EmptyOrUnusableFolderFallsBackInOneLine) {

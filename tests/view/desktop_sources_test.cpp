@@ -6,6 +6,7 @@
 // GoogleTest first: Xlib defines None, Bool and Status as macros.
 // clang-format off
 #include <gtest/gtest.h>
+#include <png.h>
 // clang-format on
 
 #include <GL/gl.h>
@@ -167,12 +168,15 @@ TEST_F(XServer, ImageFilePutFirstReplacesTheDesktopQuietly) {
     Paint(DefaultRootWindow(other_), 0, 0, kWidth, kHeight, Pattern);
     char dir[] = "/tmp/mereglass-first-XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string file = std::string(dir) + "/green.ppm";
-    FILE* f = std::fopen(file.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    std::fprintf(f, "P6\n4 2\n255\n");
-    for (int i = 0; i < 8; ++i) std::fwrite("\x20\xd0\x30", 1, 3, f);
-    std::fclose(f);
+    const std::string file = std::string(dir) + "/green.png";
+    std::vector<uint8_t> rgb;
+    for (int i = 0; i < 8; ++i) rgb.insert(rgb.end(), {0x20, 0xd0, 0x30});
+    png_image png{};
+    png.version = PNG_IMAGE_VERSION;
+    png.width = 4;
+    png.height = 2;
+    png.format = PNG_FORMAT_RGB;
+    ASSERT_TRUE(png_image_write_to_file(&png, file.c_str(), 0, rgb.data(), 0, nullptr));
 
     DesktopSources sources;
     sources.connection = connection_;

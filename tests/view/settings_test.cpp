@@ -209,6 +209,23 @@ TEST_F(SettingsTest, ValuesOfTheWrongTypeReadAsFalseAndZero) {
     EXPECT_TRUE(s.record.WANTBOWL);  // key files spell true as "true" or "1"
 }
 
+// Blanks around a number are passed over after it as before it (and as
+// around true and false); a value out of range is named without them.
+TEST_F(SettingsTest, BlanksAroundANumberAreIgnoredOnEitherSide) {
+    WriteFile(
+        "[tkMereglass]\nversion=1.0.1\nWaterRes= 7 \nWaterSpeed=\t150\t\nDripSpeed=  0  \n"
+        "Lighting= false \n");
+    testing::internal::CaptureStderr();
+    const UserSettings s = ReadFresh();
+    const std::string message = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(s.record.WATERSHIFT, 7);
+    EXPECT_EQ(s.record.WATERSPEED, 150);
+    EXPECT_FALSE(s.record.LIGHTING);
+    EXPECT_EQ(message.find("WaterRes"), std::string::npos) << message;
+    EXPECT_EQ(message.find("WaterSpeed"), std::string::npos) << message;
+    EXPECT_NE(message.find(": DripSpeed=0 is not from "), std::string::npos) << message;
+}
+
 TEST_F(SettingsTest, OutOfRangeValuesRunAsTheSceneRunsThemAndAreNamedOnce) {
     // A large wave speed blackens the water; below 10 % the scene runs the
     // normal speed; a water resolution outside 4 to 8 runs at 6.
