@@ -1,6 +1,8 @@
 // Listing this program in ~/.xscreensaver: links followed, the whole file
-// read, and the new one written beside it, synced and renamed over it.
-// Relies on POSIX file calls and app/xscreensaver_programs.h.
+// read (only a regular one), and the new one written beside it and synced;
+// then the previous file kept as the backup, and the new one renamed over
+// it. Relies on POSIX file calls, support/regular_file.h and
+// app/xscreensaver_programs.h.
 #include "app/xscreensaver_listing.h"
 
 #include <fcntl.h>
@@ -10,18 +12,23 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string_view>
 
 #include "app/xscreensaver_programs.h"
+#include "support/regular_file.h"
 
 namespace {
 
 const char kSystemDefaults[] = "/etc/X11/app-defaults/XScreenSaver";
 const char kBackupSuffix[] = ".bak";
 constexpr int kMaxLinks = 40;
+// An init file is tens of kilobytes, a few hundred with thousands of
+// entries; anything far larger is not one.
+constexpr uint64_t kMaxFileBytes = 16 << 20;
 
 // What the user reads, one line each.
 std::string ChangeMessage(ProgramsChange change, const std::string& file, bool backup) {
@@ -82,25 +89,28 @@ bool FollowLinks(const std::string& path, std::string* target, std::string* erro
     return false;
 }
 
-// Reads a whole regular file. A missing file reads as empty, with
-// `exists` false.
+// Reads a whole regular file, without waiting on a named pipe or a device
+// in its place. A missing file reads as empty, with `exists` false.
 bool ReadWhole(const std::string& path, std::string* text, bool* exists, struct stat* st,
                std::string* error) {
     text->clear();
     *exists = false;
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat seen {};
+    if (stat(path.c_str(), &seen) == 0 && !S_ISREG(seen.st_mode)) {
+        *error = "it is not a regular file";
+        return false;
+    }
+    uint64_t size = 0;
+    std::string reason;
+    bool absent = false;
+    const int fd = OpenRegularFile(path.c_str(), kMaxFileBytes, &size, &reason, &absent);
     if (fd < 0) {
-        if (errno == ENOENT) return true;
-        *error = Errno("cannot read it");
+        if (absent) return true;
+        *error = "cannot read it: " + reason;
         return false;
     }
     bool ok = fstat(fd, st) == 0;
-    if (!ok) {
-        *error = Errno("cannot read it");
-    } else if (!S_ISREG(st->st_mode)) {
-        *error = "it is not a regular file";
-        ok = false;
-    }
+    if (!ok) *error = Errno("cannot read it");
     char buffer[65536];
     while (ok) {
         const ssize_t n = read(fd, buffer, sizeof buffer);
@@ -117,13 +127,13 @@ bool ReadWhole(const std::string& path, std::string* text, bool* exists, struct 
     return ok;
 }
 
-// Writes `text` to a new file in the folder of `path`, syncs it, and
-// renames it over `path`. The new file gets `mode` and, when it can, the
-// owner of the file it replaces.
-bool ReplaceAtomically(const std::string& path, std::string_view text, mode_t mode,
-                       const struct stat* previous, std::string* error) {
-    std::string temp = path + ".XXXXXX";
-    const int fd = mkstemp(temp.data());
+// Writes `text` to a new file in the folder of `path`, synced, whose name
+// goes to `temp`. The file gets `mode` and, when it can, the owner of the
+// file it is to replace. False, with the file removed, when it cannot.
+bool WriteBeside(const std::string& path, std::string_view text, mode_t mode,
+                 const struct stat* previous, std::string* temp, std::string* error) {
+    *temp = path + ".XXXXXX";
+    const int fd = mkstemp(temp->data());
     if (fd < 0) {
         *error = Errno("cannot write beside it");
         return false;
@@ -148,15 +158,19 @@ bool ReplaceAtomically(const std::string& path, std::string_view text, mode_t mo
         *error = Errno("cannot write beside it");
         ok = false;
     }
-    if (ok && rename(temp.c_str(), path.c_str()) != 0) {
+    if (!ok) unlink(temp->c_str());
+    return ok;
+}
+
+// Renames the file WriteBeside wrote over `path`, and syncs the folder so
+// that the rename itself reaches the disk. False, with the file removed,
+// when it cannot.
+bool RenameOver(const std::string& temp, const std::string& path, std::string* error) {
+    if (rename(temp.c_str(), path.c_str()) != 0) {
         *error = Errno("cannot replace it");
-        ok = false;
-    }
-    if (!ok) {
         unlink(temp.c_str());
         return false;
     }
-    // The rename itself reaches the disk with the folder.
     const size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
     const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -166,6 +180,17 @@ bool ReplaceAtomically(const std::string& path, std::string_view text, mode_t mo
     }
     return true;
 }
+
+// Replaces `path` whole with `text`, as WriteBeside and RenameOver.
+bool ReplaceAtomically(const std::string& path, std::string_view text, mode_t mode,
+                       const struct stat* previous, std::string* error) {
+    std::string temp;
+    return WriteBeside(path, text, mode, previous, &temp, error) && RenameOver(temp, path, error);
+}
+
+// The user took every write permission away: the file is not to be
+// changed, whoever runs the program (root included).
+bool ReadOnly(const struct stat& st) { return (st.st_mode & 0222) == 0; }
 
 mode_t NewFileMode() {
     const mode_t mask = umask(022);
@@ -238,13 +263,25 @@ int ChangeListing(bool add, const ListingFiles& files, std::string* message) {
         return 0;
     }
 
+    if (exists && ReadOnly(st)) {
+        *message = FailureMessage(shown, "it is read-only");
+        return 1;
+    }
+    // The new file is written in full before the previous one is kept, so
+    // that a change that cannot be made leaves the last copy as it was.
     const mode_t mode = exists ? (st.st_mode & 07777) : NewFileMode();
     const struct stat* previous = exists ? &st : nullptr;
+    std::string temp;
+    if (!WriteBeside(target, edit.text, mode, previous, &temp, &error)) {
+        *message = FailureMessage(shown, error);
+        return 1;
+    }
     if (exists && !ReplaceAtomically(files.initFile + kBackupSuffix, old, mode, previous, &error)) {
+        unlink(temp.c_str());
         *message = FailureMessage(shown, "cannot keep the previous file: " + error);
         return 1;
     }
-    if (!ReplaceAtomically(target, edit.text, mode, previous, &error)) {
+    if (!RenameOver(temp, target, &error)) {
         *message = FailureMessage(shown, error);
         return 1;
     }

@@ -2,7 +2,8 @@
 // (~/.xscreensaver), for --add-to-xscreensaver and
 // --remove-from-xscreensaver: reads the file, edits its programs list
 // (app/xscreensaver_programs.h) and replaces it atomically, keeping the
-// previous file as ~/.xscreensaver.bak. Relies on POSIX file calls.
+// previous file as ~/.xscreensaver.bak once the new one is written in full.
+// Relies on POSIX file calls.
 #pragma once
 
 #include <string>
@@ -27,6 +28,8 @@ bool DefaultListingFiles(ListingFiles* out, std::string* error);
 // Adds (`add`) or removes this program's entry. Returns the exit status:
 // 0 when the list is as asked (whether or not the file changed), 1 when the
 // file was left as it was because it cannot be read, understood or
-// replaced. `message` gets the one line that says which, for the user
-// (without the program's name).
+// replaced, or because the user made it read-only (no write permission in
+// its mode, which holds for root too). The backup is replaced only when the
+// new file is ready to take the file's place. `message` gets the one line
+// that says which, for the user (without the program's name).
 int ChangeListing(bool add, const ListingFiles& files, std::string* message);

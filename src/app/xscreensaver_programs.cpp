@@ -235,38 +235,67 @@ Resource ParseValue(const std::string& joined, const std::vector<size_t>& at, si
     return r;
 }
 
+// The bytes that end the line whose newline is at `nl`: "\r\n" or "\n".
+// Where they begin.
+size_t TerminatorAt(std::string_view text, size_t nl) {
+    return nl > 0 && text[nl - 1] == '\r' ? nl - 1 : nl;
+}
+
+// An odd run of backslashes ends just before `at`: the last of them is not
+// escaped by the one before it, so it escapes what follows.
+bool OddBackslashesBefore(std::string_view text, size_t at) {
+    size_t run = 0;
+    while (at > run && text[at - run - 1] == '\\') ++run;
+    return run % 2 == 1;
+}
+
 // The end of the logical line that starts at `pos`: physical lines joined
-// where one ends in a backslash. *runsOut: the last of them ends in a
-// backslash at the very end of the text.
-size_t LogicalLineEnd(std::string_view text, size_t pos, bool* runsOut) {
+// where one ends in a backslash that is not itself escaped (before "\n" or
+// "\r\n"). The end is where the last line's terminator begins; *next is
+// just after it. *runsOut: the last of them goes on past the end of the
+// text.
+size_t LogicalLineEnd(std::string_view text, size_t pos, size_t* next, bool* runsOut) {
     size_t end = pos;
     *runsOut = false;
     for (;;) {
         const size_t nl = text.find('\n', end);
         if (nl == std::string_view::npos) {
-            *runsOut = text.size() > pos && text[text.size() - 1] == '\\';
+            *runsOut = text.size() > end && OddBackslashesBefore(text, text.size());
+            *next = text.size();
             return text.size();
         }
-        if (nl > end && text[nl - 1] == '\\') {
+        const size_t terminator = TerminatorAt(text, nl);
+        if (terminator > end && OddBackslashesBefore(text, terminator)) {
             end = nl + 1;
             if (end == text.size()) {
                 *runsOut = true;
+                *next = end;
                 return end;
             }
             continue;
         }
-        return nl;
+        *next = nl + 1;
+        return terminator;
     }
 }
 
 // The logical line's text without its backslash-newlines, and for each of
-// its characters the offset in `text` it came from.
+// its characters the offset in `text` it came from. Escapes stay in as
+// pairs, so that an escaped backslash is never taken for a continuation.
 void JoinLine(std::string_view text, size_t pos, size_t end, std::string* joined,
               std::vector<size_t>* at) {
     for (size_t i = pos; i < end; ++i) {
-        if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == '\n') {
+        if (text[i] == '\\') {
+            size_t after = i + 1;
+            if (after + 1 < text.size() && text[after] == '\r' && text[after + 1] == '\n') ++after;
+            if (after < text.size() && text[after] == '\n') {
+                i = after;
+                continue;
+            }
+            *joined += text[i];
+            at->push_back(i);
+            if (i + 1 == end) break;
             ++i;
-            continue;
         }
         *joined += text[i];
         at->push_back(i);
@@ -303,7 +332,8 @@ bool ScanFile(std::string_view text, bool systemFile, Scan* out, std::string* er
     size_t pos = 0;
     while (pos < text.size()) {
         bool runsOut = false;
-        const size_t end = LogicalLineEnd(text, pos, &runsOut);
+        size_t next = 0;
+        const size_t end = LogicalLineEnd(text, pos, &next, &runsOut);
         std::string joined;
         std::vector<size_t> at;
         JoinLine(text, pos, end, &joined, &at);
@@ -316,20 +346,43 @@ bool ScanFile(std::string_view text, bool systemFile, Scan* out, std::string* er
             out->found = true;
             out->programs = ParseValue(joined, at, colon, end);
         }
-        pos = end < text.size() ? end + 1 : end;
+        pos = next;
     }
     return true;
 }
 
-// The file's last line goes on past its end (a backslash at the very end).
+// The file's last line goes on past its end (a backslash at the very end,
+// before its last newline or none).
 bool EndsInContinuation(std::string_view text) {
-    if (!text.empty() && text.back() == '\\') return true;
-    return text.size() >= 2 && text.substr(text.size() - 2) == "\\\n";
+    size_t end = text.size();
+    if (end > 0 && text[end - 1] == '\n') end = TerminatorAt(text, end - 1);
+    return OddBackslashesBefore(text, end);
 }
 
-// Adds the entry to a file whose programs resource `r` has none of it.
+// The file's line ending, as its first line ends: "\r\n" or "\n".
+std::string LineEnding(std::string_view text) {
+    const size_t nl = text.find('\n');
+    return nl != std::string_view::npos && TerminatorAt(text, nl) != nl ? "\r\n" : "\n";
+}
+
+// `lines` with each bare "\n" written as `eol`.
+std::string WithLineEnding(std::string_view lines, const std::string& eol) {
+    std::string out;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i] == '\n' && TerminatorAt(lines, i) == i) {
+            out += eol;
+        } else {
+            out += lines[i];
+        }
+    }
+    return out;
+}
+
+// Adds the entry to a file whose programs resource `r` has none of it. Its
+// lines end as the file's do.
 std::string InsertEntry(std::string text, const Resource& r, const std::string& program) {
     const std::string entry = ProgramsEntryText(program);
+    const std::string eol = LineEnding(text);
     size_t at = r.valueEnd;
     std::string insert;
     // The line after which the entry goes, when the value goes on past it.
@@ -337,37 +390,57 @@ std::string InsertEntry(std::string text, const Resource& r, const std::string& 
     const size_t nl = text.find('\n', after);
     if (!r.tailBlank) {
         // The last entry has no `\n` of its own: give it one.
-        insert = " \\n\\\n" + entry;
+        insert = " \\n\\" + eol + entry;
     } else if (nl != std::string::npos && nl < r.valueEnd) {
         at = nl + 1;
-        insert = entry + "\\\n";
+        insert = entry + "\\" + eol;
     } else {
         // The value ends on this line: the entry becomes its last line.
-        insert = (r.hasSeparator ? "\\\n" : " \\\n") + entry;
+        insert = (r.hasSeparator ? "\\" : " \\") + eol + entry;
     }
-    if (at == text.size()) insert += '\n';
+    if (at == text.size()) insert += eol;
     text.insert(at, insert);
     return text;
 }
 
-// Erases one entry: its whole line when it has one to itself, else its
-// bytes from the `\n` before it.
-void EraseEntry(std::string* text, const Resource& r, size_t index) {
+// A span of the file's bytes that a removal takes out.
+struct Cut {
+    size_t begin = 0;
+    size_t end = 0;
+};
+
+// The bytes that take entry `index` out: its whole line when it has one to
+// itself, else its bytes from the `\n` before it (to the value's end when
+// no entry after it stays). `cuts` are the spans taken out after it
+// already, the lowest last; the file reads as if they were gone.
+Cut EntryCut(std::string_view text, const Resource& r, size_t index, const std::vector<Cut>& cuts,
+             bool laterStays) {
     const Entry& e = r.entries[index];
-    const size_t nl = e.begin == 0 ? std::string::npos : text->rfind('\n', e.begin - 1);
+    const size_t nl = e.begin == 0 ? std::string::npos : text.rfind('\n', e.begin - 1);
     const size_t lineStart = nl == std::string::npos ? 0 : nl + 1;
     bool ownLine = lineStart > r.valueBegin;
-    for (size_t k = lineStart; ownLine && k < e.begin; ++k) ownLine = Blank((*text)[k]);
+    for (size_t k = lineStart; ownLine && k < e.begin; ++k) ownLine = Blank(text[k]);
     if (e.hasSeparator && ownLine) {
+        // After its `\n`, past what is cut already: blanks, then the
+        // backslash-newline that ends its line.
         size_t k = e.separatorEnd;
-        while (k < r.valueEnd && Blank((*text)[k])) ++k;
-        if (k + 1 < r.valueEnd && (*text)[k] == '\\' && (*text)[k + 1] == '\n') {
-            text->erase(lineStart, k + 2 - lineStart);
-            return;
+        size_t next = cuts.size();
+        auto skipCuts = [&] {
+            while (next > 0 && cuts[next - 1].begin == k) k = cuts[--next].end;
+        };
+        skipCuts();
+        while (k < r.valueEnd && Blank(text[k])) {
+            ++k;
+            skipCuts();
+        }
+        size_t after = k + 1;
+        if (after + 1 < r.valueEnd && text[after] == '\r' && text[after + 1] == '\n') ++after;
+        if (after < r.valueEnd && text[k] == '\\' && text[after] == '\n' &&
+            (next == 0 || cuts[next - 1].begin > after)) {
+            return {lineStart, after + 1};
         }
     }
-    const size_t end = index + 1 == r.entries.size() ? r.valueEnd : e.separatorEnd;
-    text->erase(e.pieceBegin, end - e.pieceBegin);
+    return {e.pieceBegin, laterStays ? e.separatorEnd : r.valueEnd};
 }
 
 }  // namespace
@@ -405,12 +478,15 @@ bool AddProgramsEntry(std::string_view userFile, std::optional<std::string_view>
             *error = "it has no programs list, and the system's list cannot be read";
             return false;
         }
-        if (!text.empty() && text.back() != '\n') text += '\n';
-        if (!text.empty()) text += '\n';
+        const std::string eol = LineEnding(text);
+        if (!text.empty() && text.back() != '\n') text += eol;
+        if (!text.empty()) text += eol;
         text += "programs:";
-        text += systemDefaults->substr(system.programs.valueBegin,
-                                       system.programs.valueEnd - system.programs.valueBegin);
-        text += '\n';
+        text += WithLineEnding(
+            systemDefaults->substr(system.programs.valueBegin,
+                                   system.programs.valueEnd - system.programs.valueBegin),
+            eol);
+        text += eol;
         if (!ScanFile(text, false, &scan, error)) return false;
     }
 
@@ -442,19 +518,30 @@ bool RemoveProgramsEntry(std::string_view userFile, const std::string& program, 
                          std::string* error) {
     Scan scan;
     if (!ScanFile(userFile, false, &scan, error)) return false;
-    std::string text(userFile);
     out->change = ProgramsChange::NotListed;
-    // One entry at a time, scanning again after each: the offsets of the
-    // others move. Each pass takes one entry away, so the list bounds them.
-    for (size_t pass = scan.programs.entries.size(); scan.found && pass > 0; --pass) {
-        const std::vector<Entry>& entries = scan.programs.entries;
-        size_t index = 0;
-        while (index < entries.size() && !IsThisProgram(entries[index].program, program)) ++index;
-        if (index == entries.size()) break;
-        EraseEntry(&text, scan.programs, index);
+    // From the last entry to the first, so that each cut sees those after
+    // it made already; then the file is copied once without them.
+    const Resource& r = scan.programs;
+    std::vector<Cut> cuts;  // the lowest last
+    bool laterStays = false;
+    for (size_t index = r.entries.size(); index-- > 0;) {
+        if (!IsThisProgram(r.entries[index].program, program)) {
+            laterStays = true;
+            continue;
+        }
+        const Cut cut = EntryCut(userFile, r, index, cuts, laterStays);
+        while (!cuts.empty() && cuts.back().begin < cut.end) cuts.pop_back();
+        cuts.push_back(cut);
         out->change = ProgramsChange::Removed;
-        if (!ScanFile(text, false, &scan, error)) return false;
     }
+    std::string text;
+    text.reserve(userFile.size());
+    size_t from = 0;
+    for (size_t k = cuts.size(); k-- > 0;) {
+        text.append(userFile.substr(from, cuts[k].begin - from));
+        from = cuts[k].end;
+    }
+    text.append(userFile.substr(from));
     out->text = std::move(text);
     return true;
 }

@@ -4,8 +4,10 @@
 // on the standard library only.
 //
 // The file is read the way the XScreenSaver daemon reads it: a line ending
-// in a backslash goes on over the next line; `!`, `#` and `;` start comment
-// lines; a resource is `name: value`. The programs value holds one entry per
+// in a backslash goes on over the next line, unless that backslash is
+// itself escaped (`\\`); `!`, `#` and `;` start comment lines; a resource
+// is `name: value`. Lines end in "\n" or "\r\n", and the lines an edit adds
+// end as the file's first line does. The programs value holds one entry per
 // `\n` escape, each `[-] [VISUAL:] ["Name"] command` (a leading `-`
 // disables it). The daemon finds a bare command name in its hack folder, so
 // an entry whose command is this program's full path, or its bare file
@@ -48,7 +50,8 @@ bool AddProgramsEntry(std::string_view userFile, std::optional<std::string_view>
                       const std::string& program, ProgramsEdit* out, std::string* error);
 
 // Removes every entry of `program` (enabled or not) from the programs list
-// of `userFile`. A file without a programs resource is left alone
-// (NotListed). False, with a reason in `error`, as for AddProgramsEntry.
+// of `userFile`, in one pass over the file however many there are. A file
+// without a programs resource is left alone (NotListed). False, with a
+// reason in `error`, as for AddProgramsEntry.
 bool RemoveProgramsEntry(std::string_view userFile, const std::string& program, ProgramsEdit* out,
                          std::string* error);

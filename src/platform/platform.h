@@ -304,8 +304,10 @@ struct SettingsStore;
 // hang the program). Anything else that is there, and a file that cannot
 // be parsed, is moved aside to "<file>.bad" ("<file>.bad.1" ... when that
 // is taken; an earlier copy is never replaced) with one line to the user
-// (Tell), and the store starts empty. When five copies exist already, or
-// the move fails, the file is left as it is and the store never writes it.
+// (Tell), and the store starts empty. When five copies exist already, the
+// move fails, the file is read-only (no write permission in its mode, which
+// holds for root too) or a symbolic link (which stays, as does whatever it
+// names), the file is left as it is and the store never writes it.
 SettingsStore* OpenSettingsStore(const char* module);
 void CloseSettingsStore(SettingsStore* store);
 // The file the store reads and writes.
@@ -315,8 +317,9 @@ const std::string& SettingsStorePath(const SettingsStore* store);
 // replacing one). True when the file may be written: `keptAs` names the
 // copy, or is empty when there was nothing to keep (no file, an empty
 // one). False when it must be left as it is (no copy could be made, or it
-// was left alone when opened); `error` then says why, or is empty when
-// that was said at opening. From then on the store never writes the file.
+// was left alone when opened, or the file is read-only); `error` then says
+// why, or is empty when that was said at opening. From then on the store
+// never writes the file.
 bool StoreKeepFile(SettingsStore* store, const char* suffix, std::string* keptAs,
                    std::string* error);
 
@@ -328,11 +331,18 @@ int32_t StoreInteger(const SettingsStore* store, const char* key);
 void StoreSetString(SettingsStore* store, const char* key, const char* value);
 void StoreSetBool(SettingsStore* store, const char* key, bool value);
 void StoreSetInteger(SettingsStore* store, const char* key, int32_t value);
+// A file name of any bytes the file system allows. One that is UTF-8 is
+// stored as it is (as a string); any other as a file: URI, its bytes in
+// %-escapes (a relative one made absolute first). The reader takes both,
+// and the raw bytes of a name written by an older build. False when the
+// key is absent.
+bool StoreFileName(const SettingsStore* store, const char* key, std::string* value);
+void StoreSetFileName(SettingsStore* store, const char* key, const std::string& value);
 // Writes the store to its file atomically (a temporary file renamed over
-// it). When the file is a symbolic link, the file it names is written and
-// the link stays. False, with a message to the user (Tell), when it cannot
-// (also for a file the store leaves alone, or one that is not a regular
-// file).
+// it, with the mode of the file it replaces). When the file is a symbolic
+// link, the file it names is written and the link stays. False, with a
+// message to the user (Tell), when it cannot (also for a file the store
+// leaves alone, a read-only one, or one that is not a regular file).
 bool StoreSynchronize(SettingsStore* store);
 
 // The address the Web site button opens.

@@ -1,12 +1,15 @@
 // The settings store on GLib key files: one file per module under
 // $XDG_CONFIG_HOME/mereglass/, one group named after the module, read only
 // when it is a regular file, written atomically with g_file_set_contents
-// (through a symbolic link to the file it names), and copies of files it
-// replaces kept beside it.
+// (through a symbolic link to the file it names, keeping the file's mode),
+// never written when the user made it read-only or it is a link to a file
+// that cannot be read, and copies of files it replaces kept beside it. File names that are not
+// UTF-8 are kept as file: URIs.
 //
 // Provides: OpenSettingsStore, CloseSettingsStore, SettingsStorePath,
-// StoreKeepFile, StoreString, StoreBool, StoreInteger, StoreSetString,
-// StoreSetBool, StoreSetInteger, StoreSynchronize.
+// StoreKeepFile, StoreString, StoreBool, StoreInteger, StoreFileName,
+// StoreSetString, StoreSetBool, StoreSetInteger, StoreSetFileName,
+// StoreSynchronize.
 #include <fcntl.h>
 #include <glib.h>
 #include <glib/gstdio.h>
@@ -129,24 +132,66 @@ std::string FollowLinks(const std::string& path) {
     return p;
 }
 
+// The user took every write permission away from the file (a link
+// followed): it is not to be written over, whoever runs the program. Its
+// mode decides, not access(), so that root is held to it too.
+bool ReadOnlyFile(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0;
+}
+
+const char kReadOnly[] = "it is read-only";
+
+// The text of the symbolic link at `path`; empty when it is none.
+std::string LinkText(const std::string& path) {
+    gchar* target = g_file_read_link(path.c_str(), nullptr);
+    if (!target) return {};
+    std::string text = target;
+    g_free(target);
+    return text;
+}
+
 // Sets an unreadable file aside as "<file>.bad" (numbered, never replacing
-// an earlier one) and says so in one line.
+// an earlier one) and says so in one line. A symbolic link stays, and so
+// does the file it names (which may be anything anywhere); so does a file
+// the user made read-only: the store then leaves the file alone.
 void SetAside(SettingsStore* store, const std::string& reason) {
-    std::string kept;
-    const int moved = MoveToFreeName(store->path, store->path + ".bad", &kept);
-    if (moved == 1) {
-        Tell("settings file " + DisplayName(store->path) + " cannot be read (" + reason +
-             "); kept as " + DisplayName(kept) + ", factory settings used");
-        return;
-    }
-    if (moved == 0) {
-        store->leaveAlone = std::to_string(kMaxCopies) + " unreadable copies are kept already";
+    const std::string link = LinkText(store->path);
+    if (!link.empty()) {
+        store->leaveAlone = "it is a link to " + DisplayName(link);
+    } else if (ReadOnlyFile(store->path)) {
+        store->leaveAlone = kReadOnly;
     } else {
-        store->leaveAlone = std::string("it cannot be moved aside: ") + std::strerror(errno);
+        std::string kept;
+        const int moved = MoveToFreeName(store->path, store->path + ".bad", &kept);
+        if (moved == 1) {
+            Tell("settings file " + DisplayName(store->path) + " cannot be read (" + reason +
+                 "); kept as " + DisplayName(kept) + ", factory settings used");
+            return;
+        }
+        store->leaveAlone = moved == 0
+                                ? std::to_string(kMaxCopies) + " unreadable copies are kept already"
+                                : std::string("it cannot be moved aside: ") + std::strerror(errno);
     }
     Tell("settings file " + DisplayName(store->path) + " cannot be read (" + reason +
          "); left as it is (" + store->leaveAlone + "), factory settings used");
 }
+
+// A key file's escapes (\s \n \t \r \\) taken out of a raw value.
+std::string Unescaped(const char* raw) {
+    std::string out;
+    for (const char* c = raw; *c != '\0'; ++c) {
+        if (*c != '\\' || c[1] == '\0') {
+            out += *c;
+            continue;
+        }
+        ++c;
+        out += *c == 's' ? ' ' : *c == 'n' ? '\n' : *c == 't' ? '\t' : *c == 'r' ? '\r' : *c;
+    }
+    return out;
+}
+
+constexpr char kFileUri[] = "file:";
 
 }  // namespace
 
@@ -191,6 +236,11 @@ bool StoreKeepFile(SettingsStore* store, const char* suffix, std::string* keptAs
     keptAs->clear();
     error->clear();
     if (!store->leaveAlone.empty()) return false;  // said when it was opened
+    if (ReadOnlyFile(store->path)) {
+        store->leaveAlone = kReadOnly;
+        *error = store->leaveAlone;
+        return false;
+    }
     if (store->read.empty()) return true;
     const int written = WriteToFreeName(store->read, store->path + "." + suffix, keptAs);
     if (written == 1) return true;
@@ -238,6 +288,28 @@ int32_t StoreInteger(const SettingsStore* store, const char* key) {
     return ok ? static_cast<int32_t>(v) : 0;
 }
 
+bool StoreFileName(const SettingsStore* store, const char* key, std::string* value) {
+    gchar* s = g_key_file_get_string(store->file, store->group.c_str(), key, nullptr);
+    if (!s) {
+        // A name that an older build wrote as it was, not UTF-8: its bytes
+        // are there, escaped as key files escape them.
+        gchar* raw = g_key_file_get_value(store->file, store->group.c_str(), key, nullptr);
+        if (!raw) return false;
+        *value = Unescaped(raw);
+        g_free(raw);
+        return true;
+    }
+    *value = s;
+    g_free(s);
+    if (value->rfind(kFileUri, 0) == 0) {
+        if (gchar* name = g_filename_from_uri(value->c_str(), nullptr, nullptr)) {
+            *value = name;
+            g_free(name);
+        }
+    }
+    return true;
+}
+
 void StoreSetString(SettingsStore* store, const char* key, const char* value) {
     g_key_file_set_string(store->file, store->group.c_str(), key, value);
 }
@@ -250,7 +322,25 @@ void StoreSetInteger(SettingsStore* store, const char* key, int32_t value) {
     g_key_file_set_integer(store->file, store->group.c_str(), key, value);
 }
 
+void StoreSetFileName(SettingsStore* store, const char* key, const std::string& value) {
+    // A UTF-8 name is kept as it is, readable and as older builds kept it.
+    if (g_utf8_validate(value.data(), static_cast<gssize>(value.size()), nullptr) &&
+        value.rfind(kFileUri, 0) != 0) {
+        StoreSetString(store, key, value.c_str());
+        return;
+    }
+    // Any other as a file: URI, whose %-escapes carry every byte.
+    gchar* absolute = g_canonicalize_filename(value.c_str(), nullptr);
+    gchar* uri = g_filename_to_uri(absolute, nullptr, nullptr);
+    StoreSetString(store, key, uri ? uri : "");
+    g_free(uri);
+    g_free(absolute);
+}
+
 bool StoreSynchronize(SettingsStore* store) {
+    // The new file replaces the one a link names, not the link.
+    const std::string target = FollowLinks(store->path);
+    if (store->leaveAlone.empty() && ReadOnlyFile(target)) store->leaveAlone = kReadOnly;
     if (!store->leaveAlone.empty()) {
         Tell("cannot save settings to " + DisplayName(store->path) +
              ": the file is left as it is (" + store->leaveAlone + ")");
@@ -261,18 +351,23 @@ bool StoreSynchronize(SettingsStore* store) {
              std::strerror(errno));
         return false;
     }
-    // The new file replaces the one a link names, not the link; whatever
-    // is there must be a regular file.
-    const std::string target = FollowLinks(store->path);
+    // Whatever is there must be a regular file; the new one keeps its mode.
     struct stat st {};
-    if (stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-        Tell("cannot save settings to " + DisplayName(target) + ": not a regular file");
-        return false;
+    int mode = 0666;
+    if (stat(target.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode)) {
+            Tell("cannot save settings to " + DisplayName(target) + ": not a regular file");
+            return false;
+        }
+        mode = static_cast<int>(st.st_mode & 0777);
     }
     gsize length = 0;
     gchar* text = g_key_file_to_data(store->file, &length, nullptr);
     GError* error = nullptr;
-    const gboolean ok = g_file_set_contents(target.c_str(), text, length, &error);
+    const auto flags = static_cast<GFileSetContentsFlags>(G_FILE_SET_CONTENTS_CONSISTENT |
+                                                          G_FILE_SET_CONTENTS_ONLY_EXISTING);
+    const gboolean ok = g_file_set_contents_full(target.c_str(), text, static_cast<gssize>(length),
+                                                 flags, mode, &error);
     if (ok) store->read.assign(text, length);
     g_free(text);
     if (!ok) {

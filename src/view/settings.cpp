@@ -159,7 +159,7 @@ UserSettings ReadStoredValues(const platform::SettingsStore* store, bool speak) 
             entry.set(s, v);
         }
     }
-    platform::StoreString(store, kPictureFolderKey, &s.PictureFolder);
+    platform::StoreFileName(store, kPictureFolderKey, &s.PictureFolder);
     return s;
 }
 
@@ -215,7 +215,7 @@ bool ConfigureSheetSave(const SheetControls& controls, UserSettings* fields,
         WriteSetting(store, entry, entry.get(*fields));
     }
     fields->PictureFolder = controls.oPictureFolder;
-    platform::StoreSetString(store, kPictureFolderKey, fields->PictureFolder.c_str());
+    platform::StoreSetFileName(store, kPictureFolderKey, fields->PictureFolder);
     return platform::StoreSynchronize(store);
 }
 

@@ -29,8 +29,8 @@ enum class ShownPicture : int32_t {
 };
 
 // The store key of the picture folder: a path, not an integer, so it is
-// kept beside the table with the store's string functions. Empty (the
-// factory value) for none.
+// kept beside the table with the store's file-name functions (any bytes a
+// name may hold). Empty (the factory value) for none.
 inline constexpr const char* kPictureFolderKey = "PictureFolder";
 
 // The view's settings: the multi-screen rule's flag, the record that the
@@ -124,7 +124,8 @@ int32_t FitSetting(const SettingEntry& entry, int32_t value);
 // ("<file>.v<version>", or "<file>.old" without one), resets the store to
 // the factory values (version first), synchronizes it and returns the
 // factory values, with one line to the user (Tell); when no copy can be
-// kept, the file stays as it is and the factory values are returned.
+// kept, or the user made the file read-only, the file stays as it is and
+// the factory values are returned, with one line.
 // Otherwise every integer value is brought into its range (FitSetting);
 // a stored value that changes so is named in one line to the user,
 // and the store is not written.

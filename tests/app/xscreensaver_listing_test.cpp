@@ -15,6 +15,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -72,20 +73,25 @@ protected:
 }  // namespace
 
 TEST_F(ListingFile, AddReplacesTheFileAndKeepsTheOldOne) {
+    // A private file, and a program whose path the entry quotes.
+    files_.program = "/opt/my savers/mereglass";
     Write(files_.initFile, kList);
-    ASSERT_EQ(chmod(files_.initFile.c_str(), 0640), 0);
+    ASSERT_EQ(chmod(files_.initFile.c_str(), 0600), 0);
     ASSERT_EQ(Change(true), 0) << message_;
     EXPECT_NE(message_.find("added"), std::string::npos) << message_;
     EXPECT_NE(message_.find(files_.initFile), std::string::npos) << message_;
     const std::string added = Read(files_.initFile);
-    EXPECT_NE(added.find("/usr/lib/mereglass --root"), std::string::npos) << added;
+    EXPECT_NE(added.find("'/opt/my savers/mereglass' --root"), std::string::npos) << added;
     EXPECT_EQ(Read(files_.initFile + ".bak"), kList);
-    // No temporary file is left behind, and the file keeps its mode.
+    // No temporary file is left behind, and the file and its copy keep the
+    // file's mode.
     EXPECT_EQ(Names(),
               (std::set<std::string>{".xscreensaver", ".xscreensaver.bak", "XScreenSaver"}));
-    struct stat st {};
-    ASSERT_EQ(stat(files_.initFile.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    for (const std::string& path : {files_.initFile, files_.initFile + ".bak"}) {
+        struct stat st {};
+        ASSERT_EQ(stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0600u) << path;
+    }
 
     // Again: nothing changes, and the kept file is still the first one.
     ASSERT_EQ(Change(true), 0) << message_;
@@ -127,12 +133,17 @@ TEST_F(ListingFile, NoFileStartsFromTheSystemList) {
 }
 
 TEST_F(ListingFile, FilesThatCannotBeReadOrUnderstoodAreLeftAlone) {
-    // Not readable as a file.
+    // Not readable as a file: a folder, and a named pipe that no one
+    // writes (which must not hold the program up).
     ASSERT_EQ(mkdir(files_.initFile.c_str(), 0755), 0);
     EXPECT_EQ(Change(true), 1);
     EXPECT_NE(message_.find("cannot change " + files_.initFile), std::string::npos) << message_;
     EXPECT_EQ(message_.find('\n'), std::string::npos);
     ASSERT_EQ(rmdir(files_.initFile.c_str()), 0);
+    ASSERT_EQ(mkfifo(files_.initFile.c_str(), 0644), 0);
+    EXPECT_EQ(Change(true), 1);
+    EXPECT_NE(message_.find("not a regular file"), std::string::npos) << message_;
+    ASSERT_EQ(unlink(files_.initFile.c_str()), 0);
     // Not understood: its list runs past the end of the file.
     const std::string broken = "programs: \\\n  maze --root \\n\\\n";
     Write(files_.initFile, broken);
@@ -141,4 +152,35 @@ TEST_F(ListingFile, FilesThatCannotBeReadOrUnderstoodAreLeftAlone) {
         EXPECT_EQ(Read(files_.initFile), broken);
     }
     EXPECT_EQ(Names().count(".xscreensaver.bak"), 0u);
+}
+
+TEST_F(ListingFile, AReadOnlyFileIsLeftAlone) {
+    // Judged by its mode, so that root is held to it as well.
+    const std::string listed = std::string(kList) + "programs: mereglass\\n\n";
+    for (const auto& [add, text] :
+         {std::pair{true, std::string(kList)}, std::pair{false, listed}}) {
+        unlink(files_.initFile.c_str());
+        Write(files_.initFile, text);
+        ASSERT_EQ(chmod(files_.initFile.c_str(), 0444), 0);
+        EXPECT_EQ(Change(add), 1);
+        EXPECT_EQ(message_,
+                  "cannot change " + files_.initFile + ": it is read-only; nothing changed");
+        EXPECT_EQ(Read(files_.initFile), text);
+    }
+    EXPECT_EQ(Names().count(".xscreensaver.bak"), 0u);
+}
+
+TEST_F(ListingFile, AChangeThatCannotBeWrittenKeepsTheLastBackup) {
+    // A link to a file whose name is too long for a temporary name beside
+    // it: nothing can be written there, whoever runs the test.
+    ASSERT_EQ(mkdir((dir_ + "/dotfiles").c_str(), 0755), 0);
+    const std::string target = dir_ + "/dotfiles/" + std::string(250, 'x');
+    Write(target, kList);
+    ASSERT_EQ(symlink(target.c_str(), files_.initFile.c_str()), 0);
+    Write(files_.initFile + ".bak", "the last backup\n");
+    EXPECT_EQ(Change(true), 1);
+    EXPECT_NE(message_.find("cannot write beside it"), std::string::npos) << message_;
+    EXPECT_EQ(Read(target), kList);
+    EXPECT_EQ(Read(files_.initFile + ".bak"), "the last backup\n");
+    EXPECT_EQ(Names("/dotfiles"), (std::set<std::string>{std::string(250, 'x')}));
 }

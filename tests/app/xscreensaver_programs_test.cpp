@@ -165,6 +165,42 @@ TEST(ProgramsRemove, NotThereChangesNothing) {
     }
 }
 
+TEST(ProgramsFile, CrlfLinesAreKeptAndAddThenRemoveGivesBackEveryByte) {
+    auto crlf = [](const std::string& lf) {
+        std::string out;
+        for (char c : lf) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+        return out;
+    };
+    // A backslash before "\r\n" goes on over the next line: the entry goes
+    // at the end of the list, not after its first line.
+    for (const std::string& lf :
+         {kFile, std::string("programs: \\\n  maze --root \\n\nfade: True\n")}) {
+        const std::string file = crlf(lf);
+        const Result added = Add(file);
+        ASSERT_TRUE(added.ok) << added.error;
+        EXPECT_EQ(added.edit.text, crlf(Add(lf).edit.text));
+        const Result removed = Remove(added.edit.text);
+        ASSERT_TRUE(removed.ok) << removed.error;
+        EXPECT_EQ(removed.edit.text, file);
+    }
+    // A file without a list gets the system's, its lines ended the same way.
+    const Result copied = Add(crlf("mode: one\n"));
+    ASSERT_TRUE(copied.ok) << copied.error;
+    EXPECT_EQ(copied.edit.text, crlf(Add("mode: one\n").edit.text));
+}
+
+TEST(ProgramsFile, AnEscapedBackslashEndsItsLine) {
+    // `\\` at the end of a value is a backslash: the list on the next line
+    // is a resource of its own, and takes the entry.
+    const std::string before = "imageDirectory: C:\\\\\n";
+    const std::string list = "programs: \\\n  maze --root \\n\nfade: True\n";
+    const Result r = Add(before + list);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.edit.text, before + Add(list).edit.text);
+    // Nor does a last line ending so run past the end of the file.
+    EXPECT_TRUE(Add("imageDirectory: C:\\\\").ok);
+}
+
 TEST(ProgramsFile, FilesItCannotUnderstandAreRefused) {
     const char binary[] = "mode: one\nprograms: maze\\n\0\x01\x02";
     const std::string cases[] = {

@@ -34,6 +34,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// How long the caller waits for the fake's answer: it comes at once, but a
+// loaded machine may take a while to run the fake's thread.
+constexpr double kAnswerSeconds = 30.0;
+
 const char kInterfaces[] =
     "<node><interface name='org.freedesktop.portal.Screenshot'>"
     "<method name='Screenshot'><arg type='s' direction='in'/>"
@@ -168,7 +172,7 @@ protected:
         bus_ = std::make_unique<ChildProcess>(
             "/usr/bin/dbus-daemon",
             std::vector<std::string>{"dbus-daemon", "--session", "--nofork", "--print-address=1"});
-        for (int i = 0; i < 200 && bus_->Output().find('\n') == std::string::npos; ++i) {
+        for (int i = 0; i < 1200 && bus_->Output().find('\n') == std::string::npos; ++i) {
             usleep(25 * 1000);
         }
         const std::string out = bus_->Output();
@@ -257,7 +261,7 @@ TEST_F(PortalOnPrivateBus, AnswersWithTheWholeDesktopsPictureAndIsNotWaitedForLo
 
     platform::RgbaImage image;
     std::string error;
-    ASSERT_TRUE(platform::PortalScreenshot(2.0, &image, &error)) << error;
+    ASSERT_TRUE(platform::PortalScreenshot(kAnswerSeconds, &image, &error)) << error;
     EXPECT_TRUE(portal_.asked);
     ASSERT_EQ(image.width, 6);
     ASSERT_EQ(image.height, 4);
@@ -273,7 +277,7 @@ TEST_F(PortalOnPrivateBus, AnswersWithTheWholeDesktopsPictureAndIsNotWaitedForLo
     portal_.uri.clear();
     const double start = platform::ClockSeconds();
     EXPECT_FALSE(platform::PortalScreenshot(0.5, &image, &error));
-    EXPECT_LT(platform::ClockSeconds() - start, 1.5);
+    EXPECT_LT(platform::ClockSeconds() - start, 10 * 0.5);
     EXPECT_NE(error.find("in time"), std::string::npos) << error;
 }
 
@@ -284,7 +288,7 @@ TEST_F(PortalOnPrivateBus, DeletesTheFileItMadeForTheRequestAndNothingElse) {
     StartPortal();
     platform::RgbaImage image;
     std::string error;
-    ASSERT_TRUE(platform::PortalScreenshot(2.0, &image, &error)) << error;
+    ASSERT_TRUE(platform::PortalScreenshot(kAnswerSeconds, &image, &error)) << error;
     EXPECT_EQ(image.width, 6);
     EXPECT_FALSE(fs::exists(folder + "/Screenshot.png"));
     EXPECT_TRUE(fs::exists(folder + "/source.png"));
@@ -294,7 +298,7 @@ TEST_F(PortalOnPrivateBus, DeletesTheFileItMadeForTheRequestAndNothingElse) {
     portal_.makeFrom.clear();
     portal_.uri = "file://" + folder + "/source.png";
     image = platform::RgbaImage{};
-    ASSERT_TRUE(platform::PortalScreenshot(2.0, &image, &error)) << error;
+    ASSERT_TRUE(platform::PortalScreenshot(kAnswerSeconds, &image, &error)) << error;
     EXPECT_EQ(image.width, 6);
     EXPECT_TRUE(fs::exists(folder + "/source.png"));
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 2);
@@ -316,8 +320,8 @@ TEST_F(PortalOnPrivateBus, OnGnomeTheSaverAsksOnlyWithAGrantForHostPrograms) {
         {{{"", "no"}}, ScreenshotGrant::Refused}};
     for (const auto& [grants, grant] : stores) {
         portal_.grants = grants;
-        EXPECT_EQ(platform::PortalScreenshotGrant(2.0), grant);
-        EXPECT_FALSE(platform::PortalScreenshot(2.0, &image, &error));
+        EXPECT_EQ(platform::PortalScreenshotGrant(kAnswerSeconds), grant);
+        EXPECT_FALSE(platform::PortalScreenshot(kAnswerSeconds, &image, &error));
         EXPECT_NE(error.find(grant == ScreenshotGrant::Unasked ? "Allow Screenshots" : "refusal"),
                   std::string::npos)
             << error;
@@ -326,20 +330,20 @@ TEST_F(PortalOnPrivateBus, OnGnomeTheSaverAsksOnlyWithAGrantForHostPrograms) {
 
     // The dialog's request is made whatever the grant; its file goes too.
     portal_.grants.clear();
-    EXPECT_TRUE(platform::RequestPortalScreenshotGrant(2.0, &error)) << error;
+    EXPECT_TRUE(platform::RequestPortalScreenshotGrant(kAnswerSeconds, &error)) << error;
     EXPECT_EQ(portal_.requests, 1);
     EXPECT_FALSE(fs::exists(folder + "/Screenshot.png"));
 
     portal_.grants = {{"", "yes"}};
-    EXPECT_EQ(platform::PortalScreenshotGrant(2.0), ScreenshotGrant::Granted);
-    EXPECT_TRUE(platform::PortalScreenshot(2.0, &image, &error)) << error;
+    EXPECT_EQ(platform::PortalScreenshotGrant(kAnswerSeconds), ScreenshotGrant::Granted);
+    EXPECT_TRUE(platform::PortalScreenshot(kAnswerSeconds, &image, &error)) << error;
     EXPECT_EQ(portal_.requests, 2);
 
     // Elsewhere the portal does not ask: no store is needed.
     portal_.grants.clear();
     setenv("XDG_CURRENT_DESKTOP", "KDE", 1);
-    EXPECT_EQ(platform::PortalScreenshotGrant(2.0), ScreenshotGrant::NotNeeded);
-    EXPECT_TRUE(platform::PortalScreenshot(2.0, &image, &error)) << error;
+    EXPECT_EQ(platform::PortalScreenshotGrant(kAnswerSeconds), ScreenshotGrant::NotNeeded);
+    EXPECT_TRUE(platform::PortalScreenshot(kAnswerSeconds, &image, &error)) << error;
 }
 
 TEST_F(PortalOnPrivateBus, OnKdeAMissingPicturesFolderIsTheReasonGiven) {
@@ -349,17 +353,17 @@ TEST_F(PortalOnPrivateBus, OnKdeAMissingPicturesFolderIsTheReasonGiven) {
     setenv("XDG_CURRENT_DESKTOP", "KDE", 1);
     platform::RgbaImage image;
     std::string error;
-    EXPECT_FALSE(platform::PortalScreenshot(2.0, &image, &error));
+    EXPECT_FALSE(platform::PortalScreenshot(kAnswerSeconds, &image, &error));
     EXPECT_EQ(error,
               "the screenshot portal could not save its picture: there is no pictures "
               "folder " +
                   home_ + "/Pictures");
 
     fs::create_directory(home_ + "/Pictures");
-    EXPECT_FALSE(platform::PortalScreenshot(2.0, &image, &error));
+    EXPECT_FALSE(platform::PortalScreenshot(kAnswerSeconds, &image, &error));
     EXPECT_EQ(error, "the screenshot portal cancelled the request");
     portal_.code = 2;
-    EXPECT_FALSE(platform::PortalScreenshot(2.0, &image, &error));
+    EXPECT_FALSE(platform::PortalScreenshot(kAnswerSeconds, &image, &error));
     EXPECT_EQ(error, "the screenshot portal refused the request or failed");
     fs::remove(home_ + "/Pictures");
 }

@@ -54,6 +54,6 @@ double Now();
 // machines and sanitized builds take a while to show their first frames.
 bool EventuallyPoll(bool (*call)(void*), void* context, double seconds);
 template <typename F>
-bool Eventually(F condition, double seconds = 15.0) {
+bool Eventually(F condition, double seconds = 30.0) {
     return EventuallyPoll([](void* c) { return (*static_cast<F*>(c))(); }, &condition, seconds);
 }

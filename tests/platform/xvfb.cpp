@@ -56,12 +56,12 @@ Xvfb::Xvfb(int width, int height, int depth, const std::vector<std::string>& ext
         clock_gettime(CLOCK_MONOTONIC, &now);
         const long elapsed =
             (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
-        if (elapsed > 20000) {
-            error_ = "Xvfb did not report a display within 20 s";
+        if (elapsed > 30000) {
+            error_ = "Xvfb did not report a display within 30 s";
             break;
         }
         pollfd p{fds[0], POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(20000 - elapsed)) <= 0) continue;
+        if (poll(&p, 1, static_cast<int>(30000 - elapsed)) <= 0) continue;
         char c = 0;
         const ssize_t n = read(fds[0], &c, 1);
         if (n <= 0) {

@@ -12,7 +12,7 @@ class Xvfb {
 public:
     // Starts `Xvfb -displayfd FD -noreset -nolisten tcp -screen 0 WxHxDEPTH`
     // followed by `extra` (say {"-extension", "GLX"} for a server without
-    // GLX) and waits (at most 20 s) until it reports its display.
+    // GLX) and waits (at most 30 s) until it reports its display.
     Xvfb(int width, int height, int depth = 24, const std::vector<std::string>& extra = {});
     ~Xvfb();
     Xvfb(const Xvfb&) = delete;

@@ -460,30 +460,37 @@ TEST_F(ConfigureDialogTest, RunsModallyAndReopensWithTheFields) {
 TEST_F(ConfigureDialogTest, IsDrawnOnTheScreen) {
     Build();
     gtk_widget_show(window_);
-    Pump(600);
-    GdkWindow* gdk = gtk_widget_get_window(window_);
-    ASSERT_NE(gdk, nullptr);
-    ASSERT_TRUE(gdk_window_is_viewable(gdk));
-    const int w = gtk_widget_get_allocated_width(window_);
-    const int h = gtk_widget_get_allocated_height(window_);
+    // A drawn dialog: a light background with darker text and frames,
+    // once it is mapped and drawn.
+    GdkPixbuf* shot = nullptr;
+    int w = 0, h = 0, light = 0, dark = 0;
+    EXPECT_TRUE(Eventually([&] {
+        Pump(50);
+        GdkWindow* gdk = gtk_widget_get_window(window_);
+        if (gdk == nullptr || !gdk_window_is_viewable(gdk)) return false;
+        w = gtk_widget_get_allocated_width(window_);
+        h = gtk_widget_get_allocated_height(window_);
+        if (shot) g_object_unref(shot);
+        shot = gdk_pixbuf_get_from_window(gdk, 0, 0, w, h);
+        if (shot == nullptr) return false;
+        const guchar* p = gdk_pixbuf_read_pixels(shot);
+        const int stride = gdk_pixbuf_get_rowstride(shot);
+        const int channels = gdk_pixbuf_get_n_channels(shot);
+        light = dark = 0;
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                const guchar* q = p + y * stride + x * channels;
+                const int sum = q[0] + q[1] + q[2];
+                light += sum > 600;
+                dark += sum < 300;
+            }
+        }
+        return light > w * h / 2 && dark > 200;
+    })) << light
+        << " light, " << dark << " dark of " << w << " x " << h;
     EXPECT_GT(w, 200);
     EXPECT_GT(h, 150);
-    GdkPixbuf* shot = gdk_pixbuf_get_from_window(gdk, 0, 0, w, h);
     ASSERT_NE(shot, nullptr);
-    // A drawn dialog: a light background with darker text and frames.
-    const guchar* p = gdk_pixbuf_read_pixels(shot);
-    const int stride = gdk_pixbuf_get_rowstride(shot), channels = gdk_pixbuf_get_n_channels(shot);
-    int light = 0, dark = 0;
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            const guchar* q = p + y * stride + x * channels;
-            const int sum = q[0] + q[1] + q[2];
-            light += sum > 600;
-            dark += sum < 300;
-        }
-    }
-    EXPECT_GT(light, w * h / 2);
-    EXPECT_GT(dark, 200);
     if (const char* out = getenv("MEREGLASS_DIALOG_PNG")) {
         EXPECT_TRUE(gdk_pixbuf_save(shot, out, "png", nullptr, nullptr));
     }
@@ -579,8 +586,10 @@ TEST_F(ConfigureDialogTest, APreviewThatCannotRunLeavesTheDialogWorking) {
     Build();
     SetConfigureProgram(dialog_, "/nonexistent/mereglass");
     gtk_widget_show(window_);
-    Pump(300);
-    EXPECT_EQ(Page(), "none");
+    EXPECT_TRUE(Eventually([&] {
+        Pump(50);
+        return Page() == "none";
+    }));
     EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(Widget("previewNone"))), "No preview");
     // The next change of a value tries again.
     SetConfigureProgram(dialog_, MEREGLASS_PROGRAM);
@@ -592,17 +601,19 @@ TEST_F(ConfigureDialogTest, APreviewThatCannotRunLeavesTheDialogWorking) {
 TEST_F(ConfigureDialogTest, APreviewNeverOutlivesItsDialog) {
     ChildProcess dialog(MEREGLASS_PROGRAM, {MEREGLASS_PROGRAM, "--configure"});
     ASSERT_TRUE(dialog.started());
+    // Once it runs the program (its own command line, not the dialog's it
+    // had when forked), it is past asking for its parent's death signal.
     std::vector<Process> previews;
     ASSERT_TRUE(Eventually([&] {
         previews = MereglassChildren(dialog.pid());
-        return previews.size() == 1;
+        return previews.size() == 1 && previews[0].Has("--preview");
     })) << dialog.Output();
     // Stopped, the preview cannot notice its window going with the dialog:
     // only the signal its parent's death sends reaches it.
     const pid_t preview = previews[0].pid;
     ASSERT_EQ(kill(preview, SIGSTOP), 0);
     dialog.Signal(SIGKILL);
-    EXPECT_TRUE(dialog.Wait(10.0));
+    EXPECT_TRUE(dialog.Wait(30.0));
     EXPECT_TRUE(Eventually([&] { return IsGone(preview) || Pending(preview, SIGTERM); }));
     kill(preview, SIGKILL);
 }

@@ -313,6 +313,63 @@ TEST_F(SettingsTest, SymlinkedStoreIsWrittenThroughTheLink) {
     EXPECT_TRUE(fs::is_symlink(file_));
     EXPECT_NE(ReadText(real).find("version=1.0.1\n"), std::string::npos) << ReadText(real);
     EXPECT_EQ(ReadText(file_ + ".v1.0.0"), old);
+
+    // A file there that cannot be read is left as it is, and the link too.
+    const std::string garbage = "not [a key file\n";
+    std::ofstream(real) << garbage;
+    testing::internal::CaptureStderr();
+    ExpectFactory(ReadFresh());
+    const std::string message = testing::internal::GetCapturedStderr();
+    EXPECT_NE(message.find("; left as it is (it is a link to ../dotfiles/mereglass.conf), factory "
+                           "settings used\n"),
+              std::string::npos)
+        << message;
+    EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
+    EXPECT_TRUE(fs::is_symlink(file_));
+    EXPECT_EQ(ReadText(real), garbage);
+    EXPECT_FALSE(fs::exists(file_ + ".bad"));
+    EXPECT_FALSE(fs::exists(real + ".bad"));
+}
+
+TEST_F(SettingsTest, AReadOnlyFileIsNeverWrittenOver) {
+    // Read-only by its mode, so that root is held to it too; in place and
+    // behind a link into a dotfiles folder.
+    const std::string old = "[tkMereglass]\nversion=1.0.0\nWaterSpeed=300\n";
+    const std::string real = home_ + "/dotfiles/mereglass.conf";
+    fs::create_directories(home_ + "/dotfiles");
+    for (const bool linked : {false, true}) {
+        SCOPED_TRACE(linked);
+        WriteFile(old);
+        if (linked) {
+            fs::rename(file_, real);
+            fs::create_symlink(real, file_);
+        }
+        fs::permissions(file_,
+                        fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+        testing::internal::CaptureStderr();
+        ExpectFactory(ReadFresh());
+        std::string message = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(message, "mereglass: settings file " + file_ +
+                               " is of version \"1.0.0\"; left as it is (it is read-only), "
+                               "factory settings used\n");
+        EXPECT_EQ(ReadText(file_), old);
+        EXPECT_EQ(fs::is_symlink(file_), linked);
+        EXPECT_FALSE(fs::exists(file_ + ".v1.0.0"));
+
+        // Nor does Save write it.
+        platform::SettingsStore* store = platform::OpenSettingsStore(kSettingsModule);
+        UserSettings fields = FactorySettings();
+        SheetControls c{};
+        ConfigureSheetOpen(fields, &c);
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(ConfigureSheetSave(c, &fields, store));
+        message = testing::internal::GetCapturedStderr();
+        platform::CloseSettingsStore(store);
+        EXPECT_EQ(message, "mereglass: cannot save settings to " + file_ +
+                               ": the file is left as it is (it is read-only)\n");
+        EXPECT_EQ(ReadText(file_), old);
+        fs::remove(file_);
+    }
 }
 
 TEST_F(SettingsTest, UnwritableFolderIsReportedWithoutACrash) {
@@ -338,6 +395,7 @@ TEST_F(SettingsTest, UnwritableFolderIsReportedWithoutACrash) {
 
 TEST_F(SettingsTest, SyncReplacesTheFileWholeAndLeavesNoTemporaryFiles) {
     ReadFresh();
+    fs::permissions(file_, fs::perms::owner_read | fs::perms::owner_write);  // a private file
     platform::SettingsStore* store = platform::OpenSettingsStore(kSettingsModule);
     platform::StoreSetInteger(store, "WaterSpeed", 222);
     EXPECT_TRUE(platform::StoreSynchronize(store));
@@ -348,6 +406,7 @@ TEST_F(SettingsTest, SyncReplacesTheFileWholeAndLeavesNoTemporaryFiles) {
         EXPECT_EQ(entry.path().filename(), "tkMereglass.conf");
     }
     EXPECT_EQ(files, 1);
+    EXPECT_EQ(fs::status(file_).permissions(), fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(ReadFresh().record.WATERSPEED, 222);
 }
 
@@ -465,6 +524,27 @@ TEST_F(SettingsTest, SaveWritesTheControlsAndUpdatesTheFields) {
     EXPECT_EQ(next.record.DRIPSPEED, 1);
     EXPECT_EQ(next.Picture, ShownPicture::Folder);
     EXPECT_EQ(next.PictureFolder, "/home/u/Pictures");
+}
+
+TEST_F(SettingsTest, APictureFolderOfAnyNameIsSavedAndReadBack) {
+    // Latin-1 bytes, not UTF-8; a UTF-8 name stays as it is in the file.
+    ReadFresh();
+    for (const std::string& folder : {std::string("/home/u/Bilder \xe9t\xe9"),
+                                      std::string("/home/u/Bilder \xc3\xa9t\xc3\xa9")}) {
+        platform::SettingsStore* store = platform::OpenSettingsStore(kSettingsModule);
+        UserSettings fields = FactorySettings();
+        SheetControls c{};
+        ConfigureSheetOpen(fields, &c);
+        c.oPictureFolder = folder;
+        ASSERT_TRUE(ConfigureSheetSave(c, &fields, store));
+        platform::CloseSettingsStore(store);
+        EXPECT_EQ(ReadFresh().PictureFolder, folder);
+    }
+    EXPECT_NE(ReadText(file_).find("PictureFolder=/home/u/Bilder \xc3\xa9t\xc3\xa9\n"),
+              std::string::npos);
+    // The raw bytes an older build wrote read back too.
+    WriteFile("[tkMereglass]\nversion=1.0.1\nPictureFolder=\\s/srv/caf\xe9\n");
+    EXPECT_EQ(ReadFresh().PictureFolder, " /srv/caf\xe9");
 }
 
 TEST_F(SettingsTest, PeekingReadsAsTheViewsWillButNeverWritesOrSpeaks) {
