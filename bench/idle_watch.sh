@@ -1,12 +1,15 @@
 #!/bin/sh
-# Usage: bench/idle_watch.sh [-t WINDOW] PROGRAM
+# Usage: bench/idle_watch.sh [-t WINDOW] [-r ROUNDS] PROGRAM
 #
 # Measures `PROGRAM --idle-watch` on a private headless sway with one
 # 1920 x 1080 output (sway's pixman renderer, Mesa's llvmpipe in the saver):
 #   1. waiting: with an idle time of an hour and no input, over WINDOW
 #      seconds (60) after a 2 s settling: the watcher's CPU (all threads,
 #      /proc/PID/stat), its wake-ups (context switches of all its threads,
-#      /proc/PID/task/*/status) and its peak resident size (VmHWM);
+#      /proc/PID/task/*/status) and its peak resident size (VmHWM); the
+#      same for swayidle (the idle daemon of sway's own, when installed)
+#      waiting with `timeout 3600 true`, the two alternating ROUNDS (4)
+#      times;
 #   2. starting: with an idle time of 2 s, from the idle moment (the end of
 #      a key typed through wtype, plus 2 s) to the first screenshot of a
 #      square in the middle (grim, taken every 20 ms) that no longer shows
@@ -14,18 +17,20 @@
 #   3. others: the busy time of all CPUs (/proc/stat) less the watcher's
 #      during the waiting window, which must stay under a tenth of a core
 #      for a fair figure.
-# Needs root (sway runs as uid 65534), sway, swaybg, grim, wtype.
+# Needs root (sway runs as uid 65534), sway, swaybg, grim, wtype; swayidle
+# for its figures.
 set -eu
 
-window=60
-while getopts t: opt; do
+window=60 rounds=4
+while getopts t:r: opt; do
     case $opt in
     t) window=$OPTARG ;;
-    *) echo "usage: $0 [-t WINDOW] PROGRAM" >&2; exit 2 ;;
+    r) rounds=$OPTARG ;;
+    *) echo "usage: $0 [-t WINDOW] [-r ROUNDS] PROGRAM" >&2; exit 2 ;;
     esac
 done
 shift $((OPTIND - 1))
-[ $# -eq 1 ] || { echo "usage: $0 [-t WINDOW] PROGRAM" >&2; exit 2; }
+[ $# -eq 1 ] || { echo "usage: $0 [-t WINDOW] [-r ROUNDS] PROGRAM" >&2; exit 2; }
 [ "$(id -u)" = 0 ] || { echo "idle_watch.sh: needs root" >&2; exit 2; }
 program=$1
 
@@ -68,18 +73,30 @@ busy() { awk '$1 == "cpu" { print $2 + $3 + $4 + $7 + $8 + $9 }' /proc/stat; }
 hz=$(getconf CLK_TCK)
 now() { date +%s.%N; }
 
-# 1. Waiting.
-as_user "$tmp/bin/mereglass" --idle-watch --idle-seconds 3600 >"$tmp/watch.log" 2>&1 &
-sleep 2
-watcher=$(pgrep -f -n "$tmp/bin/mereglass --idle-watch")
-t0=$(ticks "$watcher") s0=$(switches "$watcher") b0=$(busy)
-sleep "$window"
-t1=$(ticks "$watcher") s1=$(switches "$watcher") b1=$(busy)
-rss=$(awk '/VmHWM/ { print $2 }' "/proc/$watcher/status")
-kill "$watcher"; watcher=
-echo "waiting $window s: watcher $(echo "($t1 - $t0) / $hz / $window" | bc -l | xargs printf '%.3f') cores," \
-    "$((s1 - s0)) wake-ups, peak RSS $((rss / 1024)) MB;" \
-    "others $(echo "(($b1 - $b0) - ($t1 - $t0)) / $hz / $window" | bc -l | xargs printf '%.2f') cores"
+# 1. Waiting: NAME, then the command line; one line of figures.
+wait_for() {
+    name=$1
+    shift
+    as_user "$@" >"$tmp/watch.log" 2>&1 &
+    sleep 2
+    watcher=$(pgrep -f -n "$1") || { echo "idle_watch.sh: $name did not start" >&2; exit 1; }
+    t0=$(ticks "$watcher") s0=$(switches "$watcher") b0=$(busy)
+    sleep "$window"
+    t1=$(ticks "$watcher") s1=$(switches "$watcher") b1=$(busy)
+    rss=$(awk '/VmHWM/ { print $2 }' "/proc/$watcher/status")
+    kill "$watcher"
+    watcher=
+    sleep 1
+    echo "waiting $window s: $name $(echo "($t1 - $t0) / $hz / $window" | bc -l | xargs printf '%.3f') cores," \
+        "$((s1 - s0)) wake-ups, peak RSS $((rss / 1024)) MB;" \
+        "others $(echo "(($b1 - $b0) - ($t1 - $t0)) / $hz / $window" | bc -l | xargs printf '%.2f') cores"
+}
+for _ in $(seq "$rounds"); do
+    wait_for mereglass "$tmp/bin/mereglass" --idle-watch --idle-seconds 3600
+    if command -v swayidle >/dev/null; then
+        wait_for swayidle /usr/bin/swayidle -w timeout 3600 true
+    fi
+done
 
 # 2. Starting.
 sleep 1
