@@ -1,11 +1,9 @@
-// The idle watcher's saver as a child process. Relies on fork and execv,
-// prctl's parent-death signal, pidfd_open and waitpid.
+// The idle watcher's saver as a child process. Relies on the platform's
+// tied child, pidfd_open and waitpid.
 #include "app/saver_child.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,6 +13,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/tied_child.h"
 #include "support/diagnostics.h"
 
 std::vector<std::string> SaverCommand(const std::string& program, const CommandLine& watcher,
@@ -37,56 +36,13 @@ std::vector<std::string> SaverCommand(const std::string& program, const CommandL
     return command;
 }
 
-namespace {
-
-// In the child, between fork and exec: only calls that are safe there.
-// Tells the parent why exec failed through `report` (closed on exec).
-[[noreturn]] void RunChild(char* const* argv, pid_t parent, int report) {
-    prctl(PR_SET_PDEATHSIG, SIGTERM);
-    // The parent may have ended before the line above.
-    if (getppid() != parent) _exit(1);
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    execv(argv[0], argv);
-    const int error = errno;
-    ssize_t ignored = write(report, &error, sizeof error);
-    (void)ignored;
-    _exit(127);
-}
-
-}  // namespace
-
 bool StartSaverChild(const std::vector<std::string>& command, SaverChild* child,
                      std::string* error) {
-    std::vector<char*> argv;
-    for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
-    argv.push_back(nullptr);
-    int report[2];
-    if (pipe2(report, O_CLOEXEC) != 0) {
-        *error = std::string("cannot start the saver: ") + std::strerror(errno);
-        return false;
-    }
-    const pid_t parent = getpid();
-    const pid_t pid = fork();
-    if (pid == 0) RunChild(argv.data(), parent, report[1]);
-    close(report[1]);
+    std::string reason;
+    const int pid = platform::StartTiedChild(command, -1, &reason);
     if (pid < 0) {
-        close(report[0]);
-        *error = std::string("cannot start the saver: ") + std::strerror(errno);
-        return false;
-    }
-    // Nothing comes through once exec has closed the pipe.
-    int execError = 0;
-    ssize_t n = 0;
-    do {
-        n = read(report[0], &execError, sizeof execError);
-    } while (n < 0 && errno == EINTR);
-    close(report[0]);
-    if (n == static_cast<ssize_t>(sizeof execError)) {
-        waitpid(pid, nullptr, 0);
-        *error =
-            "cannot start the saver " + DisplayName(command[0]) + ": " + std::strerror(execError);
+        *error = "cannot start the saver " + DisplayName(command.empty() ? "" : command[0]) + ": " +
+                 reason;
         return false;
     }
     child->pid = pid;

@@ -1,7 +1,7 @@
 // The idle watcher's saver: this program run full screen as a child
 // process, which ends when the watcher ends however it ends (the kernel
 // sends it SIGTERM), is asked to stop with SIGTERM and killed when it does
-// not. Relies on POSIX processes and Linux's pidfd and prctl.
+// not. Relies on the platform's tied child and Linux's pidfd.
 #pragma once
 
 #include <sys/types.h>

@@ -14,6 +14,7 @@
 #include <iterator>
 
 #include "platform/idle_internal.h"
+#include "platform/session_bus_internal.h"
 
 namespace platform {
 
@@ -232,27 +233,6 @@ guint Subscribe(IdleBus* b, const char* sender, const char* interface, const cha
     return id;
 }
 
-// A connection of our own to the session bus, made while `context` is the
-// thread's default, so that its signals are heard there.
-GDBusConnection* Connect(std::string* error) {
-    GError* gerror = nullptr;
-    gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, &gerror);
-    GDBusConnection* connection =
-        address == nullptr
-            ? nullptr
-            : g_dbus_connection_new_for_address_sync(
-                  address,
-                  static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                                    G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-                  nullptr, nullptr, &gerror);
-    g_free(address);
-    if (connection == nullptr) {
-        *error = std::string("no session bus: ") + (gerror != nullptr ? gerror->message : "");
-    }
-    if (gerror != nullptr) g_error_free(gerror);
-    return connection;
-}
-
 }  // namespace
 
 IdleBus* OpenIdleBus(std::string* error) {
@@ -260,7 +240,7 @@ IdleBus* OpenIdleBus(std::string* error) {
     b->context = g_main_context_new();
     g_main_context_acquire(b->context);
     g_main_context_push_thread_default(b->context);
-    b->connection = Connect(error);
+    b->connection = OpenSessionBus("the idle watch", error);
     if (b->connection != nullptr) {
         g_signal_connect(b->connection, "closed", G_CALLBACK(OnClosed), b);
         for (size_t i = 0; i < std::size(kChanges); ++i) {
@@ -284,8 +264,7 @@ void CloseIdleBus(IdleBus* b) {
     if (b->connection != nullptr) {
         for (guint id : b->subscriptions) g_dbus_connection_signal_unsubscribe(b->connection, id);
         g_signal_handlers_disconnect_by_data(b->connection, b);
-        g_dbus_connection_close_sync(b->connection, nullptr, nullptr);
-        g_object_unref(b->connection);
+        CloseSessionBus(b->connection);
     }
     // The unsubscriptions' clean-up runs in the context.
     while (g_main_context_iteration(b->context, FALSE)) {

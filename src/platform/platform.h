@@ -21,12 +21,15 @@
 //   settings_store.cpp     GLib key files: the settings store
 //   settings_dialog.cpp    GTK: the settings dialog (platform/settings_dialog.h)
 //   preview_pane.cpp       GTK, GDK on X11: the dialog's live preview pane
-//   preview_child.cpp      POSIX, prctl: the preview's child process
+//   preview_child.cpp      POSIX: the preview's child process
+//   tied_child.cpp         POSIX, prctl: children that end with this process
+//                          (platform/tied_child.h)
 //   wayland_connection.cpp Wayland: the compositor, its outputs and seats
 //                          (platform/wayland.h)
 //   wayland_view.cpp       Wayland, EGL: views covering an output
 //   wayland_screencopy.cpp Wayland: pictures of the outputs by screencopy
 //   portal_screenshot.cpp  GDBus: the desktop portal's screenshot
+//   session_bus.cpp        GDBus: a connection of our own to the session bus
 //   idle_session.cpp       the session's idleness for the idle watcher
 //                          (platform/idle_session.h): GDBus, Wayland, XSync
 //   watcher_lock.cpp       POSIX: one idle watcher per session, started or

@@ -4,8 +4,7 @@
 // over whatever covers the screen; with a "no" it refuses unasked. Relies
 // on GIO's GDBus.
 //
-// Provides: PortalScreenshotGrant, LookUpScreenshotGrant, DesktopNamed,
-// OpenSessionBus, CloseSessionBus.
+// Provides: PortalScreenshotGrant, LookUpScreenshotGrant, DesktopNamed.
 #include <gio/gio.h>
 
 #include <cstdlib>
@@ -34,31 +33,6 @@ ScreenshotGrant GrantOf(GVariant* apps) {
 }
 
 }  // namespace
-
-GDBusConnection* OpenSessionBus(std::string* error) {
-    GError* gerror = nullptr;
-    gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, &gerror);
-    GDBusConnection* bus =
-        address == nullptr
-            ? nullptr
-            : g_dbus_connection_new_for_address_sync(
-                  address,
-                  static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                                    G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-                  nullptr, nullptr, &gerror);
-    g_free(address);
-    if (bus == nullptr) {
-        *error = std::string("no session bus for the screenshot portal: ") +
-                 (gerror != nullptr ? gerror->message : "");
-        if (gerror != nullptr) g_error_free(gerror);
-    }
-    return bus;
-}
-
-void CloseSessionBus(GDBusConnection* bus) {
-    g_dbus_connection_close_sync(bus, nullptr, nullptr);
-    g_object_unref(bus);
-}
 
 bool DesktopNamed(const char* name) {
     const char* desktops = std::getenv("XDG_CURRENT_DESKTOP");
@@ -91,7 +65,7 @@ ScreenshotGrant LookUpScreenshotGrant(GDBusConnection* bus, double timeoutSecond
 ScreenshotGrant PortalScreenshotGrant(double timeoutSeconds) {
     if (!DesktopNamed("GNOME")) return ScreenshotGrant::NotNeeded;
     std::string error;
-    GDBusConnection* bus = OpenSessionBus(&error);
+    GDBusConnection* bus = OpenSessionBus("the screenshot portal", &error);
     if (bus == nullptr) return ScreenshotGrant::Unasked;
     const ScreenshotGrant grant = LookUpScreenshotGrant(bus, timeoutSeconds);
     CloseSessionBus(bus);

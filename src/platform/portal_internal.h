@@ -9,15 +9,10 @@
 #include <ctime>
 #include <string>
 
+#include "platform/session_bus_internal.h"
 #include "platform/wayland.h"
 
 namespace platform {
-
-// A connection of our own to the session bus (not GLib's shared one), so
-// that its dispatching is the calling thread's alone. Null, with a reason,
-// when there is no session bus. Released with CloseSessionBus.
-GDBusConnection* OpenSessionBus(std::string* error);
-void CloseSessionBus(GDBusConnection* bus);
 
 // True when $XDG_CURRENT_DESKTOP (a list separated by colons) holds
 // `name`, compared without regard to case.

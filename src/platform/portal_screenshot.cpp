@@ -160,7 +160,7 @@ bool ReadAnswer(const Answer& answer, const timespec& requested, RgbaImage* imag
 bool Request(double timeoutSeconds, bool whateverTheGrant, RgbaImage* image, std::string* error) {
     GMainContext* context = g_main_context_new();
     g_main_context_push_thread_default(context);
-    GDBusConnection* bus = OpenSessionBus(error);
+    GDBusConnection* bus = OpenSessionBus("the screenshot portal", error);
     bool ok = false;
     if (bus != nullptr) {
         const ScreenshotGrant grant = whateverTheGrant ? ScreenshotGrant::NotNeeded

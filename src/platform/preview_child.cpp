@@ -1,13 +1,10 @@
-// The preview pane's child process: fork and exec, a death signal from the
-// parent, a pipe that reports a failed exec, and an orderly end. Relies on
-// POSIX and Linux's prctl.
+// The preview pane's child process: a child tied to the dialog's process,
+// and an orderly end. Relies on POSIX and tied_child.cpp.
 //
 // Provides: StartPreviewChild, PreviewChildRunning, StopPreviewChild.
 #include "platform/preview_child.h"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -15,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/tied_child.h"
 #include "support/diagnostics.h"
 
 namespace platform {
@@ -36,64 +34,14 @@ int StatusOf(int raw) {
     return -1;
 }
 
-// Between fork and exec only async-signal-safe calls: the dialog's process
-// has GLib's threads, whose locks may be held at the fork.
-[[noreturn]] void ExecChild(char* const* argv, int keepFd, pid_t parent, int reportFd) {
-    // The child ends with the dialog, even when the dialog is killed; a
-    // parent that ended before prctl took effect is caught by getppid.
-    if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != parent) _exit(127);
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    struct sigaction dfl {};
-    dfl.sa_handler = SIG_DFL;
-    sigaction(SIGTERM, &dfl, nullptr);
-    sigaction(SIGPIPE, &dfl, nullptr);
-    if (keepFd >= 0) fcntl(keepFd, F_SETFD, 0);
-    execv(argv[0], argv);
-    const int e = errno;
-    ssize_t written = write(reportFd, &e, sizeof e);
-    (void)written;
-    _exit(127);
-}
-
 }  // namespace
 
 PreviewChild* StartPreviewChild(const std::vector<std::string>& args, int keepFd,
                                 std::string* error) {
-    if (args.empty()) {
-        *error = "no program";
-        return nullptr;
-    }
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    // The exec closes the write end; an errno arriving through it means the
-    // exec failed.
-    int report[2];
-    if (pipe2(report, O_CLOEXEC) != 0) {
-        *error = std::strerror(errno);
-        return nullptr;
-    }
-    const pid_t parent = getpid();
-    const pid_t pid = fork();
-    if (pid == 0) ExecChild(argv.data(), keepFd, parent, report[1]);
-    close(report[1]);
+    std::string reason;
+    const int pid = StartTiedChild(args, keepFd, &reason);
     if (pid < 0) {
-        *error = std::strerror(errno);
-        close(report[0]);
-        return nullptr;
-    }
-    int execErrno = 0;
-    ssize_t n;
-    do {
-        n = read(report[0], &execErrno, sizeof execErrno);
-    } while (n < 0 && errno == EINTR);
-    close(report[0]);
-    if (n == static_cast<ssize_t>(sizeof execErrno)) {
-        while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-        }
-        *error = "cannot run " + DisplayName(args[0]) + ": " + std::strerror(execErrno);
+        *error = args.empty() ? reason : "cannot run " + DisplayName(args[0]) + ": " + reason;
         return nullptr;
     }
     auto* child = new PreviewChild;

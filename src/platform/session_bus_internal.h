@@ -1,0 +1,20 @@
+// A connection of our own to the session bus, shared by the platform's
+// GDBus files (the screenshot portal, its grant, the idle session).
+// Private to src/platform/; relies on GIO.
+#pragma once
+
+#include <gio/gio.h>
+
+#include <string>
+
+namespace platform {
+
+// A connection of our own to the session bus (not GLib's shared one), so
+// that its dispatching is the calling thread's alone; its signals are
+// dispatched in the thread's default context of the moment. Null, with a
+// reason that names `purpose` ("the screenshot portal"), when there is no
+// session bus. Released with CloseSessionBus.
+GDBusConnection* OpenSessionBus(const char* purpose, std::string* error);
+void CloseSessionBus(GDBusConnection* bus);
+
+}  // namespace platform
