@@ -80,7 +80,7 @@ poll grep -q . "$work/display" || fail "Xvfb reported no display"
 export DISPLAY=":$(cat "$work/display")"
 
 : >"$work/bus"
-dbus-daemon --session --nofork --print-address=3 3>"$work/bus" >/dev/null 2>&1 &
+dbus-daemon --session --nofork --address="unix:dir=$work" --print-address=3 3>"$work/bus" >/dev/null 2>&1 &
 pids="$! $pids"
 poll grep -q . "$work/bus" || fail "the session bus did not start"
 DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$work/bus")

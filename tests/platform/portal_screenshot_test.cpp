@@ -171,7 +171,9 @@ protected:
         if (access("/usr/bin/dbus-daemon", X_OK) != 0) GTEST_SKIP() << "no dbus-daemon";
         bus_ = std::make_unique<ChildProcess>(
             "/usr/bin/dbus-daemon",
-            std::vector<std::string>{"dbus-daemon", "--session", "--nofork", "--print-address=1"});
+            // Its socket in the suite's home, not among /tmp's leftovers.
+            std::vector<std::string>{"dbus-daemon", "--session", "--nofork", "--print-address=1",
+                                     "--address=unix:dir=" + home_});
         for (int i = 0; i < 1200 && bus_->Output().find('\n') == std::string::npos; ++i) {
             usleep(25 * 1000);
         }

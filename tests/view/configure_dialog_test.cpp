@@ -125,6 +125,11 @@ bool IsGone(pid_t pid) {
 class ConfigureDialogTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
+        // Each test's home lies in one folder of the suite's: GLib keeps the
+        // first home it is told of for the life of the process, and GTK
+        // writes there after that test has ended.
+        char pattern[] = "/tmp/mereglass-dialog-XXXXXX";
+        if (mkdtemp(pattern) != nullptr) homes_ = pattern;
         server_ = new Xvfb(800, 600);
         if (!server_->ok()) return;
         setenv("DISPLAY", server_->display().c_str(), 1);
@@ -143,12 +148,15 @@ protected:
     static void TearDownTestSuite() {
         delete server_;
         server_ = nullptr;
+        std::error_code ec;
+        if (!homes_.empty()) fs::remove_all(homes_, ec);
     }
 
     void SetUp() override {
         ASSERT_TRUE(server_->ok()) << server_->error();
-        char pattern[] = "/tmp/mereglass-dialog-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
+        ASSERT_FALSE(homes_.empty()) << "no folder for the homes";
+        std::string pattern = homes_ + "/home-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         home_ = pattern;
         setenv("XDG_CONFIG_HOME", home_.c_str(), 1);
         setenv("XDG_RUNTIME_DIR", home_.c_str(), 1);  // the idle watch's lock
@@ -212,6 +220,7 @@ protected:
     }
 
     static Xvfb* server_;
+    static std::string homes_;
     std::string home_;
     std::string file_;
     platform::SettingsStore* store_ = nullptr;
@@ -220,6 +229,7 @@ protected:
     GtkWidget* window_ = nullptr;
 };
 Xvfb* ConfigureDialogTest::server_ = nullptr;
+std::string ConfigureDialogTest::homes_;
 
 TEST_F(ConfigureDialogTest, ShowsTheFieldsAndSavesWhatTheWidgetsSay) {
     fields_.MainMonitorOnly = true;
