@@ -1,0 +1,141 @@
+// The desktop picture's blur and pixelation: box passes with running sums,
+// and block means. Relies on the standard library only.
+#include "view/desktop_privacy.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <memory>
+#include <new>
+
+namespace {
+
+constexpr int kMinBlurRadius = 6;
+constexpr int kMinBlockSide = 12;
+// A radius beyond this blurs no differently on any picture the program
+// takes (at most 16384 a side); it keeps the sums within 32 bits.
+constexpr int kMaxBlurRadius = 1 << 20;
+
+// One box pass over n pixels: dst[i] is the mean of src[i - r .. i + r],
+// the end pixels standing in for those beyond the ends. Steps are in
+// bytes; src and dst must not overlap. `scale` is 2^40 / (2r + 1).
+void BoxLine(const uint8_t* src, size_t srcStep, uint8_t* dst, size_t dstStep, int n, int r,
+             uint64_t scale) {
+    const int last = n - 1;
+    const int inside = std::min(r, last);
+    uint32_t sum[4];
+    for (int c = 0; c < 4; ++c) {
+        // The window around pixel 0: r + 1 copies of it, src[1 .. inside],
+        // and the last pixel for what lies beyond the far end.
+        uint32_t s = static_cast<uint32_t>(r + 1) * src[c];
+        for (int k = 1; k <= inside; ++k) s += src[k * srcStep + c];
+        s += static_cast<uint32_t>(r - inside) * src[last * srcStep + c];
+        sum[c] = s;
+    }
+    for (int i = 0; i < n; ++i) {
+        const uint8_t* in = src + std::min(i + r + 1, last) * srcStep;
+        const uint8_t* out = src + std::max(i - r, 0) * srcStep;
+        uint8_t* d = dst + i * dstStep;
+        for (int c = 0; c < 4; ++c) {
+            d[c] = static_cast<uint8_t>((sum[c] * scale + (uint64_t{1} << 39)) >> 40);
+            sum[c] = sum[c] + in[c] - out[c];
+        }
+    }
+}
+
+bool SizeMatches(const platform::RgbaImage& image) {
+    return image.width > 0 && image.height > 0 &&
+           image.pixels.size() == static_cast<size_t>(image.width) * image.height * 4;
+}
+
+// The picture as one flat colour, its mean.
+void FillWithMean(platform::RgbaImage* image) {
+    uint64_t sum[4] = {0, 0, 0, 0};
+    std::vector<uint8_t>& p = image->pixels;
+    for (size_t i = 0; i < p.size(); i += 4) {
+        for (int c = 0; c < 4; ++c) sum[c] += p[i + c];
+    }
+    const uint64_t count = p.size() / 4;
+    for (size_t i = 0; i < p.size(); i += 4) {
+        for (int c = 0; c < 4; ++c) p[i + c] = static_cast<uint8_t>((sum[c] + count / 2) / count);
+    }
+}
+
+}  // namespace
+
+int DesktopBlurRadius(int width, int height) {
+    return std::max(kMinBlurRadius, (std::max(width, height) + 50) / 100);
+}
+
+int DesktopBlockSide(int width, int height) {
+    return std::max(kMinBlockSide, (std::max(width, height) + 25) / 50);
+}
+
+bool BlurRgba(uint8_t* pixels, int width, int height, int radius) {
+    if (width < 1 || height < 1 || radius < 1) return true;
+    const int r = std::min(radius, kMaxBlurRadius);
+    const size_t line = static_cast<size_t>(std::max(width, height)) * 4;
+    std::unique_ptr<uint8_t[]> scratch(new (std::nothrow) uint8_t[2 * line]);
+    if (!scratch) return false;
+    uint8_t* a = scratch.get();
+    uint8_t* b = a + line;
+    const uint64_t scale = (uint64_t{1} << 40) / (2 * static_cast<uint64_t>(r) + 1);
+    const size_t rowBytes = static_cast<size_t>(width) * 4;
+    for (int y = 0; y < height; ++y) {
+        uint8_t* row = pixels + y * rowBytes;
+        BoxLine(row, 4, a, 4, width, r, scale);
+        BoxLine(a, 4, b, 4, width, r, scale);
+        BoxLine(b, 4, row, 4, width, r, scale);
+    }
+    for (int x = 0; x < width; ++x) {
+        uint8_t* column = pixels + static_cast<size_t>(x) * 4;
+        BoxLine(column, rowBytes, a, 4, height, r, scale);
+        BoxLine(a, 4, b, 4, height, r, scale);
+        BoxLine(b, 4, column, rowBytes, height, r, scale);
+    }
+    return true;
+}
+
+bool PixelateRgba(uint8_t* pixels, int width, int height, int block) {
+    if (width < 1 || height < 1 || block < 1) return true;
+    const int side = std::min(block, std::max(width, height));
+    const int blocks = (width + side - 1) / side;
+    std::unique_ptr<uint64_t[]> sums(new (std::nothrow) uint64_t[static_cast<size_t>(blocks) * 4]);
+    if (!sums) return false;
+    const size_t rowBytes = static_cast<size_t>(width) * 4;
+    for (int top = 0; top < height; top += side) {
+        const int bottom = std::min(top + side, height);
+        std::fill(sums.get(), sums.get() + static_cast<size_t>(blocks) * 4, 0);
+        for (int y = top; y < bottom; ++y) {
+            const uint8_t* p = pixels + y * rowBytes;
+            for (int x = 0; x < width; ++x) {
+                uint64_t* s = &sums[static_cast<size_t>(x / side) * 4];
+                for (int c = 0; c < 4; ++c) s[c] += p[x * 4 + c];
+            }
+        }
+        for (int k = 0; k < blocks; ++k) {
+            const int left = k * side;
+            const int right = std::min(left + side, width);
+            const uint64_t count = static_cast<uint64_t>(right - left) * (bottom - top);
+            uint64_t* s = &sums[static_cast<size_t>(k) * 4];
+            for (int c = 0; c < 4; ++c) s[c] = (s[c] + count / 2) / count;
+        }
+        for (int y = top; y < bottom; ++y) {
+            uint8_t* p = pixels + y * rowBytes;
+            for (int x = 0; x < width; ++x) {
+                const uint64_t* s = &sums[static_cast<size_t>(x / side) * 4];
+                for (int c = 0; c < 4; ++c) p[x * 4 + c] = static_cast<uint8_t>(s[c]);
+            }
+        }
+    }
+    return true;
+}
+
+void ProtectDesktopPicture(DesktopPrivacy privacy, platform::RgbaImage* image) {
+    if (privacy == DesktopPrivacy::AsItIs || !SizeMatches(*image)) return;
+    const int w = image->width;
+    const int h = image->height;
+    const bool done = privacy == DesktopPrivacy::Pixelated
+                          ? PixelateRgba(image->pixels.data(), w, h, DesktopBlockSide(w, h))
+                          : BlurRgba(image->pixels.data(), w, h, DesktopBlurRadius(w, h));
+    if (!done) FillWithMean(image);
+}
