@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -12,34 +13,51 @@ namespace {
 constexpr int kMinBlurRadius = 6;
 constexpr int kMinBlockSide = 12;
 // A radius beyond this blurs no differently on any picture the program
-// takes (at most 16384 a side); it keeps the sums within 32 bits.
+// takes (at most 16384 a side); it keeps the sums within 31 bits.
 constexpr int kMaxBlurRadius = 1 << 20;
 
-// One box pass over n pixels: dst[i] is the mean of src[i - r .. i + r],
-// the end pixels standing in for those beyond the ends. Steps are in
-// bytes; src and dst must not overlap. `scale` is 2^40 / (2r + 1).
-void BoxLine(const uint8_t* src, size_t srcStep, uint8_t* dst, size_t dstStep, int n, int r,
-             uint64_t scale) {
+// One box pass over n pixels, packed: dst[i] is the mean of
+// src[i - r .. i + r], the end pixels standing in for those beyond the
+// ends, rounded. src and dst must not overlap. `inverse` is 1 / (2r + 1)
+// (a float keeps the rounding exact for any radius a picture needs).
+void BoxLine(const uint8_t* src, uint8_t* dst, int n, int r, float inverse) {
     const int last = n - 1;
     const int inside = std::min(r, last);
-    uint32_t sum[4];
+    int32_t sum[4];
     for (int c = 0; c < 4; ++c) {
         // The window around pixel 0: r + 1 copies of it, src[1 .. inside],
         // and the last pixel for what lies beyond the far end.
-        uint32_t s = static_cast<uint32_t>(r + 1) * src[c];
-        for (int k = 1; k <= inside; ++k) s += src[k * srcStep + c];
-        s += static_cast<uint32_t>(r - inside) * src[last * srcStep + c];
-        sum[c] = s;
+        int32_t s = (r + 1) * src[c];
+        for (int k = 1; k <= inside; ++k) s += src[k * 4 + c];
+        sum[c] = s + (r - inside) * src[last * 4 + c];
     }
-    for (int i = 0; i < n; ++i) {
-        const uint8_t* in = src + std::min(i + r + 1, last) * srcStep;
-        const uint8_t* out = src + std::max(i - r, 0) * srcStep;
-        uint8_t* d = dst + i * dstStep;
+    // Each step writes pixel i, then slides the window on: pixel i + r + 1
+    // (at most the last) comes in and pixel i - r (at least the first) goes.
+    const auto step = [&](int i, const uint8_t* in, const uint8_t* out) {
         for (int c = 0; c < 4; ++c) {
-            d[c] = static_cast<uint8_t>((sum[c] * scale + (uint64_t{1} << 39)) >> 40);
-            sum[c] = sum[c] + in[c] - out[c];
+            dst[i * 4 + c] = static_cast<uint8_t>(static_cast<float>(sum[c]) * inverse + 0.5f);
+            sum[c] += in[c] - out[c];
         }
-    }
+    };
+    // The three stretches: the window's back edge at the first pixel,
+    // both edges inside, its front edge at the last pixel.
+    const int firstFree = std::min(r, n);
+    const int lastFree = std::max(firstFree, n - r - 1);
+    int i = 0;
+    for (; i < firstFree; ++i) step(i, src + std::min(i + r + 1, last) * 4, src);
+    for (; i < lastFree; ++i) step(i, src + (i + r + 1) * 4, src + (i - r) * 4);
+    for (; i < n; ++i) step(i, src + last * 4, src + std::max(i - r, 0) * 4);
+}
+
+// Three box passes over n pixels `step` bytes apart, through the two
+// scratch lines a and b of n packed pixels each.
+void BoxLineThrice(uint8_t* pixels, size_t step, int n, int r, float inverse, uint8_t* a,
+                   uint8_t* b) {
+    for (int i = 0; i < n; ++i) std::memcpy(a + i * 4, pixels + i * step, 4);
+    BoxLine(a, b, n, r, inverse);
+    BoxLine(b, a, n, r, inverse);
+    BoxLine(a, b, n, r, inverse);
+    for (int i = 0; i < n; ++i) std::memcpy(pixels + i * step, b + i * 4, 4);
 }
 
 bool SizeMatches(const platform::RgbaImage& image) {
@@ -78,19 +96,11 @@ bool BlurRgba(uint8_t* pixels, int width, int height, int radius) {
     if (!scratch) return false;
     uint8_t* a = scratch.get();
     uint8_t* b = a + line;
-    const uint64_t scale = (uint64_t{1} << 40) / (2 * static_cast<uint64_t>(r) + 1);
+    const float inverse = 1.0f / static_cast<float>(2 * r + 1);
     const size_t rowBytes = static_cast<size_t>(width) * 4;
-    for (int y = 0; y < height; ++y) {
-        uint8_t* row = pixels + y * rowBytes;
-        BoxLine(row, 4, a, 4, width, r, scale);
-        BoxLine(a, 4, b, 4, width, r, scale);
-        BoxLine(b, 4, row, 4, width, r, scale);
-    }
+    for (int y = 0; y < height; ++y) BoxLineThrice(pixels + y * rowBytes, 4, width, r, inverse, a, b);
     for (int x = 0; x < width; ++x) {
-        uint8_t* column = pixels + static_cast<size_t>(x) * 4;
-        BoxLine(column, rowBytes, a, 4, height, r, scale);
-        BoxLine(a, 4, b, 4, height, r, scale);
-        BoxLine(b, 4, column, rowBytes, height, r, scale);
+        BoxLineThrice(pixels + static_cast<size_t>(x) * 4, rowBytes, height, r, inverse, a, b);
     }
     return true;
 }
