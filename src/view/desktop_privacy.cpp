@@ -55,13 +55,12 @@ void BoxLine(const uint8_t* src, uint8_t* dst, int n, int r, float inverse) {
 // scratch lines a and b of n packed pixels each.
 void BoxLineThrice(uint8_t* pixels, size_t step, int n, int r, float inverse, uint8_t* a,
                    uint8_t* b) {
-    for (size_t i = 0; i < static_cast<size_t>(n); ++i)
-        std::memcpy(a + i * 4, pixels + i * step, 4);
+    const size_t count = static_cast<size_t>(n);
+    for (size_t i = 0; i < count; ++i) std::memcpy(a + i * 4, pixels + i * step, 4);
     BoxLine(a, b, n, r, inverse);
     BoxLine(b, a, n, r, inverse);
     BoxLine(a, b, n, r, inverse);
-    for (size_t i = 0; i < static_cast<size_t>(n); ++i)
-        std::memcpy(pixels + i * step, b + i * 4, 4);
+    for (size_t i = 0; i < count; ++i) std::memcpy(pixels + i * step, b + i * 4, 4);
 }
 
 bool SizeMatches(const platform::RgbaImage& image) {
@@ -102,8 +101,9 @@ bool BlurRgba(uint8_t* pixels, int width, int height, int radius) {
     uint8_t* b = a + line;
     const float inverse = 1.0f / static_cast<float>(2 * r + 1);
     const size_t rowBytes = static_cast<size_t>(width) * 4;
-    for (int y = 0; y < height; ++y)
-        BoxLineThrice(pixels + y * rowBytes, 4, width, r, inverse, a, b);
+    for (int y = 0; y < height; ++y) {
+        BoxLineThrice(pixels + static_cast<size_t>(y) * rowBytes, 4, width, r, inverse, a, b);
+    }
     for (int x = 0; x < width; ++x) {
         BoxLineThrice(pixels + static_cast<size_t>(x) * 4, rowBytes, height, r, inverse, a, b);
     }
