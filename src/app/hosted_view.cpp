@@ -21,6 +21,7 @@ void SetUserPictures(const platform::SettingsStore* store, const CommandLine& cl
     ApplySettingOverrides(cl, &user);
     sources->imageFolder = user.PictureFolder;
     sources->folderFirst = user.Picture == ShownPicture::Folder;
+    sources->privacy = user.Privacy;
     // Nanoseconds of the clock: a different pick each run.
     sources->folderSeed =
         static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());

@@ -46,6 +46,11 @@ folder instead (@FACTORY@).
 The folder is chosen in the settings dialog or with
 .BR \-\-image\-dir ;
 with 0, its pictures still stand in for a desktop that cannot be read.)"},
+    {"DesktopPrivacy",
+     R"(The desktop's picture: 0 as it is, 1 blurred, 2 pixelated (@FACTORY@), so that
+passers-by cannot read what was on the screen.
+Only the desktop's own picture is changed, never an image file, the picture
+folder's pictures or the built-in picture.)"},
     {"IdleMinutes", R"(With
 .BR \-\-idle\-watch :
 the minutes without input after which the saver starts, @MIN@ to @MAX@

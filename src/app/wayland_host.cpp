@@ -73,11 +73,22 @@ const char* NameOf(const platform::WaylandOutput& o) {
     return o.name.empty() ? "an output" : o.name.c_str();
 }
 
+// The picture of `output` from screencopy, made private as the settings
+// say. False, with a reason, when the compositor gives none.
+bool Screencopy(Host* host, uint32_t output, platform::RgbaImage* picture, std::string* error) {
+    if (!platform::CaptureWaylandOutput(host->connection, output, kSourceSeconds, picture, error)) {
+        return false;
+    }
+    ProtectDesktopPicture(host->sources.privacy, picture);
+    return true;
+}
+
 // The pictures of `outputs`, one each, taken before anything of ours is
 // on them: screencopy, else the screenshot portal's picture cropped to
 // each. Where neither gives one, the picture stays empty and the view
 // shows the shared one (the user's image or folder, else the built-in
-// picture), which is then acquired. Says in one line which source was
+// picture), which is then acquired. The desktop's pictures come blurred
+// or pixelated as the settings say. Says in one line which source was
 // used and why: the line that names the shared picture gives the
 // session's reasons.
 std::vector<platform::RgbaImage> TakePictures(Host* host,
@@ -94,8 +105,7 @@ std::vector<platform::RgbaImage> TakePictures(Host* host,
         bool all = true;
         for (size_t i = 0; i < outputs.size() && all; ++i) {
             std::string error;
-            if (!platform::CaptureWaylandOutput(host->connection, outputs[i].id, kSourceSeconds,
-                                                &pictures[i], &error)) {
+            if (!Screencopy(host, outputs[i].id, &pictures[i], &error)) {
                 why = std::string("screencopy of ") + NameOf(outputs[i]) + ": " + error;
                 all = false;
             }
@@ -111,6 +121,8 @@ std::vector<platform::RgbaImage> TakePictures(Host* host,
     platform::RgbaImage desktop;
     std::string error;
     if (platform::PortalScreenshot(kSourceSeconds, &desktop, &error)) {
+        // Once for the whole desktop, before it is cut up among the outputs.
+        ProtectDesktopPicture(host->sources.privacy, &desktop);
         bool all = true;
         for (size_t i = 0; i < outputs.size(); ++i) {
             all = platform::CropDesktopPicture(desktop, outputs, outputs[i], &pictures[i]) && all;
@@ -181,8 +193,7 @@ void CoverNewOutput(Host* host, const platform::WaylandOutput& output) {
     platform::RgbaImage picture;
     std::string error = "the compositor offers no screencopy";
     if (!platform::WaylandHasScreencopy(host->connection) ||
-        !platform::CaptureWaylandOutput(host->connection, output.id, kSourceSeconds, &picture,
-                                        &error)) {
+        !Screencopy(host, output.id, &picture, &error)) {
         DesktopSources sources = host->sources;
         sources.mainScreen = ScreenOf(output);
         sources.noDesktop = std::string(NameOf(output)) + ": " + error;

@@ -139,7 +139,10 @@ DesktopSource AcquireDesktopImage(const DesktopSources& sources, platform::RgbaI
 
     const char* missing = nullptr;
     const DesktopSource desktop = ReadDesktop(sources, image, &missing);
-    if (desktop != DesktopSource::BuiltIn) return desktop;
+    if (desktop != DesktopSource::BuiltIn) {
+        ProtectDesktopPicture(sources.privacy, image);
+        return desktop;
+    }
 
     if (TryImageFile(&c, missing)) return DesktopSource::ImageFile;
     if (TryFolder(&c, missing)) return DesktopSource::Folder;

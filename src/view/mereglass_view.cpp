@@ -62,6 +62,7 @@ bool MereglassView::InitWithFrame(NSRect frame, bool isPreview) {
     Picture = user.Picture;
     PictureFolder = user.PictureFolder;
     IdleMinutes = user.IdleMinutes;
+    Privacy = user.Privacy;
 
     const NSRect bounds = Bounds();
     Scrn.width = bounds.width;
@@ -236,9 +237,9 @@ void MereglassView::Dealloc() {
 SheetControls* MereglassView::ConfigureSheet() {
     if (configureSheet == nullptr) configureSheet = new (std::nothrow) SheetControls{};
     if (configureSheet == nullptr) return nullptr;
-    ::ConfigureSheetOpen(
-        UserSettings{MainMonitorOnly, mySettings, FullDetail, Picture, PictureFolder, IdleMinutes},
-        configureSheet);
+    ::ConfigureSheetOpen(UserSettings{MainMonitorOnly, mySettings, FullDetail, Picture,
+                                      PictureFolder, IdleMinutes, Privacy},
+                         configureSheet);
     return configureSheet;
 }
 
@@ -248,8 +249,8 @@ void MereglassView::ConfigureSheetCancel() {
 
 void MereglassView::ConfigureSheetSave() {
     if (configureSheet != nullptr) {
-        UserSettings fields{MainMonitorOnly, mySettings,    FullDetail,
-                            Picture,         PictureFolder, IdleMinutes};
+        UserSettings fields{MainMonitorOnly, mySettings,  FullDetail, Picture,
+                            PictureFolder,   IdleMinutes, Privacy};
         if (platform->settingsStore != nullptr) {
             ::ConfigureSheetSave(*configureSheet, &fields, platform->settingsStore);
         } else {
@@ -263,6 +264,7 @@ void MereglassView::ConfigureSheetSave() {
         Picture = fields.Picture;
         PictureFolder = fields.PictureFolder;
         IdleMinutes = fields.IdleMinutes;
+        Privacy = fields.Privacy;
     }
     if (platform->EndSheet) platform->EndSheet();
 }

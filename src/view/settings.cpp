@@ -2,6 +2,7 @@
 // the platform's settings store (platform/platform.h).
 #include "view/settings.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -23,6 +24,7 @@ int32_t Flag(bool b) { return b ? 1 : 0; }
 namespace {
 
 const char* const kPictureChoices[] = {"the desktop", "a picture from a folder"};
+const char* const kPrivacyChoices[] = {"as it is", "blurred", "pixelated"};
 
 }  // namespace
 
@@ -59,6 +61,13 @@ const SettingEntry kSettings[kSettingCount] = {
          s.Picture = v == 1 ? ShownPicture::Folder : ShownPicture::Desktop;
      },
      kPictureChoices},
+    {"DesktopPrivacy", SettingKind::Integer, SettingControl::Choice, "Desktop picture", 0, 0, 2, 0,
+     2, &SheetControls::oDesktopPrivacy,
+     [](const UserSettings& s) { return static_cast<int32_t>(s.Privacy); },
+     [](UserSettings& s, int32_t v) {
+         s.Privacy = static_cast<DesktopPrivacy>(std::clamp(v, 0, 2));
+     },
+     kPrivacyChoices},
     // A file without the key (one written before it existed) reads 0, which
     // runs as the factory value.
     {"IdleMinutes", SettingKind::Integer, SettingControl::Minutes,

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "scene/settings.h"
+#include "view/desktop_privacy.h"
 
 namespace platform {
 struct SettingsStore;
@@ -50,6 +51,9 @@ struct UserSettings {
     // The idle watcher (--idle-watch) starts the saver after this many
     // minutes without input.
     int32_t IdleMinutes;
+    // The desktop's picture as it is, blurred or pixelated; never the
+    // user's own pictures.
+    DesktopPrivacy Privacy;
 };
 
 // The controls of the configuration sheet. An on/off control holds a
@@ -65,6 +69,7 @@ struct SheetControls {
     int oFullDetail;
     int oPicture;
     int oIdleMinutes;
+    int oDesktopPrivacy;
     std::string oPictureFolder;  // the folder chooser
 };
 
@@ -103,16 +108,17 @@ struct SettingEntry {
 
 // Every setting, in the order the reset, the sheet, Save and Defaults visit
 // them: "MainMonitorOnly", "WaterSpeed", "WaterRes", "DripSpeed",
-// "Lighting", "WantBowl", "FullDetail", "Picture", "IdleMinutes". The
-// picture folder follows them.
-inline constexpr size_t kSettingCount = 9;
+// "Lighting", "WantBowl", "FullDetail", "Picture", "DesktopPrivacy",
+// "IdleMinutes". The picture folder follows them.
+inline constexpr size_t kSettingCount = 10;
 extern const SettingEntry kSettings[kSettingCount];
 // The entry for `key`, or null.
 const SettingEntry* FindSetting(const char* key);
 
 // The factory values: MainMonitorOnly false, lighting and bowl on, wave
 // speed 100 %, water resolution 2^6, drips every 2.5 s, the desktop shown,
-// no picture folder, 10 idle minutes before the idle watcher starts it.
+// no picture folder, the desktop as it is, 10 idle minutes before the idle
+// watcher starts it.
 UserSettings FactorySettings();
 
 // `value` brought into the entry's range: itself when inside it, else
