@@ -4,6 +4,7 @@
 //
 // Provides: StartTiedChild.
 #include "platform/tied_child.h"
+#include "support/translation.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -42,7 +43,7 @@ namespace {
 
 int StartTiedChild(const std::vector<std::string>& args, int keepFd, std::string* error) {
     if (args.empty()) {
-        *error = "no program";
+        *error = _("no program");
         return -1;
     }
     std::vector<char*> argv;

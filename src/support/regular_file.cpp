@@ -1,5 +1,6 @@
 // Opening and reading regular files without blocking on anything else.
 #include "support/regular_file.h"
+#include "support/translation.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -25,7 +26,7 @@ int OpenRegularFile(const char* path, uint64_t maxBytes, uint64_t* size, std::st
         return -1;
     }
     if (!S_ISREG(st.st_mode)) {
-        *error = S_ISDIR(st.st_mode) ? "a folder, not a file" : "not a regular file";
+        *error = S_ISDIR(st.st_mode) ? _("a folder, not a file") : _("not a regular file");
         close(fd);
         return -1;
     }
