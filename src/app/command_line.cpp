@@ -231,7 +231,7 @@ and only the water is drawn, as with
                 CommandLine* cl) { return TakeSession(CommandLine::Session::Native, cl); },
      .group = kWhere,
      .help = N_("--fullscreen on the Wayland compositor itself (the\n"
-             "default when $WAYLAND_DISPLAY is set)"),
+                "default when $WAYLAND_DISPLAY is set)"),
      .manual = R"(With
 .BR \-\-fullscreen :
 cover every output of the Wayland compositor natively, over a picture of
@@ -285,7 +285,7 @@ go through the X server (XWayland on a Wayland session) instead.)"},
                 CommandLine* cl) { return ParseInt(v, 1, kMaxScreenScale, &cl->scale); },
      .group = kDrawing,
      .help = N_("draw the banner and the frame rate N times as large\n"
-             "(1 to 8; the screen's factor, or 1 with --render)"),
+                "(1 to 8; the screen's factor, or 1 with --render)"),
      .manual = R"(Draw the banner and the frame rate
 .I N
 times as large, 1 to 8, for this run.
@@ -311,7 +311,7 @@ and stay as they are.)"},
          },
      .group = kDrawing,
      .help = N_("show a picture picked at random from this folder (and\n"
-             "its sub-folders) instead of the desktop"),
+                "its sub-folders) instead of the desktop"),
      .manual = R"(Show a picture picked at random from this folder instead of the desktop,
 for this run only (the folder and
 .B \-\-picture 1
@@ -391,7 +391,7 @@ When the saver cannot run there, the pane says \(lqNo preview\(rq.)"},
      .mode = HostMode::IdleWatch,
      .group = kOther,
      .help = N_("stay in the session and start full screen after the\n"
-             "idle time; input ends it (GNOME, KDE, sway, X11)"),
+                "idle time; input ends it (GNOME, KDE, sway, X11)"),
      .manual = R"(Stay in the session, asleep, and start the saver on every output once
 the session has been idle for the time the
 .B IdleMinutes
@@ -454,7 +454,7 @@ XScreenSaver rereads the file by itself.
      .mode = HostMode::AddToAutostart,
      .group = kOther,
      .help = N_("start --idle-watch with every session (an autostart\n"
-             "entry in ~/.config/autostart)"),
+                "entry in ~/.config/autostart)"),
      .manual = R"(Start
 .B \-\-idle\-watch
 with every session: write the desktop entry
@@ -582,8 +582,8 @@ bool Parse::TakeSetting(const SettingEntry& entry, const char* arg, const char* 
     } else {
         int parsed = 0;
         if (!ParseInt(value, entry.minimum, entry.maximum, &parsed)) {
-            return Missing(arg, Format(_("a whole number from %d to %d"), entry.minimum,
-                                       entry.maximum));
+            return Missing(arg,
+                           Format(_("a whole number from %d to %d"), entry.minimum, entry.maximum));
         }
         v = parsed;
         ++*i;

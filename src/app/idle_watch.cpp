@@ -145,7 +145,8 @@ void HandleSaverEnd(Watcher* w) {
     OnSaverEnded(&w->rule);
     const bool byOurSignal = asked && WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM;
     const bool clean = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    if (!byOurSignal && !clean) Tell(Format(_("the saver %s; watching goes on"), DescribeEnding(status).c_str()));
+    if (!byOurSignal && !clean)
+        Tell(Format(_("the saver %s; watching goes on"), DescribeEnding(status).c_str()));
 }
 
 Outcome HandleRetry(Watcher* w) {

@@ -38,9 +38,10 @@ std::string ChangeMessage(ProgramsChange change, const std::string& file, bool b
     const char* p = previous.c_str();
     switch (change) {
         case ProgramsChange::Added:
-            return backup ? Format(_("added Mereglass to the savers in %s; the previous file is %s"),
-                                   f, p)
-                          : Format(_("added Mereglass to the savers in %s (a new file)"), f);
+            return backup
+                       ? Format(_("added Mereglass to the savers in %s; the previous file is %s"),
+                                f, p)
+                       : Format(_("added Mereglass to the savers in %s (a new file)"), f);
         case ProgramsChange::Enabled:
             return backup ? Format(_("enabled Mereglass in %s; the previous file is %s"), f, p)
                           : Format(_("enabled Mereglass in %s (a new file)"), f);

@@ -2,11 +2,12 @@
 // scan that maps every entry back to its bytes in the file, and edits that
 // insert or erase only those bytes. Standard library only.
 #include "app/xscreensaver_programs.h"
-#include "support/translation.h"
 
 #include <cctype>
 #include <cstddef>
 #include <vector>
+
+#include "support/translation.h"
 
 namespace {
 

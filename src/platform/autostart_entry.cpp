@@ -90,7 +90,8 @@ bool ReplaceWhole(const std::string& folder, const std::string& path, std::strin
         return false;
     }
     bool ok = fchmod(fd, NewFileMode()) == 0 && WriteAll(fd, text) && fsync(fd) == 0;
-    if (!ok) *error = Format(_("cannot write in %s: %s"), DisplayName(folder).c_str(), Errno().c_str());
+    if (!ok)
+        *error = Format(_("cannot write in %s: %s"), DisplayName(folder).c_str(), Errno().c_str());
     if (close(fd) != 0 && ok) {
         *error = Format(_("cannot write in %s: %s"), DisplayName(folder).c_str(), Errno().c_str());
         ok = false;
@@ -147,8 +148,8 @@ int Remove(const AutostartPlace& place, std::string* message) {
     struct stat st {};
     if (lstat(path.c_str(), &st) != 0) {
         if (errno != ENOENT && errno != ENOTDIR) return Failed(path, Errno(), message);
-        *message = Format(_("there is no autostart entry %s; nothing changed"),
-                          DisplayName(path).c_str());
+        *message =
+            Format(_("there is no autostart entry %s; nothing changed"), DisplayName(path).c_str());
         return 0;
     }
     // A file, or a link (only the link goes, never what it names).

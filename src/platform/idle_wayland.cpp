@@ -111,7 +111,7 @@ IdleWayland* OpenIdleWayland(uint32_t idleMilliseconds, std::string* error) {
     } else {
         *error = w->seat == nullptr ? _("the Wayland compositor has no seat to watch")
                                     : _("the Wayland compositor offers no idle notifications "
-                                      "(ext_idle_notifier_v1 or org_kde_kwin_idle)");
+                                        "(ext_idle_notifier_v1 or org_kde_kwin_idle)");
         CloseIdleWayland(w);
         return nullptr;
     }

@@ -19,8 +19,8 @@
 #include <cstring>
 
 #include "platform/preview_child.h"
-#include "support/translation.h"
 #include "support/diagnostics.h"
+#include "support/translation.h"
 
 namespace platform {
 

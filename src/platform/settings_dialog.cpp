@@ -14,8 +14,8 @@
 #include "platform/platform.h"
 #include "platform/preview_pane.h"
 #include "platform/wayland.h"
-#include "support/translation.h"
 #include "support/diagnostics.h"
+#include "support/translation.h"
 
 namespace platform {
 

@@ -166,16 +166,18 @@ void SetAside(SettingsStore* store, const std::string& reason) {
         std::string kept;
         const int moved = MoveToFreeName(store->path, store->path + ".bad", &kept);
         if (moved == 1) {
-            Tell(Format(_("settings file %s cannot be read (%s); kept as %s, factory settings used"),
-                        DisplayName(store->path).c_str(), reason.c_str(), DisplayName(kept).c_str()));
+            Tell(Format(
+                _("settings file %s cannot be read (%s); kept as %s, factory settings used"),
+                DisplayName(store->path).c_str(), reason.c_str(), DisplayName(kept).c_str()));
             return;
         }
         store->leaveAlone = moved == 0
                                 ? Format(_("%d unreadable copies are kept already"), kMaxCopies)
                                 : Format(_("it cannot be moved aside: %s"), std::strerror(errno));
     }
-    Tell(Format(_("settings file %s cannot be read (%s); left as it is (%s), factory settings used"),
-                DisplayName(store->path).c_str(), reason.c_str(), store->leaveAlone.c_str()));
+    Tell(
+        Format(_("settings file %s cannot be read (%s); left as it is (%s), factory settings used"),
+               DisplayName(store->path).c_str(), reason.c_str(), store->leaveAlone.c_str()));
 }
 
 // A key file's escapes (\s \n \t \r \\) taken out of a raw value.

@@ -4,7 +4,6 @@
 //
 // Provides: StartTiedChild.
 #include "platform/tied_child.h"
-#include "support/translation.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -14,6 +13,8 @@
 
 #include <cerrno>
 #include <cstring>
+
+#include "support/translation.h"
 
 namespace platform {
 

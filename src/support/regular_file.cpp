@@ -1,6 +1,5 @@
 // Opening and reading regular files without blocking on anything else.
 #include "support/regular_file.h"
-#include "support/translation.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,6 +7,8 @@
 
 #include <cerrno>
 #include <cstring>
+
+#include "support/translation.h"
 
 int OpenRegularFile(const char* path, uint64_t maxBytes, uint64_t* size, std::string* error,
                     bool* absent) {

@@ -214,7 +214,8 @@ DialogValues Shown(const ConfigureDialog* d) {
 void SaveAutostart(const ConfigureDialog* d, bool wanted) {
     if (d->autostart && platform::AutostartEntryPresent(d->place) == wanted) return;
     if (!d->autostart) {
-        if (wanted) Tell(Format(_("cannot add the autostart entry: %s"), d->autostartError.c_str()));
+        if (wanted)
+            Tell(Format(_("cannot add the autostart entry: %s"), d->autostartError.c_str()));
         return;
     }
     std::string message;

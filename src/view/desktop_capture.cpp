@@ -103,8 +103,8 @@ bool TryFolder(Capture* c, const char* why) {
     }
     const std::string folder = DisplayName(sources.imageFolder);
     Tell(sources.folderFirst
-             ? Format(_("cannot use the picture folder %s: %s; showing the desktop"), folder.c_str(),
-                      error.c_str())
+             ? Format(_("cannot use the picture folder %s: %s; showing the desktop"),
+                      folder.c_str(), error.c_str())
              : Format(_("cannot use the picture folder %s: %s"), folder.c_str(), error.c_str()));
     return false;
 }
