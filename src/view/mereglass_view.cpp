@@ -13,6 +13,7 @@
 #include "resources/textures.h"
 #include "scene/scene.h"
 #include "support/diagnostics.h"
+#include "support/translation.h"
 
 namespace {
 
@@ -202,7 +203,8 @@ bool MereglassView::MainSetup() {
     if (platform->BundlePath("murkle", "respak", path, sizeof path)) {
         loaded = LoadTexturesFromDataFile(path, &ssMain->textures, &ssMain->textureCount) != 0;
         if (!loaded) {
-            Tell("cannot read " + DisplayName(path) + "; the water runs without its pictures");
+            Tell(Format(_("cannot read %s; the water runs without its pictures"),
+                        DisplayName(path).c_str()));
         }
     }
 

@@ -93,7 +93,7 @@ struct SettingEntry {
     const char* key;
     SettingKind kind;
     SettingControl style;
-    const char* label;  // what the dialog calls it
+    const char* label;  // what the dialog calls it, in English (N_); shown translated
     int32_t factory;
     int32_t minimum;
     int32_t maximum;
@@ -103,7 +103,7 @@ struct SettingEntry {
     int32_t (*get)(const UserSettings&);
     void (*set)(UserSettings&, int32_t);
     // A Choice's texts, one for each value from minimum to maximum.
-    const char* const* choices = nullptr;
+    const char* const* choices = nullptr;  // English (N_), shown translated
 };
 
 // Every setting, in the order the reset, the sheet, Save and Defaults visit
