@@ -1,6 +1,7 @@
 // SSMAIN::Draw: one frame of the water, lit by the orbiting light and
-// darkened while a message card shows, then the overlay. Relies on the
-// host's GL state (see scene.h), WATERCLASS::DrawSurface and Rotate.
+// darkened while a message card shows, with the light on the floor when
+// caustics are on, then the overlay. Relies on the host's GL state (see
+// scene.h), WATERCLASS::DrawSurface, the caustics' texture unit and Rotate.
 #include <GL/gl.h>
 #include <GL/glu.h>
 
@@ -35,7 +36,10 @@ void SSMAIN::Draw() {
     glPushMatrix();
     glBindTexture(GL_TEXTURE_2D, deskTexture);
     glScalef(aspect, 1.0f, 1.0f);
+    const bool light = caustics && water && causticTexture != 0;
+    if (light) BeginCaustics();
     if (water) water->DrawSurface();
+    if (light) EndCaustics();
     glPopMatrix();
 
     if (!preview) DoOverlay();

@@ -63,6 +63,8 @@ void WATERCLASS::FreeBuffers() {
     Cells = nullptr;
     delete[] Scratch;
     Scratch = nullptr;
+    delete[] Caustics;
+    Caustics = nullptr;
 }
 
 bool WATERCLASS::Initialize(uint16_t shift, float size, bool wantBowl, float speed) {
@@ -104,6 +106,14 @@ bool WATERCLASS::Initialize(uint16_t shift, float size, bool wantBowl, float spe
     if (Scratch == nullptr) {
         Scratch = new (std::nothrow) float[ScratchFloats(Shift)];
         if (Scratch == nullptr) return false;
+    }
+    if (!WantCaustics) {
+        delete[] Caustics;
+        Caustics = nullptr;
+    } else if (Caustics == nullptr) {
+        Caustics = new (std::nothrow) uint8_t[VertexCount];
+        if (Caustics == nullptr) return false;
+        FillCaustics();
     }
     return true;
 }

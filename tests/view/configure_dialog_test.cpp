@@ -233,7 +233,7 @@ std::string ConfigureDialogTest::homes_;
 
 TEST_F(ConfigureDialogTest, ShowsTheFieldsAndSavesWhatTheWidgetsSay) {
     fields_.MainMonitorOnly = true;
-    fields_.record = {false, true, 250, 7, 33};
+    fields_.record = {false, true, 250, 7, 33, true};
     fields_.Picture = ShownPicture::Folder;
     fields_.PictureFolder = home_ + "/holiday";
     fs::create_directories(home_ + "/holiday");
@@ -244,6 +244,7 @@ TEST_F(ConfigureDialogTest, ShowsTheFieldsAndSavesWhatTheWidgetsSay) {
     EXPECT_TRUE(Checked("oMainMonitorOnly"));
     EXPECT_FALSE(Checked("oLighting"));
     EXPECT_TRUE(Checked("oWantBowl"));
+    EXPECT_TRUE(Checked("oCaustics"));
     EXPECT_EQ(Spin("oWaterSpeed"), 250.0);
     EXPECT_EQ(Choice("oWaterRes"), "7");
     EXPECT_DOUBLE_EQ(Spin("oDripSpeed"), 0.33);  // shown in seconds
@@ -253,6 +254,7 @@ TEST_F(ConfigureDialogTest, ShowsTheFieldsAndSavesWhatTheWidgetsSay) {
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(Widget("oMainMonitorOnly")), FALSE);
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(Widget("oLighting")), TRUE);
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(Widget("oWantBowl")), FALSE);
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(Widget("oCaustics")), FALSE);
     gtk_spin_button_set_value(GTK_SPIN_BUTTON(Widget("oWaterSpeed")), 375);
     gtk_combo_box_set_active_id(GTK_COMBO_BOX(Widget("oWaterRes")), "4");
     gtk_spin_button_set_value(GTK_SPIN_BUTTON(Widget("oDripSpeed")), 12.34);
@@ -264,6 +266,7 @@ TEST_F(ConfigureDialogTest, ShowsTheFieldsAndSavesWhatTheWidgetsSay) {
     EXPECT_FALSE(fields_.MainMonitorOnly);
     EXPECT_TRUE(fields_.record.LIGHTING);
     EXPECT_FALSE(fields_.record.WANTBOWL);
+    EXPECT_FALSE(fields_.record.CAUSTICS);
     EXPECT_EQ(fields_.record.WATERSPEED, 375);
     EXPECT_EQ(fields_.record.WATERSHIFT, 4);
     EXPECT_EQ(fields_.record.DRIPSPEED, 1234);
@@ -278,6 +281,7 @@ TEST_F(ConfigureDialogTest, ShowsTheFieldsAndSavesWhatTheWidgetsSay) {
               "DripSpeed=1234\n"
               "Lighting=true\n"
               "WantBowl=false\n"
+              "Caustics=false\n"
               "FullDetail=false\n"
               "Picture=0\n"
               "IdleMinutes=10\n"
@@ -292,6 +296,7 @@ TEST_F(ConfigureDialogTest, ListsTheOnOffSettingsFirstThenTheOthersBesideTheirLa
         {"oMainMonitorOnly", "Run on the main monitor only"},
         {"oLighting", "Moving light"},
         {"oWantBowl", "Bowl-shaped pool"},
+        {"oCaustics", "Light on the pool floor"},
         {"oFullDetail", "Full detail on a software renderer (uses far more CPU)"},
         {"oWaterSpeed", "Wave speed (%)"},
         {"oWaterRes", "Water resolution"},
@@ -347,7 +352,7 @@ TEST_F(ConfigureDialogTest, ShowsAndSavesTheWaveSpeedTheSceneRuns) {
 
 TEST_F(ConfigureDialogTest, DefaultsFillsTheWidgetsAndCancelKeepsEverything) {
     fields_.MainMonitorOnly = true;
-    fields_.record = {false, false, 50, 5, 1000};
+    fields_.record = {false, false, 50, 5, 1000, true};
     fields_.Picture = ShownPicture::Folder;
     fields_.PictureFolder = home_;
     Build();
@@ -356,6 +361,7 @@ TEST_F(ConfigureDialogTest, DefaultsFillsTheWidgetsAndCancelKeepsEverything) {
     EXPECT_FALSE(Checked("oMainMonitorOnly"));
     EXPECT_TRUE(Checked("oLighting"));
     EXPECT_TRUE(Checked("oWantBowl"));
+    EXPECT_FALSE(Checked("oCaustics"));
     EXPECT_EQ(Spin("oWaterSpeed"), 100.0);
     EXPECT_EQ(Choice("oWaterRes"), "6");
     EXPECT_DOUBLE_EQ(Spin("oDripSpeed"), 2.5);
