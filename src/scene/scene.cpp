@@ -85,8 +85,9 @@ bool SSMAIN::Setup(bool isPreview, int viewWidth, int viewHeight, const SETTINGS
         water = nullptr;
         return false;
     }
-    // Without its texture the water is drawn as with the setting off.
-    if (caustics && !MakeCausticTexture()) caustics = false;
+    // A texture of an earlier Setup goes; without a new one the water is
+    // drawn as with the setting off.
+    caustics = MakeCausticTexture();
     return true;
 }
 

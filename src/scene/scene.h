@@ -116,7 +116,8 @@ public:
     void Draw();
     // The light on the floor (caustics.cpp). MakeCausticTexture replaces
     // causticTexture with a texture of the water's light bytes; false, with
-    // none, when the water has no such bytes or no name is given.
+    // none, when the water has no such bytes (the setting is off) or no
+    // name is given.
     // BeginCaustics uploads the bytes and sets up the second texture unit
     // to multiply the water that is drawn next by twice the light;
     // EndCaustics switches that unit off again and leaves unit 0 active.
