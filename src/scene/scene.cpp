@@ -85,9 +85,6 @@ bool SSMAIN::Setup(bool isPreview, int viewWidth, int viewHeight, const SETTINGS
         water = nullptr;
         return false;
     }
-    // A texture of an earlier Setup goes; without a new one the water is
-    // drawn as with the setting off.
-    caustics = MakeCausticTexture();
     return true;
 }
 
@@ -132,9 +129,6 @@ void SSMAIN::Cleanup() {
     const GLuint desk = deskTexture;
     glDeleteTextures(1, &desk);
     deskTexture = 0;
-    const GLuint light = causticTexture;
-    glDeleteTextures(1, &light);
-    causticTexture = 0;
     glDisable(GL_LIGHTING);
     glDisable(GL_LIGHT0);
     glDisable(GL_CULL_FACE);

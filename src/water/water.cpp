@@ -4,6 +4,7 @@
 #include "water/water.h"
 
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -111,9 +112,8 @@ bool WATERCLASS::Initialize(uint16_t shift, float size, bool wantBowl, float spe
         delete[] Caustics;
         Caustics = nullptr;
     } else if (Caustics == nullptr) {
-        Caustics = new (std::nothrow) uint8_t[VertexCount];
+        Caustics = new (std::nothrow) float[std::size_t{3} * VertexCount]();
         if (Caustics == nullptr) return false;
-        FillCaustics();
     }
     return true;
 }

@@ -80,9 +80,15 @@ public:
     // Draws the mesh as one triangle strip. Needs a current context. False,
     // drawing nothing, when Initialize has not succeeded.
     bool DrawSurface();
-    // Refills Caustics from the heights (Update does it after each step).
+    // Fills Caustics from the mesh of the last step: each vertex's colour
+    // as the scene's lighting gives it (light 0 at `light`, world
+    // coordinates; x stretched by xScale; material colour `shade`), times
+    // the light that the ripples focus on the floor under it, halved.
     // Nothing without Caustics.
-    void FillCaustics();
+    void FillCaustics(const VECTOR3D& light, float xScale, float shade);
+    // Draws the mesh as DrawSurface does, with Caustics as vertex colours.
+    // Needs a current context. False, drawing nothing, without Caustics.
+    bool DrawCaustics();
     // True when every buffer exists for the current grid size, that is
     // after a successful Initialize.
     bool Ready() const;
@@ -92,12 +98,12 @@ public:
     float* Scratch = nullptr;
     uint16_t BufferShift = 0;
 
-    // The light that the surface focuses on the floor, one byte per grid
-    // point, row by row: 128 for still water, more where the surface
-    // gathers light, less where it spreads it. Owned; made by Initialize
-    // while WantCaustics is set, null otherwise.
+    // Vertex colours (RGB floats, 3 per grid point, row by row) of the lit
+    // water times the light that the surface focuses on the floor, halved;
+    // see FillCaustics. Owned; made by Initialize while WantCaustics is
+    // set, null otherwise.
     bool WantCaustics = false;
-    uint8_t* Caustics = nullptr;
+    float* Caustics = nullptr;
 
     // Floats of Scratch that a grid of side 1 << shift needs.
     static uint32_t ScratchFloats(uint16_t shift);

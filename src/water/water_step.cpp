@@ -131,6 +131,5 @@ bool WATERCLASS::Update(VECTOR3D& eye, double elapsed) {
     step.spacing = Size / static_cast<float>(n - 1);
     step.eye = eye;
     passes.mesh(step);
-    FillCaustics();
     return true;
 }

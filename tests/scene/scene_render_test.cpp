@@ -184,11 +184,11 @@ TEST(SceneRender, TheBowlChangesThePicture) {
 
 namespace {
 
-// A 256 x 256 frame of the water after one drip at grid point (20, 24) and
-// `frames` steps of 0.05 s, over a desktop of grey 0x80 (or, with no drip,
-// still water over the gradient desktop), with or without the light on the
-// floor, the light standing still above the flat-floored pool. No timed
-// drips.
+// A 256 x 256 frame of the water with or without the light on the floor,
+// after `frames` steps and no timed drips: with a drip at grid point
+// (20, 24), steps of 0.05 s over a desktop of grey 0x80, the light standing
+// still above a flat-floored pool; without, still water over the gradient
+// desktop at the factory settings, in steps of 0.5 s that move the light.
 struct CausticFrame {
     std::vector<uint8_t> pixels;  // RGBA, bottom row first
     std::vector<float> heights;   // the grid's, row by row
@@ -200,15 +200,15 @@ CausticFrame DrawCaustics(bool caustics, bool drip, int frames) {
     SceneRig rig(256, 256);
     if (!rig.gl.ok()) return out;
     SETTINGS s = TestSettings(6);
-    s.WANTBOWL = false;
-    s.LIGHTING = false;
+    s.WANTBOWL = !drip;
+    s.LIGHTING = !drip;
     s.CAUSTICS = caustics;
     if (!rig.Setup(s)) return out;
     rig.scene.deskTexture = drip ? SolidTexture(0x808080FF) : GradientDesktop();
     rig.scene.introDone = true;
     rig.scene.dripTimer = 1e9f;
     if (drip) rig.scene.water->DropAt(20, 24, 2.0f);
-    for (int i = 0; i < frames; ++i) rig.Frame(0.05);
+    for (int i = 0; i < frames; ++i) rig.Frame(drip ? 0.05 : 0.5);
     out.pixels = rig.gl.ReadPixels();
     for (uint32_t i = 0; i < rig.scene.water->VertexCount; ++i) {
         out.heights.push_back(rig.scene.water->Cells[i].Height);
@@ -262,8 +262,8 @@ TEST(SceneRender, CausticsBrightenTheFloorUnderCrestsAndDarkenItUnderTroughs) {
 }
 
 TEST(SceneRender, CausticsOnStillWaterShowNoPattern) {
-    const CausticFrame off = DrawCaustics(false, false, 3);
-    const CausticFrame on = DrawCaustics(true, false, 3);
+    const CausticFrame off = DrawCaustics(false, false, 20);
+    const CausticFrame on = DrawCaustics(true, false, 20);
     ASSERT_FALSE(off.pixels.empty());
     ASSERT_EQ(on.pixels.size(), off.pixels.size());
     // Over the gradient every channel takes many values; the light may move

@@ -94,7 +94,6 @@ TEST(SceneSettings, FlagsAndDripIntervalAreCopied) {
     EXPECT_TRUE(rig.scene.preview);
     EXPECT_TRUE(rig.scene.caustics);
     EXPECT_NE(rig.scene.water->Caustics, nullptr);
-    EXPECT_NE(rig.scene.causticTexture, 0u);
     EXPECT_FALSE(rig.scene.lighting);
     EXPECT_FALSE(rig.scene.wantBowl);
     EXPECT_FALSE(rig.scene.water->WantBowl);
