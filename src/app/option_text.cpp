@@ -36,7 +36,7 @@ const SettingManual kSettingManuals[] = {
      "floor (@FACTORY@)."},
     {"Caustics",
      "The bright, moving net of light that the ripples focus on the pool floor\n"
-     "(@FACTORY@); it costs an extra pass over the water."},
+     "(@FACTORY@)."},
     {"FullDetail",
      "On a software renderer (Mesa's llvmpipe or softpipe, where the processor\n"
      "draws every pixel), the saver normally draws at half the width and height of\n"
