@@ -2,6 +2,7 @@
 //
 // Provides: OpenSessionBus, CloseSessionBus.
 #include "platform/session_bus_internal.h"
+#include "support/translation.h"
 
 namespace platform {
 
@@ -18,8 +19,8 @@ GDBusConnection* OpenSessionBus(const char* purpose, std::string* error) {
                   nullptr, nullptr, &gerror);
     g_free(address);
     if (bus == nullptr) {
-        *error = std::string("no session bus for ") + purpose + ": " +
-                 (gerror != nullptr ? gerror->message : "");
+        *error = Format(_("no session bus for %s: %s"), _(purpose),
+                        gerror != nullptr ? gerror->message : "");
     }
     if (gerror != nullptr) g_error_free(gerror);
     return bus;

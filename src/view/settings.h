@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "scene/settings.h"
+#include "view/desktop_privacy.h"
 
 namespace platform {
 struct SettingsStore;
@@ -50,6 +51,9 @@ struct UserSettings {
     // The idle watcher (--idle-watch) starts the saver after this many
     // minutes without input.
     int32_t IdleMinutes;
+    // The desktop's picture as it is, blurred or pixelated; never the
+    // user's own pictures.
+    DesktopPrivacy Privacy;
 };
 
 // The controls of the configuration sheet. An on/off control holds a
@@ -66,6 +70,7 @@ struct SheetControls {
     int oFullDetail;
     int oPicture;
     int oIdleMinutes;
+    int oDesktopPrivacy;
     std::string oPictureFolder;  // the folder chooser
 };
 
@@ -89,7 +94,7 @@ struct SettingEntry {
     const char* key;
     SettingKind kind;
     SettingControl style;
-    const char* label;  // what the dialog calls it
+    const char* label;  // what the dialog calls it, in English (N_); shown translated
     int32_t factory;
     int32_t minimum;
     int32_t maximum;
@@ -99,14 +104,15 @@ struct SettingEntry {
     int32_t (*get)(const UserSettings&);
     void (*set)(UserSettings&, int32_t);
     // A Choice's texts, one for each value from minimum to maximum.
-    const char* const* choices = nullptr;
+    const char* const* choices = nullptr;  // English (N_), shown translated
 };
 
 // Every setting, in the order the reset, the sheet, Save and Defaults visit
 // them: "MainMonitorOnly", "WaterSpeed", "WaterRes", "DripSpeed",
 // "Lighting", "WantBowl", "Caustics", "FullDetail", "Picture",
+// "DesktopPrivacy",
 // "IdleMinutes". The picture folder follows them.
-inline constexpr size_t kSettingCount = 10;
+inline constexpr size_t kSettingCount = 11;
 extern const SettingEntry kSettings[kSettingCount];
 // The entry for `key`, or null.
 const SettingEntry* FindSetting(const char* key);
@@ -114,7 +120,8 @@ const SettingEntry* FindSetting(const char* key);
 // The factory values: MainMonitorOnly false, lighting and bowl on, caustics
 // off, wave
 // speed 100 %, water resolution 2^6, drips every 2.5 s, the desktop shown,
-// no picture folder, 10 idle minutes before the idle watcher starts it.
+// no picture folder, the desktop as it is, 10 idle minutes before the idle
+// watcher starts it.
 UserSettings FactorySettings();
 
 // `value` brought into the entry's range: itself when inside it, else

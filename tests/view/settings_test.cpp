@@ -33,6 +33,7 @@ const char* const kFactoryText =
     "Caustics=false\n"
     "FullDetail=false\n"
     "Picture=0\n"
+    "DesktopPrivacy=0\n"
     "IdleMinutes=10\n"
     "PictureFolder=\n";
 
@@ -84,6 +85,7 @@ void ExpectFactory(const UserSettings& s) {
     EXPECT_EQ(s.Picture, ShownPicture::Desktop);
     EXPECT_EQ(s.PictureFolder, "");
     EXPECT_EQ(s.IdleMinutes, 10);
+    EXPECT_EQ(s.Privacy, DesktopPrivacy::AsItIs);
 }
 
 UserSettings Custom() {
@@ -96,10 +98,10 @@ UserSettings Custom() {
 }
 
 TEST(SettingsTable, DeclaresEachSettingOnceWithItsFactoryValueAndRange) {
-    ASSERT_EQ(kSettingCount, 10u);
+    ASSERT_EQ(kSettingCount, 11u);
     const char* const order[] = {"MainMonitorOnly", "WaterSpeed", "WaterRes", "DripSpeed",
                                  "Lighting",        "WantBowl",   "Caustics", "FullDetail",
-                                 "Picture",         "IdleMinutes"};
+                                 "Picture",         "DesktopPrivacy", "IdleMinutes"};
     for (size_t i = 0; i < kSettingCount; ++i) {
         EXPECT_STREQ(kSettings[i].key, order[i]);
         EXPECT_EQ(FindSetting(order[i]), &kSettings[i]);
@@ -233,7 +235,7 @@ TEST_F(SettingsTest, OutOfRangeValuesRunAsTheSceneRunsThemAndAreNamedOnce) {
     // normal speed; a water resolution outside 4 to 8 runs at 6.
     const std::string text =
         "[tkMereglass]\nversion=1.0.1\nWaterSpeed=1500\nWaterRes=9\nDripSpeed=400000\n"
-        "IdleMinutes=0\n";
+        "IdleMinutes=0\nDesktopPrivacy=7\n";
     WriteFile(text);
     testing::internal::CaptureStderr();
     UserSettings s = ReadFresh();
@@ -242,10 +244,11 @@ TEST_F(SettingsTest, OutOfRangeValuesRunAsTheSceneRunsThemAndAreNamedOnce) {
     EXPECT_EQ(s.record.WATERSHIFT, 6);
     EXPECT_EQ(s.record.DRIPSPEED, 360000);
     EXPECT_EQ(s.IdleMinutes, 10);
+    EXPECT_EQ(s.Privacy, DesktopPrivacy::Pixelated);  // the nearest choice
     EXPECT_NE(message.find(file_ + ": WaterSpeed=1500 is not from 10 to 400; 400 used\n"),
               std::string::npos)
         << message;
-    EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 4) << message;
+    EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 5) << message;
     EXPECT_EQ(ReadText(file_), text);  // the file is not rewritten for that
 
     // A file from before the idle time existed runs the factory idle time.
@@ -498,6 +501,7 @@ TEST_F(SettingsTest, SaveWritesTheControlsAndUpdatesTheFields) {
     c.oDripSpeed = 1;
     c.oPicture = 1;
     c.oIdleMinutes = 25;
+    c.oDesktopPrivacy = 1;
     c.oPictureFolder = "/home/u/Pictures";
     ASSERT_TRUE(ConfigureSheetSave(c, &fields, store));
     platform::CloseSettingsStore(store);
@@ -522,6 +526,7 @@ TEST_F(SettingsTest, SaveWritesTheControlsAndUpdatesTheFields) {
               "Caustics=true\n"
               "FullDetail=false\n"
               "Picture=1\n"
+              "DesktopPrivacy=1\n"
               "IdleMinutes=25\n"
               "PictureFolder=/home/u/Pictures\n");
     // The next view reads what was saved.
@@ -530,6 +535,7 @@ TEST_F(SettingsTest, SaveWritesTheControlsAndUpdatesTheFields) {
     EXPECT_EQ(next.record.WATERSHIFT, 8);
     EXPECT_EQ(next.record.DRIPSPEED, 1);
     EXPECT_EQ(next.Picture, ShownPicture::Folder);
+    EXPECT_EQ(next.Privacy, DesktopPrivacy::Blurred);
     EXPECT_EQ(next.PictureFolder, "/home/u/Pictures");
 }
 
