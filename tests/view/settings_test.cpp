@@ -99,8 +99,8 @@ UserSettings Custom() {
 
 TEST(SettingsTable, DeclaresEachSettingOnceWithItsFactoryValueAndRange) {
     ASSERT_EQ(kSettingCount, 11u);
-    const char* const order[] = {"MainMonitorOnly", "WaterSpeed", "WaterRes", "DripSpeed",
-                                 "Lighting",        "WantBowl",   "Caustics", "FullDetail",
+    const char* const order[] = {"MainMonitorOnly", "WaterSpeed",     "WaterRes",   "DripSpeed",
+                                 "Lighting",        "WantBowl",       "Caustics",   "FullDetail",
                                  "Picture",         "DesktopPrivacy", "IdleMinutes"};
     for (size_t i = 0; i < kSettingCount; ++i) {
         EXPECT_STREQ(kSettings[i].key, order[i]);
