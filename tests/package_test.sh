@@ -24,6 +24,7 @@ sort >"$work/expected" <<'EOF'
 ./usr/share/doc/mereglass/changelog.Debian.gz
 ./usr/share/doc/mereglass/configure-dialog.png
 ./usr/share/doc/mereglass/copyright
+./usr/share/doc/mereglass/docs/caustics.png
 ./usr/share/doc/mereglass/docs/configure-dialog.png
 ./usr/share/doc/mereglass/docs/desktop-blurred.png
 ./usr/share/doc/mereglass/docs/screenshot-window.png

@@ -36,6 +36,9 @@ const SettingManual kSettingManuals[] = {
     {"WantBowl",
      "A bowl-shaped pool: the picture lines a spherical basin instead of a flat\n"
      "floor (@FACTORY@)."},
+    {"Caustics",
+     "The bright, moving net of light that the ripples focus on the pool floor\n"
+     "(@FACTORY@)."},
     {"FullDetail",
      "On a software renderer (Mesa's llvmpipe or softpipe, where the processor\n"
      "draws every pixel), the saver normally draws at half the width and height of\n"

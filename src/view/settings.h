@@ -63,6 +63,7 @@ struct SheetControls {
     int oMainMonitorOnly;
     int oLighting;
     int oWantBowl;
+    int oCaustics;
     int oWaterSpeed;
     int oWaterRes;
     int oDripSpeed;
@@ -108,14 +109,16 @@ struct SettingEntry {
 
 // Every setting, in the order the reset, the sheet, Save and Defaults visit
 // them: "MainMonitorOnly", "WaterSpeed", "WaterRes", "DripSpeed",
-// "Lighting", "WantBowl", "FullDetail", "Picture", "DesktopPrivacy",
+// "Lighting", "WantBowl", "Caustics", "FullDetail", "Picture",
+// "DesktopPrivacy",
 // "IdleMinutes". The picture folder follows them.
-inline constexpr size_t kSettingCount = 10;
+inline constexpr size_t kSettingCount = 11;
 extern const SettingEntry kSettings[kSettingCount];
 // The entry for `key`, or null.
 const SettingEntry* FindSetting(const char* key);
 
-// The factory values: MainMonitorOnly false, lighting and bowl on, wave
+// The factory values: MainMonitorOnly false, lighting and bowl on, caustics
+// off, wave
 // speed 100 %, water resolution 2^6, drips every 2.5 s, the desktop shown,
 // no picture folder, the desktop as it is, 10 idle minutes before the idle
 // watcher starts it.

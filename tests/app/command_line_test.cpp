@@ -291,13 +291,14 @@ TEST(CommandLineSettings, EverySettingHasAnOption) {
 TEST(CommandLineSettings, OverridesApplyOverStoredValues) {
     const Parsed p =
         Parse({"--no-lighting", "-water-res", "8", "--drip-speed", "40", "--main-monitor-only",
-               "--no-want-bowl", "--water-speed", "250", "--desktop-privacy", "2"});
+               "--no-want-bowl", "--water-speed", "250", "--desktop-privacy", "2", "--caustics"});
     ASSERT_TRUE(p.ok) << p.error;
-    ASSERT_EQ(p.cl.settings.size(), 7u);
+    ASSERT_EQ(p.cl.settings.size(), 8u);
     UserSettings s = FactorySettings();
     ApplySettingOverrides(p.cl, &s);
     EXPECT_FALSE(s.record.LIGHTING);
     EXPECT_FALSE(s.record.WANTBOWL);
+    EXPECT_TRUE(s.record.CAUSTICS);
     EXPECT_TRUE(s.MainMonitorOnly);
     EXPECT_EQ(s.record.WATERSHIFT, 8);
     EXPECT_EQ(s.record.DRIPSPEED, 40);
@@ -319,6 +320,7 @@ TEST(CommandLineSettings, SheetFlagsRunWhatTheControlsShow) {
     controls.oMainMonitorOnly = 1;
     controls.oLighting = 0;
     controls.oWantBowl = 0;
+    controls.oCaustics = 1;
     controls.oWaterSpeed = 275;
     controls.oWaterRes = 7;
     controls.oDripSpeed = 999999;  // above the range: its end
@@ -341,6 +343,7 @@ TEST(CommandLineSettings, SheetFlagsRunWhatTheControlsShow) {
     EXPECT_TRUE(s.MainMonitorOnly);
     EXPECT_FALSE(s.record.LIGHTING);
     EXPECT_FALSE(s.record.WANTBOWL);
+    EXPECT_TRUE(s.record.CAUSTICS);
     EXPECT_EQ(s.record.WATERSPEED, 275);
     EXPECT_EQ(s.record.WATERSHIFT, 7);
     EXPECT_EQ(s.record.DRIPSPEED, 360000);

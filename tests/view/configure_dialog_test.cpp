@@ -249,7 +249,7 @@ std::string ConfigureDialogTest::homes_;
 
 TEST_F(ConfigureDialogTest, ShowsTheFieldsAndSavesWhatTheWidgetsSay) {
     fields_.MainMonitorOnly = true;
-    fields_.record = {false, true, 250, 7, 33};
+    fields_.record = {false, true, 250, 7, 33, true};
     fields_.Picture = ShownPicture::Folder;
     fields_.PictureFolder = home_ + "/holiday";
     fs::create_directories(home_ + "/holiday");
@@ -260,6 +260,7 @@ TEST_F(ConfigureDialogTest, ShowsTheFieldsAndSavesWhatTheWidgetsSay) {
     EXPECT_TRUE(Checked("oMainMonitorOnly"));
     EXPECT_FALSE(Checked("oLighting"));
     EXPECT_TRUE(Checked("oWantBowl"));
+    EXPECT_TRUE(Checked("oCaustics"));
     EXPECT_EQ(Spin("oWaterSpeed"), 250.0);
     EXPECT_EQ(Choice("oWaterRes"), "7");
     EXPECT_DOUBLE_EQ(Spin("oDripSpeed"), 0.33);  // shown in seconds
@@ -269,6 +270,7 @@ TEST_F(ConfigureDialogTest, ShowsTheFieldsAndSavesWhatTheWidgetsSay) {
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(Widget("oMainMonitorOnly")), FALSE);
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(Widget("oLighting")), TRUE);
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(Widget("oWantBowl")), FALSE);
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(Widget("oCaustics")), FALSE);
     gtk_spin_button_set_value(GTK_SPIN_BUTTON(Widget("oWaterSpeed")), 375);
     gtk_combo_box_set_active_id(GTK_COMBO_BOX(Widget("oWaterRes")), "4");
     gtk_spin_button_set_value(GTK_SPIN_BUTTON(Widget("oDripSpeed")), 12.34);
@@ -280,6 +282,7 @@ TEST_F(ConfigureDialogTest, ShowsTheFieldsAndSavesWhatTheWidgetsSay) {
     EXPECT_FALSE(fields_.MainMonitorOnly);
     EXPECT_TRUE(fields_.record.LIGHTING);
     EXPECT_FALSE(fields_.record.WANTBOWL);
+    EXPECT_FALSE(fields_.record.CAUSTICS);
     EXPECT_EQ(fields_.record.WATERSPEED, 375);
     EXPECT_EQ(fields_.record.WATERSHIFT, 4);
     EXPECT_EQ(fields_.record.DRIPSPEED, 1234);
@@ -294,6 +297,7 @@ TEST_F(ConfigureDialogTest, ShowsTheFieldsAndSavesWhatTheWidgetsSay) {
               "DripSpeed=1234\n"
               "Lighting=true\n"
               "WantBowl=false\n"
+              "Caustics=false\n"
               "FullDetail=false\n"
               "Picture=0\n"
               "DesktopPrivacy=0\n"
@@ -309,6 +313,7 @@ TEST_F(ConfigureDialogTest, ListsTheOnOffSettingsFirstThenTheOthersBesideTheirLa
         {"oMainMonitorOnly", "Run on the main monitor only"},
         {"oLighting", "Moving light"},
         {"oWantBowl", "Bowl-shaped pool"},
+        {"oCaustics", "Light on the pool floor"},
         {"oFullDetail", "Full detail on a software renderer (uses far more CPU)"},
         {"oWaterSpeed", "Wave speed (%)"},
         {"oWaterRes", "Water resolution"},
@@ -319,10 +324,10 @@ TEST_F(ConfigureDialogTest, ListsTheOnOffSettingsFirstThenTheOthersBesideTheirLa
         {"oStartWhenIdle", "Start by itself when the computer is idle"},
         {"oIdleMinutes", "Start after this many idle minutes"}};
     GtkWidget* grid = gtk_widget_get_parent(Widget("oMainMonitorOnly"));
-    for (int row = 0; row < 12; ++row) {
+    for (int row = 0; row < 13; ++row) {
         const auto [name, text] = rows[row];
         GtkWidget* control = Widget(name);
-        const bool check = row < 4 || row == 10;
+        const bool check = row < 5 || row == 11;
         int top = -1, left = -1;
         gtk_container_child_get(GTK_CONTAINER(grid), control, "top-attach", &top, "left-attach",
                                 &left, nullptr);
@@ -403,7 +408,7 @@ TEST_F(ConfigureDialogTest, ShowsAndSavesTheWaveSpeedTheSceneRuns) {
 
 TEST_F(ConfigureDialogTest, DefaultsFillsTheWidgetsAndCancelKeepsEverything) {
     fields_.MainMonitorOnly = true;
-    fields_.record = {false, false, 50, 5, 1000};
+    fields_.record = {false, false, 50, 5, 1000, true};
     fields_.Picture = ShownPicture::Folder;
     fields_.PictureFolder = home_;
     Build();
@@ -412,6 +417,7 @@ TEST_F(ConfigureDialogTest, DefaultsFillsTheWidgetsAndCancelKeepsEverything) {
     EXPECT_FALSE(Checked("oMainMonitorOnly"));
     EXPECT_TRUE(Checked("oLighting"));
     EXPECT_TRUE(Checked("oWantBowl"));
+    EXPECT_FALSE(Checked("oCaustics"));
     EXPECT_EQ(Spin("oWaterSpeed"), 100.0);
     EXPECT_EQ(Choice("oWaterRes"), "6");
     EXPECT_DOUBLE_EQ(Spin("oDripSpeed"), 2.5);

@@ -30,6 +30,7 @@ const char* const kFactoryText =
     "DripSpeed=250\n"
     "Lighting=true\n"
     "WantBowl=true\n"
+    "Caustics=false\n"
     "FullDetail=false\n"
     "Picture=0\n"
     "DesktopPrivacy=0\n"
@@ -77,6 +78,7 @@ void ExpectFactory(const UserSettings& s) {
     EXPECT_FALSE(s.MainMonitorOnly);
     EXPECT_TRUE(s.record.LIGHTING);
     EXPECT_TRUE(s.record.WANTBOWL);
+    EXPECT_FALSE(s.record.CAUSTICS);
     EXPECT_EQ(s.record.WATERSPEED, 100);
     EXPECT_EQ(s.record.WATERSHIFT, 6);
     EXPECT_EQ(s.record.DRIPSPEED, 250);
@@ -89,17 +91,17 @@ void ExpectFactory(const UserSettings& s) {
 UserSettings Custom() {
     UserSettings s{};
     s.MainMonitorOnly = true;
-    s.record = {false, true, 250, 7, 33};
+    s.record = {false, true, 250, 7, 33, true};
     s.Picture = ShownPicture::Folder;
     s.PictureFolder = "/home/u/Pictures";
     return s;
 }
 
 TEST(SettingsTable, DeclaresEachSettingOnceWithItsFactoryValueAndRange) {
-    ASSERT_EQ(kSettingCount, 10u);
-    const char* const order[] = {"MainMonitorOnly", "WaterSpeed", "WaterRes",   "DripSpeed",
-                                 "Lighting",        "WantBowl",   "FullDetail", "Picture",
-                                 "DesktopPrivacy",  "IdleMinutes"};
+    ASSERT_EQ(kSettingCount, 11u);
+    const char* const order[] = {"MainMonitorOnly", "WaterSpeed",     "WaterRes",   "DripSpeed",
+                                 "Lighting",        "WantBowl",       "Caustics",   "FullDetail",
+                                 "Picture",         "DesktopPrivacy", "IdleMinutes"};
     for (size_t i = 0; i < kSettingCount; ++i) {
         EXPECT_STREQ(kSettings[i].key, order[i]);
         EXPECT_EQ(FindSetting(order[i]), &kSettings[i]);
@@ -421,6 +423,7 @@ TEST_F(SettingsTest, SheetOpensWithTheFieldsNotTheStore) {
     EXPECT_EQ(c.oMainMonitorOnly, 1);
     EXPECT_EQ(c.oLighting, 0);
     EXPECT_EQ(c.oWantBowl, 1);
+    EXPECT_EQ(c.oCaustics, 1);
     EXPECT_EQ(c.oWaterSpeed, 250);
     EXPECT_EQ(c.oWaterRes, 7);
     EXPECT_EQ(c.oDripSpeed, 33);
@@ -458,6 +461,7 @@ TEST_F(SettingsTest, DefaultsThenCancelLeavesFieldsAndStore) {
     EXPECT_EQ(c.oDripSpeed, 250);
     EXPECT_EQ(c.oLighting, 1);
     EXPECT_EQ(c.oWantBowl, 1);
+    EXPECT_EQ(c.oCaustics, 0);
     EXPECT_EQ(c.oPicture, 0);
     EXPECT_EQ(c.oPictureFolder, "");
     // Cancel.
@@ -491,6 +495,7 @@ TEST_F(SettingsTest, SaveWritesTheControlsAndUpdatesTheFields) {
     c.oMainMonitorOnly = 1;
     c.oLighting = 2;  // a mixed state counts as off
     c.oWantBowl = 0;
+    c.oCaustics = 1;
     c.oWaterSpeed = 150;
     c.oWaterRes = 8;
     c.oDripSpeed = 1;
@@ -503,6 +508,7 @@ TEST_F(SettingsTest, SaveWritesTheControlsAndUpdatesTheFields) {
     EXPECT_TRUE(fields.MainMonitorOnly);
     EXPECT_FALSE(fields.record.LIGHTING);
     EXPECT_FALSE(fields.record.WANTBOWL);
+    EXPECT_TRUE(fields.record.CAUSTICS);
     EXPECT_EQ(fields.record.WATERSPEED, 150);
     EXPECT_EQ(fields.record.WATERSHIFT, 8);
     EXPECT_EQ(fields.record.DRIPSPEED, 1);
@@ -517,6 +523,7 @@ TEST_F(SettingsTest, SaveWritesTheControlsAndUpdatesTheFields) {
               "DripSpeed=1\n"
               "Lighting=false\n"
               "WantBowl=false\n"
+              "Caustics=true\n"
               "FullDetail=false\n"
               "Picture=1\n"
               "DesktopPrivacy=1\n"
