@@ -7,9 +7,12 @@
 #include <GL/glu.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <new>
 
+#include "support/diagnostics.h"
+#include "support/translation.h"
 #include "water/water.h"
 
 namespace {
@@ -27,6 +30,28 @@ SSMAIN::SSMAIN()
 
 SSMAIN::~SSMAIN() { Cleanup(); }
 
+namespace {
+
+// Whether the current context has OpenGL 1.3's combine environment, which
+// the light on the pool floor needs. Without it the water is drawn as
+// without that light, and the user is told once.
+bool HasTextureCombine() {
+    const char* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+    int major = 0;
+    int minor = 0;
+    if (version && std::sscanf(version, "%d.%d", &major, &minor) == 2 &&
+        (major > 1 || (major == 1 && minor >= 3))) {
+        return true;
+    }
+    static bool told = false;
+    if (!told)
+        Tell(_("the light on the pool floor needs OpenGL 1.3; the water is drawn without it"));
+    told = true;
+    return false;
+}
+
+}  // namespace
+
 bool SSMAIN::Setup(bool isPreview, int viewWidth, int viewHeight, const SETTINGS* settings) {
     if (!settings) return false;
     preview = isPreview;
@@ -37,7 +62,7 @@ bool SSMAIN::Setup(bool isPreview, int viewWidth, int viewHeight, const SETTINGS
     waterSpeed = static_cast<float>(static_cast<float>(settings->WATERSPEED) / 100.0);
     waterShift = settings->WATERSHIFT;
     dripSpeed = settings->DRIPSPEED;
-    caustics = settings->CAUSTICS;
+    caustics = settings->CAUSTICS && HasTextureCombine();
     // A speed below the lower limit falls back to the normal speed.
     if (static_cast<double>(waterSpeed) < 0.1) waterSpeed = 1.0f;
     if (waterShift < 4 || waterShift > 8) waterShift = 6;
