@@ -1,13 +1,16 @@
-// A connection of our own to the session bus. Relies on GIO's GDBus.
+// Connections of our own to the session and system buses. Relies on GIO's
+// GDBus.
 //
-// Provides: OpenSessionBus, CloseSessionBus.
+// Provides: OpenSessionBus, OpenSystemBus, CloseSessionBus.
 #include "platform/session_bus_internal.h"
 
 namespace platform {
 
-GDBusConnection* OpenSessionBus(const char* purpose, std::string* error) {
+namespace {
+
+GDBusConnection* OpenBus(GBusType type, const char* purpose, std::string* error) {
     GError* gerror = nullptr;
-    gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, &gerror);
+    gchar* address = g_dbus_address_get_for_bus_sync(type, nullptr, &gerror);
     GDBusConnection* bus =
         address == nullptr
             ? nullptr
@@ -18,11 +21,22 @@ GDBusConnection* OpenSessionBus(const char* purpose, std::string* error) {
                   nullptr, nullptr, &gerror);
     g_free(address);
     if (bus == nullptr) {
-        *error = std::string("no session bus for ") + purpose + ": " +
+        *error = std::string(type == G_BUS_TYPE_SYSTEM ? "no system bus for " : "no session bus for ") +
+                 purpose + ": " +
                  (gerror != nullptr ? gerror->message : "");
     }
     if (gerror != nullptr) g_error_free(gerror);
     return bus;
+}
+
+}  // namespace
+
+GDBusConnection* OpenSessionBus(const char* purpose, std::string* error) {
+    return OpenBus(G_BUS_TYPE_SESSION, purpose, error);
+}
+
+GDBusConnection* OpenSystemBus(const char* purpose, std::string* error) {
+    return OpenBus(G_BUS_TYPE_SYSTEM, purpose, error);
 }
 
 void CloseSessionBus(GDBusConnection* bus) {

@@ -59,6 +59,7 @@ bool MereglassView::InitWithFrame(NSRect frame, bool isPreview) {
     MainMonitorOnly = user.MainMonitorOnly;
     mySettings = user.record;
     FullDetail = user.FullDetail;
+    SaveBattery = user.SaveBattery;
     Picture = user.Picture;
     PictureFolder = user.PictureFolder;
     IdleMinutes = user.IdleMinutes;
@@ -237,7 +238,8 @@ SheetControls* MereglassView::ConfigureSheet() {
     if (configureSheet == nullptr) configureSheet = new (std::nothrow) SheetControls{};
     if (configureSheet == nullptr) return nullptr;
     ::ConfigureSheetOpen(
-        UserSettings{MainMonitorOnly, mySettings, FullDetail, Picture, PictureFolder, IdleMinutes},
+        UserSettings{MainMonitorOnly, mySettings, FullDetail, SaveBattery, Picture, PictureFolder,
+                     IdleMinutes},
         configureSheet);
     return configureSheet;
 }
@@ -248,7 +250,7 @@ void MereglassView::ConfigureSheetCancel() {
 
 void MereglassView::ConfigureSheetSave() {
     if (configureSheet != nullptr) {
-        UserSettings fields{MainMonitorOnly, mySettings,    FullDetail,
+        UserSettings fields{MainMonitorOnly, mySettings, FullDetail,   SaveBattery,
                             Picture,         PictureFolder, IdleMinutes};
         if (platform->settingsStore != nullptr) {
             ::ConfigureSheetSave(*configureSheet, &fields, platform->settingsStore);
@@ -260,6 +262,7 @@ void MereglassView::ConfigureSheetSave() {
         MainMonitorOnly = fields.MainMonitorOnly;
         mySettings = fields.record;
         FullDetail = fields.FullDetail;
+        SaveBattery = fields.SaveBattery;
         Picture = fields.Picture;
         PictureFolder = fields.PictureFolder;
         IdleMinutes = fields.IdleMinutes;

@@ -79,6 +79,7 @@ public:
     SETTINGS mySettings{};
     // The host's settings, kept for the sheet.
     bool FullDetail = false;
+    bool SaveBattery = true;
     ShownPicture Picture = ShownPicture::Desktop;
     std::string PictureFolder;
     int32_t IdleMinutes = 0;              // kept for the sheet; the view does not use it

@@ -52,6 +52,9 @@ const SettingEntry kSettings[kSettingCount] = {
      "Full detail on a software renderer (uses far more CPU)", 0, 0, 1, 0, 1,
      &SheetControls::oFullDetail, [](const UserSettings& s) { return Flag(s.FullDetail); },
      [](UserSettings& s, int32_t v) { s.FullDetail = v == 1; }},
+    {"SaveBattery", SettingKind::Bool, SettingControl::Check, "Save the battery", 1, 0, 1, 0, 1,
+     &SheetControls::oSaveBattery, [](const UserSettings& s) { return Flag(s.SaveBattery); },
+     [](UserSettings& s, int32_t v) { s.SaveBattery = v == 1; }},
     {"Picture", SettingKind::Integer, SettingControl::Choice, "Show", 0, 0, 1, 0, 0,
      &SheetControls::oPicture,
      [](const UserSettings& s) { return static_cast<int32_t>(s.Picture); },
@@ -144,7 +147,10 @@ UserSettings ReadStoredValues(const platform::SettingsStore* store, bool speak) 
         for (const SettingEntry& entry : kSettings) {
             if (entry.kind != kind) continue;
             if (kind == SettingKind::Bool) {
-                entry.set(s, Flag(platform::StoreBool(store, entry.key)));
+                // A file written before the key existed runs it as made.
+                std::string text;
+                const bool stored = platform::StoreString(store, entry.key, &text);
+                entry.set(s, stored ? Flag(platform::StoreBool(store, entry.key)) : entry.factory);
                 continue;
             }
             const int32_t stored = platform::StoreInteger(store, entry.key);

@@ -43,6 +43,10 @@ struct UserSettings {
     // most 30 frames a second. On: every pixel, every tick. Hardware
     // renderers always draw in full.
     bool FullDetail;
+    // On (the factory value): while the machine runs on battery the saver
+    // draws at most 30 frames a second and, on a software renderer, the
+    // reduced frame whatever FullDetail says.
+    bool SaveBattery;
     // The desktop, or a picture picked at random from PictureFolder each
     // run. A folder stands in for a desktop that cannot be read either way.
     ShownPicture Picture;
@@ -63,6 +67,7 @@ struct SheetControls {
     int oWaterRes;
     int oDripSpeed;
     int oFullDetail;
+    int oSaveBattery;
     int oPicture;
     int oIdleMinutes;
     std::string oPictureFolder;  // the folder chooser
@@ -103,9 +108,9 @@ struct SettingEntry {
 
 // Every setting, in the order the reset, the sheet, Save and Defaults visit
 // them: "MainMonitorOnly", "WaterSpeed", "WaterRes", "DripSpeed",
-// "Lighting", "WantBowl", "FullDetail", "Picture", "IdleMinutes". The
-// picture folder follows them.
-inline constexpr size_t kSettingCount = 9;
+// "Lighting", "WantBowl", "FullDetail", "SaveBattery", "Picture",
+// "IdleMinutes". The picture folder follows them.
+inline constexpr size_t kSettingCount = 10;
 extern const SettingEntry kSettings[kSettingCount];
 // The entry for `key`, or null.
 const SettingEntry* FindSetting(const char* key);
