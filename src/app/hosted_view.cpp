@@ -168,8 +168,7 @@ static bool StartScaledBuffer(HostedView* hv) {
 // True when the view is to draw the reduced frame: on a software renderer,
 // unless the user asked for full detail while not saving the battery.
 static bool WantsReducedFrame(const HostedView* hv) {
-    return hv->softwareRenderer && hv->scalePercent < 100 &&
-           (!hv->fullDetail || hv->savingBattery);
+    return hv->softwareRenderer && hv->scalePercent < 100 && (!hv->fullDetail || hv->savingBattery);
 }
 
 // Makes the reduced frame: the view's own drawable where the compositor

@@ -75,9 +75,9 @@ void OnAnswer(GObject* object, GAsyncResult* result, gpointer data) {
     auto* s = static_cast<PowerSource*>(data);
     --s->calls;
     GError* error = nullptr;
-    GVariant* reply =
-        g_dbus_connection_call_finish(G_DBUS_CONNECTION(object), result, &error);
-    const bool cancelled = error != nullptr && g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED);
+    GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(object), result, &error);
+    const bool cancelled =
+        error != nullptr && g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED);
     if (error != nullptr) g_error_free(error);
     if (cancelled) return;
     TakeAnswer(s, reply);

@@ -21,9 +21,9 @@ GDBusConnection* OpenBus(GBusType type, const char* purpose, std::string* error)
                   nullptr, nullptr, &gerror);
     g_free(address);
     if (bus == nullptr) {
-        *error = std::string(type == G_BUS_TYPE_SYSTEM ? "no system bus for " : "no session bus for ") +
-                 purpose + ": " +
-                 (gerror != nullptr ? gerror->message : "");
+        *error =
+            std::string(type == G_BUS_TYPE_SYSTEM ? "no system bus for " : "no session bus for ") +
+            purpose + ": " + (gerror != nullptr ? gerror->message : "");
     }
     if (gerror != nullptr) g_error_free(gerror);
     return bus;

@@ -41,8 +41,8 @@ namespace {
 
 // The widget names of the table's entries, in the table's order.
 const char* const kOutletNames[kSettingCount] = {
-    "oMainMonitorOnly", "oWaterSpeed",  "oWaterRes", "oDripSpeed",  "oLighting",
-    "oWantBowl",        "oFullDetail",  "oSaveBattery", "oPicture", "oIdleMinutes"};
+    "oMainMonitorOnly", "oWaterSpeed", "oWaterRes",    "oDripSpeed", "oLighting",
+    "oWantBowl",        "oFullDetail", "oSaveBattery", "oPicture",   "oIdleMinutes"};
 
 // A row of the dialog: a setting of the table, the picture folder, or the
 // autostart check box, which is no setting (the entry's file holds it).

@@ -237,10 +237,9 @@ void MereglassView::Dealloc() {
 SheetControls* MereglassView::ConfigureSheet() {
     if (configureSheet == nullptr) configureSheet = new (std::nothrow) SheetControls{};
     if (configureSheet == nullptr) return nullptr;
-    ::ConfigureSheetOpen(
-        UserSettings{MainMonitorOnly, mySettings, FullDetail, SaveBattery, Picture, PictureFolder,
-                     IdleMinutes},
-        configureSheet);
+    ::ConfigureSheetOpen(UserSettings{MainMonitorOnly, mySettings, FullDetail, SaveBattery, Picture,
+                                      PictureFolder, IdleMinutes},
+                         configureSheet);
     return configureSheet;
 }
 
@@ -250,7 +249,7 @@ void MereglassView::ConfigureSheetCancel() {
 
 void MereglassView::ConfigureSheetSave() {
     if (configureSheet != nullptr) {
-        UserSettings fields{MainMonitorOnly, mySettings, FullDetail,   SaveBattery,
+        UserSettings fields{MainMonitorOnly, mySettings,    FullDetail, SaveBattery,
                             Picture,         PictureFolder, IdleMinutes};
         if (platform->settingsStore != nullptr) {
             ::ConfigureSheetSave(*configureSheet, &fields, platform->settingsStore);

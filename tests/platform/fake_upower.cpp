@@ -84,9 +84,12 @@ int main(int argc, char** argv) {
     }
     g_variant_unref(reply);
     fake.loop = g_main_loop_new(nullptr, FALSE);
-    g_unix_signal_add(SIGUSR1, [](gpointer d) { return OnSignal(d, State::Battery); }, &fake);
-    g_unix_signal_add(SIGUSR2, [](gpointer d) { return OnSignal(d, State::Mains); }, &fake);
-    g_unix_signal_add(SIGHUP, [](gpointer d) { return OnSignal(d, State::Nonsense); }, &fake);
+    g_unix_signal_add(
+        SIGUSR1, [](gpointer d) { return OnSignal(d, State::Battery); }, &fake);
+    g_unix_signal_add(
+        SIGUSR2, [](gpointer d) { return OnSignal(d, State::Mains); }, &fake);
+    g_unix_signal_add(
+        SIGHUP, [](gpointer d) { return OnSignal(d, State::Nonsense); }, &fake);
     g_unix_signal_add(
         SIGTERM,
         [](gpointer d) {

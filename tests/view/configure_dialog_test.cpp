@@ -279,6 +279,7 @@ TEST_F(ConfigureDialogTest, ShowsTheFieldsAndSavesWhatTheWidgetsSay) {
               "Lighting=true\n"
               "WantBowl=false\n"
               "FullDetail=false\n"
+              "SaveBattery=true\n"
               "Picture=0\n"
               "IdleMinutes=10\n"
               "PictureFolder=" +
@@ -293,6 +294,7 @@ TEST_F(ConfigureDialogTest, ListsTheOnOffSettingsFirstThenTheOthersBesideTheirLa
         {"oLighting", "Moving light"},
         {"oWantBowl", "Bowl-shaped pool"},
         {"oFullDetail", "Full detail on a software renderer (uses far more CPU)"},
+        {"oSaveBattery", "Save power on battery"},
         {"oWaterSpeed", "Wave speed (%)"},
         {"oWaterRes", "Water resolution"},
         {"oDripSpeed", "Time between drips (s)"},
@@ -301,10 +303,10 @@ TEST_F(ConfigureDialogTest, ListsTheOnOffSettingsFirstThenTheOthersBesideTheirLa
         {"oStartWhenIdle", "Start by itself when the computer is idle"},
         {"oIdleMinutes", "Start after this many idle minutes"}};
     GtkWidget* grid = gtk_widget_get_parent(Widget("oMainMonitorOnly"));
-    for (int row = 0; row < 11; ++row) {
+    for (int row = 0; row < 12; ++row) {
         const auto [name, text] = rows[row];
         GtkWidget* control = Widget(name);
-        const bool check = row < 4 || row == 9;
+        const bool check = row < 5 || row == 10;
         int top = -1, left = -1;
         gtk_container_child_get(GTK_CONTAINER(grid), control, "top-attach", &top, "left-attach",
                                 &left, nullptr);

@@ -31,6 +31,7 @@ const char* const kFactoryText =
     "Lighting=true\n"
     "WantBowl=true\n"
     "FullDetail=false\n"
+    "SaveBattery=true\n"
     "Picture=0\n"
     "IdleMinutes=10\n"
     "PictureFolder=\n";
@@ -94,10 +95,10 @@ UserSettings Custom() {
 }
 
 TEST(SettingsTable, DeclaresEachSettingOnceWithItsFactoryValueAndRange) {
-    ASSERT_EQ(kSettingCount, 9u);
-    const char* const order[] = {"MainMonitorOnly", "WaterSpeed", "WaterRes",
-                                 "DripSpeed",       "Lighting",   "WantBowl",
-                                 "FullDetail",      "Picture",    "IdleMinutes"};
+    ASSERT_EQ(kSettingCount, 10u);
+    const char* const order[] = {"MainMonitorOnly", "WaterSpeed", "WaterRes",   "DripSpeed",
+                                 "Lighting",        "WantBowl",   "FullDetail", "SaveBattery",
+                                 "Picture",         "IdleMinutes"};
     for (size_t i = 0; i < kSettingCount; ++i) {
         EXPECT_STREQ(kSettings[i].key, order[i]);
         EXPECT_EQ(FindSetting(order[i]), &kSettings[i]);
@@ -246,13 +247,15 @@ TEST_F(SettingsTest, OutOfRangeValuesRunAsTheSceneRunsThemAndAreNamedOnce) {
     EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 4) << message;
     EXPECT_EQ(ReadText(file_), text);  // the file is not rewritten for that
 
-    // A file from before the idle time existed runs the factory idle time.
+    // A file from before the idle time and the battery's saving existed
+    // runs the factory idle time and saves the battery.
     WriteFile("[tkMereglass]\nversion=1.0.1\nWaterSpeed=9\n");
     testing::internal::CaptureStderr();
     s = ReadFresh();
     message = testing::internal::GetCapturedStderr();
     EXPECT_EQ(s.record.WATERSPEED, 100);
     EXPECT_EQ(s.IdleMinutes, 10);
+    EXPECT_TRUE(s.SaveBattery);
     EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
     // The sheet shows what runs, so Save keeps it.
     UserSettings fields = FactorySettings();
@@ -514,6 +517,7 @@ TEST_F(SettingsTest, SaveWritesTheControlsAndUpdatesTheFields) {
               "Lighting=false\n"
               "WantBowl=false\n"
               "FullDetail=false\n"
+              "SaveBattery=true\n"
               "Picture=1\n"
               "IdleMinutes=25\n"
               "PictureFolder=/home/u/Pictures\n");
