@@ -109,7 +109,7 @@ for _ in $(seq "$rounds"); do
 done
 echo "mean:"
 for state in mains battery; do
-    awk -v s="$state" '$1 == s { p += $3; x += $6; o += $10; n++ }
+    awk -v s="$state" '$1 == s { p += $3; x += $7; o += $10; n++ }
         END { printf "%-8s program %.3f cores  X server %.3f cores  others %.2f cores  (%d windows)\n",
               s, p / n, x / n, o / n, n }' "$tmp/windows"
 done
