@@ -12,7 +12,13 @@
 #     from their /proc/PID/stat ticks at the start and end of the window;
 #   - the cores used by everything else (the busy time of all CPUs in
 #     /proc/stat less those two): on a shared machine the figures are
-#     only as good as that is small.
+#     only as good as that is small;
+#   - the frames a second, counted where they are presented (the buffer
+#     swap, or the image put of a program that presents its own pixels)
+#     with perf uprobes, as compare_window.sh counts them; that needs root
+#     and perf, and is left out ("-") without them. A program that is short
+#     of processor time uses as much in both states, and only the frame
+#     rate and the detail tell them apart.
 # One line per window, then each state's mean.
 set -eu
 
@@ -48,9 +54,10 @@ for p in "$program" "$fake"; do
 done
 
 tmp=$(mktemp -d)
-xvfb_pid="" bus_pid="" fake_pid="" pid=""
+xvfb_pid="" bus_pid="" fake_pid="" pid="" probe=""
 cleanup() {
     for p in $pid $fake_pid $bus_pid $xvfb_pid; do kill "$p" 2>/dev/null || true; done
+    for p in $probe; do perf probe -q -d "$p" 2>/dev/null || true; done
     rm -rf "$tmp"
 }
 trap cleanup EXIT
@@ -79,6 +86,22 @@ DBUS_SYSTEM_BUS_ADDRESS=$bus "$fake" mains >"$tmp/fake" 2>&1 &
 fake_pid=$!
 wait_for_line "$tmp/fake" || { echo "battery.sh: the fake UPower did not start" >&2; exit 1; }
 
+# Presents: glXSwapBuffers, eglSwapBuffers, or the image puts (Mesa's
+# software swap puts an image too: the largest count is taken).
+events=""
+if command -v perf >/dev/null && [ "$(id -u)" = 0 ]; then
+    for entry in libGLX.so.0:glXSwapBuffers libGL.so.1:glXSwapBuffers libEGL.so.1:eglSwapBuffers \
+        libXext.so.6:XShmPutImage libX11.so.6:XPutImage; do
+        lib=${entry%%:*} func=${entry#*:}
+        libpath=$(ldconfig -p | awk -v lib="$lib" '$1 == lib { print $NF; exit }')
+        event="bench_battery_$$:swap_$(echo "$lib" | tr -c 'a-zA-Z0-9\n' _)"
+        if [ -n "$libpath" ] && perf probe -q -x "$libpath" "$event=$func" 2>/dev/null; then
+            probe="$probe $event"
+            events="$events -e $event"
+        fi
+    done
+fi
+
 mkdir "$tmp/config"
 DBUS_SYSTEM_BUS_ADDRESS=$bus XDG_CONFIG_HOME="$tmp/config" DISPLAY="$display" \
     "$program" -window -geometry "$geometry" "$@" >"$tmp/program.log" 2>&1 &
@@ -97,21 +120,30 @@ for _ in $(seq "$rounds"); do
         sleep 1
         kill -0 "$pid" 2>/dev/null || { echo "battery.sh: the program ended" >&2; tail -n 5 "$tmp/program.log" >&2; exit 1; }
         p0=$(ticks "$pid") x0=$(ticks "$xvfb_pid") b0=$(busy)
-        sleep "$window"
+        if [ -n "$events" ]; then
+            # shellcheck disable=SC2086
+            perf stat -x, -p "$pid" $events -o "$tmp/frames" -- sleep "$window"
+            frames=$(awk -F, '/:swap_/ { if ($1 + 0 > n) n = $1 + 0 } END { print n + 0 }' "$tmp/frames")
+        else
+            sleep "$window"
+            frames=-
+        fi
         p1=$(ticks "$pid") x1=$(ticks "$xvfb_pid") b1=$(busy)
-        echo "$state $p0 $p1 $x0 $x1 $b0 $b1" | awk -v hz="$hz" -v w="$window" '{
+        echo "$state $p0 $p1 $x0 $x1 $b0 $b1 $frames" | awk -v hz="$hz" -v w="$window" '{
             p = ($3 - $2) / hz / w; x = ($5 - $4) / hz / w
             o = ($7 - $6) / hz / w - p - x
             if (o < 0) o = 0
-            printf "%-8s program %.3f cores  X server %.3f cores  others %.2f cores\n", $1, p, x, o
+            fps = $8 == "-" ? "-" : sprintf("%.1f", $8 / w)
+            printf "%-8s program %.3f cores  X server %.3f cores  others %.2f cores  %s fps\n", $1, p, x, o, fps
         }' | tee -a "$tmp/windows"
     done
 done
 echo "mean:"
 for state in mains battery; do
-    awk -v s="$state" '$1 == s { p += $3; x += $7; o += $10; n++ }
-        END { printf "%-8s program %.3f cores  X server %.3f cores  others %.2f cores  (%d windows)\n",
-              s, p / n, x / n, o / n, n }' "$tmp/windows"
+    awk -v s="$state" '$1 == s { p += $3; x += $7; o += $10; f += $12; n++ }
+        END { fps = $12 == "-" ? "-" : sprintf("%.1f", f / n)
+              printf "%-8s program %.3f cores  X server %.3f cores  others %.2f cores  %s fps  (%d windows)\n",
+              s, p / n, x / n, o / n, fps, n }' "$tmp/windows"
 done
 if [ -s "$tmp/program.log" ]; then
     echo "the program said:"

@@ -4,6 +4,8 @@
 // Relies on the platform's power source.
 #pragma once
 
+#include <poll.h>
+
 #include "platform/power_source.h"
 
 // At most this many frames a second while a view draws the reduced frame
@@ -30,11 +32,16 @@ public:
     }
     // True while on battery (false before Open).
     bool OnBattery() const { return platform::OnBattery(source_); }
-    // The descriptor to poll (-1: none; poll passes it over).
+    // The descriptor to wait on (-1: none; poll passes it over).
     int Fd() const { return platform::PowerSourceFd(source_); }
-    // After the descriptor was readable: true when OnBattery may have
-    // changed.
-    bool Dispatch() { return source_ != nullptr && platform::DispatchPowerSource(source_); }
+    // Reads the news if any waits, without blocking: true when OnBattery
+    // may have changed. Called at every turn of a frame loop, which waits
+    // on the descriptor only when it is ahead of its ticks.
+    bool Dispatch() {
+        pollfd fd{Fd(), POLLIN, 0};
+        return source_ != nullptr && poll(&fd, 1, 0) > 0 &&
+               platform::DispatchPowerSource(source_);
+    }
 
 private:
     platform::PowerSource* source_ = nullptr;

@@ -314,11 +314,10 @@ int RunFrameLoop(Host* host, int* stopSignal) {
         if (outcome == Outcome::UserActed) return 0;
         *stopSignal = ReadStopSignal(host->signalFd);
         if (*stopSignal != 0) return 0;
-        if ((fds[2].revents & POLLIN) != 0 && host->battery.Dispatch()) {
+        if (host->battery.Dispatch()) {
             interval = FollowPower(host);
             deadline = std::min(deadline, platform::ClockSeconds() + interval);
         }
-        fds[2].revents = 0;
 
         bool anyAnimating = false;
         for (auto& [output, hv] : host->views) {

@@ -312,11 +312,10 @@ void RunFrameLoop(const CommandLine& cl, Host* host, int* stopSignal) {
         if (!HandleEvents(host, fullScreen, &events)) break;
         *stopSignal = ReadStopSignal(host->signalFd);
         if (*stopSignal != 0) break;
-        if ((fds[2].revents & POLLIN) != 0 && host->battery.Dispatch()) {
+        if (host->battery.Dispatch()) {
             interval = FollowPower(host);
             deadline = std::min(deadline, platform::ClockSeconds() + interval);
         }
-        fds[2].revents = 0;
 
         bool anyAnimating = false;
         for (auto& hv : host->views) anyAnimating = anyAnimating || hv->saver->IsAnimating();
