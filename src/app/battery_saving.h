@@ -39,8 +39,7 @@ public:
     // on the descriptor only when it is ahead of its ticks.
     bool Dispatch() {
         pollfd fd{Fd(), POLLIN, 0};
-        return source_ != nullptr && poll(&fd, 1, 0) > 0 &&
-               platform::DispatchPowerSource(source_);
+        return source_ != nullptr && poll(&fd, 1, 0) > 0 && platform::DispatchPowerSource(source_);
     }
 
 private:
