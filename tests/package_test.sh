@@ -1,7 +1,8 @@
 #!/bin/sh
 # The Debian package: built by scripts/package, clean under lintian, holding
 # exactly the expected files, with a valid menu entry and metainfo, and a
-# program that runs out of the unpacked package and finds its archive there.
+# program that runs out of the unpacked package and finds its archive and its
+# catalogues there.
 # Usage: tests/package_test.sh (from anywhere in the repository)
 set -eu
 cd "$(dirname "$0")/.."
@@ -23,7 +24,9 @@ sort >"$work/expected" <<'EOF'
 ./usr/share/doc/mereglass/changelog.Debian.gz
 ./usr/share/doc/mereglass/configure-dialog.png
 ./usr/share/doc/mereglass/copyright
+./usr/share/doc/mereglass/docs/caustics.png
 ./usr/share/doc/mereglass/docs/configure-dialog.png
+./usr/share/doc/mereglass/docs/desktop-blurred.png
 ./usr/share/doc/mereglass/docs/screenshot-window.png
 ./usr/share/doc/mereglass/docs/xscreensaver-preview.png
 ./usr/share/doc/mereglass/index.html
@@ -37,6 +40,8 @@ sort >"$work/expected" <<'EOF'
 ./usr/share/icons/hicolor/64x64/apps/org.example.Mereglass.png
 ./usr/share/icons/hicolor/scalable/apps/org.example.Mereglass.svg
 ./usr/share/lintian/overrides/mereglass
+./usr/share/locale/de/LC_MESSAGES/mereglass.mo
+./usr/share/locale/fr/LC_MESSAGES/mereglass.mo
 ./usr/share/metainfo/org.example.Mereglass.metainfo.xml
 ./usr/share/man/man6/mereglass.6.gz
 ./usr/share/mereglass/murkle.respak
@@ -55,6 +60,9 @@ desktop-file-validate "$root/usr/share/applications/org.example.Mereglass.deskto
     { echo "desktop-file-validate rejects the menu entry"; exit 1; }
 appstreamcli validate --no-net "$root/usr/share/metainfo/org.example.Mereglass.metainfo.xml" ||
     { echo "appstreamcli rejects the metainfo"; exit 1; }
+line=$(env LC_ALL=C.UTF-8 LANGUAGE=fr "$root/usr/libexec/xscreensaver/mereglass" --bogus 2>&1 | head -n 1)
+[ "$line" = "mereglass: option inconnue : --bogus" ] ||
+    { echo "the packaged program does not find its French catalogue: $line"; exit 1; }
 warnings=$(zcat "$root/usr/share/man/man6/mereglass.6.gz" | groff -man -Tutf8 -ww -z 2>&1)
 [ -z "$warnings" ] || { echo "the manual page has warnings:"; echo "$warnings"; exit 1; }
 

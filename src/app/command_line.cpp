@@ -12,6 +12,7 @@
 
 #include "app/screen_scale.h"
 #include "support/diagnostics.h"
+#include "support/translation.h"
 
 namespace {
 
@@ -145,9 +146,9 @@ enum : size_t { kWhere, kDrawing, kHeadless, kOther };
 }  // namespace
 
 const OptionGroup kOptionGroups[kOptionGroupCount] = {
-    {"Where to draw (options take one or two dashes)", "Where to draw"},
-    {"Drawing", "Drawing"},
-    {"Without a display", "Without a display", nullptr,
+    {N_("Where to draw (options take one or two dashes)"), "Where to draw"},
+    {N_("Drawing"), "Drawing"},
+    {N_("Without a display"), "Without a display", nullptr,
      R"(.PP
 .BR \-\-size ,
 .BR \-\-seconds ,
@@ -156,8 +157,8 @@ and
 .B \-\-every
 go only with
 .BR \-\-render .)"},
-    {"Other", "Other"},
-    {"Settings for this run (the saved ones apply otherwise)", "Settings for this run",
+    {N_("Other"), "Other"},
+    {N_("Settings for this run (the saved ones apply otherwise)"), "Settings for this run",
      R"(Each saved setting can be given for one run; the saved ones apply otherwise.
 A setting that is on or off takes the form
 .BI \-\- name
@@ -170,16 +171,16 @@ const OptionEntry kOptions[kOptionCount] = {
      .setsMode = true,
      .mode = HostMode::Window,
      .group = kWhere,
-     .help = "in a window of its own (the default)",
+     .help = N_("in a window of its own (the default)"),
      .manual = "Draw in a window of its own.\n"
                "This is the default."},
     {.shown = "-geometry",
      .argument = "WxH[+X+Y]",
      .manualArgument = R"(" W" x H\fR[\fB+\fIX\fB+\fIY\fR])",
-     .needs = "WxH or WxH+X+Y",
+     .needs = N_("WxH or WxH+X+Y"),
      .take = ParseGeometry,
      .group = kWhere,
-     .help = "size and place of that window (1280x720)",
+     .help = N_("size and place of that window (1280x720)"),
      .manual = "The size of that window, and where to place it; 1280x720 when not given.\n"
                "A minus sign instead of a plus places the window's right or bottom edge\n"
                "that far from the screen's."},
@@ -187,19 +188,19 @@ const OptionEntry kOptions[kOptionCount] = {
      .setsMode = true,
      .mode = HostMode::Root,
      .group = kWhere,
-     .help = "in $XSCREENSAVER_WINDOW, else the root window",
+     .help = N_("in $XSCREENSAVER_WINDOW, else the root window"),
      .manual = "Draw in the window named by the environment variable\n"
                ".BR XSCREENSAVER_WINDOW ,\n"
                "else in the root window.\n"
                "Screen-saver daemons run hacks this way."},
     {.shown = "-window-id",
      .argument = "ID",
-     .needs = "a window id (0x... or decimal)",
+     .needs = N_("a window id (0x... or decimal)"),
      .take = [](const char* v, CommandLine* cl) { return ParseWindowId(v, &cl->windowId); },
      .setsMode = true,
      .mode = HostMode::WindowId,
      .group = kWhere,
-     .help = "in an existing window (hex 0x... or decimal)",
+     .help = N_("in an existing window (hex 0x... or decimal)"),
      .manual = R"(Draw in an existing window, given in hexadecimal
 .RI ( 0x ...\&)
 or decimal.
@@ -212,25 +213,25 @@ and only the water is drawn, as with
      .setsMode = true,
      .mode = HostMode::FullScreen,
      .group = kWhere,
-     .help = "full screen on every monitor; a key or a click ends it",
+     .help = N_("full screen on every monitor; a key or a click ends it"),
      .manual = "Cover every monitor; a key or a click ends it."},
     {.shown = "-display",
      .argument = "NAME",
-     .needs = "a display name",
+     .needs = N_("a display name"),
      .take = [](const char* v, CommandLine* cl) { return TakeText(v, &cl->display); },
      .group = kWhere,
-     .help = "the X display to use",
+     .help = N_("the X display to use"),
      .manual = "The X display to use, instead of\n"
                ".BR DISPLAY ."},
 
     // --fullscreen's path on a Wayland session; the two exclude each other.
     {.shown = "--wayland",
-     .needs = "no --x11 beside it",
+     .needs = N_("no --x11 beside it"),
      .take = [](const char*,
                 CommandLine* cl) { return TakeSession(CommandLine::Session::Native, cl); },
      .group = kWhere,
-     .help = "--fullscreen on the Wayland compositor itself (the\n"
-             "default when $WAYLAND_DISPLAY is set)",
+     .help = N_("--fullscreen on the Wayland compositor itself (the\n"
+                "default when $WAYLAND_DISPLAY is set)"),
      .manual = R"(With
 .BR \-\-fullscreen :
 cover every output of the Wayland compositor natively, over a picture of
@@ -238,11 +239,11 @@ each output taken before. The default when
 .B WAYLAND_DISPLAY
 is set.)"},
     {.shown = "--x11",
-     .needs = "no --wayland beside it",
+     .needs = N_("no --wayland beside it"),
      .take = [](const char*,
                 CommandLine* cl) { return TakeSession(CommandLine::Session::X11, cl); },
      .group = kWhere,
-     .help = "--fullscreen through the X server, also on Wayland",
+     .help = N_("--fullscreen through the X server, also on Wayland"),
      .manual = R"(With
 .BR \-\-fullscreen :
 go through the X server (XWayland on a Wayland session) instead.)"},
@@ -254,7 +255,7 @@ go through the X server (XWayland on a Wayland session) instead.)"},
              return true;
          },
      .group = kDrawing,
-     .help = "draw as a small preview: water only, no overlay",
+     .help = N_("draw as a small preview: water only, no overlay"),
      .manual = "Draw as a small preview: the water only, without the banner and the\n"
                "message card."},
     // "-fps" alone shows the frame rate; "--fps F" sets the rate of a
@@ -266,25 +267,25 @@ go through the X server (XWayland on a Wayland session) instead.)"},
              return true;
          },
      .group = kDrawing,
-     .help = "show the frame rate in a corner",
+     .help = N_("show the frame rate in a corner"),
      .manual = "Show the frame rate in a corner."},
     {.shown = "--image",
      .argument = "FILE",
-     .needs = "a file",
+     .needs = N_("a file"),
      .take = [](const char* v, CommandLine* cl) { return TakeText(v, &cl->imageFile); },
      .group = kDrawing,
-     .help = "show this picture instead of the desktop",
+     .help = N_("show this picture instead of the desktop"),
      .manual = "Show this picture (a PNG or JPEG file, told by its content) instead of\n"
                "the desktop. A picture that would decode to more than 250 million pixels\n"
                "is refused."},
     {.shown = "--scale",
      .argument = "N",
-     .needs = "a whole number from 1 to 8",
+     .needs = N_("a whole number from 1 to 8"),
      .take = [](const char* v,
                 CommandLine* cl) { return ParseInt(v, 1, kMaxScreenScale, &cl->scale); },
      .group = kDrawing,
-     .help = "draw the banner and the frame rate N times as large\n"
-             "(1 to 8; the screen's factor, or 1 with --render)",
+     .help = N_("draw the banner and the frame rate N times as large\n"
+                "(1 to 8; the screen's factor, or 1 with --render)"),
      .manual = R"(Draw the banner and the frame rate
 .I N
 times as large, 1 to 8, for this run.
@@ -300,7 +301,7 @@ and stay as they are.)"},
     // A folder for this run, and its picture instead of the desktop.
     {.shown = "--image-dir",
      .argument = "DIR",
-     .needs = "a folder",
+     .needs = N_("a folder"),
      .take =
          [](const char* v, CommandLine* cl) {
              if (!TakeText(v, &cl->imageDir)) return false;
@@ -309,8 +310,8 @@ and stay as they are.)"},
              return true;
          },
      .group = kDrawing,
-     .help = "show a picture picked at random from this folder (and\n"
-             "its sub-folders) instead of the desktop",
+     .help = N_("show a picture picked at random from this folder (and\n"
+                "its sub-folders) instead of the desktop"),
      .manual = R"(Show a picture picked at random from this folder instead of the desktop,
 for this run only (the folder and
 .B \-\-picture 1
@@ -325,48 +326,48 @@ built-in picture) is shown instead.)"},
 
     {.shown = "--render",
      .argument = "DIR",
-     .needs = "a folder",
+     .needs = N_("a folder"),
      .take = [](const char* v, CommandLine* cl) { return TakeText(v, &cl->renderDir); },
      .setsMode = true,
      .mode = HostMode::Render,
      .group = kHeadless,
-     .help = "draw offscreen and write PNG frames into DIR",
+     .help = N_("draw offscreen and write PNG frames into DIR"),
      .manual = "Draw offscreen, without a display, and write PNG frames into\n"
                ".IR DIR ."},
     {.shown = "--size",
      .argument = "WxH",
      .manualArgument = R"(" W" x H)",
-     .needs = "WxH",
+     .needs = N_("WxH"),
      .take = [](const char* v,
                 CommandLine* cl) { return ParseExactSize(v, &cl->renderWidth, &cl->renderHeight); },
      .renderOnly = true,
      .group = kHeadless,
-     .help = "frame size (1280x720)",
+     .help = N_("frame size (1280x720)"),
      .manual = "The frame size; 1280x720 when not given."},
     {.shown = "--seconds",
      .argument = "S",
-     .needs = "a number of seconds",
+     .needs = N_("a number of seconds"),
      .take = [](const char* v, CommandLine* cl) { return ParseSeconds(v, &cl->renderSeconds); },
      .renderOnly = true,
      .group = kHeadless,
-     .help = "seconds of simulated time (10)",
+     .help = N_("seconds of simulated time (10)"),
      .manual = "Seconds of simulated time, at least one frame's; 10 when not given."},
     {.shown = "--fps",
      .argument = "F",
-     .needs = "a whole number of frames per second (1 to 1000)",
+     .needs = N_("a whole number of frames per second (1 to 1000)"),
      .take = [](const char* v, CommandLine* cl) { return ParseInt(v, 1, kMaxFps, &cl->renderFps); },
      .renderOnly = true,
      .group = kHeadless,
-     .help = "simulated frames per second (30)",
+     .help = N_("simulated frames per second (30)"),
      .manual = "Simulated frames per second, 1 to 1000; 30 when not given."},
     {.shown = "--every",
      .argument = "K",
-     .needs = "a whole number",
+     .needs = N_("a whole number"),
      .take = [](const char* v,
                 CommandLine* cl) { return ParseInt(v, 1, 1000000, &cl->renderEvery); },
      .renderOnly = true,
      .group = kHeadless,
-     .help = "write every K-th frame (30)",
+     .help = N_("write every K-th frame (30)"),
      .manual = "Write every\n"
                ".IR K \\-th\n"
                "frame; 30 when not given."},
@@ -375,7 +376,7 @@ built-in picture) is shown instead.)"},
      .setsMode = true,
      .mode = HostMode::Configure,
      .group = kOther,
-     .help = "edit the settings",
+     .help = N_("edit the settings"),
      .manual = R"(Open the settings dialog, which edits the saved settings.
 Its preview pane runs the saver with the values shown, before they are
 saved:
@@ -389,8 +390,8 @@ When the saver cannot run there, the pane says \(lqNo preview\(rq.)"},
      .setsMode = true,
      .mode = HostMode::IdleWatch,
      .group = kOther,
-     .help = "stay in the session and start full screen after the\n"
-             "idle time; input ends it (GNOME, KDE, sway, X11)",
+     .help = N_("stay in the session and start full screen after the\n"
+                "idle time; input ends it (GNOME, KDE, sway, X11)"),
      .manual = R"(Stay in the session, asleep, and start the saver on every output once
 the session has been idle for the time the
 .B IdleMinutes
@@ -405,11 +406,11 @@ exits with status 1.
 One runs per session; a second one says so and exits with status 1.)"},
     {.shown = "--idle-seconds",
      .argument = "N",
-     .needs = "a whole number of seconds from 1 to 43200",
+     .needs = N_("a whole number of seconds from 1 to 43200"),
      .take = [](const char* v,
                 CommandLine* cl) { return ParseInt(v, 1, kMaxIdleSeconds, &cl->idleSeconds); },
      .group = kOther,
-     .help = "with --idle-watch: the idle time in seconds, for this run",
+     .help = N_("with --idle-watch: the idle time in seconds, for this run"),
      .manual = R"(With
 .BR \-\-idle\-watch :
 the idle time in seconds, 1 to 43200, for this run.)"},
@@ -417,7 +418,7 @@ the idle time in seconds, 1 to 43200, for this run.)"},
      .setsMode = true,
      .mode = HostMode::AddToXScreenSaver,
      .group = kOther,
-     .help = "list this program in ~/.xscreensaver's programs",
+     .help = N_("list this program in ~/.xscreensaver's programs"),
      .manual = R"(Add the line
 .RS
 .PP
@@ -444,7 +445,7 @@ XScreenSaver rereads the file by itself.
      .setsMode = true,
      .mode = HostMode::RemoveFromXScreenSaver,
      .group = kOther,
-     .help = "take it out of that list again",
+     .help = N_("take it out of that list again"),
      .manual = "Take that line out of\n"
                ".I ~/.xscreensaver\n"
                "again."},
@@ -452,8 +453,8 @@ XScreenSaver rereads the file by itself.
      .setsMode = true,
      .mode = HostMode::AddToAutostart,
      .group = kOther,
-     .help = "start --idle-watch with every session (an autostart\n"
-             "entry in ~/.config/autostart)",
+     .help = N_("start --idle-watch with every session (an autostart\n"
+                "entry in ~/.config/autostart)"),
      .manual = R"(Start
 .B \-\-idle\-watch
 with every session: write the desktop entry
@@ -474,7 +475,7 @@ once too, unless one runs already.)"},
      .setsMode = true,
      .mode = HostMode::RemoveFromAutostart,
      .group = kOther,
-     .help = "take that entry away again",
+     .help = N_("take that entry away again"),
      .manual = "Take that entry out of the autostart folder again; the idle watch\n"
                "running in this session ends too."},
     // Ends the parsing: whatever else is given, the list is printed.
@@ -483,7 +484,7 @@ once too, unless one runs already.)"},
      .setsMode = true,
      .mode = HostMode::Help,
      .group = kOther,
-     .help = "show this list",
+     .help = N_("show this list"),
      .manual = "Print every option and exit."},
 };
 
@@ -535,7 +536,7 @@ struct Parse {
     bool TakeSetting(const SettingEntry& entry, const char* arg, const char* name,
                      const char* value, int* i);
     bool Missing(const char* arg, const std::string& what) {
-        *error = std::string(arg) + " needs " + what;
+        *error = Format(_("%s needs %s"), arg, what.c_str());
         return false;
     }
 };
@@ -555,7 +556,7 @@ bool Parse::SetMode(HostMode mode, const char* arg) {
         return true;
     }
     if (modeSet && cl.mode != mode) {
-        *error = std::string(arg) + " cannot be combined with " + modeOption;
+        *error = Format(_("%s cannot be combined with %s"), arg, modeOption);
         return false;
     }
     cl.mode = mode;
@@ -566,7 +567,7 @@ bool Parse::SetMode(HostMode mode, const char* arg) {
 
 // The option and its value, if it takes one (*i then moves past it).
 bool Parse::Take(const OptionEntry& entry, const char* arg, const char* value, int* i) {
-    if (entry.take != nullptr && !entry.take(value, &cl)) return Missing(arg, entry.needs);
+    if (entry.take != nullptr && !entry.take(value, &cl)) return Missing(arg, _(entry.needs));
     if (entry.setsMode && !SetMode(entry.mode, arg)) return false;
     if (entry.renderOnly) renderOption = true;
     if (entry.argument != nullptr) ++*i;
@@ -581,8 +582,8 @@ bool Parse::TakeSetting(const SettingEntry& entry, const char* arg, const char* 
     } else {
         int parsed = 0;
         if (!ParseInt(value, entry.minimum, entry.maximum, &parsed)) {
-            return Missing(arg, "a whole number from " + std::to_string(entry.minimum) + " to " +
-                                    std::to_string(entry.maximum));
+            return Missing(arg,
+                           Format(_("a whole number from %d to %d"), entry.minimum, entry.maximum));
         }
         v = parsed;
         ++*i;
@@ -623,7 +624,7 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
         const char* name = OptionName(arg);
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
         if (name == nullptr) {
-            *error = "unexpected argument: " + DisplayName(arg);
+            *error = Format(_("unexpected argument: %s"), DisplayName(arg).c_str());
             return false;
         }
         if (const OptionEntry* entry = FindOption(name, value)) {
@@ -636,23 +637,23 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
         } else if (const SettingEntry* setting = SettingOfOption(name)) {
             if (!parse.TakeSetting(*setting, arg, name, value, &i)) return false;
         } else {
-            *error = "unknown option: " + DisplayName(arg);
+            *error = Format(_("unknown option: %s"), DisplayName(arg).c_str());
             return false;
         }
     }
     if (parse.cl.idleSeconds != 0 && parse.cl.mode != HostMode::IdleWatch) {
-        *error = "--idle-seconds goes with --idle-watch";
+        *error = _("--idle-seconds goes with --idle-watch");
         return false;
     }
     if (parse.renderOption && parse.cl.mode != HostMode::Render) {
-        *error = "--size, --seconds, --fps F and --every go with --render DIR";
+        *error = _("--size, --seconds, --fps F and --every go with --render DIR");
         return false;
     }
     if (parse.cl.mode == HostMode::Render && RenderTicks(parse.cl) < 1) {
         char seconds[64];
         std::snprintf(seconds, sizeof seconds, "%g", parse.cl.renderSeconds);
-        *error = std::string("--seconds ") + seconds + " is less than one frame at " +
-                 std::to_string(parse.cl.renderFps) + " frames per second";
+        *error = Format(_("--seconds %s is less than one frame at %d frames per second"), seconds,
+                        parse.cl.renderFps);
         return false;
     }
     *out = parse.cl;

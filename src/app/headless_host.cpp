@@ -17,6 +17,7 @@
 #include "app/frame_writer.h"
 #include "app/hosted_view.h"
 #include "support/diagnostics.h"
+#include "support/translation.h"
 #include "view/settings.h"
 
 namespace {
@@ -38,7 +39,7 @@ bool MakeFolder(const std::string& dir, std::string* error) {
     if (mkdir(dir.c_str(), 0777) == 0) return true;
     struct stat st {};
     if (errno == EEXIST && stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
-    *error = DisplayName(dir) + ": " + (errno == EEXIST ? "not a folder" : std::strerror(errno));
+    *error = DisplayName(dir) + ": " + (errno == EEXIST ? _("not a folder") : std::strerror(errno));
     return false;
 }
 
@@ -87,7 +88,7 @@ bool StartRenderView(Render* r) {
     std::string error;
     hv.view = platform::CreateHeadlessView(hv.width, hv.height, &error);
     if (hv.view == nullptr) {
-        Tell("no offscreen OpenGL context: " + error);
+        Tell(Format(_("no offscreen OpenGL context: %s"), error.c_str()));
         return false;
     }
     ConnectHostedView(&hv, &r->shared);

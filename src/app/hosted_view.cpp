@@ -11,6 +11,7 @@
 #include "app/frame_rate_text.h"
 #include "app/frame_stretch.h"
 #include "support/diagnostics.h"
+#include "support/translation.h"
 #include "view/settings.h"
 
 void SetUserPictures(const platform::SettingsStore* store, const CommandLine& cl,
@@ -21,6 +22,7 @@ void SetUserPictures(const platform::SettingsStore* store, const CommandLine& cl
     ApplySettingOverrides(cl, &user);
     sources->imageFolder = user.PictureFolder;
     sources->folderFirst = user.Picture == ShownPicture::Folder;
+    sources->privacy = user.Privacy;
     // Nanoseconds of the clock: a different pick each run.
     sources->folderSeed =
         static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
@@ -92,8 +94,7 @@ static bool FindBundleFile(const char* name, const char* type, char* buffer, siz
     if (path.empty()) {
         // Without the archive the water still runs, but the intro and
         // the overlay have no pictures: say why once.
-        Tell(std::string("cannot find ") + name + "." + type +
-             "; the water runs without its pictures");
+        Tell(Format(_("cannot find %s.%s; the water runs without its pictures"), name, type));
         return false;
     }
     if (path.size() + 1 > size) return false;
@@ -233,7 +234,7 @@ void ResizeHostedView(HostedView* hv, int width, int height) {
 bool StartHostedView(HostedView* hv, bool preview, std::string* error) {
     const NSRect frame{0.0f, 0.0f, static_cast<float>(hv->width), static_cast<float>(hv->height)};
     if (!hv->saver->InitWithFrame(frame, preview)) {
-        *error = "the view could not be created";
+        *error = _("the view could not be created");
         return false;
     }
     // The settings are read now; the saver's first frame size is that of

@@ -86,7 +86,8 @@ struct HostShared {
 // Fills in the user's pictures in `sources`: the command line's image file,
 // which replaces the desktop, and the picture folder from the stored
 // settings (read quietly: the views read them again, and speak then) with
-// the command line's overrides, and a random seed for its pick.
+// the command line's overrides, and a random seed for its pick; and what
+// becomes of the desktop's picture (the DesktopPrivacy setting).
 void SetUserPictures(const platform::SettingsStore* store, const CommandLine& cl,
                      DesktopSources* sources);
 

@@ -22,6 +22,7 @@
 #include "platform/platform.h"
 #include "platform/watcher_lock.h"
 #include "support/diagnostics.h"
+#include "support/translation.h"
 #include "view/desktop_delay_text.h"
 #include "view/settings.h"
 
@@ -63,10 +64,8 @@ double IdleSeconds(const CommandLine& cl) {
 // "10 minutes", "1 minute", "90 seconds".
 std::string Duration(double seconds) {
     const long whole = std::lround(seconds);
-    if (whole % 60 == 0) {
-        return std::to_string(whole / 60) + (whole == 60 ? " minute" : " minutes");
-    }
-    return std::to_string(whole) + (whole == 1 ? " second" : " seconds");
+    if (whole % 60 == 0) return Format(P_("%ld minute", "%ld minutes", whole / 60), whole / 60);
+    return Format(P_("%ld second", "%ld seconds", whole), whole);
 }
 
 // The path of this program, to run it again as the saver.
@@ -146,7 +145,8 @@ void HandleSaverEnd(Watcher* w) {
     OnSaverEnded(&w->rule);
     const bool byOurSignal = asked && WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM;
     const bool clean = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    if (!byOurSignal && !clean) Tell("the saver " + DescribeEnding(status) + "; watching goes on");
+    if (!byOurSignal && !clean)
+        Tell(Format(_("the saver %s; watching goes on"), DescribeEnding(status).c_str()));
 }
 
 Outcome HandleRetry(Watcher* w) {
@@ -201,8 +201,9 @@ int RunIdleWatch(const CommandLine& cl, int* stopSignal) {
         Tell(error);
         return 1;
     }
-    Tell("the saver starts after " + Duration(w.rule.idleSeconds) + " without input (" +
-         platform::IdleSourceName(platform::IdleSessionSource(w.session)) + ")");
+    Tell(Format(_("the saver starts after %s without input (%s)"),
+                Duration(w.rule.idleSeconds).c_str(),
+                _(platform::IdleSourceName(platform::IdleSessionSource(w.session)))));
     // A desktop that blanks or locks the screen first hides the saver.
     const std::string warning =
         DesktopDelayWarning(platform::ReadDesktopIdleDelay(), static_cast<int>(w.rule.idleSeconds));

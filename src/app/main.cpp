@@ -70,6 +70,7 @@ int main(int argc, char** argv) {
     // the heap and stay resident after they are freed (about 25 MB more at
     // 1920 x 1080); a fixed threshold hands them back to the system.
     mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    platform::UseUserLanguage();
 
     CommandLine cl;
     std::string error;

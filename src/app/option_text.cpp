@@ -1,10 +1,12 @@
 // What the option table says to a reader: the --help list and the manual
 // page's option list, the setting options' lines among them drawn from the
-// settings table. Relies on the standard library only.
+// settings table. --help is in the user's language (support/translation.h),
+// the manual page in English.
 #include <cstring>
 #include <string>
 
 #include "app/command_line.h"
+#include "support/translation.h"
 
 namespace {
 
@@ -34,6 +36,9 @@ const SettingManual kSettingManuals[] = {
     {"WantBowl",
      "A bowl-shaped pool: the picture lines a spherical basin instead of a flat\n"
      "floor (@FACTORY@)."},
+    {"Caustics",
+     "The bright, moving net of light that the ripples focus on the pool floor\n"
+     "(@FACTORY@)."},
     {"FullDetail",
      "On a software renderer (Mesa's llvmpipe or softpipe, where the processor\n"
      "draws every pixel), the saver normally draws at half the width and height of\n"
@@ -51,6 +56,11 @@ folder instead (@FACTORY@).
 The folder is chosen in the settings dialog or with
 .BR \-\-image\-dir ;
 with 0, its pictures still stand in for a desktop that cannot be read.)"},
+    {"DesktopPrivacy",
+     R"(The desktop's picture: 0 as it is, 1 blurred, 2 pixelated (@FACTORY@), so that
+passers-by cannot read what was on the screen.
+Only the desktop's own picture is changed, never an image file, the picture
+folder's pictures or the built-in picture.)"},
     {"IdleMinutes", R"(With
 .BR \-\-idle\-watch :
 the minutes without input after which the saver starts, @MIN@ to @MAX@
@@ -90,23 +100,23 @@ std::string SettingHelp(const SettingEntry& entry) {
         option += SettingOptionName(entry) + " " + std::to_string(entry.minimum) + ".." +
                   std::to_string(entry.maximum);
     }
-    std::string label = entry.label;
+    std::string label = _(entry.label);
     if (entry.style == SettingControl::Hundredths) {
         const size_t unit = label.find(" (s)");
         if (unit != std::string::npos) label.erase(unit);
-        label += " in 1/100 s";
+        label = Format(_("%s in 1/100 s"), label.c_str());
     } else if (entry.style == SettingControl::GridSide) {
-        label += ", 2^N points a side";
+        label = Format(_("%s, 2^N points a side"), label.c_str());
     } else if (entry.style == SettingControl::Choice) {
         for (int32_t v = entry.minimum; v <= entry.maximum; ++v) {
             label += (v == entry.minimum ? ": " : ", ") + std::to_string(v) + " " +
-                     entry.choices[v - entry.minimum];
+                     _(entry.choices[v - entry.minimum]);
         }
     }
     if (entry.kind == SettingKind::Integer) {
         label += " (" + std::to_string(entry.factory) + ")";
     } else {
-        label += entry.factory != 0 ? " (on)" : " (off)";
+        label = Format(entry.factory != 0 ? _("%s (on)") : _("%s (off)"), label.c_str());
     }
     return HelpLine(option, kSettingHelpColumn, label);
 }
@@ -139,15 +149,15 @@ std::string SettingManualParagraph(const SettingEntry& entry) {
 
 std::string UsageText() {
     std::string text =
-        "Usage: mereglass [options]\n"
-        "Shows the desktop under a pool of rippling water.\n";
+        _("Usage: mereglass [options]\n"
+          "Shows the desktop under a pool of rippling water.\n");
     for (size_t group = 0; group < kOptionGroupCount; ++group) {
-        text += std::string("\n") + kOptionGroups[group].help + ":\n";
+        text += "\n" + Format(_("%s:"), _(kOptionGroups[group].help)) + "\n";
         for (const OptionEntry& entry : kOptions) {
             if (entry.group != group) continue;
             std::string left = entry.shown;
             if (entry.argument != nullptr) left += std::string(" ") + entry.argument;
-            text += HelpLine(left, kHelpColumn, entry.help);
+            text += HelpLine(left, kHelpColumn, _(entry.help));
         }
     }
     for (const SettingEntry& entry : kSettings) text += SettingHelp(entry);

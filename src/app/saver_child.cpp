@@ -15,6 +15,7 @@
 #include "platform/platform.h"
 #include "platform/tied_child.h"
 #include "support/diagnostics.h"
+#include "support/translation.h"
 
 std::vector<std::string> SaverCommand(const std::string& program, const CommandLine& watcher,
                                       bool wayland) {
@@ -41,8 +42,8 @@ bool StartSaverChild(const std::vector<std::string>& command, SaverChild* child,
     std::string reason;
     const int pid = platform::StartTiedChild(command, -1, &reason);
     if (pid < 0) {
-        *error = "cannot start the saver " + DisplayName(command.empty() ? "" : command[0]) + ": " +
-                 reason;
+        *error = Format(_("cannot start the saver %s: %s"),
+                        DisplayName(command.empty() ? "" : command[0]).c_str(), reason.c_str());
         return false;
     }
     child->pid = pid;
@@ -96,7 +97,7 @@ void EndSaverChild(SaverChild* child, double graceSeconds) {
 std::string DescribeEnding(int status) {
     if (WIFSIGNALED(status)) {
         const int signal = WTERMSIG(status);
-        return "ended by signal " + std::to_string(signal) + " (" + strsignal(signal) + ")";
+        return Format(_("ended by signal %d (%s)"), signal, strsignal(signal));
     }
-    return "ended with status " + std::to_string(WEXITSTATUS(status));
+    return Format(_("ended with status %d"), WEXITSTATUS(status));
 }

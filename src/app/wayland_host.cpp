@@ -25,6 +25,7 @@
 #include "app/tick_schedule.h"
 #include "platform/wayland.h"
 #include "support/diagnostics.h"
+#include "support/translation.h"
 #include "view/settings.h"
 
 namespace {
@@ -72,14 +73,25 @@ platform::ScreenInfo ScreenOf(const platform::WaylandOutput& o) {
 }
 
 const char* NameOf(const platform::WaylandOutput& o) {
-    return o.name.empty() ? "an output" : o.name.c_str();
+    return o.name.empty() ? _("an output") : o.name.c_str();
+}
+
+// The picture of `output` from screencopy, made private as the settings
+// say. False, with a reason, when the compositor gives none.
+bool Screencopy(Host* host, uint32_t output, platform::RgbaImage* picture, std::string* error) {
+    if (!platform::CaptureWaylandOutput(host->connection, output, kSourceSeconds, picture, error)) {
+        return false;
+    }
+    ProtectDesktopPicture(host->sources.privacy, picture);
+    return true;
 }
 
 // The pictures of `outputs`, one each, taken before anything of ours is
 // on them: screencopy, else the screenshot portal's picture cropped to
 // each. Where neither gives one, the picture stays empty and the view
 // shows the shared one (the user's image or folder, else the built-in
-// picture), which is then acquired. Says in one line which source was
+// picture), which is then acquired. The desktop's pictures come blurred
+// or pixelated as the settings say. Says in one line which source was
 // used and why: the line that names the shared picture gives the
 // session's reasons.
 std::vector<platform::RgbaImage> TakePictures(Host* host,
@@ -96,32 +108,34 @@ std::vector<platform::RgbaImage> TakePictures(Host* host,
         bool all = true;
         for (size_t i = 0; i < outputs.size() && all; ++i) {
             std::string error;
-            if (!platform::CaptureWaylandOutput(host->connection, outputs[i].id, kSourceSeconds,
-                                                &pictures[i], &error)) {
-                why = std::string("screencopy of ") + NameOf(outputs[i]) + ": " + error;
+            if (!Screencopy(host, outputs[i].id, &pictures[i], &error)) {
+                why = Format(_("screencopy of %s: %s"), NameOf(outputs[i]), error.c_str());
                 all = false;
             }
         }
         if (all) {
-            Tell("the desktop's picture comes from the compositor (screencopy)");
+            Tell(_("the desktop's picture comes from the compositor (screencopy)"));
             return pictures;
         }
         pictures.assign(outputs.size(), platform::RgbaImage{});
     } else {
-        why = "the compositor offers no screencopy";
+        why = _("the compositor offers no screencopy");
     }
     platform::RgbaImage desktop;
     std::string error;
     if (platform::PortalScreenshot(kSourceSeconds, &desktop, &error)) {
+        // Once for the whole desktop, before it is cut up among the outputs.
+        ProtectDesktopPicture(host->sources.privacy, &desktop);
         bool all = true;
         for (size_t i = 0; i < outputs.size(); ++i) {
             all = platform::CropDesktopPicture(desktop, outputs, outputs[i], &pictures[i]) && all;
         }
         if (all) {
-            Tell("the desktop's picture comes from the screenshot portal (" + why + ")");
+            Tell(Format(_("the desktop's picture comes from the screenshot portal (%s)"),
+                        why.c_str()));
             return pictures;
         }
-        error = "the screenshot portal's picture does not cover every output";
+        error = _("the screenshot portal's picture does not cover every output");
         pictures.assign(outputs.size(), platform::RgbaImage{});
     }
     // The line that names the picture shown instead gives the reasons.
@@ -185,15 +199,14 @@ void CoverNewOutput(Host* host, const platform::WaylandOutput& output) {
     platform::RgbaImage picture;
     std::string error = "the compositor offers no screencopy";
     if (!platform::WaylandHasScreencopy(host->connection) ||
-        !platform::CaptureWaylandOutput(host->connection, output.id, kSourceSeconds, &picture,
-                                        &error)) {
+        !Screencopy(host, output.id, &picture, &error)) {
         DesktopSources sources = host->sources;
         sources.mainScreen = ScreenOf(output);
         sources.noDesktop = std::string(NameOf(output)) + ": " + error;
         AcquireDesktopImage(sources, &picture);
     }
     if (!Cover(host, output, std::move(picture), &error)) {
-        Tell(std::string("cannot cover ") + NameOf(output) + ": " + error);
+        Tell(Format(_("cannot cover %s: %s"), NameOf(output), error.c_str()));
     }
 }
 
@@ -225,7 +238,8 @@ Outcome HandleEvents(Host* host, std::vector<platform::WaylandEvent>* events) {
             case platform::WaylandEventKind::OutputRemoved:
             case platform::WaylandEventKind::Closed:
                 if (Find(host, e.output) != nullptr) {
-                    Tell(host->names[e.output] + " went away; the others stay covered");
+                    Tell(Format(_("%s went away; the others stay covered"),
+                                host->names[e.output].c_str()));
                 }
                 Uncover(host, e.output);
                 break;
@@ -251,7 +265,7 @@ bool OpenHost(const CommandLine& cl, Host* host, std::vector<platform::WaylandOu
     }
     *outputs = platform::WaylandOutputs(host->connection);
     if (outputs->empty()) {
-        Tell("the Wayland compositor has no outputs to cover");
+        Tell(_("the Wayland compositor has no outputs to cover"));
         return false;
     }
     // Wayland names no primary output: the first is the main one.
@@ -272,7 +286,7 @@ bool CoverAll(Host* host, const std::vector<platform::WaylandOutput>& outputs) {
     std::string error;
     for (size_t i = 0; i < outputs.size(); ++i) {
         if (!Cover(host, outputs[i], std::move(pictures[i]), &error)) {
-            Tell(std::string("cannot cover ") + NameOf(outputs[i]) + ": " + error);
+            Tell(Format(_("cannot cover %s: %s"), NameOf(outputs[i]), error.c_str()));
             return false;
         }
     }
@@ -333,7 +347,7 @@ int RunFrameLoop(Host* host, int* stopSignal) {
                 }
             }
             if (!platform::WaylandFlush(host->connection)) {
-                Tell("the Wayland compositor has gone");
+                Tell(_("the Wayland compositor has gone"));
                 return 1;
             }
             deadline = NextTickDue(deadline, platform::ClockSeconds(), interval);
@@ -369,7 +383,7 @@ int RunWaylandHost(const CommandLine& cl, int* stopSignal) {
         if (hv->saveBattery) host.battery.Open();
     }
     if (!platform::WaylandFlush(host.connection)) {
-        Tell("the Wayland compositor has gone");
+        Tell(_("the Wayland compositor has gone"));
         return 1;
     }
     return RunFrameLoop(&host, stopSignal);  // Host's destructor tears every view down

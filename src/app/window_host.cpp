@@ -24,6 +24,7 @@
 #include "app/tick_schedule.h"
 #include "scene/scene.h"
 #include "support/diagnostics.h"
+#include "support/translation.h"
 #include "view/settings.h"
 
 namespace {
@@ -38,7 +39,8 @@ int ScreenScale(platform::Connection* connection) {
     const char* gdkScale = std::getenv("GDK_SCALE");
     int factor = 0;
     if (gdkScale != nullptr && *gdkScale != '\0' && !ParseScaleFactor(gdkScale, &factor)) {
-        Tell("GDK_SCALE=\"" + DisplayName(gdkScale) + "\" is not a whole number from 1; ignored");
+        Tell(Format(_("GDK_SCALE=\"%s\" is not a whole number from 1; ignored"),
+                    DisplayName(gdkScale).c_str()));
         gdkScale = nullptr;
     }
     return ScreenScaleFactor(platform::DpiResource(connection).c_str(), gdkScale);
@@ -57,8 +59,8 @@ platform::ViewRequest RootRequest(bool* readRoot) {
         r.foreign = id;
         *readRoot = false;
     } else {
-        Tell("XSCREENSAVER_WINDOW=\"" + DisplayName(env) +
-             "\" is not a window id; using the root window");
+        Tell(Format(_("XSCREENSAVER_WINDOW=\"%s\" is not a window id; using the root window"),
+                    DisplayName(env).c_str()));
     }
     return r;
 }

@@ -20,6 +20,7 @@
 
 #include "app/xscreensaver_programs.h"
 #include "support/regular_file.h"
+#include "support/translation.h"
 
 namespace {
 
@@ -32,28 +33,34 @@ constexpr uint64_t kMaxFileBytes = 16 << 20;
 
 // What the user reads, one line each.
 std::string ChangeMessage(ProgramsChange change, const std::string& file, bool backup) {
-    const std::string kept =
-        backup ? "; the previous file is " + file + kBackupSuffix : " (a new file)";
+    const char* f = file.c_str();
+    const std::string previous = file + kBackupSuffix;
+    const char* p = previous.c_str();
     switch (change) {
         case ProgramsChange::Added:
-            return "added Mereglass to the savers in " + file + kept;
+            return backup
+                       ? Format(_("added Mereglass to the savers in %s; the previous file is %s"),
+                                f, p)
+                       : Format(_("added Mereglass to the savers in %s (a new file)"), f);
         case ProgramsChange::Enabled:
-            return "enabled Mereglass in " + file + kept;
+            return backup ? Format(_("enabled Mereglass in %s; the previous file is %s"), f, p)
+                          : Format(_("enabled Mereglass in %s (a new file)"), f);
         case ProgramsChange::AlreadyListed:
-            return "Mereglass is already in " + file + "; nothing changed";
+            return Format(_("Mereglass is already in %s; nothing changed"), f);
         case ProgramsChange::Removed:
-            return "removed Mereglass from " + file + kept;
+            return backup ? Format(_("removed Mereglass from %s; the previous file is %s"), f, p)
+                          : Format(_("removed Mereglass from %s (a new file)"), f);
         case ProgramsChange::NotListed:
-            return "Mereglass is not in " + file + "; nothing changed";
+            return Format(_("Mereglass is not in %s; nothing changed"), f);
     }
     return {};
 }
 
 std::string FailureMessage(const std::string& file, const std::string& why) {
-    return "cannot change " + file + ": " + why + "; nothing changed";
+    return Format(_("cannot change %s: %s; nothing changed"), file.c_str(), why.c_str());
 }
 
-std::string Errno(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+std::string Errno(const char* what) { return Format("%s: %s", _(what), std::strerror(errno)); }
 
 // The file that `path` names once links are followed; it need not exist.
 bool FollowLinks(const std::string& path, std::string* target, std::string* error) {
@@ -62,7 +69,7 @@ bool FollowLinks(const std::string& path, std::string* target, std::string* erro
         struct stat st {};
         if (lstat(p.c_str(), &st) != 0) {
             if (errno != ENOENT) {
-                *error = Errno("cannot look at it");
+                *error = Errno(N_("cannot look at it"));
                 return false;
             }
             *target = p;
@@ -75,7 +82,7 @@ bool FollowLinks(const std::string& path, std::string* target, std::string* erro
         char link[PATH_MAX];
         const ssize_t n = readlink(p.c_str(), link, sizeof link);
         if (n <= 0 || n >= static_cast<ssize_t>(sizeof link)) {
-            *error = Errno("cannot read the link");
+            *error = Errno(N_("cannot read the link"));
             return false;
         }
         std::string next(link, static_cast<size_t>(n));
@@ -85,7 +92,7 @@ bool FollowLinks(const std::string& path, std::string* target, std::string* erro
         }
         p = next;
     }
-    *error = "too many symbolic links";
+    *error = _("too many symbolic links");
     return false;
 }
 
@@ -97,7 +104,7 @@ bool ReadWhole(const std::string& path, std::string* text, bool* exists, struct 
     *exists = false;
     struct stat seen {};
     if (stat(path.c_str(), &seen) == 0 && !S_ISREG(seen.st_mode)) {
-        *error = "it is not a regular file";
+        *error = _("it is not a regular file");
         return false;
     }
     uint64_t size = 0;
@@ -106,17 +113,17 @@ bool ReadWhole(const std::string& path, std::string* text, bool* exists, struct 
     const int fd = OpenRegularFile(path.c_str(), kMaxFileBytes, &size, &reason, &absent);
     if (fd < 0) {
         if (absent) return true;
-        *error = "cannot read it: " + reason;
+        *error = Format(_("cannot read it: %s"), reason.c_str());
         return false;
     }
     bool ok = fstat(fd, st) == 0;
-    if (!ok) *error = Errno("cannot read it");
+    if (!ok) *error = Errno(N_("cannot read it"));
     char buffer[65536];
     while (ok) {
         const ssize_t n = read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
-            *error = Errno("cannot read it");
+            *error = Errno(N_("cannot read it"));
             ok = false;
         }
         if (n <= 0) break;
@@ -135,7 +142,7 @@ bool WriteBeside(const std::string& path, std::string_view text, mode_t mode,
     *temp = path + ".XXXXXX";
     const int fd = mkstemp(temp->data());
     if (fd < 0) {
-        *error = Errno("cannot write beside it");
+        *error = Errno(N_("cannot write beside it"));
         return false;
     }
     bool ok = fchmod(fd, mode) == 0;
@@ -153,9 +160,9 @@ bool WriteBeside(const std::string& path, std::string_view text, mode_t mode,
         if (ok) done += static_cast<size_t>(n);
     }
     ok = ok && fsync(fd) == 0;
-    if (!ok) *error = Errno("cannot write beside it");
+    if (!ok) *error = Errno(N_("cannot write beside it"));
     if (close(fd) != 0 && ok) {
-        *error = Errno("cannot write beside it");
+        *error = Errno(N_("cannot write beside it"));
         ok = false;
     }
     if (!ok) unlink(temp->c_str());
@@ -167,7 +174,7 @@ bool WriteBeside(const std::string& path, std::string_view text, mode_t mode,
 // when it cannot.
 bool RenameOver(const std::string& temp, const std::string& path, std::string* error) {
     if (rename(temp.c_str(), path.c_str()) != 0) {
-        *error = Errno("cannot replace it");
+        *error = Errno(N_("cannot replace it"));
         unlink(temp.c_str());
         return false;
     }
@@ -209,13 +216,13 @@ bool DefaultListingFiles(ListingFiles* out, std::string* error) {
         home = pw->pw_dir;
     }
     if (home.empty()) {
-        *error = "no home folder: HOME is unset and the password database has none";
+        *error = _("no home folder: HOME is unset and the password database has none");
         return false;
     }
     if (home.back() != '/') home += '/';
     char exe[PATH_MAX];
     if (realpath("/proc/self/exe", exe) == nullptr) {
-        *error = Errno("cannot find this program's path");
+        *error = Errno(N_("cannot find this program's path"));
         return false;
     }
     out->initFile = home + ".xscreensaver";
@@ -264,7 +271,7 @@ int ChangeListing(bool add, const ListingFiles& files, std::string* message) {
     }
 
     if (exists && ReadOnly(st)) {
-        *message = FailureMessage(shown, "it is read-only");
+        *message = FailureMessage(shown, _("it is read-only"));
         return 1;
     }
     // The new file is written in full before the previous one is kept, so
@@ -278,7 +285,8 @@ int ChangeListing(bool add, const ListingFiles& files, std::string* message) {
     }
     if (exists && !ReplaceAtomically(files.initFile + kBackupSuffix, old, mode, previous, &error)) {
         unlink(temp.c_str());
-        *message = FailureMessage(shown, "cannot keep the previous file: " + error);
+        *message =
+            FailureMessage(shown, Format(_("cannot keep the previous file: %s"), error.c_str()));
         return 1;
     }
     if (!RenameOver(temp, target, &error)) {

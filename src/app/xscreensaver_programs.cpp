@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "support/translation.h"
+
 namespace {
 
 constexpr int kTabWidth = 8;
@@ -326,7 +328,7 @@ size_t ProgramsColon(const std::string& joined, bool systemFile) {
 bool ScanFile(std::string_view text, bool systemFile, Scan* out, std::string* error) {
     *out = Scan{};
     if (!IsText(text)) {
-        *error = "it is not a text file";
+        *error = _("it is not a text file");
         return false;
     }
     size_t pos = 0;
@@ -340,7 +342,7 @@ bool ScanFile(std::string_view text, bool systemFile, Scan* out, std::string* er
         const size_t colon = ProgramsColon(joined, systemFile);
         if (colon != std::string::npos) {
             if (runsOut) {
-                *error = "its programs value runs past the end of the file";
+                *error = _("its programs value runs past the end of the file");
                 return false;
             }
             out->found = true;
@@ -459,7 +461,7 @@ std::string ProgramsEntryText(const std::string& program) {
 bool AddProgramsEntry(std::string_view userFile, std::optional<std::string_view> systemDefaults,
                       const std::string& program, ProgramsEdit* out, std::string* error) {
     if (!ListablePath(program)) {
-        *error = "the program's path has a quote, a backslash or a control character";
+        *error = _("the program's path has a quote, a backslash or a control character");
         return false;
     }
     Scan scan;
@@ -468,14 +470,14 @@ bool AddProgramsEntry(std::string_view userFile, std::optional<std::string_view>
     if (!scan.found) {
         // A copy of the system's list, so that every saver stays listed.
         if (EndsInContinuation(userFile)) {
-            *error = "its last line runs past the end of the file";
+            *error = _("its last line runs past the end of the file");
             return false;
         }
         Scan system;
         std::string systemError;
         if (!systemDefaults || !ScanFile(*systemDefaults, true, &system, &systemError) ||
             !system.found) {
-            *error = "it has no programs list, and the system's list cannot be read";
+            *error = _("it has no programs list, and the system's list cannot be read");
             return false;
         }
         const std::string eol = LineEnding(text);

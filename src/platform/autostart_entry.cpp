@@ -24,6 +24,7 @@
 #include "platform/platform_internal.h"
 #include "support/diagnostics.h"
 #include "support/regular_file.h"
+#include "support/translation.h"
 
 namespace platform {
 
@@ -54,7 +55,8 @@ bool MakeAutostartFolder(const std::string& folder, std::string* error) {
         return false;
     }
     if (errno != ENOENT || mkdir(folder.c_str(), 0700) != 0) {
-        *error = "cannot make the folder " + DisplayName(folder) + ": " + Errno();
+        *error = Format(_("cannot make the folder %s: %s"), DisplayName(folder).c_str(),
+                        Errno().c_str());
         return false;
     }
     return true;
@@ -84,13 +86,14 @@ bool ReplaceWhole(const std::string& folder, const std::string& path, std::strin
     std::string temp = folder + "/." + kEntryName + ".XXXXXX";
     const int fd = mkstemp(temp.data());
     if (fd < 0) {
-        *error = "cannot write in " + DisplayName(folder) + ": " + Errno();
+        *error = Format(_("cannot write in %s: %s"), DisplayName(folder).c_str(), Errno().c_str());
         return false;
     }
     bool ok = fchmod(fd, NewFileMode()) == 0 && WriteAll(fd, text) && fsync(fd) == 0;
-    if (!ok) *error = "cannot write in " + DisplayName(folder) + ": " + Errno();
+    if (!ok)
+        *error = Format(_("cannot write in %s: %s"), DisplayName(folder).c_str(), Errno().c_str());
     if (close(fd) != 0 && ok) {
-        *error = "cannot write in " + DisplayName(folder) + ": " + Errno();
+        *error = Format(_("cannot write in %s: %s"), DisplayName(folder).c_str(), Errno().c_str());
         ok = false;
     }
     if (ok && rename(temp.c_str(), path.c_str()) != 0) {
@@ -111,8 +114,8 @@ bool ReplaceWhole(const std::string& folder, const std::string& path, std::strin
 }
 
 int Failed(const std::string& path, const std::string& why, std::string* message) {
-    *message =
-        "cannot change the autostart entry " + DisplayName(path) + ": " + why + "; nothing changed";
+    *message = Format(_("cannot change the autostart entry %s: %s; nothing changed"),
+                      DisplayName(path).c_str(), why.c_str());
     return 1;
 }
 
@@ -124,16 +127,19 @@ int Add(const AutostartPlace& place, std::string* message) {
     std::string old;
     bool absent = false;
     if (!ReadRegularFile(path.c_str(), kMaxEntryBytes, &old, &error, &absent) && !absent) {
-        return Failed(path, "cannot read it: " + error, message);
+        return Failed(path, Format(_("cannot read it: %s"), error.c_str()), message);
     }
     if (!absent && old == text) {
-        *message =
-            "the autostart entry " + DisplayName(path) + " is there already; nothing changed";
+        *message = Format(_("the autostart entry %s is there already; nothing changed"),
+                          DisplayName(path).c_str());
         return 0;
     }
     if (!ReplaceWhole(folder, path, text, &error)) return Failed(path, error, message);
-    *message = (absent ? "added the autostart entry " : "rewrote the autostart entry ") +
-               DisplayName(path) + ": the idle watch starts with every session";
+    *message = Format(absent ? _("added the autostart entry %s: the idle watch starts with every "
+                                 "session")
+                             : _("rewrote the autostart entry %s: the idle watch starts with every "
+                                 "session"),
+                      DisplayName(path).c_str());
     return 0;
 }
 
@@ -142,15 +148,17 @@ int Remove(const AutostartPlace& place, std::string* message) {
     struct stat st {};
     if (lstat(path.c_str(), &st) != 0) {
         if (errno != ENOENT && errno != ENOTDIR) return Failed(path, Errno(), message);
-        *message = "there is no autostart entry " + DisplayName(path) + "; nothing changed";
+        *message =
+            Format(_("there is no autostart entry %s; nothing changed"), DisplayName(path).c_str());
         return 0;
     }
     // A file, or a link (only the link goes, never what it names).
     if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
-        return Failed(path, S_ISDIR(st.st_mode) ? "it is a folder" : "it is not a file", message);
+        return Failed(path, S_ISDIR(st.st_mode) ? _("it is a folder") : _("it is not a file"),
+                      message);
     }
     if (unlink(path.c_str()) != 0) return Failed(path, Errno(), message);
-    *message = "removed the autostart entry " + DisplayName(path);
+    *message = Format(_("removed the autostart entry %s"), DisplayName(path).c_str());
     return 0;
 }
 
@@ -167,12 +175,12 @@ std::string UserConfigFolder() {
 bool DefaultAutostartPlace(AutostartPlace* place, std::string* error) {
     place->configFolder = UserConfigFolder();
     if (place->configFolder.empty()) {
-        *error = "no home folder: HOME is unset and the password database has none";
+        *error = _("no home folder: HOME is unset and the password database has none");
         return false;
     }
     char exe[PATH_MAX];
     if (realpath("/proc/self/exe", exe) == nullptr) {
-        *error = "cannot find this program's path: " + Errno();
+        *error = Format(_("cannot find this program's path: %s"), Errno().c_str());
         return false;
     }
     place->program = exe;

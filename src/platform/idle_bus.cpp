@@ -15,6 +15,7 @@
 
 #include "platform/idle_internal.h"
 #include "platform/session_bus_internal.h"
+#include "support/translation.h"
 
 namespace platform {
 
@@ -240,7 +241,7 @@ IdleBus* OpenIdleBus(std::string* error) {
     b->context = g_main_context_new();
     g_main_context_acquire(b->context);
     g_main_context_push_thread_default(b->context);
-    b->connection = OpenSessionBus("the idle watch", error);
+    b->connection = OpenSessionBus(N_("the idle watch"), error);
     if (b->connection != nullptr) {
         g_signal_connect(b->connection, "closed", G_CALLBACK(OnClosed), b);
         for (size_t i = 0; i < std::size(kChanges); ++i) {
@@ -286,7 +287,7 @@ bool WatchGnomeIdle(IdleBus* b, uint32_t idleMilliseconds, std::string* error) {
     b->gnome = true;
     b->idleWatch = AddWatch(b, "AddIdleWatch", g_variant_new("(t)", guint64{idleMilliseconds}));
     if (b->idleWatch == 0) {
-        *error = "GNOME's idle monitor does not answer";
+        *error = _("GNOME's idle monitor does not answer");
         return false;
     }
     Prepare(b);
@@ -340,11 +341,11 @@ bool DispatchIdleBus(IdleBus* b, std::vector<IdleEvent>* events, std::string* er
     events->insert(events->end(), b->events.begin(), b->events.end());
     b->events.clear();
     if (b->closed) {
-        *error = "the session bus has gone";
+        *error = _("the session bus has gone");
         return false;
     }
     if (b->monitorGone) {
-        *error = "GNOME's idle monitor has gone";
+        *error = _("GNOME's idle monitor has gone");
         return false;
     }
     return true;

@@ -12,6 +12,7 @@
 #include <cstdlib>
 
 #include "platform/idle_internal.h"
+#include "support/translation.h"
 
 namespace platform {
 
@@ -79,10 +80,13 @@ bool OpenOtherSource(IdleSession* s, uint32_t ms, std::string* error) {
         }
     }
     if (!daemon.empty()) {
-        *error = daemon + " is in charge of the screen saver here: " +
-                 (daemon == "XScreenSaver"
-                      ? "list Mereglass there instead (mereglass --add-to-xscreensaver)"
-                      : "choose Mereglass in its settings instead");
+        *error = daemon == "XScreenSaver"
+                     ? Format(_("%s is in charge of the screen saver here: list Mereglass there "
+                                "instead (mereglass --add-to-xscreensaver)"),
+                              daemon.c_str())
+                     : Format(_("%s is in charge of the screen saver here: choose Mereglass in "
+                                "its settings instead"),
+                              daemon.c_str());
     }
     return false;
 }
@@ -103,7 +107,7 @@ IdleSession* OpenIdleSession(uint32_t idleMilliseconds, std::string* error) {
     }
     if (ok) s->epollFd = epoll_create1(EPOLL_CLOEXEC);
     if (!ok || s->epollFd < 0) {
-        if (ok) *error = "cannot wait for the session's events (epoll)";
+        if (ok) *error = _("cannot wait for the session's events (epoll)");
         CloseIdleSession(s);
         return nullptr;
     }
@@ -125,13 +129,13 @@ IdleSourceKind IdleSessionSource(const IdleSession* s) { return s->kind; }
 const char* IdleSourceName(IdleSourceKind kind) {
     switch (kind) {
         case IdleSourceKind::GnomeIdleMonitor:
-            return "GNOME's idle monitor";
+            return N_("GNOME's idle monitor");
         case IdleSourceKind::ExtIdleNotifier:
-            return "the compositor's idle notifications (ext_idle_notifier_v1)";
+            return N_("the compositor's idle notifications (ext_idle_notifier_v1)");
         case IdleSourceKind::KdeIdle:
-            return "the compositor's idle notifications (org_kde_kwin_idle)";
+            return N_("the compositor's idle notifications (org_kde_kwin_idle)");
         case IdleSourceKind::XSyncIdleTime:
-            return "the X server's idle time";
+            return N_("the X server's idle time");
     }
     return "";
 }

@@ -19,6 +19,7 @@
 #include "idle-client.h"
 #include "platform/idle_internal.h"
 #include "support/diagnostics.h"
+#include "support/translation.h"
 
 namespace platform {
 
@@ -88,8 +89,8 @@ IdleWayland* OpenIdleWayland(uint32_t idleMilliseconds, std::string* error) {
     w->display = wl_display_connect(nullptr);
     if (w->display == nullptr) {
         const char* name = std::getenv("WAYLAND_DISPLAY");
-        *error = "cannot connect to the Wayland display \"" +
-                 DisplayName(name != nullptr ? name : "") + "\"";
+        *error = Format(_("cannot connect to the Wayland display \"%s\""),
+                        DisplayName(name != nullptr ? name : "").c_str());
         CloseIdleWayland(w);
         return nullptr;
     }
@@ -108,9 +109,9 @@ IdleWayland* OpenIdleWayland(uint32_t idleMilliseconds, std::string* error) {
         w->kdeTimeout = org_kde_kwin_idle_get_idle_timeout(w->kdeIdle, w->seat, idleMilliseconds);
         org_kde_kwin_idle_timeout_add_listener(w->kdeTimeout, &kTimeoutListener, w);
     } else {
-        *error = w->seat == nullptr ? "the Wayland compositor has no seat to watch"
-                                    : "the Wayland compositor offers no idle notifications "
-                                      "(ext_idle_notifier_v1 or org_kde_kwin_idle)";
+        *error = w->seat == nullptr ? _("the Wayland compositor has no seat to watch")
+                                    : _("the Wayland compositor offers no idle notifications "
+                                        "(ext_idle_notifier_v1 or org_kde_kwin_idle)");
         CloseIdleWayland(w);
         return nullptr;
     }

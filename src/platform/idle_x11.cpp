@@ -16,6 +16,7 @@
 
 #include "platform/idle_internal.h"
 #include "support/diagnostics.h"
+#include "support/translation.h"
 
 namespace platform {
 
@@ -103,7 +104,8 @@ IdleX11* OpenIdleX11(uint32_t idleMilliseconds, std::string* daemon, std::string
     x->display = XOpenDisplay(nullptr);
     if (x->display == nullptr) {
         const char* name = std::getenv("DISPLAY");
-        *error = "cannot open the X display \"" + DisplayName(name != nullptr ? name : "") + "\"";
+        *error = Format(_("cannot open the X display \"%s\""),
+                        DisplayName(name != nullptr ? name : "").c_str());
         CloseIdleX11(x);
         return nullptr;
     }
@@ -117,7 +119,7 @@ IdleX11* OpenIdleX11(uint32_t idleMilliseconds, std::string* daemon, std::string
     if (!XSyncQueryExtension(x->display, &x->syncEventBase, &errorBase) ||
         !XSyncInitialize(x->display, &major, &minor) ||
         (x->idleTime = FindIdleTime(x->display)) == None) {
-        *error = "the X server keeps no idle time (the SYNC extension's IDLETIME counter)";
+        *error = _("the X server keeps no idle time (the SYNC extension's IDLETIME counter)");
         CloseIdleX11(x);
         return nullptr;
     }
@@ -142,7 +144,7 @@ int IdleX11Fd(const IdleX11* x) { return ConnectionNumber(x->display); }
 
 bool DispatchIdleX11(IdleX11* x, std::vector<IdleEvent>* events, std::string* error) {
     if (ServerGone(x->display)) {
-        *error = "the X server has gone";
+        *error = _("the X server has gone");
         return false;
     }
     while (XPending(x->display) > 0) {

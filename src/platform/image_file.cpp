@@ -16,6 +16,7 @@
 #include "platform/image_header.h"
 #include "platform/platform.h"
 #include "support/regular_file.h"
+#include "support/translation.h"
 
 namespace platform {
 
@@ -90,8 +91,9 @@ bool AcceptHeader(int fd, const SizeLimit& limit, ImageHeader* header, std::stri
     uint64_t w = 0, h = 0;
     DecodedSize(*header, limit, &w, &h);
     if (w * h <= kMaxDecodedPixels) return true;
-    *error = "it would decode to " + std::to_string(w) + " × " + std::to_string(h) +
-             " pixels, more than " + std::to_string(kMaxDecodedPixels / 1'000'000) + " million";
+    *error = Format(_("it would decode to %lld × %lld pixels, more than %lld million"),
+                    static_cast<long long>(w), static_cast<long long>(h),
+                    static_cast<long long>(kMaxDecodedPixels / 1'000'000));
     return false;
 }
 
@@ -103,7 +105,7 @@ GdkPixbuf* Decode(int fd, const ImageHeader& header, SizeLimit limit, std::strin
     GdkPixbufLoader* loader =
         gdk_pixbuf_loader_new_with_type(header.kind == ImageKind::Png ? "png" : "jpeg", &gerror);
     if (loader == nullptr) {
-        *error = gerror != nullptr ? gerror->message : "this system cannot read such pictures";
+        *error = gerror != nullptr ? gerror->message : _("this system cannot read such pictures");
         g_clear_error(&gerror);
         return nullptr;
     }
@@ -129,7 +131,7 @@ GdkPixbuf* Decode(int fd, const ImageHeader& header, SizeLimit limit, std::strin
     GdkPixbuf* pixbuf = ok ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
     if (pixbuf) g_object_ref(pixbuf);
     if (!pixbuf && error->empty()) {
-        *error = gerror ? gerror->message : "the file holds no image this program can read";
+        *error = gerror ? gerror->message : _("the file holds no image this program can read");
     }
     g_clear_error(&gerror);
     g_object_unref(loader);
@@ -160,7 +162,7 @@ bool LoadImage(const char* path, SizeLimit limit, RgbaImage* image, std::string*
     GdkPixbuf* pixbuf = gdk_pixbuf_apply_embedded_orientation(loaded);
     g_object_unref(loaded);
     if (!pixbuf) {
-        if (error) *error = "cannot read the image";
+        if (error) *error = _("cannot read the image");
         return false;
     }
 
@@ -175,7 +177,7 @@ bool LoadImage(const char* path, SizeLimit limit, RgbaImage* image, std::string*
                         static_cast<size_t>(w) <= SIZE_MAX / 4 / static_cast<size_t>(h);
     if (!usable) {
         g_object_unref(pixbuf);
-        if (error) *error = "the image has a pixel format that cannot be used";
+        if (error) *error = _("the image has a pixel format that cannot be used");
         return false;
     }
     image->width = w;

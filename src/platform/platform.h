@@ -10,7 +10,7 @@
 //   headless_view.cpp      EGL: headless views
 //   clock.cpp              POSIX: the clock
 //   screen_choice.cpp      the choice of a screen, the headless screen
-//   bundle_path.cpp        POSIX: the bundle path
+//   bundle_path.cpp        POSIX: the bundle path, the catalogues' folder
 //   x11_connection.cpp     Xlib, XRandR: connection, screens, the X error handler
 //   x11_window_view.cpp    GLX: window views
 //   x11_events.cpp         Xlib: the views' events
@@ -18,6 +18,7 @@
 //   image_present_x11.cpp  Xlib, MIT-SHM: frames put from the program's pixels
 //   image_file.cpp         GdkPixbuf: image files
 //   desktop_ui.cpp         GIO, GTK: web page, message box
+//   language.cpp           libintl, GTK: the user's language
 //   settings_store.cpp     GLib key files: the settings store
 //   settings_dialog.cpp    GTK: the settings dialog (platform/settings_dialog.h)
 //   preview_pane.cpp       GTK, GDK on X11: the dialog's live preview pane
@@ -290,6 +291,21 @@ bool ReadRootRectangle(Connection* connection, const ScreenInfo& rectangle, Rgba
 // executable (the build tree), else in the installed data directory. Empty
 // when neither exists.
 std::string BundleResourcePath(const char* name, const char* type);
+
+// The folder of the translation catalogues (<dir>/<language>/LC_MESSAGES/
+// mereglass.mo): "locale" beside the executable (the build tree), else the
+// installed tree's share/locale, found from the program's place as the
+// resources are, else the configured locale directory.
+std::string BundleLocaleDirectory();
+
+// ---------------------------------------------------------------- language
+
+// Takes the user's language for messages and character type from the
+// environment (LC_ALL, LC_MESSAGES, LANG, LANGUAGE) and binds the program's
+// text domain to BundleLocaleDirectory(), in UTF-8. The numeric locale stays
+// "C": GTK is told not to set the whole locale when it starts. Call first
+// thing in main; without a catalogue for the language, texts stay English.
+void UseUserLanguage();
 
 // ---------------------------------------------------------------- desktop UI
 

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "platform/portal_internal.h"
+#include "support/translation.h"
 
 namespace platform {
 
@@ -65,7 +66,7 @@ ScreenshotGrant LookUpScreenshotGrant(GDBusConnection* bus, double timeoutSecond
 ScreenshotGrant PortalScreenshotGrant(double timeoutSeconds) {
     if (!DesktopNamed("GNOME")) return ScreenshotGrant::NotNeeded;
     std::string error;
-    GDBusConnection* bus = OpenSessionBus("the screenshot portal", &error);
+    GDBusConnection* bus = OpenSessionBus(N_("the screenshot portal"), &error);
     if (bus == nullptr) return ScreenshotGrant::Unasked;
     const ScreenshotGrant grant = LookUpScreenshotGrant(bus, timeoutSeconds);
     CloseSessionBus(bus);

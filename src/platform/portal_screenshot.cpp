@@ -15,6 +15,7 @@
 
 #include "platform/portal_internal.h"
 #include "support/diagnostics.h"
+#include "support/translation.h"
 
 namespace platform {
 
@@ -86,12 +87,12 @@ bool Ask(GDBusConnection* bus, GMainContext* context, double timeoutSeconds, Ans
         g_variant_unref(reply);
         while (!answer->answered && !timedOut) g_main_context_iteration(context, TRUE);
         if (!answer->answered) {
-            *error = "the screenshot portal did not answer in time";
+            *error = _("the screenshot portal did not answer in time");
             ok = false;
         }
     } else {
         g_dbus_error_strip_remote_error(gerror);
-        *error = std::string("there is no screenshot portal: ") + gerror->message;
+        *error = Format(_("there is no screenshot portal: %s"), gerror->message);
         g_error_free(gerror);
     }
     g_source_destroy(timer);
@@ -117,13 +118,13 @@ std::string FailureOf(guint32 code) {
     if (DesktopNamed("KDE")) {
         const std::string folder = PicturesFolder();
         if (!g_file_test(folder.c_str(), G_FILE_TEST_IS_DIR)) {
-            return "the screenshot portal could not save its picture: there is no pictures "
-                   "folder " +
-                   DisplayName(folder);
+            return Format(_("the screenshot portal could not save its picture: there is no "
+                            "pictures folder %s"),
+                          DisplayName(folder).c_str());
         }
     }
-    return code == 1 ? "the screenshot portal cancelled the request"
-                     : "the screenshot portal refused the request or failed";
+    return code == 1 ? _("the screenshot portal cancelled the request")
+                     : _("the screenshot portal refused the request or failed");
 }
 
 // Reads the picture of the answer, then deletes its file when the portal
@@ -140,14 +141,18 @@ bool ReadAnswer(const Answer& answer, const timespec& requested, RgbaImage* imag
     const bool local = file != nullptr && (host == nullptr || std::strcmp(host, "localhost") == 0);
     bool ok = false;
     if (answer.uri.empty()) {
-        *error = "the screenshot portal named no picture";
+        *error = _("the screenshot portal named no picture");
     } else if (!local) {
-        *error = "the screenshot portal named no local file: " + DisplayName(answer.uri);
+        *error = Format(_("the screenshot portal named no local file: %s"),
+                        DisplayName(answer.uri).c_str());
     } else {
         PortalFile judged;
         JudgePortalFile(file, requested, &judged);
         ok = LoadImageFile(file, INT_MAX, image, error);
-        if (!ok) *error = "the screenshot portal's picture " + DisplayName(file) + ": " + *error;
+        if (!ok) {
+            *error = Format(_("the screenshot portal's picture %s: %s"), DisplayName(file).c_str(),
+                            error->c_str());
+        }
         DeletePortalFile(&judged);
     }
     g_free(file);
@@ -160,7 +165,7 @@ bool ReadAnswer(const Answer& answer, const timespec& requested, RgbaImage* imag
 bool Request(double timeoutSeconds, bool whateverTheGrant, RgbaImage* image, std::string* error) {
     GMainContext* context = g_main_context_new();
     g_main_context_push_thread_default(context);
-    GDBusConnection* bus = OpenSessionBus("the screenshot portal", error);
+    GDBusConnection* bus = OpenSessionBus(N_("the screenshot portal"), error);
     bool ok = false;
     if (bus != nullptr) {
         const ScreenshotGrant grant = whateverTheGrant ? ScreenshotGrant::NotNeeded

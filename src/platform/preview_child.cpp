@@ -14,6 +14,7 @@
 
 #include "platform/tied_child.h"
 #include "support/diagnostics.h"
+#include "support/translation.h"
 
 namespace platform {
 
@@ -41,7 +42,9 @@ PreviewChild* StartPreviewChild(const std::vector<std::string>& args, int keepFd
     std::string reason;
     const int pid = StartTiedChild(args, keepFd, &reason);
     if (pid < 0) {
-        *error = args.empty() ? reason : "cannot run " + DisplayName(args[0]) + ": " + reason;
+        *error = args.empty()
+                     ? reason
+                     : Format(_("cannot run %s: %s"), DisplayName(args[0]).c_str(), reason.c_str());
         return nullptr;
     }
     auto* child = new PreviewChild;

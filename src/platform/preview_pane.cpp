@@ -20,6 +20,7 @@
 
 #include "platform/preview_child.h"
 #include "support/diagnostics.h"
+#include "support/translation.h"
 
 namespace platform {
 
@@ -191,7 +192,7 @@ void Start(PreviewPane* pane) {
     std::string error;
     pane->child = StartPreviewChild(args, pane->pictureFd, &error);
     if (pane->child == nullptr) {
-        Tell("no preview: " + error);
+        Tell(Format(_("no preview: %s"), error.c_str()));
         ShowPage(pane, kNonePage);
         return;
     }
@@ -250,7 +251,7 @@ PreviewPane* CreatePreviewPane(PreviewFlags flags) {
     g_signal_connect_after(pane->area, "realize", G_CALLBACK(OnRealize), pane);
     g_signal_connect(pane->area, "map", G_CALLBACK(OnMap), pane);
     g_signal_connect(pane->area, "unmap", G_CALLBACK(OnUnmap), pane);
-    GtkWidget* none = gtk_label_new("No preview");
+    GtkWidget* none = gtk_label_new(_("No preview"));
     gtk_widget_set_name(none, "previewNone");
     gtk_stack_add_named(GTK_STACK(pane->stack), pane->area, kSaverPage);
     gtk_stack_add_named(GTK_STACK(pane->stack), none, kNonePage);

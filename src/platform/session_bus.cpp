@@ -3,6 +3,7 @@
 //
 // Provides: OpenSessionBus, OpenSystemBus, CloseSessionBus.
 #include "platform/session_bus_internal.h"
+#include "support/translation.h"
 
 namespace platform {
 
@@ -21,9 +22,10 @@ GDBusConnection* OpenBus(GBusType type, const char* purpose, std::string* error)
                   nullptr, nullptr, &gerror);
     g_free(address);
     if (bus == nullptr) {
-        *error =
-            std::string(type == G_BUS_TYPE_SYSTEM ? "no system bus for " : "no session bus for ") +
-            purpose + ": " + (gerror != nullptr ? gerror->message : "");
+        const char* why = gerror != nullptr ? gerror->message : "";
+        *error = type == G_BUS_TYPE_SYSTEM
+                     ? std::string("no system bus for ") + purpose + ": " + why
+                     : Format(_("no session bus for %s: %s"), _(purpose), why);
     }
     if (gerror != nullptr) g_error_free(gerror);
     return bus;

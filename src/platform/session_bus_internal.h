@@ -13,8 +13,8 @@ namespace platform {
 // A connection of our own to the session bus (not GLib's shared one), so
 // that its dispatching is the calling thread's alone; its signals are
 // dispatched in the thread's default context of the moment. Null, with a
-// reason that names `purpose` ("the screenshot portal"), when there is no
-// session bus. Released with CloseSessionBus.
+// reason that names `purpose` (N_("the screenshot portal"), translated
+// here), when there is no session bus. Released with CloseSessionBus.
 GDBusConnection* OpenSessionBus(const char* purpose, std::string* error);
 void CloseSessionBus(GDBusConnection* bus);
 // The same on the system bus; released with CloseSessionBus too.

@@ -15,6 +15,7 @@
 #include "platform/preview_pane.h"
 #include "platform/wayland.h"
 #include "support/diagnostics.h"
+#include "support/translation.h"
 
 namespace platform {
 
@@ -152,7 +153,7 @@ void OnDefaults(GtkButton*, gpointer data) {
 void OnWebSite(GtkButton*, gpointer data) {
     const char* page = static_cast<SettingsDialog*>(data)->description.webPage.c_str();
     if (!OpenWebPage(page)) {
-        Tell(std::string("cannot open ") + page + " in a browser");
+        Tell(Format(_("cannot open %s in a browser"), page));
     }
 }
 
@@ -292,10 +293,10 @@ void OnScreenshotsAnswered(GObject* button, GAsyncResult* result, gpointer) {
     GError* error = nullptr;
     if (g_task_propagate_boolean(G_TASK(result), &error)) {
         gtk_widget_hide(GTK_WIDGET(button));
-        gtk_label_set_text(outcome, "Screenshots are allowed: the saver shows the desktop.");
+        gtk_label_set_text(outcome, _("Screenshots are allowed: the saver shows the desktop."));
     } else {
         gtk_widget_set_sensitive(GTK_WIDGET(button), TRUE);
-        gtk_label_set_text(outcome, (std::string("No screenshot: ") + error->message).c_str());
+        gtk_label_set_text(outcome, Format(_("No screenshot: %s"), error->message).c_str());
         g_error_free(error);
     }
 }
@@ -303,7 +304,7 @@ void OnScreenshotsAnswered(GObject* button, GAsyncResult* result, gpointer) {
 void OnAllowScreenshots(GtkButton* button, gpointer) {
     gtk_widget_set_sensitive(GTK_WIDGET(button), FALSE);
     gtk_label_set_text(static_cast<GtkLabel*>(g_object_get_data(G_OBJECT(button), "outcome")),
-                       "Waiting for the answer\u2026");
+                       _("Waiting for the answer…"));
     GTask* task = g_task_new(button, nullptr, OnScreenshotsAnswered, nullptr);
     g_task_run_in_thread(task, AskForScreenshots);
     g_object_unref(task);
@@ -317,7 +318,7 @@ void AddAllowScreenshots(SettingsDialog* d, GtkWidget* outer) {
     GtkWidget* button =
         AddButton(row, d->description.allowScreenshots, G_CALLBACK(OnAllowScreenshots), d);
     GtkWidget* outcome = gtk_label_new(
-        "GNOME asks before programs take screenshots: answer here, not over the saver.");
+        _("GNOME asks before programs take screenshots: answer here, not over the saver."));
     gtk_widget_set_name(outcome, "allowScreenshotsOutcome");
     gtk_label_set_line_wrap(GTK_LABEL(outcome), TRUE);
     gtk_label_set_max_width_chars(GTK_LABEL(outcome), 50);
@@ -347,7 +348,7 @@ GtkWidget* MakeWindow(SettingsDialog* d) {
 SettingsDialog* CreateSettingsDialog(const SettingsDialogDescription& description,
                                      const DialogValues& shown, std::string* error) {
     if (!gtk_init_check(nullptr, nullptr)) {
-        if (error) *error = "cannot open the display for the settings dialog";
+        if (error) *error = _("cannot open the display for the settings dialog");
         return nullptr;
     }
     auto* d = new SettingsDialog;

@@ -23,6 +23,7 @@
 #include "platform/platform.h"
 #include "support/diagnostics.h"
 #include "support/regular_file.h"
+#include "support/translation.h"
 
 namespace platform {
 
@@ -140,7 +141,7 @@ bool ReadOnlyFile(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0;
 }
 
-const char kReadOnly[] = "it is read-only";
+const char kReadOnly[] = N_("it is read-only");
 
 // The text of the symbolic link at `path`; empty when it is none.
 std::string LinkText(const std::string& path) {
@@ -158,23 +159,25 @@ std::string LinkText(const std::string& path) {
 void SetAside(SettingsStore* store, const std::string& reason) {
     const std::string link = LinkText(store->path);
     if (!link.empty()) {
-        store->leaveAlone = "it is a link to " + DisplayName(link);
+        store->leaveAlone = Format(_("it is a link to %s"), DisplayName(link).c_str());
     } else if (ReadOnlyFile(store->path)) {
-        store->leaveAlone = kReadOnly;
+        store->leaveAlone = _(kReadOnly);
     } else {
         std::string kept;
         const int moved = MoveToFreeName(store->path, store->path + ".bad", &kept);
         if (moved == 1) {
-            Tell("settings file " + DisplayName(store->path) + " cannot be read (" + reason +
-                 "); kept as " + DisplayName(kept) + ", factory settings used");
+            Tell(Format(
+                _("settings file %s cannot be read (%s); kept as %s, factory settings used"),
+                DisplayName(store->path).c_str(), reason.c_str(), DisplayName(kept).c_str()));
             return;
         }
         store->leaveAlone = moved == 0
-                                ? std::to_string(kMaxCopies) + " unreadable copies are kept already"
-                                : std::string("it cannot be moved aside: ") + std::strerror(errno);
+                                ? Format(_("%d unreadable copies are kept already"), kMaxCopies)
+                                : Format(_("it cannot be moved aside: %s"), std::strerror(errno));
     }
-    Tell("settings file " + DisplayName(store->path) + " cannot be read (" + reason +
-         "); left as it is (" + store->leaveAlone + "), factory settings used");
+    Tell(
+        Format(_("settings file %s cannot be read (%s); left as it is (%s), factory settings used"),
+               DisplayName(store->path).c_str(), reason.c_str(), store->leaveAlone.c_str()));
 }
 
 // A key file's escapes (\s \n \t \r \\) taken out of a raw value.
@@ -237,7 +240,7 @@ bool StoreKeepFile(SettingsStore* store, const char* suffix, std::string* keptAs
     error->clear();
     if (!store->leaveAlone.empty()) return false;  // said when it was opened
     if (ReadOnlyFile(store->path)) {
-        store->leaveAlone = kReadOnly;
+        store->leaveAlone = _(kReadOnly);
         *error = store->leaveAlone;
         return false;
     }
@@ -246,7 +249,7 @@ bool StoreKeepFile(SettingsStore* store, const char* suffix, std::string* keptAs
     if (written == 1) return true;
     store->leaveAlone = written == 0
                             ? std::to_string(kMaxCopies) + " copies of that kind are kept already"
-                            : std::string("no copy can be made: ") + std::strerror(errno);
+                            : Format(_("no copy can be made: %s"), std::strerror(errno));
     *error = store->leaveAlone;
     return false;
 }
@@ -340,15 +343,15 @@ void StoreSetFileName(SettingsStore* store, const char* key, const std::string& 
 bool StoreSynchronize(SettingsStore* store) {
     // The new file replaces the one a link names, not the link.
     const std::string target = FollowLinks(store->path);
-    if (store->leaveAlone.empty() && ReadOnlyFile(target)) store->leaveAlone = kReadOnly;
+    if (store->leaveAlone.empty() && ReadOnlyFile(target)) store->leaveAlone = _(kReadOnly);
     if (!store->leaveAlone.empty()) {
-        Tell("cannot save settings to " + DisplayName(store->path) +
-             ": the file is left as it is (" + store->leaveAlone + ")");
+        Tell(Format(_("cannot save settings to %s: the file is left as it is (%s)"),
+                    DisplayName(store->path).c_str(), store->leaveAlone.c_str()));
         return false;
     }
     if (g_mkdir_with_parents(store->directory.c_str(), 0700) != 0) {
-        Tell("cannot save settings: cannot create " + DisplayName(store->directory) + ": " +
-             std::strerror(errno));
+        Tell(Format(_("cannot save settings: cannot create %s: %s"),
+                    DisplayName(store->directory).c_str(), std::strerror(errno)));
         return false;
     }
     // Whatever is there must be a regular file; the new one keeps its mode.
@@ -356,7 +359,8 @@ bool StoreSynchronize(SettingsStore* store) {
     int mode = 0666;
     if (stat(target.c_str(), &st) == 0) {
         if (!S_ISREG(st.st_mode)) {
-            Tell("cannot save settings to " + DisplayName(target) + ": not a regular file");
+            Tell(Format(_("cannot save settings to %s: not a regular file"),
+                        DisplayName(target).c_str()));
             return false;
         }
         mode = static_cast<int>(st.st_mode & 0777);
@@ -371,7 +375,8 @@ bool StoreSynchronize(SettingsStore* store) {
     if (ok) store->read.assign(text, length);
     g_free(text);
     if (!ok) {
-        Tell("cannot save settings to " + DisplayName(target) + ": " + DisplayName(error->message));
+        Tell(Format(_("cannot save settings to %s: %s"), DisplayName(target).c_str(),
+                    DisplayName(error->message).c_str()));
         g_error_free(error);
         return false;
     }

@@ -14,6 +14,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "support/translation.h"
+
 namespace platform {
 
 namespace {
@@ -42,7 +44,7 @@ namespace {
 
 int StartTiedChild(const std::vector<std::string>& args, int keepFd, std::string* error) {
     if (args.empty()) {
-        *error = "no program";
+        *error = _("no program");
         return -1;
     }
     std::vector<char*> argv;

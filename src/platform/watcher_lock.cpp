@@ -18,6 +18,7 @@
 #include <cstring>
 
 #include "support/diagnostics.h"
+#include "support/translation.h"
 
 namespace platform {
 
@@ -76,19 +77,19 @@ std::string WatcherLockPath(const std::string& session) {
 
 bool TakeWatcherLock(const std::string& path, WatcherLock* lock, std::string* error) {
     if (path.empty()) {
-        *error = "no folder of the user's own for the idle watcher's lock ($XDG_RUNTIME_DIR)";
+        *error = _("no folder of the user's own for the idle watcher's lock ($XDG_RUNTIME_DIR)");
         return false;
     }
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
     if (fd < 0) {
-        *error = "cannot make the idle watcher's lock " + DisplayName(path) + ": " +
-                 std::strerror(errno);
+        *error = Format(_("cannot make the idle watcher's lock %s: %s"), DisplayName(path).c_str(),
+                        std::strerror(errno));
         return false;
     }
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const long holder = HolderOf(fd);
         close(fd);
-        *error = "an idle watcher already runs in this session";
+        *error = _("an idle watcher already runs in this session");
         if (holder > 0) *error += " (process " + std::to_string(holder) + ")";
         return false;
     }
@@ -154,8 +155,8 @@ bool StopWatcherNow() {
 }
 
 std::string FollowAutostart(bool added, const std::string& program) {
-    if (added) return StartWatcherNow(program) ? "; it runs now" : "";
-    return StopWatcherNow() ? "; the running idle watch ends" : "";
+    if (added) return StartWatcherNow(program) ? _("; it runs now") : "";
+    return StopWatcherNow() ? _("; the running idle watch ends") : "";
 }
 
 }  // namespace platform

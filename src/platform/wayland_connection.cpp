@@ -18,6 +18,7 @@
 
 #include "platform/wayland_internal.h"
 #include "support/diagnostics.h"
+#include "support/translation.h"
 
 namespace platform {
 
@@ -349,8 +350,8 @@ WaylandConnection* OpenWayland(const char* name, std::string* error) {
     const char* shown = name != nullptr ? name : std::getenv("WAYLAND_DISPLAY");
     wl_display* display = wl_display_connect(name);
     if (display == nullptr) {
-        *error = "cannot connect to the Wayland display \"" +
-                 DisplayName(shown != nullptr ? shown : "") + "\"";
+        *error = Format(_("cannot connect to the Wayland display \"%s\""),
+                        DisplayName(shown != nullptr ? shown : "").c_str());
         return nullptr;
     }
     auto* c = new WaylandConnection;
@@ -359,14 +360,14 @@ WaylandConnection* OpenWayland(const char* name, std::string* error) {
     wl_registry_add_listener(c->registry, &kRegistryListener, c);
     // The globals, then what the outputs and the seat say about themselves.
     if (!RoundTrip(c, kStartSeconds) || !RoundTrip(c, kStartSeconds)) {
-        *error = "the Wayland compositor does not answer";
+        *error = _("the Wayland compositor does not answer");
         CloseWayland(c);
         return nullptr;
     }
     if (c->compositor == nullptr || (c->layerShell == nullptr && c->wmBase == nullptr)) {
         *error =
-            "the Wayland compositor offers neither layer-shell surfaces nor toplevels "
-            "(xdg_wm_base)";
+            _("the Wayland compositor offers neither layer-shell surfaces nor toplevels "
+              "(xdg_wm_base)");
         CloseWayland(c);
         return nullptr;
     }

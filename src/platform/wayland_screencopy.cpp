@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "platform/wayland_internal.h"
+#include "support/translation.h"
 
 namespace platform {
 
@@ -45,7 +46,7 @@ void StartCopy(Capture* k) {
     if (k->copying || k->failed) return;
     if (!k->offered || k->width <= 0 || k->height <= 0 || k->stride < 4 * k->width) {
         k->failed = true;
-        k->error = "the compositor offers no shared-memory buffer for it";
+        k->error = _("the compositor offers no shared-memory buffer for it");
         return;
     }
     k->size = static_cast<size_t>(k->stride) * static_cast<size_t>(k->height);
@@ -53,14 +54,14 @@ void StartCopy(Capture* k) {
     if (fd < 0 || ftruncate(fd, static_cast<off_t>(k->size)) != 0) {
         if (fd >= 0) close(fd);
         k->failed = true;
-        k->error = "no shared memory for the copy";
+        k->error = _("no shared memory for the copy");
         return;
     }
     k->pixels = mmap(nullptr, k->size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     if (k->pixels == MAP_FAILED) {
         close(fd);
         k->failed = true;
-        k->error = "no shared memory for the copy";
+        k->error = _("no shared memory for the copy");
         return;
     }
     wl_shm_pool* pool = wl_shm_create_pool(k->connection->shm, fd, static_cast<int32_t>(k->size));
@@ -94,7 +95,7 @@ void OnReady(void* data, zwlr_screencopy_frame_v1*, uint32_t, uint32_t, uint32_t
 void OnFailed(void* data, zwlr_screencopy_frame_v1*) {
     auto* k = static_cast<Capture*>(data);
     k->failed = true;
-    k->error = "the compositor could not copy it";
+    k->error = _("the compositor could not copy it");
 }
 
 void OnDamage(void*, zwlr_screencopy_frame_v1*, uint32_t, uint32_t, uint32_t, uint32_t) {}
@@ -181,12 +182,12 @@ bool WaylandHasScreencopy(const WaylandConnection* connection) {
 bool CaptureWaylandOutput(WaylandConnection* connection, uint32_t output, double timeoutSeconds,
                           RgbaImage* image, std::string* error) {
     if (!WaylandHasScreencopy(connection)) {
-        *error = "the compositor offers no screencopy";
+        *error = _("the compositor offers no screencopy");
         return false;
     }
     OutputState* o = FindOutput(connection, output);
     if (o == nullptr) {
-        *error = "the output is gone";
+        *error = _("the output is gone");
         return false;
     }
     Capture k;
@@ -194,7 +195,7 @@ bool CaptureWaylandOutput(WaylandConnection* connection, uint32_t output, double
     k.frame = zwlr_screencopy_manager_v1_capture_output(connection->screencopy, 0, o->output);
     zwlr_screencopy_frame_v1_add_listener(k.frame, &kFrameListener, &k);
     if (!DispatchUntil(connection, timeoutSeconds, [&k] { return k.ready || k.failed; })) {
-        *error = "screencopy did not answer in time";
+        *error = _("screencopy did not answer in time");
         return false;
     }
     if (k.failed) {
@@ -203,7 +204,7 @@ bool CaptureWaylandOutput(WaylandConnection* connection, uint32_t output, double
     }
     if (!OrientCapture(static_cast<const uint8_t*>(k.pixels), k.width, k.height, k.stride, k.format,
                        k.yInverted, o->info.transform, image)) {
-        *error = "the copy's pixel format is not one of 32-bit RGB";
+        *error = _("the copy's pixel format is not one of 32-bit RGB");
         return false;
     }
     return true;

@@ -17,6 +17,7 @@
 #include "platform/platform_internal.h"
 #include "platform/view_port.h"
 #include "platform/wayland_internal.h"
+#include "support/translation.h"
 
 namespace platform {
 
@@ -186,12 +187,12 @@ bool StartEgl(WaylandConnection* c, std::string* error) {
                              : EGL_NO_DISPLAY;
     EGLint major = 0, minor = 0;
     if (display == EGL_NO_DISPLAY || !eglInitialize(display, &major, &minor)) {
-        *error = "no EGL display on the Wayland connection";
+        *error = _("no EGL display on the Wayland connection");
         return false;
     }
     if (!eglBindAPI(EGL_OPENGL_API)) {
         eglTerminate(display);
-        *error = "EGL cannot bind desktop OpenGL";
+        *error = _("EGL cannot bind desktop OpenGL");
         return false;
     }
     const EGLint want[] = {EGL_SURFACE_TYPE,
@@ -224,7 +225,7 @@ bool StartEgl(WaylandConnection* c, std::string* error) {
     }
     if (chosen == nullptr) {
         eglTerminate(display);
-        *error = "no EGL window configuration with 8-bit RGB and depth";
+        *error = _("no EGL window configuration with 8-bit RGB and depth");
         return false;
     }
     c->eglDisplay = display;
@@ -332,7 +333,7 @@ bool StartDrawing(WaylandConnection* c, WaylandView* v) {
 View* CreateWaylandView(WaylandConnection* c, uint32_t output, std::string* error) {
     OutputState* o = FindOutput(c, output);
     if (o == nullptr || !o->complete) {
-        *error = "the output is gone";
+        *error = _("the output is gone");
         return nullptr;
     }
     if (!StartEgl(c, error)) return nullptr;
@@ -343,13 +344,13 @@ View* CreateWaylandView(WaylandConnection* c, uint32_t output, std::string* erro
     CreateSurface(c, *o, v);
     if (!DispatchUntil(c, kConfigureSeconds, [v] { return v->configured || v->closed; }) ||
         v->closed) {
-        *error = v->closed ? "the compositor closed the surface at once"
-                           : "the compositor did not size the surface in time";
+        *error = v->closed ? _("the compositor closed the surface at once")
+                           : _("the compositor did not size the surface in time");
         delete v;
         return nullptr;
     }
     if (!StartDrawing(c, v)) {
-        *error = "no EGL window surface and context for the output";
+        *error = _("no EGL window surface and context for the output");
         delete v;
         return nullptr;
     }

@@ -17,6 +17,7 @@
 
 #include "platform/platform_internal.h"
 #include "support/diagnostics.h"
+#include "support/translation.h"
 
 namespace platform {
 
@@ -54,7 +55,7 @@ int HandleXError(::Display* display, XErrorEvent* event) {
     char text[256] = {};
     XGetErrorText(display, code, text, sizeof text);
     char line[400];
-    std::snprintf(line, sizeof line, "X error: %s (request %d.%d, resource 0x%lx)", text,
+    std::snprintf(line, sizeof line, _("X error: %s (request %d.%d, resource 0x%lx)"), text,
                   event->request_code, event->minor_code, event->resourceid);
     Tell(line);
     return 0;
@@ -99,7 +100,8 @@ Connection* OpenConnection(const char* name, std::string* error) {
     if (!display) {
         const char* shown = name ? name : getenv("DISPLAY");
         if (error) {
-            *error = "cannot open the X display \"" + DisplayName(shown ? shown : "") + "\"";
+            *error = Format(_("cannot open the X display \"%s\""),
+                            DisplayName(shown ? shown : "").c_str());
         }
         return nullptr;
     }

@@ -15,6 +15,7 @@
 
 #include "platform/view_port.h"
 #include "platform/x11_connection.h"
+#include "support/translation.h"
 
 namespace platform {
 
@@ -48,14 +49,14 @@ XVisualInfo* ChooseOwnVisual(::Display* d, bool* doubleBuffered) {
 XVisualInfo* VisualOfWindow(::Display* d, Window w, bool* doubleBuffered, std::string* error) {
     XWindowAttributes a{};
     if (!XGetWindowAttributes(d, w, &a)) {
-        *error = "the window does not exist";
+        *error = _("the window does not exist");
         return nullptr;
     }
     // An input-only window has no pixels: every draw would be an X error.
     if (a.c_class == InputOnly) {
         char id[32];
         std::snprintf(id, sizeof id, "0x%lx", w);
-        *error = std::string("the window ") + id + " is input-only: nothing can be drawn in it";
+        *error = Format(_("the window %s is input-only: nothing can be drawn in it"), id);
         return nullptr;
     }
     XVisualInfo want{};
@@ -64,13 +65,13 @@ XVisualInfo* VisualOfWindow(::Display* d, Window w, bool* doubleBuffered, std::s
     int count = 0;
     XVisualInfo* vi = XGetVisualInfo(d, VisualIDMask | VisualScreenMask, &want, &count);
     if (!vi) {
-        *error = "the window's visual is unknown";
+        *error = _("the window's visual is unknown");
         return nullptr;
     }
     int useGL = 0, db = 0;
     if (glXGetConfig(d, vi, GLX_USE_GL, &useGL) != 0 || !useGL) {
         XFree(vi);
-        *error = "the window's visual does not support OpenGL";
+        *error = _("the window's visual does not support OpenGL");
         return nullptr;
     }
     glXGetConfig(d, vi, GLX_DOUBLEBUFFER, &db);
@@ -248,7 +249,7 @@ bool GlxWindowView::SyncToRefresh() {
 XVisualInfo* MakeOwnWindow(GlxWindowView* view, const ViewRequest& request, std::string* reason) {
     XVisualInfo* vi = ChooseOwnVisual(view->connection->display, &view->doubleBuffered);
     if (!vi) {
-        *reason = "no OpenGL visual with RGB colour and depth";
+        *reason = _("no OpenGL visual with RGB colour and depth");
         return nullptr;
     }
     view->window = CreateOwnWindow(view->connection, request, vi, &view->colormap);
@@ -281,7 +282,7 @@ View* CreateWindowView(Connection* c, const ViewRequest& request, std::string* e
     std::string reason;
     int glxError = 0, glxEvent = 0;
     if (!glXQueryExtension(d, &glxError, &glxEvent)) {
-        if (error) *error = "the X server has no GLX extension";
+        if (error) *error = _("the X server has no GLX extension");
         return nullptr;
     }
 
@@ -292,7 +293,7 @@ View* CreateWindowView(Connection* c, const ViewRequest& request, std::string* e
     XVisualInfo* vi =
         own ? MakeOwnWindow(view, request, &reason) : UseExistingWindow(view, request, &reason);
     if (!vi || !view->window) {
-        if (error) *error = reason.empty() ? "the window does not exist" : reason;
+        if (error) *error = reason.empty() ? _("the window does not exist") : reason;
         if (vi) XFree(vi);
         delete view;
         return nullptr;
@@ -301,7 +302,7 @@ View* CreateWindowView(Connection* c, const ViewRequest& request, std::string* e
     view->context = glXCreateContext(d, vi, nullptr, True);
     XFree(vi);
     if (!view->context || !glXMakeCurrent(d, view->window, view->context)) {
-        if (error) *error = "cannot make an OpenGL context on the window";
+        if (error) *error = _("cannot make an OpenGL context on the window");
         delete view;
         return nullptr;
     }

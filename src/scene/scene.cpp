@@ -37,6 +37,7 @@ bool SSMAIN::Setup(bool isPreview, int viewWidth, int viewHeight, const SETTINGS
     waterSpeed = static_cast<float>(static_cast<float>(settings->WATERSPEED) / 100.0);
     waterShift = settings->WATERSHIFT;
     dripSpeed = settings->DRIPSPEED;
+    caustics = settings->CAUSTICS;
     // A speed below the lower limit falls back to the normal speed.
     if (static_cast<double>(waterSpeed) < 0.1) waterSpeed = 1.0f;
     if (waterShift < 4 || waterShift > 8) waterShift = 6;
@@ -78,6 +79,7 @@ bool SSMAIN::Setup(bool isPreview, int viewWidth, int viewHeight, const SETTINGS
 
     // A water without its buffers would be drawn from null arrays: drop it,
     // so that Update and Draw run without a surface.
+    water->WantCaustics = caustics;
     if (!water->Initialize(static_cast<uint16_t>(waterShift), kWaterSize, wantBowl, waterSpeed)) {
         delete water;
         water = nullptr;

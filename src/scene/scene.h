@@ -81,6 +81,7 @@ public:
     float waterSpeed = 1.0f;  // WATERSPEED / 100, 1.0 when that is below 0.1
     int32_t waterShift = 6;   // log2 of the water's grid side, 4 ... 8
     int32_t dripSpeed = 0;    // shortest drip interval in hundredths of a second, at least 1
+    bool caustics = false;    // Draw adds the light that the ripples focus on the floor
 
     VECTOR3D lightTarget = {0.0f, 75.0f, 100.0f};  // circles the Y axis
     VECTOR3D lightPos = {0.0f, 100.0f, 0.0f};      // GL light 0, world coordinates
@@ -112,6 +113,10 @@ public:
     void Update(double seconds);
     // One frame: the water, then (outside the preview) the overlay.
     void Draw();
+    // Draws the water with the light on the floor (caustics.cpp), for light
+    // 0 at `light` (world coordinates) and the material colour shade; the
+    // GL state afterwards is as before, the current colour shade.
+    void DrawCaustics(const VECTOR3D& light, float shade);
     // The banner, the message card and, until it is done, the intro. Leaves
     // an orthographic projection and the canvas scale on the model-view.
     void DoOverlay();

@@ -1,6 +1,7 @@
 // SSMAIN::Draw: one frame of the water, lit by the orbiting light and
-// darkened while a message card shows, then the overlay. Relies on the
-// host's GL state (see scene.h), WATERCLASS::DrawSurface and Rotate.
+// darkened while a message card shows, with the light on the floor when
+// caustics are on, then the overlay. Relies on the host's GL state (see
+// scene.h), WATERCLASS::DrawSurface, DrawCaustics and Rotate.
 #include <GL/gl.h>
 #include <GL/glu.h>
 
@@ -14,6 +15,7 @@ void SSMAIN::Draw() {
     gluLookAt(cameraPos.x, cameraPos.y, cameraPos.z, cameraTarget.x, cameraTarget.y, cameraTarget.z,
               0.0, 0.0, -1.0);
 
+    const VECTOR3D shining = lightPos;  // where light 0 is this frame
     if (lighting) {
         // The light shines from where it got to in the previous frame, then
         // covers the fraction 0.25 * frameTime of its way to the target,
@@ -35,7 +37,11 @@ void SSMAIN::Draw() {
     glPushMatrix();
     glBindTexture(GL_TEXTURE_2D, deskTexture);
     glScalef(aspect, 1.0f, 1.0f);
-    if (water) water->DrawSurface();
+    if (water && caustics) {
+        DrawCaustics(shining, c);
+    } else if (water) {
+        water->DrawSurface();
+    }
     glPopMatrix();
 
     if (!preview) DoOverlay();

@@ -9,4 +9,5 @@ struct SETTINGS {
     int32_t WATERSPEED;
     int32_t WATERSHIFT;
     int32_t DRIPSPEED;
+    bool CAUSTICS;  // light focused on the pool floor by the ripples
 };

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "support/translation.h"
+
 int OpenRegularFile(const char* path, uint64_t maxBytes, uint64_t* size, std::string* error,
                     bool* absent) {
     if (absent) *absent = false;
@@ -25,7 +27,7 @@ int OpenRegularFile(const char* path, uint64_t maxBytes, uint64_t* size, std::st
         return -1;
     }
     if (!S_ISREG(st.st_mode)) {
-        *error = S_ISDIR(st.st_mode) ? "a folder, not a file" : "not a regular file";
+        *error = S_ISDIR(st.st_mode) ? _("a folder, not a file") : _("not a regular file");
         close(fd);
         return -1;
     }

@@ -16,6 +16,7 @@
 #include "platform/settings_dialog.h"
 #include "platform/watcher_lock.h"
 #include "support/diagnostics.h"
+#include "support/translation.h"
 #include "view/desktop_delay_text.h"
 #include "view/settings.h"
 
@@ -41,8 +42,9 @@ namespace {
 
 // The widget names of the table's entries, in the table's order.
 const char* const kOutletNames[kSettingCount] = {
-    "oMainMonitorOnly", "oWaterSpeed", "oWaterRes",    "oDripSpeed", "oLighting",
-    "oWantBowl",        "oFullDetail", "oSaveBattery", "oPicture",   "oIdleMinutes"};
+    "oMainMonitorOnly", "oWaterSpeed", "oWaterRes",       "oDripSpeed",
+    "oLighting",        "oWantBowl",   "oCaustics",       "oFullDetail",
+    "oSaveBattery",     "oPicture",    "oDesktopPrivacy", "oIdleMinutes"};
 
 // A row of the dialog: a setting of the table, the picture folder, or the
 // autostart check box, which is no setting (the entry's file holds it).
@@ -96,7 +98,7 @@ DialogControl Choice(const SettingEntry& entry) {
             const std::string side = std::to_string(1 << v);
             text = side + " \u00d7 " + side;
         } else {
-            text = entry.choices[v - entry.minimum];
+            text = _(entry.choices[v - entry.minimum]);
         }
         c.choices.push_back({v, text});
     }
@@ -124,7 +126,7 @@ DialogControl Control(const SettingEntry& entry) {
             break;
     }
     c.key = kOutletNames[&entry - kSettings];
-    c.label = entry.label;
+    c.label = _(entry.label);
     return c;
 }
 
@@ -132,8 +134,8 @@ DialogControl FolderControl() {
     DialogControl c;
     c.style = DialogControl::Style::Folder;
     c.key = "oPictureFolder";
-    c.label = "Picture folder";
-    c.title = "Picture Folder";
+    c.label = _("Picture folder");
+    c.title = _("Picture Folder");
     return c;
 }
 
@@ -141,7 +143,7 @@ DialogControl AutostartControl() {
     DialogControl c;
     c.style = DialogControl::Style::Check;
     c.key = "oStartWhenIdle";
-    c.label = "Start by itself when the computer is idle";
+    c.label = _("Start by itself when the computer is idle");
     c.resetByDefaults = false;
     return c;
 }
@@ -213,7 +215,8 @@ DialogValues Shown(const ConfigureDialog* d) {
 void SaveAutostart(const ConfigureDialog* d, bool wanted) {
     if (d->autostart && platform::AutostartEntryPresent(d->place) == wanted) return;
     if (!d->autostart) {
-        if (wanted) Tell("cannot add the autostart entry: " + d->autostartError);
+        if (wanted)
+            Tell(Format(_("cannot add the autostart entry: %s"), d->autostartError.c_str()));
         return;
     }
     std::string message;
@@ -226,7 +229,7 @@ void SaveAutostart(const ConfigureDialog* d, bool wanted) {
 
 SettingsDialogDescription Describe(ConfigureDialog* d) {
     SettingsDialogDescription desc;
-    desc.title = "Mereglass Settings";
+    desc.title = _("Mereglass Settings");
     for (const Row& row : Rows()) {
         switch (row.kind) {
             case Row::Kind::Setting:
@@ -241,10 +244,11 @@ SettingsDialogDescription Describe(ConfigureDialog* d) {
                 break;
         }
     }
-    desc.webSite = {"_Web Site", "configureSheet_openwebsite"};
-    desc.defaults = {"_Defaults", "configureSheet_defaults"};
-    desc.cancel = {"_Cancel", "configureSheet_cancel"};
-    desc.save = {"_Save", "configureSheet_save"};
+    desc.webSite = {_("_Web Site"), "configureSheet_openwebsite"};
+    desc.defaults = {_("_Defaults"), "configureSheet_defaults"};
+    desc.cancel = {_("_Cancel"), "configureSheet_cancel"};
+    desc.save = {_("_Save"), "configureSheet_save"};
+    desc.allowScreenshots.label = _("_Allow Screenshots…");
     desc.webPage = platform::kWebPage;
     SheetControls factory{};
     ConfigureSheetDefaults(&factory);

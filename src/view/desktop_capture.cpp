@@ -14,6 +14,7 @@
 #include <string>
 
 #include "support/diagnostics.h"
+#include "support/translation.h"
 #include "view/desktop_picture.h"
 #include "view/picture_folder.h"
 
@@ -73,10 +74,12 @@ bool TryImageFile(Capture* c, const char* why) {
     const std::string& file = c->sources.imageFile;
     std::string error;
     if (platform::LoadImageFile(file.c_str(), std::max(c->width, c->height), c->image, &error)) {
-        if (why != nullptr) Tell("desktop image from " + DisplayName(file) + " (" + why + ")");
+        if (why != nullptr) {
+            Tell(Format(_("desktop image from %s (%s)"), DisplayName(file).c_str(), _(why)));
+        }
         return true;
     }
-    Tell("cannot use the image " + DisplayName(file) + ": " + error);
+    Tell(Format(_("cannot use the image %s: %s"), DisplayName(file).c_str(), error.c_str()));
     return false;
 }
 
@@ -88,18 +91,21 @@ bool TryFolder(Capture* c, const char* why) {
     if (c->folderTried) return false;
     c->folderTried = true;
     const DesktopSources& sources = c->sources;
-    const char* const next = sources.folderFirst ? "; showing the desktop" : "";
     if (sources.imageFolder.empty()) {
-        if (sources.folderFirst) Tell(std::string("no picture folder is chosen") + next);
+        if (sources.folderFirst) Tell(_("no picture folder is chosen; showing the desktop"));
         return false;
     }
     std::string path, error;
     if (PickFolderPicture(sources.imageFolder, c->width, c->height, sources.folderSeed, c->image,
                           &path, &error)) {
-        Tell("desktop image from " + DisplayName(path) + " (" + why + ")");
+        Tell(Format(_("desktop image from %s (%s)"), DisplayName(path).c_str(), _(why)));
         return true;
     }
-    Tell("cannot use the picture folder " + DisplayName(sources.imageFolder) + ": " + error + next);
+    const std::string folder = DisplayName(sources.imageFolder);
+    Tell(sources.folderFirst
+             ? Format(_("cannot use the picture folder %s: %s; showing the desktop"),
+                      folder.c_str(), error.c_str())
+             : Format(_("cannot use the picture folder %s: %s"), folder.c_str(), error.c_str()));
     return false;
 }
 
@@ -107,20 +113,20 @@ bool TryFolder(Capture* c, const char* why) {
 // BuiltIn, with *missing saying why neither could.
 DesktopSource ReadDesktop(const DesktopSources& sources, platform::RgbaImage* image,
                           const char** missing) {
-    *missing = sources.noDesktop.empty() ? "there is no X display" : sources.noDesktop.c_str();
+    *missing = sources.noDesktop.empty() ? N_("there is no X display") : sources.noDesktop.c_str();
     if (sources.connection == nullptr) return DesktopSource::BuiltIn;
     if (sources.window &&
         platform::ReadScreenshotProperty(sources.connection, sources.window, image)) {
         return DesktopSource::Screenshot;
     }
-    *missing = "the window has no screenshot of the desktop";
+    *missing = N_("the window has no screenshot of the desktop");
     if (!sources.readRoot) return DesktopSource::BuiltIn;
     if (!platform::ReadRootRectangle(sources.connection, sources.mainScreen, image)) {
-        *missing = "the root window cannot be read";
+        *missing = N_("the root window cannot be read");
         return DesktopSource::BuiltIn;
     }
     if (!AllBlack(*image)) return DesktopSource::Root;
-    *missing = "the root window reads back black";
+    *missing = N_("the root window reads back black");
     return DesktopSource::BuiltIn;
 }
 
@@ -129,7 +135,7 @@ DesktopSource ReadDesktop(const DesktopSources& sources, platform::RgbaImage* im
 DesktopSource AcquireDesktopImage(const DesktopSources& sources, platform::RgbaImage* image) {
     Capture c{sources, image};
     BuiltInPictureSize(sources.mainScreen, &c.width, &c.height);
-    const char* const preferred = "instead of the desktop";
+    const char* const preferred = N_("instead of the desktop");
 
     if (sources.imageFileFirst && TryImageFile(&c, nullptr)) return DesktopSource::ImageFile;
     if (sources.folderFirst) {
@@ -139,13 +145,16 @@ DesktopSource AcquireDesktopImage(const DesktopSources& sources, platform::RgbaI
 
     const char* missing = nullptr;
     const DesktopSource desktop = ReadDesktop(sources, image, &missing);
-    if (desktop != DesktopSource::BuiltIn) return desktop;
+    if (desktop != DesktopSource::BuiltIn) {
+        ProtectDesktopPicture(sources.privacy, image);
+        return desktop;
+    }
 
     if (TryImageFile(&c, missing)) return DesktopSource::ImageFile;
     if (TryFolder(&c, missing)) return DesktopSource::Folder;
 
     DrawBuiltInPicture(c.width, c.height, image);
-    Tell(std::string("showing the built-in picture (") + missing + ")");
+    Tell(Format(_("showing the built-in picture (%s)"), _(missing)));
     return DesktopSource::BuiltIn;
 }
 
@@ -226,8 +235,9 @@ bool GetDesktopTexture(uint32_t* name, const platform::RgbaImage& image, platfor
     if (result != 0 && !image.pixels.empty()) {
         // The picture was there but the renderer would not take it: the
         // built-in one is small enough for any renderer.
-        Tell("the " + std::to_string(image.width) + "x" + std::to_string(image.height) +
-             " picture cannot be made into a texture; showing the built-in picture");
+        Tell(Format(_("the %dx%d picture cannot be made into a texture; showing the built-in "
+                      "picture"),
+                    image.width, image.height));
         platform::RgbaImage builtIn;
         DrawBuiltInPicture(1280, 720, &builtIn);
         UploadDesktopTexture(name, builtIn.pixels.data(), 1280, 720);

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "view/desktop_privacy.h"
 
 // Where the desktop image may come from.
 enum class DesktopSource {
@@ -58,6 +59,10 @@ struct DesktopSources {
     // comes before the desktop (after the image file, which is more
     // particular). Otherwise it stands in when the desktop cannot be read.
     bool folderFirst = false;
+    // What becomes of the desktop's picture (the screenshot or the root)
+    // before it is shown (ProtectDesktopPicture); the user's pictures and
+    // the built-in one are shown as they are.
+    DesktopPrivacy privacy = DesktopPrivacy::AsItIs;
 };
 
 // Fills `image` from the first source that works, and returns which. The
@@ -68,7 +73,8 @@ struct DesktopSources {
 // is used when it is neither the screenshot nor the root (nor the image
 // file put first), and, in one line each, why the file or the folder was
 // passed over when it could not be used. A root that reads back entirely
-// black (as under Wayland) counts as unreadable.
+// black (as under Wayland) counts as unreadable. The screenshot or the
+// root comes blurred or pixelated as sources.privacy says.
 DesktopSource AcquireDesktopImage(const DesktopSources& sources, platform::RgbaImage* image);
 
 // The largest side an image file is loaded at for the main monitor

@@ -1,46 +1,54 @@
-// The note and the warning about the desktop's own idle delay.
+// The note and the warning about the desktop's own idle delay, in the
+// user's language (support/translation.h).
 #include "view/desktop_delay_text.h"
 
 #include <string>
 
+#include "support/translation.h"
+
 namespace {
 
-std::string Count(int n, const char* unit) {
-    return std::to_string(n) + " " + unit + (n == 1 ? "" : "s");
-}
-
-const char* ActionText(platform::DesktopIdleAction action) {
+// "KDE blanks the screen after 5 minutes idle", one sentence per action.
+std::string ActionNote(platform::DesktopIdleAction action, const std::string& desktop,
+                       const std::string& duration) {
     switch (action) {
         case platform::DesktopIdleAction::Blank:
-            return "blanks the screen";
+            break;
         case platform::DesktopIdleAction::Lock:
-            return "locks the screen";
+            return Format(_("%s locks the screen after %s idle"), desktop.c_str(),
+                          duration.c_str());
         case platform::DesktopIdleAction::ScreenOff:
-            return "turns the screen off";
+            return Format(_("%s turns the screen off after %s idle"), desktop.c_str(),
+                          duration.c_str());
     }
-    return "blanks the screen";
+    return Format(_("%s blanks the screen after %s idle"), desktop.c_str(), duration.c_str());
 }
 
 }  // namespace
 
 std::string DurationText(int seconds) {
     const int minutes = seconds / 60, rest = seconds % 60;
-    if (minutes == 0) return Count(rest, "second");
-    if (rest == 0) return Count(minutes, "minute");
-    return Count(minutes, "minute") + " " + Count(rest, "second");
+    const std::string s = Format(P_("%d second", "%d seconds", rest), rest);
+    if (minutes == 0) return s;
+    const std::string m = Format(P_("%d minute", "%d minutes", minutes), minutes);
+    if (rest == 0) return m;
+    return m + " " + s;
 }
 
 std::string DesktopDelayNote(const platform::DesktopIdleDelay& delay) {
     if (delay.seconds <= 0) return {};
-    return delay.desktop + " " + ActionText(delay.action) + " after " +
-           DurationText(delay.seconds) + " idle";
+    return ActionNote(delay.action, delay.desktop, DurationText(delay.seconds));
 }
 
 std::string DesktopDelayWarning(const platform::DesktopIdleDelay& delay, int saverSeconds) {
     if (delay.seconds <= 0 || delay.seconds > saverSeconds) return {};
-    const std::string when = delay.seconds == saverSeconds
-                                 ? "just as the saver starts"
-                                 : "before the saver starts at " + DurationText(saverSeconds);
-    return DesktopDelayNote(delay) + ", " + when + ": shorten the saver's idle time or lengthen " +
-           delay.desktop + "'s";
+    const std::string note = DesktopDelayNote(delay);
+    if (delay.seconds == saverSeconds) {
+        return Format(_("%s, just as the saver starts: shorten the saver's idle time or "
+                        "lengthen %s's"),
+                      note.c_str(), delay.desktop.c_str());
+    }
+    return Format(_("%s, before the saver starts at %s: shorten the saver's idle time or "
+                    "lengthen %s's"),
+                  note.c_str(), DurationText(saverSeconds).c_str(), delay.desktop.c_str());
 }

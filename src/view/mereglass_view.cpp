@@ -13,6 +13,7 @@
 #include "resources/textures.h"
 #include "scene/scene.h"
 #include "support/diagnostics.h"
+#include "support/translation.h"
 
 namespace {
 
@@ -63,6 +64,7 @@ bool MereglassView::InitWithFrame(NSRect frame, bool isPreview) {
     Picture = user.Picture;
     PictureFolder = user.PictureFolder;
     IdleMinutes = user.IdleMinutes;
+    Privacy = user.Privacy;
 
     const NSRect bounds = Bounds();
     Scrn.width = bounds.width;
@@ -202,7 +204,8 @@ bool MereglassView::MainSetup() {
     if (platform->BundlePath("murkle", "respak", path, sizeof path)) {
         loaded = LoadTexturesFromDataFile(path, &ssMain->textures, &ssMain->textureCount) != 0;
         if (!loaded) {
-            Tell("cannot read " + DisplayName(path) + "; the water runs without its pictures");
+            Tell(Format(_("cannot read %s; the water runs without its pictures"),
+                        DisplayName(path).c_str()));
         }
     }
 
@@ -238,7 +241,7 @@ SheetControls* MereglassView::ConfigureSheet() {
     if (configureSheet == nullptr) configureSheet = new (std::nothrow) SheetControls{};
     if (configureSheet == nullptr) return nullptr;
     ::ConfigureSheetOpen(UserSettings{MainMonitorOnly, mySettings, FullDetail, SaveBattery, Picture,
-                                      PictureFolder, IdleMinutes},
+                                      PictureFolder, IdleMinutes, Privacy},
                          configureSheet);
     return configureSheet;
 }
@@ -249,8 +252,8 @@ void MereglassView::ConfigureSheetCancel() {
 
 void MereglassView::ConfigureSheetSave() {
     if (configureSheet != nullptr) {
-        UserSettings fields{MainMonitorOnly, mySettings,    FullDetail, SaveBattery,
-                            Picture,         PictureFolder, IdleMinutes};
+        UserSettings fields{MainMonitorOnly, mySettings,    FullDetail,  SaveBattery,
+                            Picture,         PictureFolder, IdleMinutes, Privacy};
         if (platform->settingsStore != nullptr) {
             ::ConfigureSheetSave(*configureSheet, &fields, platform->settingsStore);
         } else {
@@ -265,6 +268,7 @@ void MereglassView::ConfigureSheetSave() {
         Picture = fields.Picture;
         PictureFolder = fields.PictureFolder;
         IdleMinutes = fields.IdleMinutes;
+        Privacy = fields.Privacy;
     }
     if (platform->EndSheet) platform->EndSheet();
 }

@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "support/diagnostics.h"
+#include "support/translation.h"
 #include "view/letterbox.h"
 
 namespace {
@@ -95,7 +96,7 @@ bool ListFolderPictures(const std::string& folder, int entryLimit, std::vector<s
     const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
     struct stat st {};
     if (fd < 0 || fstat(fd, &st) != 0) {
-        *error = errno == ENOTDIR ? "not a folder" : std::strerror(errno);
+        *error = errno == ENOTDIR ? _("not a folder") : std::strerror(errno);
         if (fd >= 0) close(fd);
         return false;
     }
@@ -116,10 +117,10 @@ bool PickFolderPicture(const std::string& folder, int screenWidth, int screenHei
         return false;
     }
     if (paths.empty()) {
-        *error = stopped ? "no PNG or JPEG picture among the first " +
-                               std::to_string(kPictureFolderEntryLimit) +
-                               " entries, where the search stops"
-                         : "it holds no PNG or JPEG pictures";
+        *error = stopped ? Format(_("no PNG or JPEG picture among the first %d entries, where the "
+                                    "search stops"),
+                                  static_cast<int>(kPictureFolderEntryLimit))
+                         : _("it holds no PNG or JPEG pictures");
         return false;
     }
     std::mt19937 random(seed);
@@ -135,9 +136,9 @@ bool PickFolderPicture(const std::string& folder, int screenWidth, int screenHei
             return true;
         }
         lastError =
-            DisplayName(paths[i]) + ": " + (lastError.empty() ? "cannot be used" : lastError);
+            DisplayName(paths[i]) + ": " + (lastError.empty() ? _("cannot be used") : lastError);
         paths.erase(paths.begin() + static_cast<std::ptrdiff_t>(i));
     }
-    *error = "no picture in it could be read (" + lastError + ")";
+    *error = Format(_("no picture in it could be read (%s)"), lastError.c_str());
     return false;
 }

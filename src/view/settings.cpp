@@ -2,12 +2,14 @@
 // the platform's settings store (platform/platform.h).
 #include "view/settings.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
 #include "support/diagnostics.h"
+#include "support/translation.h"
 
 namespace {
 
@@ -22,50 +24,61 @@ int32_t Flag(bool b) { return b ? 1 : 0; }
 // wave speed far above 400 % turns the water black.
 namespace {
 
-const char* const kPictureChoices[] = {"the desktop", "a picture from a folder"};
+const char* const kPictureChoices[] = {N_("the desktop"), N_("a picture from a folder")};
+const char* const kPrivacyChoices[] = {N_("as it is"), N_("blurred"), N_("pixelated")};
 
 }  // namespace
 
 const SettingEntry kSettings[kSettingCount] = {
-    {"MainMonitorOnly", SettingKind::Bool, SettingControl::Check, "Run on the main monitor only", 0,
-     0, 1, 0, 1, &SheetControls::oMainMonitorOnly,
+    {"MainMonitorOnly", SettingKind::Bool, SettingControl::Check,
+     N_("Run on the main monitor only"), 0, 0, 1, 0, 1, &SheetControls::oMainMonitorOnly,
      [](const UserSettings& s) { return Flag(s.MainMonitorOnly); },
      [](UserSettings& s, int32_t v) { s.MainMonitorOnly = v == 1; }},
-    {"WaterSpeed", SettingKind::Integer, SettingControl::Number, "Wave speed (%)", 100, 10, 400,
+    {"WaterSpeed", SettingKind::Integer, SettingControl::Number, N_("Wave speed (%)"), 100, 10, 400,
      100, 400, &SheetControls::oWaterSpeed,
      [](const UserSettings& s) { return s.record.WATERSPEED; },
      [](UserSettings& s, int32_t v) { s.record.WATERSPEED = v; }},
-    {"WaterRes", SettingKind::Integer, SettingControl::GridSide, "Water resolution", 6, 4, 8, 6, 6,
-     &SheetControls::oWaterRes, [](const UserSettings& s) { return s.record.WATERSHIFT; },
+    {"WaterRes", SettingKind::Integer, SettingControl::GridSide, N_("Water resolution"), 6, 4, 8, 6,
+     6, &SheetControls::oWaterRes, [](const UserSettings& s) { return s.record.WATERSHIFT; },
      [](UserSettings& s, int32_t v) { s.record.WATERSHIFT = v; }},
-    {"DripSpeed", SettingKind::Integer, SettingControl::Hundredths, "Time between drips (s)", 250,
-     1, 360000, 1, 360000, &SheetControls::oDripSpeed,
+    {"DripSpeed", SettingKind::Integer, SettingControl::Hundredths, N_("Time between drips (s)"),
+     250, 1, 360000, 1, 360000, &SheetControls::oDripSpeed,
      [](const UserSettings& s) { return s.record.DRIPSPEED; },
      [](UserSettings& s, int32_t v) { s.record.DRIPSPEED = v; }},
-    {"Lighting", SettingKind::Bool, SettingControl::Check, "Moving light", 1, 0, 1, 0, 1,
+    {"Lighting", SettingKind::Bool, SettingControl::Check, N_("Moving light"), 1, 0, 1, 0, 1,
      &SheetControls::oLighting, [](const UserSettings& s) { return Flag(s.record.LIGHTING); },
      [](UserSettings& s, int32_t v) { s.record.LIGHTING = v == 1; }},
-    {"WantBowl", SettingKind::Bool, SettingControl::Check, "Bowl-shaped pool", 1, 0, 1, 0, 1,
+    {"WantBowl", SettingKind::Bool, SettingControl::Check, N_("Bowl-shaped pool"), 1, 0, 1, 0, 1,
      &SheetControls::oWantBowl, [](const UserSettings& s) { return Flag(s.record.WANTBOWL); },
      [](UserSettings& s, int32_t v) { s.record.WANTBOWL = v == 1; }},
+    {"Caustics", SettingKind::Bool, SettingControl::Check, "Light on the pool floor", 0, 0, 1, 0, 1,
+     &SheetControls::oCaustics, [](const UserSettings& s) { return Flag(s.record.CAUSTICS); },
+     [](UserSettings& s, int32_t v) { s.record.CAUSTICS = v == 1; }},
     {"FullDetail", SettingKind::Bool, SettingControl::Check,
-     "Full detail on a software renderer (uses far more CPU)", 0, 0, 1, 0, 1,
+     N_("Full detail on a software renderer (uses far more CPU)"), 0, 0, 1, 0, 1,
      &SheetControls::oFullDetail, [](const UserSettings& s) { return Flag(s.FullDetail); },
      [](UserSettings& s, int32_t v) { s.FullDetail = v == 1; }},
     {"SaveBattery", SettingKind::Bool, SettingControl::Check, "Save power on battery", 1, 0, 1, 0,
      1, &SheetControls::oSaveBattery, [](const UserSettings& s) { return Flag(s.SaveBattery); },
      [](UserSettings& s, int32_t v) { s.SaveBattery = v == 1; }},
-    {"Picture", SettingKind::Integer, SettingControl::Choice, "Show", 0, 0, 1, 0, 0,
+    {"Picture", SettingKind::Integer, SettingControl::Choice, N_("Show"), 0, 0, 1, 0, 0,
      &SheetControls::oPicture,
      [](const UserSettings& s) { return static_cast<int32_t>(s.Picture); },
      [](UserSettings& s, int32_t v) {
          s.Picture = v == 1 ? ShownPicture::Folder : ShownPicture::Desktop;
      },
      kPictureChoices},
+    {"DesktopPrivacy", SettingKind::Integer, SettingControl::Choice, N_("Desktop picture"), 0, 0, 2,
+     0, 2, &SheetControls::oDesktopPrivacy,
+     [](const UserSettings& s) { return static_cast<int32_t>(s.Privacy); },
+     [](UserSettings& s, int32_t v) {
+         s.Privacy = static_cast<DesktopPrivacy>(std::clamp(v, 0, 2));
+     },
+     kPrivacyChoices},
     // A file without the key (one written before it existed) reads 0, which
     // runs as the factory value.
     {"IdleMinutes", SettingKind::Integer, SettingControl::Minutes,
-     "Start after this many idle minutes", 10, 1, 720, 10, 720, &SheetControls::oIdleMinutes,
+     N_("Start after this many idle minutes"), 10, 1, 720, 10, 720, &SheetControls::oIdleMinutes,
      [](const UserSettings& s) { return s.IdleMinutes; },
      [](UserSettings& s, int32_t v) { s.IdleMinutes = v; }},
 };
@@ -163,10 +176,10 @@ UserSettings ReadStoredValues(const platform::SettingsStore* store, bool speak) 
             const int32_t v = FitSetting(entry, stored);
             std::string text;
             if (speak && v != stored && platform::StoreString(store, entry.key, &text)) {
-                Tell("settings file " + DisplayName(path) + ": " + entry.key + "=" +
-                     Printable(WithoutBlanksAround(text)) + " is not from " +
-                     std::to_string(entry.minimum) + " to " + std::to_string(entry.maximum) + "; " +
-                     std::to_string(v) + " used");
+                Tell(Format(_("settings file %s: %s=%s is not from %d to %d; %d used"),
+                            DisplayName(path).c_str(), entry.key,
+                            Printable(WithoutBlanksAround(text)).c_str(), entry.minimum,
+                            entry.maximum, v));
             }
             entry.set(s, v);
         }
@@ -184,19 +197,27 @@ UserSettings ReadSettings(platform::SettingsStore* store) {
     if (!hasVersion || version != kSettingsVersion) {
         // The values of another version are not trusted; the file they came
         // in is kept for the user before the factory values replace it.
-        const std::string what =
-            hasVersion ? "is of version \"" + Printable(version) + "\"" : "has no version";
+        const std::string shown = DisplayName(path), stored = Printable(version);
         std::string kept, error;
         if (platform::StoreKeepFile(store, hasVersion ? VersionSuffix(version).c_str() : "old",
                                     &kept, &error)) {
             if (!kept.empty()) {
-                Tell("settings file " + DisplayName(path) + " " + what + "; kept as " +
-                     DisplayName(kept) + ", factory settings used");
+                const std::string as = DisplayName(kept);
+                Tell(hasVersion ? Format(_("settings file %s is of version \"%s\"; kept as %s, "
+                                           "factory settings used"),
+                                         shown.c_str(), stored.c_str(), as.c_str())
+                                : Format(_("settings file %s has no version; kept as %s, factory "
+                                           "settings used"),
+                                         shown.c_str(), as.c_str()));
             }
             ResetSettingsStore(store);
         } else if (!error.empty()) {
-            Tell("settings file " + DisplayName(path) + " " + what + "; left as it is (" + error +
-                 "), factory settings used");
+            Tell(hasVersion ? Format(_("settings file %s is of version \"%s\"; left as it is "
+                                       "(%s), factory settings used"),
+                                     shown.c_str(), stored.c_str(), error.c_str())
+                            : Format(_("settings file %s has no version; left as it is (%s), "
+                                       "factory settings used"),
+                                     shown.c_str(), error.c_str()));
         }
         return FactorySettings();
     }

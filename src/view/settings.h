@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "scene/settings.h"
+#include "view/desktop_privacy.h"
 
 namespace platform {
 struct SettingsStore;
@@ -54,6 +55,9 @@ struct UserSettings {
     // The idle watcher (--idle-watch) starts the saver after this many
     // minutes without input.
     int32_t IdleMinutes;
+    // The desktop's picture as it is, blurred or pixelated; never the
+    // user's own pictures.
+    DesktopPrivacy Privacy;
 };
 
 // The controls of the configuration sheet. An on/off control holds a
@@ -63,6 +67,7 @@ struct SheetControls {
     int oMainMonitorOnly;
     int oLighting;
     int oWantBowl;
+    int oCaustics;
     int oWaterSpeed;
     int oWaterRes;
     int oDripSpeed;
@@ -70,6 +75,7 @@ struct SheetControls {
     int oSaveBattery;
     int oPicture;
     int oIdleMinutes;
+    int oDesktopPrivacy;
     std::string oPictureFolder;  // the folder chooser
 };
 
@@ -93,7 +99,7 @@ struct SettingEntry {
     const char* key;
     SettingKind kind;
     SettingControl style;
-    const char* label;  // what the dialog calls it
+    const char* label;  // what the dialog calls it, in English (N_); shown translated
     int32_t factory;
     int32_t minimum;
     int32_t maximum;
@@ -103,21 +109,24 @@ struct SettingEntry {
     int32_t (*get)(const UserSettings&);
     void (*set)(UserSettings&, int32_t);
     // A Choice's texts, one for each value from minimum to maximum.
-    const char* const* choices = nullptr;
+    const char* const* choices = nullptr;  // English (N_), shown translated
 };
 
 // Every setting, in the order the reset, the sheet, Save and Defaults visit
 // them: "MainMonitorOnly", "WaterSpeed", "WaterRes", "DripSpeed",
-// "Lighting", "WantBowl", "FullDetail", "SaveBattery", "Picture",
-// "IdleMinutes". The picture folder follows them.
-inline constexpr size_t kSettingCount = 10;
+// "Lighting", "WantBowl", "Caustics", "FullDetail", "SaveBattery",
+// "Picture", "DesktopPrivacy", "IdleMinutes". The picture folder follows
+// them.
+inline constexpr size_t kSettingCount = 12;
 extern const SettingEntry kSettings[kSettingCount];
 // The entry for `key`, or null.
 const SettingEntry* FindSetting(const char* key);
 
-// The factory values: MainMonitorOnly false, lighting and bowl on, wave
+// The factory values: MainMonitorOnly false, lighting and bowl on, caustics
+// off, wave
 // speed 100 %, water resolution 2^6, drips every 2.5 s, the desktop shown,
-// no picture folder, 10 idle minutes before the idle watcher starts it.
+// no picture folder, the desktop as it is, 10 idle minutes before the idle
+// watcher starts it.
 UserSettings FactorySettings();
 
 // `value` brought into the entry's range: itself when inside it, else

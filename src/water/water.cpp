@@ -4,6 +4,7 @@
 #include "water/water.h"
 
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -63,6 +64,8 @@ void WATERCLASS::FreeBuffers() {
     Cells = nullptr;
     delete[] Scratch;
     Scratch = nullptr;
+    delete[] Caustics;
+    Caustics = nullptr;
 }
 
 bool WATERCLASS::Initialize(uint16_t shift, float size, bool wantBowl, float speed) {
@@ -104,6 +107,13 @@ bool WATERCLASS::Initialize(uint16_t shift, float size, bool wantBowl, float spe
     if (Scratch == nullptr) {
         Scratch = new (std::nothrow) float[ScratchFloats(Shift)];
         if (Scratch == nullptr) return false;
+    }
+    if (!WantCaustics) {
+        delete[] Caustics;
+        Caustics = nullptr;
+    } else if (Caustics == nullptr) {
+        Caustics = new (std::nothrow) float[std::size_t{3} * VertexCount]();
+        if (Caustics == nullptr) return false;
     }
     return true;
 }

@@ -63,7 +63,8 @@ public:
     // Sizes the grid (shift clamped to 4 ... 8) and creates missing buffers.
     // A second call with the same grid size keeps the buffers, the heights
     // and the table; one with another size replaces the buffers with a
-    // still, flat field of the new size. False when an allocation fails.
+    // still, flat field of the new size. Makes Caustics while WantCaustics
+    // is set and drops it otherwise. False when an allocation fails.
     bool Initialize(uint16_t shift, float size, bool wantBowl, float speed);
     // One drip of the given strength at a random grid point (two rand()
     // calls: column, then row). Changes velocities only. False, doing
@@ -79,6 +80,15 @@ public:
     // Draws the mesh as one triangle strip. Needs a current context. False,
     // drawing nothing, when Initialize has not succeeded.
     bool DrawSurface();
+    // Fills Caustics from the mesh of the last step: each vertex's colour
+    // as the scene's lighting gives it (light 0 at `light`, world
+    // coordinates; x stretched by xScale; material colour `shade`), times
+    // the light that the ripples focus on the floor under it, halved.
+    // Nothing without Caustics.
+    void FillCaustics(const VECTOR3D& light, float xScale, float shade);
+    // Draws the mesh as DrawSurface does, with Caustics as vertex colours.
+    // Needs a current context. False, drawing nothing, without Caustics.
+    bool DrawCaustics();
     // True when every buffer exists for the current grid size, that is
     // after a successful Initialize.
     bool Ready() const;
@@ -87,6 +97,13 @@ public:
     // grid shift that all buffers were made for (0: none yet).
     float* Scratch = nullptr;
     uint16_t BufferShift = 0;
+
+    // Vertex colours (RGB floats, 3 per grid point, row by row) of the lit
+    // water times the light that the surface focuses on the floor, halved;
+    // see FillCaustics. Owned; made by Initialize while WantCaustics is
+    // set, null otherwise.
+    bool WantCaustics = false;
+    float* Caustics = nullptr;
 
     // Floats of Scratch that a grid of side 1 << shift needs.
     static uint32_t ScratchFloats(uint16_t shift);

@@ -1,6 +1,7 @@
-// WATERCLASS::DrawSurface: the mesh of the last step as one indexed triangle
-// strip from client-side vertex arrays. Needs OpenGL 1.1 and a current
-// context; sets no state apart from the three client arrays.
+// WATERCLASS::DrawSurface and DrawCaustics: the mesh of the last step as one
+// indexed triangle strip from client-side vertex arrays, the second with
+// colours of its own. Needs OpenGL 1.1 and a current context; sets no state
+// apart from the client arrays (the colour array is left off).
 #include <GL/gl.h>
 
 #include <cstddef>
@@ -19,5 +20,14 @@ bool WATERCLASS::DrawSurface() {
     // The last pair only closes the innermost ring with degenerate triangles.
     glDrawElements(GL_TRIANGLE_STRIP, static_cast<GLsizei>(IndexCount - 2), GL_UNSIGNED_SHORT,
                    Indices);
+    return true;
+}
+
+bool WATERCLASS::DrawCaustics() {
+    if (!Ready() || Caustics == nullptr) return false;
+    glEnableClientState(GL_COLOR_ARRAY);
+    glColorPointer(3, GL_FLOAT, 0, Caustics);
+    DrawSurface();
+    glDisableClientState(GL_COLOR_ARRAY);
     return true;
 }

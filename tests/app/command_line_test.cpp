@@ -289,18 +289,21 @@ TEST(CommandLineSettings, EverySettingHasAnOption) {
 }
 
 TEST(CommandLineSettings, OverridesApplyOverStoredValues) {
-    const Parsed p = Parse({"--no-lighting", "-water-res", "8", "--drip-speed", "40",
-                            "--main-monitor-only", "--no-want-bowl", "--water-speed", "250"});
+    const Parsed p =
+        Parse({"--no-lighting", "-water-res", "8", "--drip-speed", "40", "--main-monitor-only",
+               "--no-want-bowl", "--water-speed", "250", "--desktop-privacy", "2", "--caustics"});
     ASSERT_TRUE(p.ok) << p.error;
-    ASSERT_EQ(p.cl.settings.size(), 6u);
+    ASSERT_EQ(p.cl.settings.size(), 8u);
     UserSettings s = FactorySettings();
     ApplySettingOverrides(p.cl, &s);
     EXPECT_FALSE(s.record.LIGHTING);
     EXPECT_FALSE(s.record.WANTBOWL);
+    EXPECT_TRUE(s.record.CAUSTICS);
     EXPECT_TRUE(s.MainMonitorOnly);
     EXPECT_EQ(s.record.WATERSHIFT, 8);
     EXPECT_EQ(s.record.DRIPSPEED, 40);
     EXPECT_EQ(s.record.WATERSPEED, 250);
+    EXPECT_EQ(s.Privacy, DesktopPrivacy::Pixelated);
 
     // The last of repeated options wins.
     const Parsed q = Parse({"--lighting", "--no-lighting", "--lighting"});
@@ -317,12 +320,14 @@ TEST(CommandLineSettings, SheetFlagsRunWhatTheControlsShow) {
     controls.oMainMonitorOnly = 1;
     controls.oLighting = 0;
     controls.oWantBowl = 0;
+    controls.oCaustics = 1;
     controls.oWaterSpeed = 275;
     controls.oWaterRes = 7;
     controls.oDripSpeed = 999999;  // above the range: its end
     controls.oFullDetail = 1;
     controls.oSaveBattery = 0;
     controls.oPicture = 0;
+    controls.oDesktopPrivacy = 1;
     controls.oPictureFolder = "/srv/pictures";
     std::vector<std::string> words{"mereglass"};
     for (const std::string& flag : SheetFlags(controls)) words.push_back(flag);
@@ -339,12 +344,14 @@ TEST(CommandLineSettings, SheetFlagsRunWhatTheControlsShow) {
     EXPECT_TRUE(s.MainMonitorOnly);
     EXPECT_FALSE(s.record.LIGHTING);
     EXPECT_FALSE(s.record.WANTBOWL);
+    EXPECT_TRUE(s.record.CAUSTICS);
     EXPECT_EQ(s.record.WATERSPEED, 275);
     EXPECT_EQ(s.record.WATERSHIFT, 7);
     EXPECT_EQ(s.record.DRIPSPEED, 360000);
     EXPECT_TRUE(s.FullDetail);
     EXPECT_FALSE(s.SaveBattery);
     EXPECT_EQ(s.Picture, ShownPicture::Desktop);
+    EXPECT_EQ(s.Privacy, DesktopPrivacy::Blurred);
     EXPECT_EQ(s.PictureFolder, "/srv/pictures");
 }
 
@@ -378,6 +385,7 @@ TEST(CommandLineSettings, ValuesOutsideTheSheetsRangeAreRefused) {
     EXPECT_FALSE(Parse({"--water-res", "9"}).ok);
     EXPECT_FALSE(Parse({"--water-res", "3"}).ok);
     EXPECT_FALSE(Parse({"--drip-speed", "0"}).ok);
+    EXPECT_FALSE(Parse({"--desktop-privacy", "3"}).ok);
     EXPECT_FALSE(Parse({"--water-speed"}).ok);
     EXPECT_FALSE(Parse({"--no-water-speed"}).ok);
     EXPECT_TRUE(Parse({"--water-res", "4"}).ok);

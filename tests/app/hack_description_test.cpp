@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -120,11 +121,37 @@ TEST(HackDescription, FolderChooserShowsThatFolder) {
 
 TEST(HackDescription, DefaultsNeedNoOption) {
     // A widget at its default passes nothing, so the saved settings apply:
-    // the choice without an option is the factory value.
+    // in each select, the one choice without an option is the factory value,
+    // and the others give every other value of one setting.
     const std::string xml = ReadDescription();
-    for (const std::string& e : Elements(xml, "option")) {
-        if (!Attribute(e, "arg-set").empty()) continue;
-        EXPECT_NE(e.find(std::to_string(1 << FindSetting("WaterRes")->factory)), std::string::npos)
-            << e;
+    const std::vector<std::string> selects = Elements(xml, "select");
+    ASSERT_EQ(selects.size(), 2u);
+    for (const std::string& select : selects) {
+        const size_t from = xml.find(select);
+        const std::string body = xml.substr(from, xml.find("</select>", from) - from);
+        const SettingEntry* entry = nullptr;
+        std::set<int32_t> values;
+        std::string plain;
+        for (const std::string& e : Elements(body, "option")) {
+            const std::string args = Attribute(e, "arg-set");
+            if (args.empty()) {
+                EXPECT_TRUE(plain.empty()) << e;
+                plain = e;
+                continue;
+            }
+            CommandLine cl;
+            ASSERT_TRUE(Parses(args, &cl)) << args;
+            ASSERT_EQ(cl.settings.size(), 1u) << args;
+            if (entry == nullptr) entry = cl.settings[0].entry;
+            EXPECT_EQ(cl.settings[0].entry, entry) << args;
+            EXPECT_NE(cl.settings[0].value, entry->factory) << args;
+            values.insert(cl.settings[0].value);
+        }
+        ASSERT_NE(entry, nullptr) << select;
+        ASSERT_FALSE(plain.empty()) << select;
+        EXPECT_EQ(values.size(), static_cast<size_t>(entry->maximum - entry->minimum)) << select;
+        if (entry == FindSetting("WaterRes")) {
+            EXPECT_NE(plain.find(std::to_string(1 << entry->factory)), std::string::npos) << plain;
+        }
     }
 }

@@ -14,7 +14,8 @@ root=$work/moved
 for f in libexec/xscreensaver/mereglass bin/mereglass share/mereglass/murkle.respak \
          share/xscreensaver/config/mereglass.xml share/applications/screensavers/mereglass.desktop \
          share/doc/mereglass/index.html share/doc/mereglass/README.md share/man/man6/mereglass.6 \
-         share/applications/org.example.Mereglass.desktop share/metainfo/org.example.Mereglass.metainfo.xml; do
+         share/applications/org.example.Mereglass.desktop share/metainfo/org.example.Mereglass.metainfo.xml \
+         share/locale/de/LC_MESSAGES/mereglass.mo share/locale/fr/LC_MESSAGES/mereglass.mo; do
     [ -e "$root/$f" ] || { echo "missing after install: $f"; exit 1; }
 done
 grep -q 'gl="yes"' "$root/share/xscreensaver/config/mereglass.xml" || { echo "xml lacks gl=yes"; exit 1; }
@@ -45,6 +46,14 @@ done
 grep -q '<launchable type="desktop-id">org.example.Mereglass.desktop</launchable>' \
     "$root/share/metainfo/org.example.Mereglass.metainfo.xml" ||
     { echo "the metainfo does not launch the menu entry"; exit 1; }
+# The menu entry and the metainfo carry their translations; the moved
+# program finds its catalogues in the moved tree.
+grep -q '^Comment\[de\]=' "$app" && grep -q 'xml:lang="fr"' \
+    "$root/share/metainfo/org.example.Mereglass.metainfo.xml" ||
+    { echo "the menu entry or the metainfo lacks its translations"; exit 1; }
+line=$(env LC_ALL=C.UTF-8 LANGUAGE=de "$root/bin/mereglass" --bogus 2>&1 | head -n 1)
+[ "$line" = "mereglass: unbekannte Option: --bogus" ] ||
+    { echo "the moved program does not speak German: $line"; exit 1; }
 
 mkdir "$work/frames"
 env -u DISPLAY "$root/bin/mereglass" --render "$work/frames" --size 64x48 --seconds 1 --fps 10 --every 5 \

@@ -562,6 +562,83 @@ TEST_F(ProgramOnX, ImageFileReplacesTheDesktop) {
 
 namespace {
 
+// Vertical stripes 8 pixels wide, red and blue in turn: detail that shows
+// through the water but not through the private desktop's blur.
+bool Striped(int x) { return (x / 8) % 2 == 0; }
+
+// Pixels of the shot's middle whose red and blue, 3 pixels to the right,
+// differ by more than 200 together: the stripes' edges.
+int StripeEdges(const Shot& s) {
+    int n = 0;
+    for (int y = 100; y < 300; ++y) {
+        for (int x = 120; x < 520; ++x) {
+            const Rgb& a = s.At(x, y);
+            const Rgb& b = s.At(x + 3, y);
+            n += std::abs(a.r - b.r) + std::abs(a.b - b.b) > 200 ? 1 : 0;
+        }
+    }
+    return n;
+}
+
+}  // namespace
+
+TEST_F(ProgramOnX, PrivateDesktopIsBlurredButTheUsersImageIsNot) {
+    Pixmap pixmap = XCreatePixmap(display_, root_, kScreenWidth, kScreenHeight,
+                                  static_cast<unsigned>(DefaultDepth(display_, 0)));
+    GC gc = XCreateGC(display_, pixmap, 0, nullptr);
+    for (int x = 0; x < kScreenWidth; x += 8) {
+        XSetForeground(display_, gc, Striped(x) ? 0xff0000 : 0x0000ff);
+        XFillRectangle(display_, pixmap, gc, x, 0, 8, kScreenHeight);
+    }
+    XSetWindowBackgroundPixmap(display_, root_, pixmap);
+    XClearWindow(display_, root_);
+    XFreeGC(display_, gc);
+    XFreePixmap(display_, pixmap);
+    XSync(display_, False);
+    const int middle = 400 * 200;
+    ASSERT_GT(StripeEdges(Screenshot(root_, 0, 0, kScreenWidth, kScreenHeight)), middle / 4);
+
+    // The root's stripes run together into one purple under the water.
+    Start({"-root", "--desktop-privacy", "1"});
+    auto purple = [](const Rgb& p) { return p.r > 50 && p.b > 50 && std::abs(p.r - p.b) < 60; };
+    int edges = -1, purples = -1;
+    EXPECT_TRUE(Eventually([&] {
+        const Shot s = Screenshot(root_, 0, 0, kScreenWidth, kScreenHeight);
+        edges = StripeEdges(s);
+        purples = s.Count(120, 100, 520, 300, purple);
+        return edges < middle / 100 && purples > middle * 8 / 10;
+    })) << edges
+        << " " << purples << program_->Output();
+    Stop();
+
+    // The same stripes as the user's picture are shown as they are.
+    std::vector<uint8_t> rgb;
+    for (int y = 0; y < kScreenHeight; ++y) {
+        for (int x = 0; x < kScreenWidth; ++x) {
+            rgb.insert(rgb.end(),
+                       {uint8_t(Striped(x) ? 255 : 0), 0, uint8_t(Striped(x) ? 0 : 255)});
+        }
+    }
+    png_image png{};
+    png.version = PNG_IMAGE_VERSION;
+    png.width = kScreenWidth;
+    png.height = kScreenHeight;
+    png.format = PNG_FORMAT_RGB;
+    const std::string image = config_ + "/stripes.png";
+    ASSERT_TRUE(png_image_write_to_file(&png, image.c_str(), 0, rgb.data(), 0, nullptr));
+    PaintRoot();  // whose checkerboard has hardly any such edges
+    Start({"-root", "--desktop-privacy", "1", "--image", image});
+    EXPECT_TRUE(Eventually([&] {
+        const Shot s = Screenshot(root_, 0, 0, kScreenWidth, kScreenHeight);
+        edges = StripeEdges(s);
+        return edges > middle / 5;
+    })) << edges
+        << program_->Output();
+    Stop();
+}
+
+namespace {
+
 // Where the differences between two shots lie: how many differing pixels
 // are within `radius` of (x, y), and how many are farther away.
 struct Spread {

@@ -31,28 +31,35 @@ void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 TEST(SceneFrames, AllocateNothing) {
-    SceneRig rig(320, 240);
-    ASSERT_TRUE(rig.gl.ok()) << rig.gl.error();
-    const long before = allocations;
-    ASSERT_TRUE(rig.Setup(TestSettings(6)));
-    EXPECT_GE(allocations - before, 2);  // the water and the records are counted
-    InstallRecords(rig.scene, {0, 0x00FF00FF, 0xFFFF00FF, 0x00FFFFFF, 0xFF0000FF, 0xFF0000FF});
-    rig.scene.deskTexture = SolidTexture(0x204060FF);
-    rig.Frame(0.05);
-    // The first minute (the intro, a banner at the top, a card) lets the GL
-    // driver build what it needs for every kind of frame; it allocates too.
-    for (int i = 0; i < 240; ++i) rig.Frame(0.25);
-    ASSERT_TRUE(rig.scene.introDone);
-    // The second minute: drips, a banner at the bottom, the next card.
-    const long start = allocations;
-    bool bottomBanner = false;
-    float card = 0.0f;
-    for (int i = 0; i < 240; ++i) {
-        rig.Frame(0.25);
-        bottomBanner |= rig.scene.bannerShown && !rig.scene.bannerAtTop;
-        card = std::max(card, rig.scene.cardAlpha);
+    // With the light on the floor too: its colours are made at set-up.
+    for (bool caustics : {false, true}) {
+        SCOPED_TRACE(caustics ? "caustics" : "no caustics");
+        SceneRig rig(320, 240);
+        ASSERT_TRUE(rig.gl.ok()) << rig.gl.error();
+        const long before = allocations;
+        SETTINGS settings = TestSettings(6);
+        settings.CAUSTICS = caustics;
+        ASSERT_TRUE(rig.Setup(settings));
+        EXPECT_GE(allocations - before, 2);  // the water and the records are counted
+        ASSERT_EQ(rig.scene.water->Caustics != nullptr, caustics);
+        InstallRecords(rig.scene, {0, 0x00FF00FF, 0xFFFF00FF, 0x00FFFFFF, 0xFF0000FF, 0xFF0000FF});
+        rig.scene.deskTexture = SolidTexture(0x204060FF);
+        rig.Frame(0.05);
+        // The first minute (the intro, a banner at the top, a card) lets the GL
+        // driver build what it needs for every kind of frame; it allocates too.
+        for (int i = 0; i < 240; ++i) rig.Frame(0.25);
+        ASSERT_TRUE(rig.scene.introDone);
+        // The second minute: drips, a banner at the bottom, the next card.
+        const long start = allocations;
+        bool bottomBanner = false;
+        float card = 0.0f;
+        for (int i = 0; i < 240; ++i) {
+            rig.Frame(0.25);
+            bottomBanner |= rig.scene.bannerShown && !rig.scene.bannerAtTop;
+            card = std::max(card, rig.scene.cardAlpha);
+        }
+        EXPECT_EQ(allocations, start);
+        EXPECT_TRUE(bottomBanner);
+        EXPECT_EQ(card, 1.0f);
     }
-    EXPECT_EQ(allocations, start);
-    EXPECT_TRUE(bottomBanner);
-    EXPECT_EQ(card, 1.0f);
 }

@@ -2,6 +2,7 @@
 // water, the bowl, the darkening card, the banner, the intro and the preview.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
@@ -179,6 +180,104 @@ TEST(SceneRender, TheBowlChangesThePicture) {
         differing += std::abs(frames[0][i] - frames[1][i]) > 64;
     }
     EXPECT_GT(differing, 128 * 128 / 10);
+}
+
+namespace {
+
+// A 256 x 256 frame of the water with or without the light on the floor,
+// after `frames` steps and no timed drips: with a drip at grid point
+// (20, 24), steps of 0.05 s over a desktop of grey 0x80, the light standing
+// still above a flat-floored pool; without, still water over the gradient
+// desktop at the factory settings, in steps of 0.5 s that move the light.
+struct CausticFrame {
+    std::vector<uint8_t> pixels;  // RGBA, bottom row first
+    std::vector<float> heights;   // the grid's, row by row
+    std::vector<int> shown;       // per pixel: row * 64 + column of its grid point, or -1
+};
+
+CausticFrame DrawCaustics(bool caustics, bool drip, int frames) {
+    CausticFrame out;
+    SceneRig rig(256, 256);
+    if (!rig.gl.ok()) return out;
+    SETTINGS s = TestSettings(6);
+    s.WANTBOWL = !drip;
+    s.LIGHTING = !drip;
+    s.CAUSTICS = caustics;
+    if (!rig.Setup(s)) return out;
+    rig.scene.deskTexture = drip ? SolidTexture(0x808080FF) : GradientDesktop();
+    rig.scene.introDone = true;
+    rig.scene.dripTimer = 1e9f;
+    if (drip) rig.scene.water->DropAt(20, 24, 2.0f);
+    for (int i = 0; i < frames; ++i) rig.Frame(drip ? 0.05 : 0.5);
+    out.pixels = rig.gl.ReadPixels();
+    for (uint32_t i = 0; i < rig.scene.water->VertexCount; ++i) {
+        out.heights.push_back(rig.scene.water->Cells[i].Height);
+    }
+    for (int y = 0; y < 256; ++y) {
+        for (int x = 0; x < 256; ++x) {
+            int column = 0, row = 0;
+            const bool hit = rig.scene.PixelToGrid(x + 0.5f, 255.5f - y, &column, &row);
+            out.shown.push_back(hit ? row * 64 + column : -1);
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(SceneRender, CausticsBrightenTheFloorUnderCrestsAndDarkenItUnderTroughs) {
+    const CausticFrame off = DrawCaustics(false, true, 12);
+    const CausticFrame on = DrawCaustics(true, true, 12);
+    ASSERT_FALSE(off.pixels.empty());
+    ASSERT_FALSE(on.pixels.empty());
+    ASSERT_EQ(off.heights, on.heights);  // the light changes the picture only
+    // The crest and the trough that curve most: the height less the mean of
+    // the four neighbours, largest and smallest.
+    const int n = 64;
+    auto h = [&](int x, int y) { return off.heights[((y + n) % n) * n + (x + n) % n]; };
+    int crest = 0, trough = 0;
+    float most = 0.0f, least = 0.0f;
+    for (int i = 0; i < n * n; ++i) {
+        const int x = i % n, y = i / n;
+        const float rise = h(x, y) - (h(x - 1, y) + h(x + 1, y) + h(x, y - 1) + h(x, y + 1)) / 4;
+        if (rise > most) most = rise, crest = i;
+        if (rise < least) least = rise, trough = i;
+    }
+    ASSERT_GT(most, 0.01f);
+    ASSERT_LT(least, -0.01f);
+    // The pixels that show each of them: their green summed, off and on.
+    long sum[2][2] = {{0, 0}, {0, 0}};
+    int count[2] = {0, 0};
+    for (size_t p = 0; p < off.shown.size(); ++p) {
+        if (off.shown[p] != crest && off.shown[p] != trough) continue;
+        const int which = off.shown[p] == crest ? 0 : 1;
+        sum[which][0] += off.pixels[4 * p + 1];
+        sum[which][1] += on.pixels[4 * p + 1];
+        ++count[which];
+    }
+    ASSERT_GT(count[0], 0);
+    ASSERT_GT(count[1], 0);
+    EXPECT_GT(sum[0][1], sum[0][0] * 11 / 10) << "crest " << most << " " << crest;
+    EXPECT_LT(sum[1][1], sum[1][0] * 9 / 10) << "trough " << least << " " << trough;
+}
+
+TEST(SceneRender, CausticsOnStillWaterShowNoPattern) {
+    const CausticFrame off = DrawCaustics(false, false, 20);
+    const CausticFrame on = DrawCaustics(true, false, 20);
+    ASSERT_FALSE(off.pixels.empty());
+    ASSERT_EQ(on.pixels.size(), off.pixels.size());
+    // Over the gradient every channel takes many values; the light may move
+    // each by one step of rounding at most, nowhere by more.
+    int lowest = 255, highest = -255;
+    for (size_t i = 0; i < off.pixels.size(); ++i) {
+        if (i % 4 == 3) continue;
+        const int d = on.pixels[i] - off.pixels[i];
+        lowest = std::min(lowest, d);
+        highest = std::max(highest, d);
+    }
+    EXPECT_GE(lowest, -1);
+    EXPECT_LE(highest, 1);
+    EXPECT_LE(highest - lowest, 1);
 }
 
 TEST(SceneRender, TheBannerRestsAtTheTopEdge) {

@@ -89,9 +89,11 @@ TEST(SceneSettings, GridShiftOutsideFourToEightBecomesSix) {
 TEST(SceneSettings, FlagsAndDripIntervalAreCopied) {
     SceneRig rig(16, 16);
     ASSERT_TRUE(rig.gl.ok()) << rig.gl.error();
-    SETTINGS s{false, false, 100, 5, 120};
+    SETTINGS s{false, false, 100, 5, 120, true};
     ASSERT_TRUE(rig.Setup(s, true));
     EXPECT_TRUE(rig.scene.preview);
+    EXPECT_TRUE(rig.scene.caustics);
+    EXPECT_NE(rig.scene.water->Caustics, nullptr);
     EXPECT_FALSE(rig.scene.lighting);
     EXPECT_FALSE(rig.scene.wantBowl);
     EXPECT_FALSE(rig.scene.water->WantBowl);

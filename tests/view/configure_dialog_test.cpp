@@ -5,14 +5,17 @@
 // folder; its preview pane runs the real
 // mereglass program as a child, which the tests find in /proc. With
 // MEREGLASS_DIALOG_PNG set, it also writes a picture of the dialog to that
-// path.
+// path. The process takes its language as the program does, and its texts
+// from the build tree's catalogues.
 #include "view/configure_dialog.h"
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
+#include <libintl.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <clocale>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -116,6 +119,15 @@ bool Pending(pid_t pid, int signal) {
     return false;
 }
 
+// Texts in `language` from here on ("" for the locale's own). LANGUAGE
+// counts only beside a message locale other than "C"; glibc drops the
+// texts it looked up before only when the message locale changes.
+void SpeakLanguage(const char* language) {
+    setenv("LANGUAGE", language, 1);
+    setlocale(LC_MESSAGES, "C");
+    ASSERT_NE(setlocale(LC_MESSAGES, "C.UTF-8"), nullptr);
+}
+
 bool IsGone(pid_t pid) {
     const std::string stat = ReadText("/proc/" + std::to_string(pid) + "/stat");
     const size_t close = stat.rfind(')');
@@ -125,6 +137,10 @@ bool IsGone(pid_t pid) {
 class ConfigureDialogTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
+        // As the program starts: before GTK, which would set every locale
+        // category otherwise.
+        platform::UseUserLanguage();
+        bindtextdomain("mereglass", MEREGLASS_LOCALE_DIR);
         // Each test's home lies in one folder of the suite's: GLib keeps the
         // first home it is told of for the life of the process, and GTK
         // writes there after that test has ended.
@@ -233,7 +249,7 @@ std::string ConfigureDialogTest::homes_;
 
 TEST_F(ConfigureDialogTest, ShowsTheFieldsAndSavesWhatTheWidgetsSay) {
     fields_.MainMonitorOnly = true;
-    fields_.record = {false, true, 250, 7, 33};
+    fields_.record = {false, true, 250, 7, 33, true};
     fields_.Picture = ShownPicture::Folder;
     fields_.PictureFolder = home_ + "/holiday";
     fs::create_directories(home_ + "/holiday");
@@ -244,6 +260,7 @@ TEST_F(ConfigureDialogTest, ShowsTheFieldsAndSavesWhatTheWidgetsSay) {
     EXPECT_TRUE(Checked("oMainMonitorOnly"));
     EXPECT_FALSE(Checked("oLighting"));
     EXPECT_TRUE(Checked("oWantBowl"));
+    EXPECT_TRUE(Checked("oCaustics"));
     EXPECT_EQ(Spin("oWaterSpeed"), 250.0);
     EXPECT_EQ(Choice("oWaterRes"), "7");
     EXPECT_DOUBLE_EQ(Spin("oDripSpeed"), 0.33);  // shown in seconds
@@ -253,6 +270,7 @@ TEST_F(ConfigureDialogTest, ShowsTheFieldsAndSavesWhatTheWidgetsSay) {
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(Widget("oMainMonitorOnly")), FALSE);
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(Widget("oLighting")), TRUE);
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(Widget("oWantBowl")), FALSE);
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(Widget("oCaustics")), FALSE);
     gtk_spin_button_set_value(GTK_SPIN_BUTTON(Widget("oWaterSpeed")), 375);
     gtk_combo_box_set_active_id(GTK_COMBO_BOX(Widget("oWaterRes")), "4");
     gtk_spin_button_set_value(GTK_SPIN_BUTTON(Widget("oDripSpeed")), 12.34);
@@ -264,6 +282,7 @@ TEST_F(ConfigureDialogTest, ShowsTheFieldsAndSavesWhatTheWidgetsSay) {
     EXPECT_FALSE(fields_.MainMonitorOnly);
     EXPECT_TRUE(fields_.record.LIGHTING);
     EXPECT_FALSE(fields_.record.WANTBOWL);
+    EXPECT_FALSE(fields_.record.CAUSTICS);
     EXPECT_EQ(fields_.record.WATERSPEED, 375);
     EXPECT_EQ(fields_.record.WATERSHIFT, 4);
     EXPECT_EQ(fields_.record.DRIPSPEED, 1234);
@@ -278,9 +297,11 @@ TEST_F(ConfigureDialogTest, ShowsTheFieldsAndSavesWhatTheWidgetsSay) {
               "DripSpeed=1234\n"
               "Lighting=true\n"
               "WantBowl=false\n"
+              "Caustics=false\n"
               "FullDetail=false\n"
               "SaveBattery=true\n"
               "Picture=0\n"
+              "DesktopPrivacy=0\n"
               "IdleMinutes=10\n"
               "PictureFolder=" +
                   home_ + "/garden\n");
@@ -293,6 +314,7 @@ TEST_F(ConfigureDialogTest, ListsTheOnOffSettingsFirstThenTheOthersBesideTheirLa
         {"oMainMonitorOnly", "Run on the main monitor only"},
         {"oLighting", "Moving light"},
         {"oWantBowl", "Bowl-shaped pool"},
+        {"oCaustics", "Light on the pool floor"},
         {"oFullDetail", "Full detail on a software renderer (uses far more CPU)"},
         {"oSaveBattery", "Save power on battery"},
         {"oWaterSpeed", "Wave speed (%)"},
@@ -300,13 +322,14 @@ TEST_F(ConfigureDialogTest, ListsTheOnOffSettingsFirstThenTheOthersBesideTheirLa
         {"oDripSpeed", "Time between drips (s)"},
         {"oPicture", "Show"},
         {"oPictureFolder", "Picture folder"},
+        {"oDesktopPrivacy", "Desktop picture"},
         {"oStartWhenIdle", "Start by itself when the computer is idle"},
         {"oIdleMinutes", "Start after this many idle minutes"}};
     GtkWidget* grid = gtk_widget_get_parent(Widget("oMainMonitorOnly"));
-    for (int row = 0; row < 12; ++row) {
+    for (int row = 0; row < 14; ++row) {
         const auto [name, text] = rows[row];
         GtkWidget* control = Widget(name);
-        const bool check = row < 5 || row == 10;
+        const bool check = row < 6 || row == 12;
         int top = -1, left = -1;
         gtk_container_child_get(GTK_CONTAINER(grid), control, "top-attach", &top, "left-attach",
                                 &left, nullptr);
@@ -317,6 +340,44 @@ TEST_F(ConfigureDialogTest, ListsTheOnOffSettingsFirstThenTheOthersBesideTheirLa
             check ? gtk_button_get_label(GTK_BUTTON(label)) : gtk_label_get_text(GTK_LABEL(label)),
             text);
     }
+}
+
+// German from its catalogue, English for a language without one; GTK's
+// start leaves the numeric locale alone.
+TEST_F(ConfigureDialogTest, SpeaksTheUsersLanguageOrEnglish) {
+    setenv("XDG_CURRENT_DESKTOP", "KDE", 1);
+    std::ofstream(home_ + "/kscreenlockerrc") << "[Daemon]\nTimeout=5\n";
+    fields_.IdleMinutes = 3;
+    struct Texts {
+        const char* language;
+        const char* title;
+        const char* light;
+        const char* save;
+        const char* desktop;
+        const char* note;
+    };
+    const Texts cases[] = {
+        {"de", "Mereglass-Einstellungen", "Bewegtes Licht", "_Speichern", "die Arbeitsfläche",
+         "KDE sperrt den Bildschirm nach 5 Minuten Leerlauf"},
+        {"pt", "Mereglass Settings", "Moving light", "_Save", "the desktop",
+         "KDE locks the screen after 5 minutes idle"}};
+    for (const Texts& c : cases) {
+        SpeakLanguage(c.language);
+        Build();
+        EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(window_)), c.title);
+        EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(Widget("oLighting"))), c.light);
+        EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(Widget("configureSheet_save"))), c.save);
+        gtk_combo_box_set_active_id(GTK_COMBO_BOX(Widget("oPicture")), "0");
+        gchar* shown = gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(Widget("oPicture")));
+        EXPECT_STREQ(shown, c.desktop);
+        g_free(shown);
+        EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(Widget("oIdleMinutesNote"))), c.note);
+        DestroyConfigureDialog(dialog_);
+        dialog_ = nullptr;
+    }
+    unsetenv("XDG_CURRENT_DESKTOP");
+    SpeakLanguage("");
+    EXPECT_STREQ(setlocale(LC_NUMERIC, nullptr), "C");
 }
 
 TEST_F(ConfigureDialogTest, OffersOnlyTheRangesOfTheSettingsTable) {
@@ -349,7 +410,7 @@ TEST_F(ConfigureDialogTest, ShowsAndSavesTheWaveSpeedTheSceneRuns) {
 
 TEST_F(ConfigureDialogTest, DefaultsFillsTheWidgetsAndCancelKeepsEverything) {
     fields_.MainMonitorOnly = true;
-    fields_.record = {false, false, 50, 5, 1000};
+    fields_.record = {false, false, 50, 5, 1000, true};
     fields_.Picture = ShownPicture::Folder;
     fields_.PictureFolder = home_;
     Build();
@@ -358,6 +419,7 @@ TEST_F(ConfigureDialogTest, DefaultsFillsTheWidgetsAndCancelKeepsEverything) {
     EXPECT_FALSE(Checked("oMainMonitorOnly"));
     EXPECT_TRUE(Checked("oLighting"));
     EXPECT_TRUE(Checked("oWantBowl"));
+    EXPECT_FALSE(Checked("oCaustics"));
     EXPECT_EQ(Spin("oWaterSpeed"), 100.0);
     EXPECT_EQ(Choice("oWaterRes"), "6");
     EXPECT_DOUBLE_EQ(Spin("oDripSpeed"), 2.5);

@@ -12,15 +12,18 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <numeric>
 #include <set>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "headless_gl.h"
+#include "view/desktop_picture.h"
 #include "view/letterbox.h"
 #include "view/picture_folder.h"
 
@@ -214,6 +217,7 @@ TEST(DesktopSources, WithoutADisplayTheImageFileComesFirst) {
 
     DesktopSources sources;
     sources.imageFile = path;
+    sources.privacy = DesktopPrivacy::Blurred;  // the user's own picture is shown as it is
     platform::RgbaImage image;
     testing::internal::CaptureStderr();
     EXPECT_EQ(AcquireDesktopImage(sources, &image), DesktopSource::ImageFile);
@@ -256,6 +260,7 @@ TEST(DesktopSources, UnreadableFileFallsBackToTheBuiltInPictureAndSaysWhy) {
     sources.imageFile = "/nonexistent/desktop.png";
     sources.mainScreen.width = 320;
     sources.mainScreen.height = 200;
+    sources.privacy = DesktopPrivacy::Pixelated;  // not for the built-in picture
     platform::RgbaImage image;
     testing::internal::CaptureStderr();
     EXPECT_EQ(AcquireDesktopImage(sources, &image), DesktopSource::BuiltIn);
@@ -264,7 +269,9 @@ TEST(DesktopSources, UnreadableFileFallsBackToTheBuiltInPictureAndSaysWhy) {
     EXPECT_NE(message.find("built-in picture"), std::string::npos) << message;
     EXPECT_EQ(image.width, 320);
     EXPECT_EQ(image.height, 200);
-    EXPECT_EQ(image.pixels.size(), 320u * 200u * 4u);
+    platform::RgbaImage builtIn;
+    ASSERT_TRUE(DrawBuiltInPicture(320, 200, &builtIn));
+    EXPECT_EQ(image.pixels, builtIn.pixels);
 }
 
 TEST(DesktopSources, WithoutADisplayTheSessionsOwnReasonIsTheOneLine) {
@@ -337,6 +344,171 @@ TEST(DesktopSources, OneImageIsUploadedIntoEveryViewOfAProcess) {
     EXPECT_EQ(ReadTexture(names[0]).At(10, 10), 0xff0000ffu);
     platform::DestroyView(second);
     platform::DestroyView(first);
+}
+
+// A picture of pseudo-random bytes, the same for the same seed.
+platform::RgbaImage Noise(int w, int h, uint32_t seed) {
+    platform::RgbaImage image{w, h, std::vector<uint8_t>(static_cast<size_t>(w) * h * 4)};
+    for (uint8_t& b : image.pixels) {
+        seed = seed * 1664525u + 1013904223u;
+        b = static_cast<uint8_t>(seed >> 24);
+    }
+    return image;
+}
+
+// One box pass along x (or y) summed directly, the edge pixels repeated.
+std::vector<uint8_t> DirectBox(const std::vector<uint8_t>& in, int w, int h, int r, bool alongX) {
+    std::vector<uint8_t> out(in.size());
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            for (int c = 0; c < 4; ++c) {
+                uint32_t sum = 0;
+                for (int k = -r; k <= r; ++k) {
+                    const int xs = alongX ? std::clamp(x + k, 0, w - 1) : x;
+                    const int ys = alongX ? y : std::clamp(y + k, 0, h - 1);
+                    sum += in[(static_cast<size_t>(ys) * w + xs) * 4 + c];
+                }
+                const uint32_t d = 2 * static_cast<uint32_t>(r) + 1;
+                out[(static_cast<size_t>(y) * w + x) * 4 + c] =
+                    static_cast<uint8_t>((sum + d / 2) / d);
+            }
+        }
+    }
+    return out;
+}
+
+TEST(DesktopPrivacy, BlurAndBlocksMatchDirectSumsAtAnyRadius) {
+    // Three passes along the rows, then three along the columns; radii and
+    // blocks larger than the picture included.
+    for (auto [w, h] : {std::pair{7, 5}, {33, 20}, {1, 9}}) {
+        for (int r : {1, 3, 40}) {
+            platform::RgbaImage image = Noise(w, h, static_cast<uint32_t>(w * 100 + r));
+            std::vector<uint8_t> expected = image.pixels;
+            for (bool alongX : {true, false}) {
+                for (int pass = 0; pass < 3; ++pass)
+                    expected = DirectBox(expected, w, h, r, alongX);
+            }
+            ASSERT_TRUE(BlurRgba(image.pixels.data(), w, h, r));
+            EXPECT_EQ(image.pixels, expected) << w << "x" << h << " radius " << r;
+        }
+        for (int block : {1, 4, 100}) {
+            platform::RgbaImage image = Noise(w, h, static_cast<uint32_t>(w * 7 + block));
+            std::vector<uint8_t> expected(image.pixels.size());
+            for (int y = 0; y < h; ++y) {
+                for (int x = 0; x < w; ++x) {
+                    const int x0 = x / block * block, y0 = y / block * block;
+                    const int x1 = std::min(x0 + block, w), y1 = std::min(y0 + block, h);
+                    const uint32_t n = static_cast<uint32_t>((x1 - x0) * (y1 - y0));
+                    for (int c = 0; c < 4; ++c) {
+                        uint32_t sum = 0;
+                        for (int yy = y0; yy < y1; ++yy) {
+                            for (int xx = x0; xx < x1; ++xx) {
+                                sum += image.pixels[(static_cast<size_t>(yy) * w + xx) * 4 + c];
+                            }
+                        }
+                        expected[(static_cast<size_t>(y) * w + x) * 4 + c] =
+                            static_cast<uint8_t>((sum + n / 2) / n);
+                    }
+                }
+            }
+            ASSERT_TRUE(PixelateRgba(image.pixels.data(), w, h, block));
+            EXPECT_EQ(image.pixels, expected) << w << "x" << h << " block " << block;
+        }
+    }
+}
+
+// Black-on-white lines of 12-pixel pseudo-glyphs of 1- and 2-pixel strokes
+// in 8-pixel cells, as small text on a screen.
+platform::RgbaImage FineText(int w, int h) {
+    platform::RgbaImage image{w, h, std::vector<uint8_t>(static_cast<size_t>(w) * h * 4, 255)};
+    uint32_t seed = 12345;
+    for (int line = 0; line + 16 <= h; line += 16) {
+        for (int cell = 0; cell + 8 <= w; cell += 8) {
+            seed = seed * 1664525u + 1013904223u;
+            for (int y = 0; y < 12; ++y) {
+                for (int x = 0; x < 7; ++x) {
+                    const bool stem = (x == 0 && (seed & 1)) || (x >= 4 && x <= 5 && (seed & 2));
+                    const bool bar =
+                        (y == static_cast<int>(seed >> 8) % 12 || (y >= 10 && (seed & 4))) && x < 6;
+                    const bool dot = ((x + y) % 3 == 0) && (seed & 8) && y > 3;
+                    if (!stem && !bar && !dot) continue;
+                    uint8_t* p =
+                        &image.pixels[(static_cast<size_t>(line + 2 + y) * w + cell + x) * 4];
+                    p[0] = p[1] = p[2] = 0;
+                }
+            }
+        }
+    }
+    return image;
+}
+
+// The sum of squared differences of neighbouring pixels' R, G and B, across
+// and down: the picture's fine detail.
+double Detail(const platform::RgbaImage& image) {
+    double sum = 0.0;
+    const auto at = [&](int x, int y, int c) {
+        return static_cast<double>(
+            image.pixels[(static_cast<size_t>(y) * image.width + x) * 4 + c]);
+    };
+    for (int y = 0; y < image.height; ++y) {
+        for (int x = 0; x < image.width; ++x) {
+            for (int c = 0; c < 3; ++c) {
+                if (x + 1 < image.width) sum += std::pow(at(x + 1, y, c) - at(x, y, c), 2);
+                if (y + 1 < image.height) sum += std::pow(at(x, y + 1, c) - at(x, y, c), 2);
+            }
+        }
+    }
+    return sum;
+}
+
+TEST(DesktopPrivacy, FineTextLosesAlmostAllItsDetailAndAsItIsChangesNothing) {
+    // 1 % and 2 % of a 1920 × 1080 screen's larger side; small screens get
+    // at least what hides 12-pixel text.
+    EXPECT_EQ(DesktopBlurRadius(1920, 1080), 19);
+    EXPECT_EQ(DesktopBlockSide(1080, 1920), 38);
+    EXPECT_EQ(DesktopBlurRadius(320, 200), 6);
+    EXPECT_EQ(DesktopBlockSide(320, 200), 12);
+
+    const platform::RgbaImage text = FineText(640, 360);
+    const double before = Detail(text);
+    ASSERT_GT(before, 0.0);
+    platform::RgbaImage shown = text;
+    ProtectDesktopPicture(DesktopPrivacy::AsItIs, &shown);
+    EXPECT_EQ(shown.pixels, text.pixels);
+    for (DesktopPrivacy privacy : {DesktopPrivacy::Blurred, DesktopPrivacy::Pixelated}) {
+        shown = text;
+        ProtectDesktopPicture(privacy, &shown);
+        EXPECT_LT(Detail(shown), 0.01 * before) << static_cast<int>(privacy);
+        // The text's grey survives: the page is still a page of text.
+        EXPECT_NEAR(std::accumulate(shown.pixels.begin(), shown.pixels.end(), 0.0),
+                    std::accumulate(text.pixels.begin(), text.pixels.end(), 0.0),
+                    1.0 * static_cast<double>(text.pixels.size()));
+    }
+}
+
+TEST(DesktopPrivacy, AnySizeIsFilteredWithinItsPixels) {
+    // Run under the sanitizers too: no read beyond a line or a block. A
+    // picture of one colour stays that colour at any radius.
+    for (auto [w, h] : {std::pair{1, 1}, {2, 1}, {16384, 16}, {16, 16384}, {3, 5}}) {
+        for (DesktopPrivacy privacy : {DesktopPrivacy::Blurred, DesktopPrivacy::Pixelated}) {
+            platform::RgbaImage image{w, h, {}};
+            for (int i = 0; i < w * h; ++i)
+                image.pixels.insert(image.pixels.end(), {9, 80, 201, 255});
+            const std::vector<uint8_t> flat = image.pixels;
+            ProtectDesktopPicture(privacy, &image);
+            EXPECT_EQ(image.pixels, flat) << w << "x" << h;
+            ASSERT_TRUE(BlurRgba(image.pixels.data(), w, h, 1 << 30));
+            ASSERT_TRUE(PixelateRgba(image.pixels.data(), w, h, 1 << 30));
+            EXPECT_EQ(image.pixels, flat) << w << "x" << h;
+        }
+    }
+    // An empty picture, or one whose pixels do not match its size, is left.
+    platform::RgbaImage empty;
+    ProtectDesktopPicture(DesktopPrivacy::Blurred, &empty);
+    EXPECT_TRUE(empty.pixels.empty());
+    platform::RgbaImage wrong{4, 4, std::vector<uint8_t>(12, 7)};
+    ProtectDesktopPicture(DesktopPrivacy::Pixelated, &wrong);
+    EXPECT_EQ(wrong.pixels, std::vector<uint8_t>(12, 7));
 }
 
 // A folder of the test's own, removed with everything in it.

@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -28,6 +29,12 @@
 #include "xvfb.h"
 
 namespace {
+
+// How long a test waits for an event the server owes it: ample on a loaded
+// machine, where the server may run seconds behind.
+std::chrono::steady_clock::time_point AWhileFromNow() {
+    return std::chrono::steady_clock::now() + std::chrono::seconds(30);
+}
 
 const int kWidth = 640;
 const int kHeight = 400;
@@ -327,14 +334,14 @@ TEST_F(XServer, TopLevelViewDrawsAndStaysUnmappedUntilShown) {
     ASSERT_TRUE(platform::ResizeView(view, 200, 150));
     XSync(other_, False);
     std::vector<platform::Event> events;
-    for (int tries = 0; tries < 50; ++tries) {
+    bool resized = false;
+    for (const auto end = AWhileFromNow(); !resized && std::chrono::steady_clock::now() < end;) {
         XSync(other_, False);
         platform::DrainEvents(connection_, &events);
-        bool resized = false;
         for (const platform::Event& e : events) {
             resized |= e.kind == platform::EventKind::Resized && e.width == 200;
         }
-        if (resized) break;
+        if (!resized) usleep(10 * 1000);
     }
     const platform::Event* last = nullptr;
     for (const platform::Event& e : events) {
@@ -429,12 +436,13 @@ TEST_F(XServer, ForeignWindowDestroyedUnderTheViewEndsItCleanly) {
     glFinish();
     std::vector<platform::Event> events;
     bool destroyed = false;
-    for (int tries = 0; tries < 50 && !destroyed; ++tries) {
+    for (const auto end = AWhileFromNow(); !destroyed && std::chrono::steady_clock::now() < end;) {
         XSync(other_, False);
         platform::DrainEvents(connection_, &events);
         for (const platform::Event& e : events) {
             destroyed |= e.kind == platform::EventKind::Destroyed && e.window == foreign;
         }
+        if (!destroyed) usleep(10 * 1000);
     }
     EXPECT_TRUE(destroyed);
     EXPECT_TRUE(platform::ViewLost(view));

@@ -26,7 +26,7 @@ struct FakePlatform {
     int mainScreen = 1;            // the main screen
     std::string archive;           // the bundle's archive; empty: none
     bool mainMonitorOnly = false;  // what the store holds
-    SETTINGS settings{true, true, 100, 6, 250};
+    SETTINGS settings{true, true, 100, 6, 250, false};
     bool contextLost = false;   // MakeCurrent fails
     bool captureFails = false;  // no desktop image
     uint32_t capturedName = 0;  // the texture the capture made

@@ -73,7 +73,7 @@ struct Rig {
 TEST(ViewCreation, ReadsSettingsCapturesAndSetsTheTickPeriod) {
     FakePlatform fake(kWidth, kHeight);
     if (!fake.gl.ok()) GTEST_SKIP() << fake.gl.error();
-    fake.settings = SETTINGS{false, true, 40, 7, 90};
+    fake.settings = SETTINGS{false, true, 40, 7, 90, false};
     fake.mainMonitorOnly = true;
     MereglassView view(&fake.services);
     ASSERT_TRUE(view.InitWithFrame(NSRect{0, 0, 300, 200}, true));

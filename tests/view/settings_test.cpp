@@ -30,9 +30,11 @@ const char* const kFactoryText =
     "DripSpeed=250\n"
     "Lighting=true\n"
     "WantBowl=true\n"
+    "Caustics=false\n"
     "FullDetail=false\n"
     "SaveBattery=true\n"
     "Picture=0\n"
+    "DesktopPrivacy=0\n"
     "IdleMinutes=10\n"
     "PictureFolder=\n";
 
@@ -77,28 +79,30 @@ void ExpectFactory(const UserSettings& s) {
     EXPECT_FALSE(s.MainMonitorOnly);
     EXPECT_TRUE(s.record.LIGHTING);
     EXPECT_TRUE(s.record.WANTBOWL);
+    EXPECT_FALSE(s.record.CAUSTICS);
     EXPECT_EQ(s.record.WATERSPEED, 100);
     EXPECT_EQ(s.record.WATERSHIFT, 6);
     EXPECT_EQ(s.record.DRIPSPEED, 250);
     EXPECT_EQ(s.Picture, ShownPicture::Desktop);
     EXPECT_EQ(s.PictureFolder, "");
     EXPECT_EQ(s.IdleMinutes, 10);
+    EXPECT_EQ(s.Privacy, DesktopPrivacy::AsItIs);
 }
 
 UserSettings Custom() {
     UserSettings s{};
     s.MainMonitorOnly = true;
-    s.record = {false, true, 250, 7, 33};
+    s.record = {false, true, 250, 7, 33, true};
     s.Picture = ShownPicture::Folder;
     s.PictureFolder = "/home/u/Pictures";
     return s;
 }
 
 TEST(SettingsTable, DeclaresEachSettingOnceWithItsFactoryValueAndRange) {
-    ASSERT_EQ(kSettingCount, 10u);
-    const char* const order[] = {"MainMonitorOnly", "WaterSpeed", "WaterRes",   "DripSpeed",
-                                 "Lighting",        "WantBowl",   "FullDetail", "SaveBattery",
-                                 "Picture",         "IdleMinutes"};
+    ASSERT_EQ(kSettingCount, 12u);
+    const char* const order[] = {"MainMonitorOnly", "WaterSpeed", "WaterRes",       "DripSpeed",
+                                 "Lighting",        "WantBowl",   "Caustics",       "FullDetail",
+                                 "SaveBattery",     "Picture",    "DesktopPrivacy", "IdleMinutes"};
     for (size_t i = 0; i < kSettingCount; ++i) {
         EXPECT_STREQ(kSettings[i].key, order[i]);
         EXPECT_EQ(FindSetting(order[i]), &kSettings[i]);
@@ -232,7 +236,7 @@ TEST_F(SettingsTest, OutOfRangeValuesRunAsTheSceneRunsThemAndAreNamedOnce) {
     // normal speed; a water resolution outside 4 to 8 runs at 6.
     const std::string text =
         "[tkMereglass]\nversion=1.0.1\nWaterSpeed=1500\nWaterRes=9\nDripSpeed=400000\n"
-        "IdleMinutes=0\n";
+        "IdleMinutes=0\nDesktopPrivacy=7\n";
     WriteFile(text);
     testing::internal::CaptureStderr();
     UserSettings s = ReadFresh();
@@ -241,10 +245,11 @@ TEST_F(SettingsTest, OutOfRangeValuesRunAsTheSceneRunsThemAndAreNamedOnce) {
     EXPECT_EQ(s.record.WATERSHIFT, 6);
     EXPECT_EQ(s.record.DRIPSPEED, 360000);
     EXPECT_EQ(s.IdleMinutes, 10);
+    EXPECT_EQ(s.Privacy, DesktopPrivacy::Pixelated);  // the nearest choice
     EXPECT_NE(message.find(file_ + ": WaterSpeed=1500 is not from 10 to 400; 400 used\n"),
               std::string::npos)
         << message;
-    EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 4) << message;
+    EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 5) << message;
     EXPECT_EQ(ReadText(file_), text);  // the file is not rewritten for that
 
     // A file from before the idle time and the battery's saving existed
@@ -421,6 +426,7 @@ TEST_F(SettingsTest, SheetOpensWithTheFieldsNotTheStore) {
     EXPECT_EQ(c.oMainMonitorOnly, 1);
     EXPECT_EQ(c.oLighting, 0);
     EXPECT_EQ(c.oWantBowl, 1);
+    EXPECT_EQ(c.oCaustics, 1);
     EXPECT_EQ(c.oWaterSpeed, 250);
     EXPECT_EQ(c.oWaterRes, 7);
     EXPECT_EQ(c.oDripSpeed, 33);
@@ -458,6 +464,7 @@ TEST_F(SettingsTest, DefaultsThenCancelLeavesFieldsAndStore) {
     EXPECT_EQ(c.oDripSpeed, 250);
     EXPECT_EQ(c.oLighting, 1);
     EXPECT_EQ(c.oWantBowl, 1);
+    EXPECT_EQ(c.oCaustics, 0);
     EXPECT_EQ(c.oPicture, 0);
     EXPECT_EQ(c.oPictureFolder, "");
     // Cancel.
@@ -491,17 +498,20 @@ TEST_F(SettingsTest, SaveWritesTheControlsAndUpdatesTheFields) {
     c.oMainMonitorOnly = 1;
     c.oLighting = 2;  // a mixed state counts as off
     c.oWantBowl = 0;
+    c.oCaustics = 1;
     c.oWaterSpeed = 150;
     c.oWaterRes = 8;
     c.oDripSpeed = 1;
     c.oPicture = 1;
     c.oIdleMinutes = 25;
+    c.oDesktopPrivacy = 1;
     c.oPictureFolder = "/home/u/Pictures";
     ASSERT_TRUE(ConfigureSheetSave(c, &fields, store));
     platform::CloseSettingsStore(store);
     EXPECT_TRUE(fields.MainMonitorOnly);
     EXPECT_FALSE(fields.record.LIGHTING);
     EXPECT_FALSE(fields.record.WANTBOWL);
+    EXPECT_TRUE(fields.record.CAUSTICS);
     EXPECT_EQ(fields.record.WATERSPEED, 150);
     EXPECT_EQ(fields.record.WATERSHIFT, 8);
     EXPECT_EQ(fields.record.DRIPSPEED, 1);
@@ -516,9 +526,11 @@ TEST_F(SettingsTest, SaveWritesTheControlsAndUpdatesTheFields) {
               "DripSpeed=1\n"
               "Lighting=false\n"
               "WantBowl=false\n"
+              "Caustics=true\n"
               "FullDetail=false\n"
               "SaveBattery=true\n"
               "Picture=1\n"
+              "DesktopPrivacy=1\n"
               "IdleMinutes=25\n"
               "PictureFolder=/home/u/Pictures\n");
     // The next view reads what was saved.
@@ -527,6 +539,7 @@ TEST_F(SettingsTest, SaveWritesTheControlsAndUpdatesTheFields) {
     EXPECT_EQ(next.record.WATERSHIFT, 8);
     EXPECT_EQ(next.record.DRIPSPEED, 1);
     EXPECT_EQ(next.Picture, ShownPicture::Folder);
+    EXPECT_EQ(next.Privacy, DesktopPrivacy::Blurred);
     EXPECT_EQ(next.PictureFolder, "/home/u/Pictures");
 }
 
