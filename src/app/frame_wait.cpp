@@ -13,7 +13,6 @@ void WaitForWork(pollfd* fds, nfds_t nfds, const double* deadline, double now) {
         timeout.tv_nsec = static_cast<long>((left - std::floor(left)) * 1e9);
         wait = &timeout;
     }
-    fds[0].revents = 0;
-    fds[1].revents = 0;
+    for (nfds_t i = 0; i < nfds; ++i) fds[i].revents = 0;
     ppoll(fds, nfds, wait, nullptr);
 }

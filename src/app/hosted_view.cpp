@@ -131,6 +131,7 @@ void ConnectHostedView(HostedView* hv, const HostShared* shared) {
         *settings = hv->countsFrames ? ReadSettings(shared->store) : PeekSettings(shared->store);
         for (const SettingOverride& o : shared->overrides) o.entry->set(*settings, o.value);
         hv->fullDetail = settings->FullDetail;
+        hv->saveBattery = settings->SaveBattery;
     };
     s.CaptureDesktop = [hv, shared](uint32_t* name) {
         GetDesktopTexture(name, hv->picture.width > 0 ? hv->picture : shared->desktopImage,
@@ -165,18 +166,56 @@ static bool StartScaledBuffer(HostedView* hv) {
     return hv->bufferScaled;
 }
 
-// Makes the reduced frame of a view that asks for one, when its renderer is
-// a software one: the view's own drawable where the compositor stretches
-// it, else an offscreen frame where the renderer can draw one.
-static void StartScaledFrame(HostedView* hv) {
-    if (hv->scalePercent >= 100 || hv->fullDetail || !platform::MakeViewCurrent(hv->view)) {
-        return;
-    }
-    const char* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
-    if (!IsSoftwareRenderer(renderer) || StartScaledBuffer(hv) || !ScaledFrame::Supported()) {
-        return;
-    }
+// True when the view is to draw the reduced frame: on a software renderer,
+// unless the user asked for full detail while not saving the battery.
+static bool WantsReducedFrame(const HostedView* hv) {
+    return hv->softwareRenderer && hv->scalePercent < 100 && (!hv->fullDetail || hv->savingBattery);
+}
+
+// Makes the reduced frame: the view's own drawable where the compositor
+// stretches it, else an offscreen frame where the renderer can draw one.
+// The context must be current.
+static void StartReducedFrame(HostedView* hv) {
+    if (StartScaledBuffer(hv) || !ScaledFrame::Supported()) return;
     StartScaledPresent(hv);
+}
+
+// Back to drawing every pixel. The context must be current.
+static void EndReducedFrame(HostedView* hv) {
+    if (hv->bufferScaled) {
+        platform::ScaleViewBuffer(hv->view, hv->width, hv->height);
+        hv->bufferScaled = false;
+    }
+    if (hv->scaled.active()) hv->scaled.Destroy();
+    platform::DestroyImagePresenter(hv->presenter);
+    hv->presenter = nullptr;
+}
+
+// Notes the view's renderer. A graphics card presents at most once a
+// refresh of the display; a software renderer draws the reduced frame
+// when the view asks for one.
+static void StartScaledFrame(HostedView* hv) {
+    if (!platform::MakeViewCurrent(hv->view)) return;
+    const char* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
+    hv->softwareRenderer = IsSoftwareRenderer(renderer);
+    if (!hv->softwareRenderer) platform::SyncViewToRefresh(hv->view);
+    if (WantsReducedFrame(hv)) StartReducedFrame(hv);
+}
+
+void FollowBattery(HostedView* hv, bool onBattery) {
+    hv->savingBattery = onBattery && hv->saveBattery;
+    if (hv->saver == nullptr || WantsReducedFrame(hv) == DrawsReducedFrame(hv) ||
+        !platform::MakeViewCurrent(hv->view)) {
+        return;
+    }
+    if (DrawsReducedFrame(hv)) {
+        EndReducedFrame(hv);
+    } else {
+        StartReducedFrame(hv);
+    }
+    hv->saver->SetOverlayScale(ReducedScale(hv));
+    hv->saver->SetFrameSize(static_cast<float>(FrameWidth(hv)),
+                            static_cast<float>(FrameHeight(hv)));
 }
 
 void ResizeHostedView(HostedView* hv, int width, int height) {

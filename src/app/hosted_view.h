@@ -37,6 +37,12 @@ struct HostedView {
     // stretched over the window at each present.
     int scalePercent = 100;
     bool fullDetail = false;  // the user's setting, read with the others
+    bool saveBattery = true;  // the user's setting, read with the others
+    // The view's renderer is a software one (known once started).
+    bool softwareRenderer = false;
+    // The machine runs on battery and saveBattery holds: the reduced frame
+    // whatever fullDetail says.
+    bool savingBattery = false;
     // The screen's scale factor: the banner and the -fps text take this
     // many pixels per point of an ordinary screen.
     int screenScale = 1;
@@ -101,6 +107,12 @@ bool StartHostedView(HostedView* hv, bool preview, std::string* error);
 // True when the saver draws a reduced frame (its own, or the view's
 // drawable stretched by the compositor).
 bool DrawsReducedFrame(const HostedView* hv);
+
+// Follows the power state: with `onBattery` and the view's SaveBattery
+// setting, a view on a software renderer draws the reduced frame whatever
+// FullDetail says; back on mains, as its settings say. The host paces the
+// ticks (PacedInterval).
+void FollowBattery(HostedView* hv, bool onBattery);
 
 // The window of the view now has this size: the saver is told it (or the
 // reduced size of a scaled view, whose frame is made anew).

@@ -46,6 +46,11 @@ const SettingManual kSettingManuals[] = {
      "costs a fraction of the processor time.\n"
      "With full detail it draws every pixel at up to 60 frames a second (@FACTORY@).\n"
      "A graphics card always draws in full detail."},
+    {"SaveBattery",
+     "While the machine runs on battery (as UPower tells on the system bus), the\n"
+     "saver draws at most 30 frames a second and, on a software renderer, at half\n"
+     "the width and height whatever FullDetail says; on mains it draws as before\n"
+     "(@FACTORY@)."},
     {"Picture", R"(What lies under the water: 0 the desktop, 1 a picture from the picture
 folder instead (@FACTORY@).
 The folder is chosen in the settings dialog or with

@@ -1,8 +1,9 @@
 // The Wayland host and its frame loop. Each output gets a hosted view over
-// its own picture; the loop ticks the views against absolute deadlines,
-// draws a view only when the compositor asked for its next frame, and
-// waits on the compositor's socket and a signalfd in between. Relies on
-// the platform's Wayland port, the hosted view and ppoll.
+// its own picture; the loop ticks the views against absolute deadlines (at
+// most 30 a second on battery), draws a view only when the compositor
+// asked for its next frame, and waits on the compositor's socket, a
+// signalfd and the power source in between. Relies on the platform's
+// Wayland port, the hosted view and ppoll.
 #include "app/wayland_host.h"
 
 #include <poll.h>
@@ -17,6 +18,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/battery_saving.h"
 #include "app/frame_wait.h"
 #include "app/hosted_view.h"
 #include "app/stop_signal.h"
@@ -29,9 +31,8 @@
 namespace {
 
 // Views that save CPU on a software renderer draw this percentage of each
-// side of their output, at most this many frames a second (as on X11).
+// side of their output, at most kEconomyFramesPerSecond (as on X11).
 constexpr int kEconomyPercent = 50;
-constexpr double kEconomyFramesPerSecond = 30.0;
 // The longest wait for any one source of the desktop's picture.
 constexpr double kSourceSeconds = 2.0;
 // Pointer motion up to this many logical pixels from where the pointer
@@ -48,6 +49,7 @@ struct Host {
     std::vector<std::pair<uint32_t, std::unique_ptr<HostedView>>> views;  // by output
     std::map<uint32_t, std::string> names;  // of the outputs covered, for messages
     int signalFd = -1;
+    BatteryWatch battery;
 
     ~Host() {
         // Every saver is torn down in its own context before the
@@ -166,6 +168,8 @@ bool Cover(Host* host, const platform::WaylandOutput& output, platform::RgbaImag
         EndHostedView(hv.get());
         return false;
     }
+    // An output that comes while the loop runs draws as the others do.
+    FollowBattery(hv.get(), host->battery.OnBattery());
     host->views.emplace_back(output.id, std::move(hv));
     host->names[output.id] = NameOf(output);
     return true;
@@ -290,16 +294,18 @@ bool CoverAll(Host* host, const std::vector<platform::WaylandOutput>& outputs) {
     return true;
 }
 
-// The time between ticks: the saver's, or at most kEconomyFramesPerSecond
-// when a view saves CPU on a software renderer (as on X11).
-double TickInterval(const Host& host) {
-    double interval = host.views.front().second->saver->AnimationTimeInterval();
-    for (const auto& [output, hv] : host.views) {
-        if (DrawsReducedFrame(hv.get())) {
-            interval = std::max(interval, 1.0 / kEconomyFramesPerSecond);
-        }
+// Follows the power state in every view, and gives the time between
+// ticks: the saver's, or at most kEconomyFramesPerSecond when a view saves
+// CPU on a software renderer or the battery (as on X11).
+double FollowPower(Host* host) {
+    bool anyReduced = false, saving = false;
+    for (const auto& [output, hv] : host->views) {
+        FollowBattery(hv.get(), host->battery.OnBattery());
+        anyReduced = anyReduced || DrawsReducedFrame(hv.get());
+        saving = saving || hv->savingBattery;
     }
-    return interval;
+    return PacedInterval(host->views.front().second->saver->AnimationTimeInterval(), anyReduced,
+                         saving);
 }
 
 // The frame loop: events first, then a tick of every animating view at
@@ -307,13 +313,14 @@ double TickInterval(const Host& host) {
 // user or a stop signal (named in *stopSignal) ended it, 1 when the
 // compositor went.
 int RunFrameLoop(Host* host, int* stopSignal) {
-    const double interval = TickInterval(*host);
+    double interval = FollowPower(host);
     std::vector<platform::WaylandEvent> events;
     events.reserve(64);
     double deadline = platform::ClockSeconds() + interval;
-    pollfd fds[2] = {{platform::WaylandFd(host->connection), POLLIN, 0},
-                     {host->signalFd, POLLIN, 0}};
-    const nfds_t nfds = host->signalFd >= 0 ? 2 : 1;
+    // poll passes over a descriptor of -1.
+    pollfd fds[3] = {{platform::WaylandFd(host->connection), POLLIN, 0},
+                     {host->signalFd, POLLIN, 0},
+                     {host->battery.Fd(), POLLIN, 0}};
 
     for (;;) {
         const Outcome outcome = HandleEvents(host, &events);
@@ -321,6 +328,10 @@ int RunFrameLoop(Host* host, int* stopSignal) {
         if (outcome == Outcome::UserActed) return 0;
         *stopSignal = ReadStopSignal(host->signalFd);
         if (*stopSignal != 0) return 0;
+        if (host->battery.Dispatch()) {
+            interval = FollowPower(host);
+            deadline = std::min(deadline, platform::ClockSeconds() + interval);
+        }
 
         bool anyAnimating = false;
         for (auto& [output, hv] : host->views) {
@@ -342,7 +353,7 @@ int RunFrameLoop(Host* host, int* stopSignal) {
             deadline = NextTickDue(deadline, platform::ClockSeconds(), interval);
             continue;
         }
-        WaitForWork(fds, nfds, anyAnimating ? &deadline : nullptr, now);
+        WaitForWork(fds, 3, anyAnimating ? &deadline : nullptr, now);
     }
 }
 
@@ -368,6 +379,9 @@ int RunWaylandHost(const CommandLine& cl, int* stopSignal) {
     // From here on the stop signals wait for the loop, which tears every view
     // down before the process ends by the signal.
     host.signalFd = OpenStopSignalFd();
+    for (const auto& [output, hv] : host.views) {
+        if (hv->saveBattery) host.battery.Open();
+    }
     if (!platform::WaylandFlush(host.connection)) {
         Tell(_("the Wayland compositor has gone"));
         return 1;

@@ -1,6 +1,7 @@
 // The X11 hosts and their frame loop. The loop ticks every view at 1/60 s
-// against absolute deadlines, waits on the X connection and a signalfd in
-// between (so events and signals are handled at once), and never waits
+// against absolute deadlines (at most 30 a second on battery), waits on the
+// X connection, a signalfd and the power source in between (so events,
+// signals and the power's changes are handled at once), and never waits
 // inside a draw; clicks and drags in a window of its own drip on the water.
 // Relies on the platform layer, the scene's touch, the stop signals'
 // signalfd and ppoll.
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "app/battery_saving.h"
 #include "app/frame_wait.h"
 #include "app/hosted_view.h"
 #include "app/screen_scale.h"
@@ -28,9 +30,8 @@
 namespace {
 
 // Views that save CPU on a software renderer draw this percentage of each
-// side of their window, at most this many frames a second.
+// side of their window, at most kEconomyFramesPerSecond.
 constexpr int kEconomyPercent = 50;
-constexpr double kEconomyFramesPerSecond = 30.0;
 
 // The scale factor the desktop states for the display: GDK_SCALE, else the
 // Xft.dpi resource. A GDK_SCALE that is no factor is named in one line.
@@ -120,6 +121,7 @@ struct Host {
     HostShared shared;
     std::vector<std::unique_ptr<HostedView>> views;
     int signalFd = -1;
+    BatteryWatch battery;
 
     ~Host() {
         // Every saver is torn down in its own context before the
@@ -218,16 +220,19 @@ bool StartViews(const CommandLine& cl, Host* host, std::string* error) {
     return true;
 }
 
-// The time between ticks. A view that saves CPU on a software renderer
-// also draws at most kEconomyFramesPerSecond: a steady rate it can hold
-// instead of an uneven one it cannot. Motion follows the clock, so only
-// smoothness changes.
-double TickInterval(const Host& host) {
-    double interval = host.views.front()->saver->AnimationTimeInterval();
-    for (auto& hv : host.views) {
-        if (hv->scaled.active()) interval = std::max(interval, 1.0 / kEconomyFramesPerSecond);
+// Follows the power state in every view, and gives the time between
+// ticks. A view that saves CPU on a software renderer, or the battery,
+// draws at most kEconomyFramesPerSecond: a steady rate it can hold instead
+// of an uneven one it cannot. Motion follows the clock, so only smoothness
+// changes.
+double FollowPower(Host* host) {
+    bool anyReduced = false, saving = false;
+    for (auto& hv : host->views) {
+        FollowBattery(hv.get(), host->battery.OnBattery());
+        anyReduced = anyReduced || hv->scaled.active();
+        saving = saving || hv->savingBattery;
     }
-    return interval;
+    return PacedInterval(host->views.front()->saver->AnimationTimeInterval(), anyReduced, saving);
 }
 
 // A click (trail false) or a drag (trail true) at the event's pointer
@@ -296,18 +301,23 @@ bool HandleEvents(Host* host, bool fullScreen, std::vector<platform::Event>* eve
 // *stopSignal names the stop signal that ended it, if one did.
 void RunFrameLoop(const CommandLine& cl, Host* host, int* stopSignal) {
     const bool fullScreen = cl.mode == HostMode::FullScreen;
-    const double interval = TickInterval(*host);
+    double interval = FollowPower(host);
     std::vector<platform::Event> events;
     events.reserve(64);
     double deadline = platform::ClockSeconds() + interval;
-    pollfd fds[2] = {{platform::ConnectionFd(host->connection), POLLIN, 0},
-                     {host->signalFd, POLLIN, 0}};
-    const nfds_t nfds = host->signalFd >= 0 ? 2 : 1;
+    // poll passes over a descriptor of -1.
+    pollfd fds[3] = {{platform::ConnectionFd(host->connection), POLLIN, 0},
+                     {host->signalFd, POLLIN, 0},
+                     {host->battery.Fd(), POLLIN, 0}};
 
     for (;;) {
         if (!HandleEvents(host, fullScreen, &events)) break;
         *stopSignal = ReadStopSignal(host->signalFd);
         if (*stopSignal != 0) break;
+        if (host->battery.Dispatch()) {
+            interval = FollowPower(host);
+            deadline = std::min(deadline, platform::ClockSeconds() + interval);
+        }
 
         bool anyAnimating = false;
         for (auto& hv : host->views) anyAnimating = anyAnimating || hv->saver->IsAnimating();
@@ -321,7 +331,7 @@ void RunFrameLoop(const CommandLine& cl, Host* host, int* stopSignal) {
             deadline = NextTickDue(deadline, platform::ClockSeconds(), interval);
             continue;  // events that came during the draw first
         }
-        WaitForWork(fds, nfds, anyAnimating ? &deadline : nullptr, now);
+        WaitForWork(fds, 3, anyAnimating ? &deadline : nullptr, now);
     }
 }
 
@@ -356,6 +366,10 @@ int RunWindowHost(const CommandLine& cl, int* stopSignal) {
     // default action: nothing needed tidying that the end of the process
     // does not tidy.
     host.signalFd = OpenStopSignalFd();
+    if (std::any_of(host.views.begin(), host.views.end(),
+                    [](const auto& hv) { return hv->saveBattery; })) {
+        host.battery.Open();
+    }
     for (auto& hv : host.views) platform::ShowView(hv->view);
     platform::FlushConnection(host.connection);
 

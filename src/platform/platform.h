@@ -234,6 +234,13 @@ bool ViewLost(const View* view);
 // then gives that size. False, with the drawable unchanged, for other
 // views: X11 and headless ones.
 bool ScaleViewBuffer(View* view, int width, int height);
+// Paces the view's presents to the display's refresh, so that it never
+// shows more frames than the screen does: a swap interval of 1 on GLX
+// (GLX_EXT_swap_control or GLX_MESA_swap_control, looked up when called).
+// A Wayland view is paced by its frame callbacks already (true). False
+// where nothing paces it: headless views, GLX without either extension.
+// For a graphics card; the view's context must be current.
+bool SyncViewToRefresh(View* view);
 
 // ---------------------------------------------------------------- events
 

@@ -1,14 +1,17 @@
-// A connection of our own to the session bus. Relies on GIO's GDBus.
+// Connections of our own to the session and system buses. Relies on GIO's
+// GDBus.
 //
-// Provides: OpenSessionBus, CloseSessionBus.
+// Provides: OpenSessionBus, OpenSystemBus, CloseSessionBus.
 #include "platform/session_bus_internal.h"
 #include "support/translation.h"
 
 namespace platform {
 
-GDBusConnection* OpenSessionBus(const char* purpose, std::string* error) {
+namespace {
+
+GDBusConnection* OpenBus(GBusType type, const char* purpose, std::string* error) {
     GError* gerror = nullptr;
-    gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, &gerror);
+    gchar* address = g_dbus_address_get_for_bus_sync(type, nullptr, &gerror);
     GDBusConnection* bus =
         address == nullptr
             ? nullptr
@@ -19,11 +22,23 @@ GDBusConnection* OpenSessionBus(const char* purpose, std::string* error) {
                   nullptr, nullptr, &gerror);
     g_free(address);
     if (bus == nullptr) {
-        *error = Format(_("no session bus for %s: %s"), _(purpose),
-                        gerror != nullptr ? gerror->message : "");
+        const char* why = gerror != nullptr ? gerror->message : "";
+        *error = type == G_BUS_TYPE_SYSTEM
+                     ? std::string("no system bus for ") + purpose + ": " + why
+                     : Format(_("no session bus for %s: %s"), _(purpose), why);
     }
     if (gerror != nullptr) g_error_free(gerror);
     return bus;
+}
+
+}  // namespace
+
+GDBusConnection* OpenSessionBus(const char* purpose, std::string* error) {
+    return OpenBus(G_BUS_TYPE_SESSION, purpose, error);
+}
+
+GDBusConnection* OpenSystemBus(const char* purpose, std::string* error) {
+    return OpenBus(G_BUS_TYPE_SYSTEM, purpose, error);
 }
 
 void CloseSessionBus(GDBusConnection* bus) {

@@ -1,5 +1,6 @@
-// A connection of our own to the session bus, shared by the platform's
-// GDBus files (the screenshot portal, its grant, the idle session).
+// Connections of our own to the session bus, shared by the platform's
+// GDBus files (the screenshot portal, its grant, the idle session), and to
+// the system bus (the power source).
 // Private to src/platform/; relies on GIO.
 #pragma once
 
@@ -16,5 +17,7 @@ namespace platform {
 // here), when there is no session bus. Released with CloseSessionBus.
 GDBusConnection* OpenSessionBus(const char* purpose, std::string* error);
 void CloseSessionBus(GDBusConnection* bus);
+// The same on the system bus; released with CloseSessionBus too.
+GDBusConnection* OpenSystemBus(const char* purpose, std::string* error);
 
 }  // namespace platform

@@ -26,6 +26,8 @@ bool ViewLost(const View* view) { return view->Lost(); }
 
 bool ScaleViewBuffer(View* view, int width, int height) { return view->ScaleBuffer(width, height); }
 
+bool SyncViewToRefresh(View* view) { return view->SyncToRefresh(); }
+
 bool ReadViewPixels(View* view, RgbaImage* image) {
     int w = 0, h = 0;
     view->Size(&w, &h);

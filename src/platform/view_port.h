@@ -20,6 +20,8 @@ struct View {
     // A drawable of width × height that the window system stretches over
     // the view; false where it does not.
     virtual bool ScaleBuffer(int, int) { return false; }
+    // Presents at most once a refresh of the display; false where not.
+    virtual bool SyncToRefresh() { return false; }
 };
 
 }  // namespace platform

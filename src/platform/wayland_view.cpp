@@ -63,6 +63,8 @@ struct WaylandView final : View {
     void Present() override;
     bool Lost() const override { return closed; }
     bool ScaleBuffer(int w, int h) override;
+    // The host draws only once the last frame's callback came.
+    bool SyncToRefresh() override { return true; }
 
     // The compositor's size (0: its choice, the output's size) takes
     // effect at the next present.

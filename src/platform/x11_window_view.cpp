@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/view_port.h"
 #include "platform/x11_connection.h"
@@ -206,10 +207,42 @@ struct GlxWindowView final : View {
             glFlush();
         }
     }
+    bool SyncToRefresh() override;
     WindowId Window() const override { return window; }
     Connection* XConnection() const override { return connection; }
     bool Lost() const override { return IsLost(connection->display, window); }
 };
+
+bool HasGlxExtension(::Display* d, const char* name) {
+    const char* all = glXQueryExtensionsString(d, DefaultScreen(d));
+    if (all == nullptr) return false;
+    const size_t n = std::strlen(name);
+    for (const char* at = std::strstr(all, name); at != nullptr; at = std::strstr(at + n, name)) {
+        if ((at == all || at[-1] == ' ') && (at[n] == ' ' || at[n] == '\0')) return true;
+    }
+    return false;
+}
+
+bool GlxWindowView::SyncToRefresh() {
+    ::Display* d = connection->display;
+    if (!doubleBuffered || IsLost(d, window)) return false;
+    using SwapIntervalExt = void (*)(::Display*, GLXDrawable, int);
+    using SwapIntervalMesa = int (*)(unsigned);
+    if (HasGlxExtension(d, "GLX_EXT_swap_control")) {
+        auto set = reinterpret_cast<SwapIntervalExt>(
+            glXGetProcAddress(reinterpret_cast<const GLubyte*>("glXSwapIntervalEXT")));
+        if (set != nullptr) {
+            set(d, window, 1);
+            return true;
+        }
+    }
+    if (HasGlxExtension(d, "GLX_MESA_swap_control")) {
+        auto set = reinterpret_cast<SwapIntervalMesa>(
+            glXGetProcAddress(reinterpret_cast<const GLubyte*>("glXSwapIntervalMESA")));
+        return set != nullptr && set(1) == 0;
+    }
+    return false;
+}
 
 // A new window of the program's own for the view, with a visual of its
 // choosing. Null with the reason when there is no visual to draw with.

@@ -42,8 +42,9 @@ namespace {
 
 // The widget names of the table's entries, in the table's order.
 const char* const kOutletNames[kSettingCount] = {
-    "oMainMonitorOnly", "oWaterSpeed", "oWaterRes", "oDripSpeed",      "oLighting",   "oWantBowl",
-    "oCaustics",        "oFullDetail", "oPicture",  "oDesktopPrivacy", "oIdleMinutes"};
+    "oMainMonitorOnly", "oWaterSpeed", "oWaterRes",       "oDripSpeed",
+    "oLighting",        "oWantBowl",   "oCaustics",       "oFullDetail",
+    "oSaveBattery",     "oPicture",    "oDesktopPrivacy", "oIdleMinutes"};
 
 // A row of the dialog: a setting of the table, the picture folder, or the
 // autostart check box, which is no setting (the entry's file holds it).

@@ -60,6 +60,7 @@ bool MereglassView::InitWithFrame(NSRect frame, bool isPreview) {
     MainMonitorOnly = user.MainMonitorOnly;
     mySettings = user.record;
     FullDetail = user.FullDetail;
+    SaveBattery = user.SaveBattery;
     Picture = user.Picture;
     PictureFolder = user.PictureFolder;
     IdleMinutes = user.IdleMinutes;
@@ -239,7 +240,7 @@ void MereglassView::Dealloc() {
 SheetControls* MereglassView::ConfigureSheet() {
     if (configureSheet == nullptr) configureSheet = new (std::nothrow) SheetControls{};
     if (configureSheet == nullptr) return nullptr;
-    ::ConfigureSheetOpen(UserSettings{MainMonitorOnly, mySettings, FullDetail, Picture,
+    ::ConfigureSheetOpen(UserSettings{MainMonitorOnly, mySettings, FullDetail, SaveBattery, Picture,
                                       PictureFolder, IdleMinutes, Privacy},
                          configureSheet);
     return configureSheet;
@@ -251,8 +252,8 @@ void MereglassView::ConfigureSheetCancel() {
 
 void MereglassView::ConfigureSheetSave() {
     if (configureSheet != nullptr) {
-        UserSettings fields{MainMonitorOnly, mySettings,  FullDetail, Picture,
-                            PictureFolder,   IdleMinutes, Privacy};
+        UserSettings fields{MainMonitorOnly, mySettings,    FullDetail,  SaveBattery,
+                            Picture,         PictureFolder, IdleMinutes, Privacy};
         if (platform->settingsStore != nullptr) {
             ::ConfigureSheetSave(*configureSheet, &fields, platform->settingsStore);
         } else {
@@ -263,6 +264,7 @@ void MereglassView::ConfigureSheetSave() {
         MainMonitorOnly = fields.MainMonitorOnly;
         mySettings = fields.record;
         FullDetail = fields.FullDetail;
+        SaveBattery = fields.SaveBattery;
         Picture = fields.Picture;
         PictureFolder = fields.PictureFolder;
         IdleMinutes = fields.IdleMinutes;

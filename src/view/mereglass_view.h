@@ -79,6 +79,7 @@ public:
     SETTINGS mySettings{};
     // The host's settings, kept for the sheet.
     bool FullDetail = false;
+    bool SaveBattery = true;
     ShownPicture Picture = ShownPicture::Desktop;
     std::string PictureFolder;
     // Kept for the sheet; the host applies it to the desktop's picture.

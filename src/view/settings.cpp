@@ -58,6 +58,9 @@ const SettingEntry kSettings[kSettingCount] = {
      N_("Full detail on a software renderer (uses far more CPU)"), 0, 0, 1, 0, 1,
      &SheetControls::oFullDetail, [](const UserSettings& s) { return Flag(s.FullDetail); },
      [](UserSettings& s, int32_t v) { s.FullDetail = v == 1; }},
+    {"SaveBattery", SettingKind::Bool, SettingControl::Check, "Save power on battery", 1, 0, 1, 0,
+     1, &SheetControls::oSaveBattery, [](const UserSettings& s) { return Flag(s.SaveBattery); },
+     [](UserSettings& s, int32_t v) { s.SaveBattery = v == 1; }},
     {"Picture", SettingKind::Integer, SettingControl::Choice, N_("Show"), 0, 0, 1, 0, 0,
      &SheetControls::oPicture,
      [](const UserSettings& s) { return static_cast<int32_t>(s.Picture); },
@@ -147,6 +150,11 @@ std::string Printable(std::string text) {
     return text;
 }
 
+// True for an on/off setting that came after files of this settings
+// version were written: such a file lacks the key, and runs it as made.
+// Other absent keys read as off.
+bool IsNewerKey(const SettingEntry& entry) { return std::strcmp(entry.key, "SaveBattery") == 0; }
+
 // The stored values of a trusted store, each integer brought into its
 // range; with `speak`, a value that changes so is named on standard error.
 UserSettings ReadStoredValues(const platform::SettingsStore* store, bool speak) {
@@ -157,7 +165,11 @@ UserSettings ReadStoredValues(const platform::SettingsStore* store, bool speak) 
         for (const SettingEntry& entry : kSettings) {
             if (entry.kind != kind) continue;
             if (kind == SettingKind::Bool) {
-                entry.set(s, Flag(platform::StoreBool(store, entry.key)));
+                std::string text;
+                const bool absent = !platform::StoreString(store, entry.key, &text);
+                entry.set(s, absent && IsNewerKey(entry)
+                                 ? entry.factory
+                                 : Flag(platform::StoreBool(store, entry.key)));
                 continue;
             }
             const int32_t stored = platform::StoreInteger(store, entry.key);

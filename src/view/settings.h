@@ -44,6 +44,10 @@ struct UserSettings {
     // most 30 frames a second. On: every pixel, every tick. Hardware
     // renderers always draw in full.
     bool FullDetail;
+    // On (the factory value): while the machine runs on battery the saver
+    // draws at most 30 frames a second and, on a software renderer, the
+    // reduced frame whatever FullDetail says.
+    bool SaveBattery;
     // The desktop, or a picture picked at random from PictureFolder each
     // run. A folder stands in for a desktop that cannot be read either way.
     ShownPicture Picture;
@@ -68,6 +72,7 @@ struct SheetControls {
     int oWaterRes;
     int oDripSpeed;
     int oFullDetail;
+    int oSaveBattery;
     int oPicture;
     int oIdleMinutes;
     int oDesktopPrivacy;
@@ -109,10 +114,10 @@ struct SettingEntry {
 
 // Every setting, in the order the reset, the sheet, Save and Defaults visit
 // them: "MainMonitorOnly", "WaterSpeed", "WaterRes", "DripSpeed",
-// "Lighting", "WantBowl", "Caustics", "FullDetail", "Picture",
-// "DesktopPrivacy",
-// "IdleMinutes". The picture folder follows them.
-inline constexpr size_t kSettingCount = 11;
+// "Lighting", "WantBowl", "Caustics", "FullDetail", "SaveBattery",
+// "Picture", "DesktopPrivacy", "IdleMinutes". The picture folder follows
+// them.
+inline constexpr size_t kSettingCount = 12;
 extern const SettingEntry kSettings[kSettingCount];
 // The entry for `key`, or null.
 const SettingEntry* FindSetting(const char* key);

@@ -325,6 +325,7 @@ TEST(CommandLineSettings, SheetFlagsRunWhatTheControlsShow) {
     controls.oWaterRes = 7;
     controls.oDripSpeed = 999999;  // above the range: its end
     controls.oFullDetail = 1;
+    controls.oSaveBattery = 0;
     controls.oPicture = 0;
     controls.oDesktopPrivacy = 1;
     controls.oPictureFolder = "/srv/pictures";
@@ -348,6 +349,7 @@ TEST(CommandLineSettings, SheetFlagsRunWhatTheControlsShow) {
     EXPECT_EQ(s.record.WATERSHIFT, 7);
     EXPECT_EQ(s.record.DRIPSPEED, 360000);
     EXPECT_TRUE(s.FullDetail);
+    EXPECT_FALSE(s.SaveBattery);
     EXPECT_EQ(s.Picture, ShownPicture::Desktop);
     EXPECT_EQ(s.Privacy, DesktopPrivacy::Blurred);
     EXPECT_EQ(s.PictureFolder, "/srv/pictures");

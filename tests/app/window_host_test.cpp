@@ -1,7 +1,8 @@
 // Tests of the mereglass program against a private Xvfb: its own window, a
 // daemon's window named in the environment, a foreign window, resizing,
-// signals, a window destroyed under it, full screen on two monitors, and
-// clicks and drags on the water (synthesized through XTest).
+// signals, a window destroyed under it, full screen on two monitors,
+// clicks and drags on the water (synthesized through XTest), and the frame
+// rate on battery (a fake UPower on a private bus).
 #include <gtest/gtest.h>
 #include <png.h>
 #include <signal.h>
@@ -13,11 +14,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "child_process.h"
+#include "fake_power.h"
 #include "platform/platform.h"
 #include "view/settings.h"
 #include "xvfb.h"
@@ -27,6 +30,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
+#include <X11/extensions/Xdamage.h>
 #include <X11/extensions/Xrandr.h>
 #include <X11/keysym.h>
 
@@ -978,4 +982,110 @@ TEST_F(ProgramWithoutGlx, EveryWindowModeSaysSoInOneLineAndExits) {
         EXPECT_NE(out.find("GLX"), std::string::npos) << out;
         ExpectNoReports();
     }
+}
+
+namespace {
+
+// The program on a machine whose UPower (a fake, on a private bus standing
+// in for the system bus) says it runs on battery, then on mains.
+class ProgramOnBattery : public ProgramOnX {
+protected:
+    void SetUp() override {
+        ProgramOnX::SetUp();
+        if (IsSkipped()) return;
+        power_ = std::make_unique<FakePower>(config_, true);
+        if (!power_->ok()) GTEST_SKIP() << power_->error();
+    }
+    void TearDown() override {
+        program_.reset();
+        power_.reset();
+        ProgramOnX::TearDown();
+    }
+
+    // The program's frames a second in `window` over at least `seconds` of
+    // the X server's clock (0 when it draws none for 30 s). Each present is
+    // one drawing request over the window (a buffer swap or an image put),
+    // so one damage report of its own.
+    double FrameRate(Window window, double seconds) {
+        int event = 0, error = 0;
+        if (!XDamageQueryExtension(display_, &event, &error)) return -1.0;
+        const Damage damage = XDamageCreate(display_, window, XDamageReportRawRectangles);
+        XSync(display_, False);
+        Time first = 0, last = 0;
+        int frames = 0;
+        const double end = Now() + 30.0;
+        while (Now() < end && (frames == 0 || last - first < seconds * 1000.0)) {
+            while (XPending(display_) > 0) {
+                XEvent e;
+                XNextEvent(display_, &e);
+                if (e.type != event + XDamageNotify) continue;
+                const auto* d = reinterpret_cast<const XDamageNotifyEvent*>(&e);
+                if (d->damage != damage || d->more) continue;
+                if (frames++ == 0) first = d->timestamp;
+                last = d->timestamp;
+            }
+            usleep(5000);
+        }
+        XDamageDestroy(display_, damage);
+        XSync(display_, False);
+        const double rate =
+            last > first ? (frames - 1) * 1000.0 / static_cast<double>(last - first) : 0.0;
+        std::printf("%.1f frames a second\n", rate);
+        return rate;
+    }
+
+    // Measures 2 s windows until one passes `test` (at most 30 s); the
+    // last rate.
+    double RateUntil(Window window, const std::function<bool(double)>& test) {
+        double rate = 0.0;
+        const double end = Now() + 30.0;
+        do {
+            rate = FrameRate(window, kWindowSeconds);
+        } while (!test(rate) && Now() < end);
+        return rate;
+    }
+
+    static constexpr double kWindowSeconds = 2.0;
+    // 30 frames a second, and what a window of 2 s may count above it.
+    static constexpr double kMostOnBattery = 30.0 * 1.15;
+    // Well above 30: full detail in a small window runs at up to 60.
+    static constexpr double kMainsAbove = 36.0;
+    std::unique_ptr<FakePower> power_;
+};
+
+}  // namespace
+
+TEST_F(ProgramOnBattery, DrawsAtMost30FramesASecondOnBatteryAndMoreOnMains) {
+    // Full detail in a small window: a software renderer keeps up with the
+    // saver's own rate on mains, loaded or not.
+    Start({"-window", "-geometry", "160x100", "--full-detail"}, {power_->Environment()});
+    const std::vector<Window> windows = WaitForWindows(1);
+    ASSERT_EQ(windows.size(), 1u) << program_->Output();
+    const auto onBattery = [](double rate) { return rate > 0.0 && rate <= kMostOnBattery; };
+    const auto onMains = [](double rate) { return rate > kMainsAbove; };
+    // On battery from the start.
+    EXPECT_TRUE(onBattery(FrameRate(windows[0], kWindowSeconds)));
+    power_->SetOnBattery(false);
+    EXPECT_TRUE(onMains(RateUntil(windows[0], onMains)));
+    // Back on battery: the rate falls, and stays down.
+    power_->SetOnBattery(true);
+    EXPECT_TRUE(onBattery(RateUntil(windows[0], onBattery)));
+    double rate = FrameRate(windows[0], kWindowSeconds);
+    EXPECT_TRUE(onBattery(rate)) << rate;
+    // A UPower that goes leaves the machine on mains, without a word.
+    power_->Vanish();
+    rate = RateUntil(windows[0], onMains);
+    EXPECT_TRUE(onMains(rate)) << rate;
+    Stop();
+    EXPECT_EQ(program_->Output(), "");
+}
+
+TEST_F(ProgramOnBattery, WithoutSaveBatteryTheRateStaysUp) {
+    Start({"-window", "-geometry", "160x100", "--full-detail", "--no-save-battery"},
+          {power_->Environment()});
+    const std::vector<Window> windows = WaitForWindows(1);
+    ASSERT_EQ(windows.size(), 1u) << program_->Output();
+    const double rate = RateUntil(windows[0], [](double r) { return r > kMainsAbove; });
+    EXPECT_GT(rate, kMainsAbove);
+    Stop();
 }

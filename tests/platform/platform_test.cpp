@@ -8,16 +8,20 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gio/gio.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <set>
 #include <string>
 
+#include "fake_power.h"
 #include "platform/desktop_idle_delay.h"
+#include "platform/power_source.h"
 #include "platform/wayland.h"
 #include "view/desktop_picture.h"
 
@@ -536,6 +540,67 @@ TEST(PlatformImageFile, OnlyPngAndJpegAreDecodedWhateverTheName) {
         EXPECT_FALSE(platform::LoadImageFileWithin(other.path().c_str(), 64, 64, &image, &error));
         EXPECT_EQ(error, "it is not a PNG or JPEG picture") << text;
     }
+}
+
+// The power source against the fake UPower on a private bus. Each change is
+// waited for on the source's descriptor alone, as the hosts wait.
+class PowerSourceOnPrivateBus : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fake_ = std::make_unique<FakePower>(folder_.path(), true);
+        if (!fake_->ok()) GTEST_SKIP() << fake_->error();
+        setenv("DBUS_SYSTEM_BUS_ADDRESS", fake_->address().c_str(), 1);
+    }
+    void TearDown() override {
+        platform::ClosePowerSource(source_);
+        unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    }
+
+    // True once OnBattery says `want` (at most 30 s).
+    bool Becomes(bool want) {
+        for (int i = 0; i < 300 && platform::OnBattery(source_) != want; ++i) {
+            pollfd fd{platform::PowerSourceFd(source_), POLLIN, 0};
+            if (poll(&fd, 1, 100) > 0) platform::DispatchPowerSource(source_);
+        }
+        return platform::OnBattery(source_) == want;
+    }
+
+    TempFolder folder_;
+    std::unique_ptr<FakePower> fake_;
+    platform::PowerSource* source_ = nullptr;
+};
+
+TEST_F(PowerSourceOnPrivateBus, FollowsOnBatteryAndTakesNonsenseForMains) {
+    source_ = platform::OpenPowerSource();
+    ASSERT_NE(source_, nullptr);
+    EXPECT_TRUE(platform::OnBattery(source_));
+    fake_->SetOnBattery(false);
+    EXPECT_TRUE(Becomes(false));
+    fake_->SetOnBattery(true);
+    EXPECT_TRUE(Becomes(true));
+    fake_->SendNonsense();
+    EXPECT_TRUE(Becomes(false));
+}
+
+TEST_F(PowerSourceOnPrivateBus, AGoneUPowerIsMainsUntilItComesBack) {
+    fake_->Vanish();
+    source_ = platform::OpenPowerSource();
+    ASSERT_NE(source_, nullptr);
+    EXPECT_FALSE(platform::OnBattery(source_));
+    ASSERT_TRUE(fake_->Appear(true)) << fake_->error();
+    EXPECT_TRUE(Becomes(true));
+    fake_->Vanish();
+    EXPECT_TRUE(Becomes(false));
+}
+
+TEST(PowerSource, NoSystemBusIsMains) {
+    setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/mereglass-bus", 1);
+    platform::PowerSource* source = platform::OpenPowerSource();
+    unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    EXPECT_EQ(source, nullptr);
+    EXPECT_FALSE(platform::OnBattery(source));
+    EXPECT_EQ(platform::PowerSourceFd(source), -1);
+    platform::ClosePowerSource(source);
 }
 
 }  // namespace

@@ -299,6 +299,7 @@ TEST_F(ConfigureDialogTest, ShowsTheFieldsAndSavesWhatTheWidgetsSay) {
               "WantBowl=false\n"
               "Caustics=false\n"
               "FullDetail=false\n"
+              "SaveBattery=true\n"
               "Picture=0\n"
               "DesktopPrivacy=0\n"
               "IdleMinutes=10\n"
@@ -315,6 +316,7 @@ TEST_F(ConfigureDialogTest, ListsTheOnOffSettingsFirstThenTheOthersBesideTheirLa
         {"oWantBowl", "Bowl-shaped pool"},
         {"oCaustics", "Light on the pool floor"},
         {"oFullDetail", "Full detail on a software renderer (uses far more CPU)"},
+        {"oSaveBattery", "Save power on battery"},
         {"oWaterSpeed", "Wave speed (%)"},
         {"oWaterRes", "Water resolution"},
         {"oDripSpeed", "Time between drips (s)"},
@@ -324,10 +326,10 @@ TEST_F(ConfigureDialogTest, ListsTheOnOffSettingsFirstThenTheOthersBesideTheirLa
         {"oStartWhenIdle", "Start by itself when the computer is idle"},
         {"oIdleMinutes", "Start after this many idle minutes"}};
     GtkWidget* grid = gtk_widget_get_parent(Widget("oMainMonitorOnly"));
-    for (int row = 0; row < 13; ++row) {
+    for (int row = 0; row < 14; ++row) {
         const auto [name, text] = rows[row];
         GtkWidget* control = Widget(name);
-        const bool check = row < 5 || row == 11;
+        const bool check = row < 6 || row == 12;
         int top = -1, left = -1;
         gtk_container_child_get(GTK_CONTAINER(grid), control, "top-attach", &top, "left-attach",
                                 &left, nullptr);

@@ -32,6 +32,7 @@ const char* const kFactoryText =
     "WantBowl=true\n"
     "Caustics=false\n"
     "FullDetail=false\n"
+    "SaveBattery=true\n"
     "Picture=0\n"
     "DesktopPrivacy=0\n"
     "IdleMinutes=10\n"
@@ -98,10 +99,10 @@ UserSettings Custom() {
 }
 
 TEST(SettingsTable, DeclaresEachSettingOnceWithItsFactoryValueAndRange) {
-    ASSERT_EQ(kSettingCount, 11u);
-    const char* const order[] = {"MainMonitorOnly", "WaterSpeed",     "WaterRes",   "DripSpeed",
-                                 "Lighting",        "WantBowl",       "Caustics",   "FullDetail",
-                                 "Picture",         "DesktopPrivacy", "IdleMinutes"};
+    ASSERT_EQ(kSettingCount, 12u);
+    const char* const order[] = {"MainMonitorOnly", "WaterSpeed", "WaterRes",       "DripSpeed",
+                                 "Lighting",        "WantBowl",   "Caustics",       "FullDetail",
+                                 "SaveBattery",     "Picture",    "DesktopPrivacy", "IdleMinutes"};
     for (size_t i = 0; i < kSettingCount; ++i) {
         EXPECT_STREQ(kSettings[i].key, order[i]);
         EXPECT_EQ(FindSetting(order[i]), &kSettings[i]);
@@ -251,13 +252,15 @@ TEST_F(SettingsTest, OutOfRangeValuesRunAsTheSceneRunsThemAndAreNamedOnce) {
     EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 5) << message;
     EXPECT_EQ(ReadText(file_), text);  // the file is not rewritten for that
 
-    // A file from before the idle time existed runs the factory idle time.
+    // A file from before the idle time and the battery's saving existed
+    // runs the factory idle time and saves the battery.
     WriteFile("[tkMereglass]\nversion=1.0.1\nWaterSpeed=9\n");
     testing::internal::CaptureStderr();
     s = ReadFresh();
     message = testing::internal::GetCapturedStderr();
     EXPECT_EQ(s.record.WATERSPEED, 100);
     EXPECT_EQ(s.IdleMinutes, 10);
+    EXPECT_TRUE(s.SaveBattery);
     EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
     // The sheet shows what runs, so Save keeps it.
     UserSettings fields = FactorySettings();
@@ -525,6 +528,7 @@ TEST_F(SettingsTest, SaveWritesTheControlsAndUpdatesTheFields) {
               "WantBowl=false\n"
               "Caustics=true\n"
               "FullDetail=false\n"
+              "SaveBattery=true\n"
               "Picture=1\n"
               "DesktopPrivacy=1\n"
               "IdleMinutes=25\n"
