@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "platform/context_wait_internal.h"
 #include "platform/idle_internal.h"
 #include "platform/session_bus_internal.h"
 #include "support/translation.h"
@@ -202,24 +203,7 @@ void OnClosed(GDBusConnection*, gboolean, GError*, gpointer data) {
 
 // Prepares the context for a wait and notes its descriptors, running
 // first whatever is ready without one.
-void Prepare(IdleBus* b) {
-    gint timeout = -1;
-    for (;;) {
-        const gboolean ready = g_main_context_prepare(b->context, &b->priority);
-        b->fds.resize(std::max<size_t>(b->fds.size(), 4));
-        gint n = g_main_context_query(b->context, b->priority, &timeout, b->fds.data(),
-                                      static_cast<gint>(b->fds.size()));
-        if (n > static_cast<gint>(b->fds.size())) {
-            b->fds.resize(static_cast<size_t>(n));
-            n = g_main_context_query(b->context, b->priority, &timeout, b->fds.data(), n);
-        }
-        b->fds.resize(static_cast<size_t>(n));
-        if (!ready) return;
-        if (g_main_context_check(b->context, b->priority, b->fds.data(), n)) {
-            g_main_context_dispatch(b->context);
-        }
-    }
-}
+void Prepare(IdleBus* b) { PrepareContext(b->context, &b->priority, &b->fds); }
 
 }  // namespace
 
@@ -319,25 +303,12 @@ bool BusLocked(IdleBus* b) {
 }
 
 void BusFds(IdleBus* b, std::vector<int>* fds) {
-    for (const GPollFD& f : b->fds) fds->push_back(f.fd);
+    const std::vector<int> own = DescriptorsOf(b->fds);
+    fds->insert(fds->end(), own.begin(), own.end());
 }
 
 bool DispatchIdleBus(IdleBus* b, std::vector<IdleEvent>* events, std::string* error) {
-    if (!b->fds.empty()) {
-        std::vector<pollfd> ready(b->fds.size());
-        for (size_t i = 0; i < b->fds.size(); ++i) {
-            ready[i] = pollfd{b->fds[i].fd, static_cast<short>(b->fds[i].events), 0};
-        }
-        poll(ready.data(), ready.size(), 0);
-        for (size_t i = 0; i < b->fds.size(); ++i) {
-            b->fds[i].revents = static_cast<gushort>(ready[i].revents);
-        }
-    }
-    if (g_main_context_check(b->context, b->priority, b->fds.data(),
-                             static_cast<gint>(b->fds.size()))) {
-        g_main_context_dispatch(b->context);
-    }
-    Prepare(b);
+    DispatchContext(b->context, &b->priority, &b->fds);
     events->insert(events->end(), b->events.begin(), b->events.end());
     b->events.clear();
     if (b->closed) {

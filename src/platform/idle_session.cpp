@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "platform/context_wait_internal.h"
 #include "platform/idle_internal.h"
 #include "support/translation.h"
 
@@ -40,19 +41,7 @@ void SyncFds(IdleSession* s) {
     if (s->bus != nullptr) BusFds(s->bus, &fds);
     if (s->wayland != nullptr) fds.push_back(IdleWaylandFd(s->wayland));
     if (s->x11 != nullptr) fds.push_back(IdleX11Fd(s->x11));
-    for (int fd : s->watched) {
-        if (std::find(fds.begin(), fds.end(), fd) == fds.end()) {
-            epoll_ctl(s->epollFd, EPOLL_CTL_DEL, fd, nullptr);
-        }
-    }
-    for (int fd : fds) {
-        if (std::find(s->watched.begin(), s->watched.end(), fd) != s->watched.end()) continue;
-        epoll_event e{};
-        e.events = EPOLLIN;
-        e.data.fd = fd;
-        epoll_ctl(s->epollFd, EPOLL_CTL_ADD, fd, &e);
-    }
-    s->watched = std::move(fds);
+    SyncEpollSet(s->epollFd, &s->watched, std::move(fds));
 }
 
 // The source for a session without GNOME's idle monitor: the Wayland

@@ -30,6 +30,7 @@
 //   wayland_view.cpp       Wayland, EGL: views covering an output
 //   wayland_screencopy.cpp Wayland: pictures of the outputs by screencopy
 //   portal_screenshot.cpp  GDBus: the desktop portal's screenshot
+//   context_wait.cpp       GLib: a main context run by our own poll or epoll
 //   session_bus.cpp        GDBus: a connection of our own to the session bus
 //   idle_session.cpp       the session's idleness for the idle watcher
 //                          (platform/idle_session.h): GDBus, Wayland, XSync

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "platform/context_wait_internal.h"
 #include "platform/session_bus_internal.h"
 
 namespace platform {
@@ -147,37 +148,8 @@ void OnClosed(GDBusConnection*, gboolean, GError*, gpointer data) {
 // Runs whatever is ready, prepares the context for a wait and makes the
 // epoll set hold exactly the descriptors it waits on.
 void Prepare(PowerSource* s) {
-    gint timeout = -1;
-    for (;;) {
-        const gboolean ready = g_main_context_prepare(s->context, &s->priority);
-        s->fds.resize(std::max<size_t>(s->fds.size(), 4));
-        gint n = g_main_context_query(s->context, s->priority, &timeout, s->fds.data(),
-                                      static_cast<gint>(s->fds.size()));
-        if (n > static_cast<gint>(s->fds.size())) {
-            s->fds.resize(static_cast<size_t>(n));
-            n = g_main_context_query(s->context, s->priority, &timeout, s->fds.data(), n);
-        }
-        s->fds.resize(static_cast<size_t>(n));
-        if (!ready) break;
-        if (g_main_context_check(s->context, s->priority, s->fds.data(), n)) {
-            g_main_context_dispatch(s->context);
-        }
-    }
-    std::vector<int> now;
-    for (const GPollFD& f : s->fds) now.push_back(f.fd);
-    for (int fd : s->watched) {
-        if (std::find(now.begin(), now.end(), fd) == now.end()) {
-            epoll_ctl(s->epollFd, EPOLL_CTL_DEL, fd, nullptr);
-        }
-    }
-    for (int fd : now) {
-        if (std::find(s->watched.begin(), s->watched.end(), fd) != s->watched.end()) continue;
-        epoll_event e{};
-        e.events = EPOLLIN;
-        e.data.fd = fd;
-        epoll_ctl(s->epollFd, EPOLL_CTL_ADD, fd, &e);
-    }
-    s->watched = std::move(now);
+    PrepareContext(s->context, &s->priority, &s->fds);
+    SyncEpollSet(s->epollFd, &s->watched, DescriptorsOf(s->fds));
 }
 
 void Subscribe(PowerSource* s) {
@@ -244,23 +216,10 @@ bool OnBattery(const PowerSource* s) { return s != nullptr && s->onBattery; }
 int PowerSourceFd(const PowerSource* s) { return s != nullptr ? s->epollFd : -1; }
 
 bool DispatchPowerSource(PowerSource* s) {
-    if (!s->fds.empty()) {
-        std::vector<pollfd> ready(s->fds.size());
-        for (size_t i = 0; i < s->fds.size(); ++i) {
-            ready[i] = pollfd{s->fds[i].fd, static_cast<short>(s->fds[i].events), 0};
-        }
-        poll(ready.data(), ready.size(), 0);
-        for (size_t i = 0; i < s->fds.size(); ++i) {
-            s->fds[i].revents = static_cast<gushort>(ready[i].revents);
-        }
-    }
     // The answers of questions asked now come back to this context.
     g_main_context_push_thread_default(s->context);
-    if (g_main_context_check(s->context, s->priority, s->fds.data(),
-                             static_cast<gint>(s->fds.size()))) {
-        g_main_context_dispatch(s->context);
-    }
-    Prepare(s);
+    DispatchContext(s->context, &s->priority, &s->fds);
+    SyncEpollSet(s->epollFd, &s->watched, DescriptorsOf(s->fds));
     g_main_context_pop_thread_default(s->context);
     const bool changed = s->changed;
     s->changed = false;

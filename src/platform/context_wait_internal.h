@@ -1,0 +1,31 @@
+// A GLib main context of our own, waited on by our own loop instead of
+// GLib's: its descriptors are handed to the caller's poll or epoll set, and
+// what is ready is run when the caller says so. Shared by the idle
+// session's bus and the power source. Private to src/platform/; relies on
+// GLib and Linux's epoll.
+#pragma once
+
+#include <glib.h>
+
+#include <vector>
+
+namespace platform {
+
+// Runs whatever in `context` is ready without a wait, then prepares it for
+// one: `fds` then holds the descriptors the wait is on, and `priority` the
+// priority that DispatchContext checks at.
+void PrepareContext(GMainContext* context, gint* priority, std::vector<GPollFD>* fds);
+
+// Runs what the descriptors `fds` (from PrepareContext) have brought, found
+// by a poll that does not wait, then prepares the context for the next
+// wait as PrepareContext does.
+void DispatchContext(GMainContext* context, gint* priority, std::vector<GPollFD>* fds);
+
+// Makes the epoll set `epollFd`, which holds the descriptors `watched`,
+// hold exactly those of `fds` (each for input) and `watched` name them.
+void SyncEpollSet(int epollFd, std::vector<int>* watched, std::vector<int> fds);
+
+// The descriptors of `fds`.
+std::vector<int> DescriptorsOf(const std::vector<GPollFD>& fds);
+
+}  // namespace platform
