@@ -70,9 +70,20 @@ float EllipseDistance(const Pebble& p, float x, float y, float* u, float* v) {
 // The light, from the upper left.
 constexpr float kLightX = -0.45f, kLightY = -0.55f, kLightZ = 0.70f;
 
+// Rows top ... top + rows - 1 of the picture, as RGB floats in a band that
+// holds row `top` first.
+struct Band {
+    int top = 0;
+    int rows = 0;
+    float* rgb = nullptr;
+    float* At(int width, int x, int y) const {
+        return &rgb[(static_cast<size_t>(y - top) * static_cast<size_t>(width) + x) * 3];
+    }
+};
+
 // The sand: lighter towards the top, long soft ripples, fine grain.
-void DrawSand(int width, int height, float unit, float* rgb) {
-    for (int y = 0; y < height; ++y) {
+void DrawSand(int width, int height, float unit, const Band& band) {
+    for (int y = band.top; y < band.top + band.rows; ++y) {
         const float fy = static_cast<float>(y) / static_cast<float>(height);
         for (int x = 0; x < width; ++x) {
             const float px = static_cast<float>(x) / unit, py = static_cast<float>(y) / unit;
@@ -80,7 +91,7 @@ void DrawSand(int width, int height, float unit, float* rgb) {
             const float ripple = std::sin((py * 26.0f + px * 7.0f) + warp * 6.0f);
             const float grain = Noise(px * 90.0f, py * 90.0f) - 0.5f;
             const float shade = 1.0f + 0.05f * ripple + 0.04f * grain + 0.06f * (warp - 0.5f);
-            float* out = &rgb[(static_cast<size_t>(y) * width + x) * 3];
+            float* out = band.At(width, x, y);
             out[0] = (0.86f - 0.14f * fy) * shade;
             out[1] = (0.79f - 0.15f * fy) * shade;
             out[2] = (0.64f - 0.16f * fy) * shade;
@@ -135,29 +146,27 @@ void ShadePebblePixel(const Pebble& p, float unit, float fx, float fy, float* ou
     for (int c = 0; c < 3; ++c) out[c] += (stone[c] - out[c]) * edge;
 }
 
-// The pebble over the box of pixels it and its shadow can reach.
-void DrawPebble(const Pebble& p, int width, int height, float unit, float* rgb) {
+// The pebble over the box of pixels it and its shadow can reach, within
+// the band.
+void DrawPebble(const Pebble& p, int width, int height, float unit, const Band& band) {
     const float reach = p.rx * 1.4f + unit * 0.02f;
     const int x0 = std::max(0, static_cast<int>(p.cx - reach));
     const int x1 = std::min(width - 1, static_cast<int>(p.cx + reach));
-    const int y0 = std::max(0, static_cast<int>(p.cy - reach));
-    const int y1 = std::min(height - 1, static_cast<int>(p.cy + reach));
+    const int y0 = std::max({0, static_cast<int>(p.cy - reach), band.top});
+    const int y1 = std::min({height - 1, static_cast<int>(p.cy + reach), band.top + band.rows - 1});
     for (int y = y0; y <= y1; ++y) {
         for (int x = x0; x <= x1; ++x) {
-            float* out = &rgb[(static_cast<size_t>(y) * width + x) * 3];
+            float* out = band.At(width, x, y);
             const float fx = static_cast<float>(x) + 0.5f, fy = static_cast<float>(y) + 0.5f;
             ShadePebblePixel(p, unit, fx, fy, out);
         }
     }
 }
 
-// The colours as RGBA bytes, bottom row first.
-void StoreRgba(const std::vector<float>& rgb, int width, int height, platform::RgbaImage* image) {
-    image->width = width;
-    image->height = height;
-    image->pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * 4);
-    for (int y = 0; y < height; ++y) {
-        const float* in = &rgb[static_cast<size_t>(y) * width * 3];
+// The band's colours as RGBA bytes, into the image (bottom row first).
+void StoreRgba(const Band& band, int width, int height, platform::RgbaImage* image) {
+    for (int y = band.top; y < band.top + band.rows; ++y) {
+        const float* in = band.At(width, 0, y);
         uint8_t* out = &image->pixels[static_cast<size_t>(height - 1 - y) * width * 4];
         for (int x = 0; x < width; ++x, in += 3, out += 4) {
             for (int c = 0; c < 3; ++c) {
@@ -176,17 +185,27 @@ bool DrawBuiltInPicture(int width, int height, platform::RgbaImage* image) {
     image->pixels.clear();
     if (width < 1 || height < 1 || width > 16384 || height > 16384) return false;
     const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
-    std::vector<float> rgb(count * 3);
     const float unit = static_cast<float>(std::min(width, height));
-    DrawSand(width, height, unit, rgb.data());
 
     // The pebbles: about one per 5 % of the short side squared.
     Random random{0x6d657265u};
-    const int pebbles =
-        std::clamp(static_cast<int>(static_cast<float>(count) / (unit * unit) * 14.0f), 3, 400);
-    for (int i = 0; i < pebbles; ++i) {
-        DrawPebble(NextPebble(random, width, height, unit), width, height, unit, rgb.data());
+    std::vector<Pebble> pebbles(static_cast<size_t>(
+        std::clamp(static_cast<int>(static_cast<float>(count) / (unit * unit) * 14.0f), 3, 400)));
+    for (Pebble& p : pebbles) p = NextPebble(random, width, height, unit);
+
+    // Drawn a band of rows at a time (every pixel is the sand, then each
+    // pebble over it in turn), so the colours in floats take a band's
+    // memory, not the whole picture's.
+    constexpr int kBandRows = 64;
+    image->width = width;
+    image->height = height;
+    image->pixels.resize(count * 4);
+    std::vector<float> rgb(static_cast<size_t>(width) * kBandRows * 3);
+    for (int top = 0; top < height; top += kBandRows) {
+        const Band band{top, std::min(kBandRows, height - top), rgb.data()};
+        DrawSand(width, height, unit, band);
+        for (const Pebble& p : pebbles) DrawPebble(p, width, height, unit, band);
+        StoreRgba(band, width, height, image);
     }
-    StoreRgba(rgb, width, height, image);
     return true;
 }
