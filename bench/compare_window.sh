@@ -85,7 +85,10 @@ display=":$(head -n1 "$tmp/display")"
 # or in the older libGL.so.1, eglSwapBuffers in libEGL.so.1, or the image
 # puts of a program that presents its own pixels (XShmPutImage, XPutImage),
 # whichever the program reaches (one may call another, as Mesa's software
-# swap puts an image, so the largest count is taken).
+# swap puts an image, so the largest count is taken). A frame may be put in
+# bands, one request each: only the puts at the window's top row count (the
+# destination y, the eighth argument, on the stack above the return
+# address at entry).
 events=""
 if command -v perf >/dev/null; then
     for entry in libGLX.so.0:glXSwapBuffers libGL.so.1:glXSwapBuffers libEGL.so.1:eglSwapBuffers \
@@ -93,9 +96,13 @@ if command -v perf >/dev/null; then
         lib=${entry%%:*} func=${entry#*:}
         libpath=$(ldconfig -p | awk -v lib="$lib" '$1 == lib { print $NF; exit }')
         event="bench_frames_$$:swap_$(echo "$lib" | tr -c 'a-zA-Z0-9\n' _)"
-        if [ -n "$libpath" ] && perf probe -q -x "$libpath" "$event=$func" 2>/dev/null; then
+        case $func in
+        *PutImage) spec="$event=$func dsty=+16(%sp):s32" filter="--filter dsty==0" ;;
+        *) spec="$event=$func" filter="" ;;
+        esac
+        if [ -n "$libpath" ] && perf probe -q -x "$libpath" "$spec" 2>/dev/null; then
             probe="$probe $event" # removed at the end
-            events="$events -e $event"
+            events="$events -e $event $filter"
         fi
     done
 fi

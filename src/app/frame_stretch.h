@@ -11,5 +11,8 @@
 // and, at odd positions, averaged with its right or lower neighbour; the
 // last row and column repeat where the destination is more than twice the
 // source. Pixels are four 8-bit channels, averaged channel by channel.
+// Only destination rows top ... top + rows - 1 are made, into dst, which
+// holds row `top` first (a frame put into the window a band at a time);
+// rows past the bottom are not made.
 void StretchTwice(const uint32_t* src, int srcWidth, int srcHeight, uint32_t* dst, int dstWidth,
-                  int dstHeight);
+                  int dstHeight, int top, int rows);

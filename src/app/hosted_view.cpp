@@ -4,6 +4,7 @@
 
 #include <GL/gl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -67,9 +68,12 @@ static void PresentFrame(HostedView* hv, const HostShared* shared) {
             DrawFrameRate(frameRate, hv->scaled.width(), hv->scaled.height(), ReducedScale(hv));
         }
         hv->scaled.ReadPixels(hv->readBack.data());
-        StretchTwice(hv->readBack.data(), hv->scaled.width(), hv->scaled.height(),
-                     platform::ImagePresenterPixels(hv->presenter), hv->width, hv->height);
-        platform::PresentImage(hv->presenter);
+        uint32_t* band = platform::ImagePresenterPixels(hv->presenter);
+        for (int top = 0; top < hv->height; top += hv->bandRows) {
+            StretchTwice(hv->readBack.data(), hv->scaled.width(), hv->scaled.height(), band,
+                         hv->width, hv->height, top, hv->bandRows);
+            platform::PresentImage(hv->presenter, top, hv->bandRows);
+        }
         return;
     }
     hv->scaled.Stretch();
@@ -100,6 +104,16 @@ static bool FindBundleFile(const char* name, const char* type, char* buffer, siz
     if (path.size() + 1 > size) return false;
     std::memcpy(buffer, path.c_str(), path.size() + 1);
     return true;
+}
+
+// The share of each side of the desktop texture: the reduced frame's when
+// the view only ever draws that frame (a software renderer without full
+// detail), else all of it. Notes the renderer on the way.
+static int DesktopTexturePercent(HostedView* hv) {
+    if (!platform::MakeViewCurrent(hv->view)) return 100;
+    hv->softwareRenderer =
+        IsSoftwareRenderer(reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
+    return hv->softwareRenderer && !hv->fullDetail ? hv->scalePercent : 100;
 }
 
 void ConnectHostedView(HostedView* hv, const HostShared* shared) {
@@ -135,7 +149,7 @@ void ConnectHostedView(HostedView* hv, const HostShared* shared) {
     };
     s.CaptureDesktop = [hv, shared](uint32_t* name) {
         GetDesktopTexture(name, hv->picture.width > 0 ? hv->picture : shared->desktopImage,
-                          hv->view);
+                          hv->view, DesktopTexturePercent(hv));
     };
     s.settingsStore = shared->store;
     s.OpenWebsite = [] { platform::OpenWebPage(platform::kWebPage); };
@@ -146,13 +160,19 @@ void ConnectHostedView(HostedView* hv, const HostShared* shared) {
 // its stretched pixels into the window where the window takes them; without
 // one, the renderer stretches the frame. The context must be current.
 static void StartScaledPresent(HostedView* hv) {
+    if (hv->presenter != nullptr) platform::DrawViewOffWindow(hv->view, false);
     platform::DestroyImagePresenter(hv->presenter);
     hv->presenter = nullptr;
     if (!hv->scaled.Create(hv->width, hv->height, hv->scalePercent)) return;
     if (hv->scalePercent == 50) {
-        hv->presenter = platform::CreateImagePresenter(hv->view, hv->width, hv->height);
+        // Four bands, each an even number of rows, so that no band splits
+        // a pair of rows made together.
+        hv->bandRows = std::max(2, ((hv->height + 3) / 4 + 1) & ~1);
+        hv->presenter = platform::CreateImagePresenter(hv->view, hv->width, hv->bandRows);
     }
     if (hv->presenter != nullptr) {
+        // Nothing is drawn into the window's own buffers any more.
+        platform::DrawViewOffWindow(hv->view, true);
         hv->readBack.assign(
             static_cast<size_t>(hv->scaled.width()) * static_cast<size_t>(hv->scaled.height()), 0);
     }
@@ -187,6 +207,7 @@ static void EndReducedFrame(HostedView* hv) {
         hv->bufferScaled = false;
     }
     if (hv->scaled.active()) hv->scaled.Destroy();
+    if (hv->presenter != nullptr) platform::DrawViewOffWindow(hv->view, false);
     platform::DestroyImagePresenter(hv->presenter);
     hv->presenter = nullptr;
 }

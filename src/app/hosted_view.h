@@ -53,8 +53,10 @@ struct HostedView {
     bool bufferScaled = false;
     // Where the window takes pixels: the reduced frame is read back,
     // stretched on the processor and put into the window (null: stretched
-    // by the renderer and swapped). readBack holds one reduced frame.
+    // by the renderer and swapped), a band of bandRows rows at a time.
+    // readBack holds one reduced frame.
     platform::ImagePresenter* presenter = nullptr;
+    int bandRows = 0;
     std::vector<uint32_t> readBack;
     // A window of its own (-window): a click drops a drip on the water, a
     // drag leaves a trail. The grid point of the latest touch (-1: none),

@@ -9,6 +9,7 @@
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -91,9 +92,9 @@ XImage* SharedImage(::Display* d, Visual* visual, int depth, int w, int h, XShmS
 
 }  // namespace
 
-ImagePresenter* CreateImagePresenter(View* view, int width, int height) {
+ImagePresenter* CreateImagePresenter(View* view, int width, int rows) {
     Connection* connection = view->XConnection();
-    if (connection == nullptr || width < 1 || height < 1) return nullptr;
+    if (connection == nullptr || width < 1 || rows < 1) return nullptr;
     ::Display* d = connection->display;
     const Window window = view->Window();
     Visual* visual = nullptr;
@@ -104,15 +105,15 @@ ImagePresenter* CreateImagePresenter(View* view, int width, int height) {
     p->display = d;
     p->window = window;
     p->width = width;
-    p->height = height;
-    p->image = SharedImage(d, visual, depth, width, height, &p->shm);
+    p->height = rows;
+    p->image = SharedImage(d, visual, depth, width, rows, &p->shm);
     p->shared = p->image != nullptr;
     if (p->image == nullptr) {
-        void* pixels = std::calloc(static_cast<size_t>(width) * static_cast<size_t>(height), 4);
+        void* pixels = std::calloc(static_cast<size_t>(width) * static_cast<size_t>(rows), 4);
         if (pixels != nullptr) {
             p->image = XCreateImage(d, visual, static_cast<unsigned>(depth), ZPixmap, 0,
                                     static_cast<char*>(pixels), static_cast<unsigned>(width),
-                                    static_cast<unsigned>(height), 32, width * 4);
+                                    static_cast<unsigned>(rows), 32, width * 4);
         }
         if (p->image == nullptr) {
             std::free(pixels);
@@ -143,15 +144,17 @@ uint32_t* ImagePresenterPixels(ImagePresenter* p) {
     return reinterpret_cast<uint32_t*>(p->image->data);
 }
 
-void PresentImage(ImagePresenter* p) {
+void PresentImage(ImagePresenter* p, int top, int rows) {
+    rows = std::min(rows, p->height);
+    if (rows < 1) return;
+    const auto w = static_cast<unsigned>(p->width);
+    const auto h = static_cast<unsigned>(rows);
     if (p->shared) {
-        XShmPutImage(p->display, p->window, p->gc, p->image, 0, 0, 0, 0,
-                     static_cast<unsigned>(p->width), static_cast<unsigned>(p->height), False);
+        XShmPutImage(p->display, p->window, p->gc, p->image, 0, 0, 0, top, w, h, False);
     } else {
-        XPutImage(p->display, p->window, p->gc, p->image, 0, 0, 0, 0,
-                  static_cast<unsigned>(p->width), static_cast<unsigned>(p->height));
+        XPutImage(p->display, p->window, p->gc, p->image, 0, 0, 0, top, w, h);
     }
-    // The next frame writes into the same pixels.
+    // The next band writes into the same pixels.
     XSync(p->display, False);
 }
 

@@ -207,19 +207,22 @@ void PresentView(View* view);
 // window view's window (through shared memory where the X server offers
 // it), instead of a buffer swap. For a saver that draws a reduced frame:
 // stretching it on the processor costs a fraction of stretching it with a
-// software renderer.
+// software renderer. The presenter holds a band of rows, put into the
+// window one after the other: a quarter of the frame's memory, and a band
+// the server reads while it is still in the processor's cache.
 struct ImagePresenter;
-// A presenter for width × height pixels on the window of `view`. Null when
-// the view is headless, or the window's visual does not take 32-bit pixels
-// with 8-bit blue, green and red in the bytes 0, 1 and 2.
-ImagePresenter* CreateImagePresenter(View* view, int width, int height);
+// A presenter for bands of width × rows pixels on the window of `view`.
+// Null when the view is headless, or the window's visual does not take
+// 32-bit pixels with 8-bit blue, green and red in the bytes 0, 1 and 2.
+ImagePresenter* CreateImagePresenter(View* view, int width, int rows);
 void DestroyImagePresenter(ImagePresenter* presenter);
-// The pixels to fill before PresentImage: width × height, 4 bytes each in
+// The pixels to fill before PresentImage: width × rows, 4 bytes each in
 // the order B, G, R, unused; rows packed, top row first.
 uint32_t* ImagePresenterPixels(ImagePresenter* presenter);
-// Puts the pixels into the window, at its top-left corner, and waits until
-// the server has taken them (so they may be overwritten).
-void PresentImage(ImagePresenter* presenter);
+// Puts the first `rows` rows of the pixels (at most the presenter's) into
+// the window from row `top` down, and waits until the server has taken
+// them (so they may be overwritten).
+void PresentImage(ImagePresenter* presenter, int top, int rows);
 // The colour buffer as RGBA bytes, bottom row first (glReadPixels of the
 // back buffer, after glFinish). The view's context must be current.
 bool ReadViewPixels(View* view, RgbaImage* image);
@@ -242,6 +245,14 @@ bool ScaleViewBuffer(View* view, int width, int height);
 // where nothing paces it: headless views, GLX without either extension.
 // For a graphics card; the view's context must be current.
 bool SyncViewToRefresh(View* view);
+// While `off` holds, the view's context is made current on a 1 × 1
+// drawable of its own (a GLX pixmap) instead of the window, from now on:
+// for a view that draws into a frame of the program's and puts it into the
+// window as pixels (ImagePresenter), so that the renderer keeps no buffers
+// the size of the window. Makes the context current; false, with nothing
+// changed, for views without a GLX window (Wayland, headless) or when the
+// drawable cannot be made.
+bool DrawViewOffWindow(View* view, bool off);
 
 // ---------------------------------------------------------------- events
 

@@ -28,6 +28,8 @@ bool ScaleViewBuffer(View* view, int width, int height) { return view->ScaleBuff
 
 bool SyncViewToRefresh(View* view) { return view->SyncToRefresh(); }
 
+bool DrawViewOffWindow(View* view, bool off) { return view->DrawOffWindow(off); }
+
 bool ReadViewPixels(View* view, RgbaImage* image) {
     int w = 0, h = 0;
     view->Size(&w, &h);

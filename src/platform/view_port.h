@@ -22,6 +22,9 @@ struct View {
     virtual bool ScaleBuffer(int, int) { return false; }
     // Presents at most once a refresh of the display; false where not.
     virtual bool SyncToRefresh() { return false; }
+    // Makes the context current on a drawable of its own instead of the
+    // window while `off` holds; false where there is none.
+    virtual bool DrawOffWindow(bool) { return false; }
 };
 
 }  // namespace platform

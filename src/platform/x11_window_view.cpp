@@ -152,6 +152,12 @@ struct GlxWindowView final : View {
     bool doubleBuffered = false;
     Colormap colormap = None;  // created with the window, freed with it
     GLXContext context = nullptr;
+    XVisualInfo visual{};  // the context's
+    // A 1 × 1 drawable of the context's visual, made current instead of
+    // the window while offWindow holds (DrawOffWindow).
+    Pixmap smallPixmap = None;
+    GLXPixmap smallDrawable = None;
+    bool offWindow = false;
     bool made = false;  // complete, and among the connection's views
 
     ~GlxWindowView() override {
@@ -160,6 +166,8 @@ struct GlxWindowView final : View {
             if (glXGetCurrentContext() == context) glXMakeCurrent(d, None, nullptr);
             glXDestroyContext(d, context);
         }
+        if (smallDrawable != None) glXDestroyGLXPixmap(d, smallDrawable);
+        if (smallPixmap != None) XFreePixmap(d, smallPixmap);
         if (ownsWindow) {
             XDestroyWindow(d, window);
             XFreeColormap(d, colormap);
@@ -175,7 +183,17 @@ struct GlxWindowView final : View {
     bool MakeCurrent() override {
         ::Display* d = connection->display;
         if (IsLost(d, window)) return false;
-        return glXMakeCurrent(d, window, context) == True;
+        return glXMakeCurrent(d, offWindow ? smallDrawable : window, context) == True;
+    }
+    bool DrawOffWindow(bool off) override {
+        ::Display* d = connection->display;
+        if (off && smallDrawable == None) {
+            smallPixmap = XCreatePixmap(d, window, 1, 1, static_cast<unsigned>(visual.depth));
+            smallDrawable = glXCreateGLXPixmap(d, &visual, smallPixmap);
+            if (smallDrawable == None) return false;
+        }
+        offWindow = off;
+        return MakeCurrent();
     }
     void Show() override {
         if (!ownsWindow) return;
@@ -300,6 +318,7 @@ View* CreateWindowView(Connection* c, const ViewRequest& request, std::string* e
     }
 
     view->context = glXCreateContext(d, vi, nullptr, True);
+    view->visual = *vi;
     XFree(vi);
     if (!view->context || !glXMakeCurrent(d, view->window, view->context)) {
         if (error) *error = _("cannot make an OpenGL context on the window");

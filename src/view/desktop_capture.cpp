@@ -174,7 +174,19 @@ uint32_t DesktopTextureSide(uint32_t side, uint32_t maxSide) {
     return static_cast<uint32_t>(pot);
 }
 
-int UploadDesktopTexture(uint32_t* name, const uint8_t* rgba, uint32_t width, uint32_t height) {
+namespace {
+
+// `percent` % of a side, at least 1 (0 stays 0: an empty image).
+uint32_t ShareOfSide(uint32_t side, int percent) {
+    if (percent >= 100 || percent < 1 || side == 0) return side;
+    const uint64_t share = uint64_t{side} * static_cast<uint64_t>(percent) / 100;
+    return share < 1 ? 1 : static_cast<uint32_t>(share);
+}
+
+}  // namespace
+
+int UploadDesktopTexture(uint32_t* name, const uint8_t* rgba, uint32_t width, uint32_t height,
+                         int sidePercent) {
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
 
     if (*name == 0) glGenTextures(1, name);
@@ -186,8 +198,10 @@ int UploadDesktopTexture(uint32_t* name, const uint8_t* rgba, uint32_t width, ui
 
     GLint maxSize = 0;
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
-    const uint32_t texW = DesktopTextureSide(width, static_cast<uint32_t>(maxSize));
-    const uint32_t texH = DesktopTextureSide(height, static_cast<uint32_t>(maxSize));
+    const uint32_t texW =
+        DesktopTextureSide(ShareOfSide(width, sidePercent), static_cast<uint32_t>(maxSize));
+    const uint32_t texH =
+        DesktopTextureSide(ShareOfSide(height, sidePercent), static_cast<uint32_t>(maxSize));
 
     // GLU accepts an empty image as a success with nothing to do; an empty
     // desktop texture is a failed capture all the same.
@@ -227,11 +241,12 @@ DesktopSource GetDesktopTexture(uint32_t* name, const DesktopSources& sources,
     return source;
 }
 
-bool GetDesktopTexture(uint32_t* name, const platform::RgbaImage& image, platform::View* view) {
+bool GetDesktopTexture(uint32_t* name, const platform::RgbaImage& image, platform::View* view,
+                       int sidePercent) {
     if (!platform::MakeViewCurrent(view)) return false;
     const int result =
         UploadDesktopTexture(name, image.pixels.data(), static_cast<uint32_t>(image.width),
-                             static_cast<uint32_t>(image.height));
+                             static_cast<uint32_t>(image.height), sidePercent);
     if (result != 0 && !image.pixels.empty()) {
         // The picture was there but the renderer would not take it: the
         // built-in one is small enough for any renderer.
@@ -240,7 +255,7 @@ bool GetDesktopTexture(uint32_t* name, const platform::RgbaImage& image, platfor
                     image.width, image.height));
         platform::RgbaImage builtIn;
         DrawBuiltInPicture(1280, 720, &builtIn);
-        UploadDesktopTexture(name, builtIn.pixels.data(), 1280, 720);
+        UploadDesktopTexture(name, builtIn.pixels.data(), 1280, 720, sidePercent);
     }
     return true;
 }

@@ -92,11 +92,15 @@ uint32_t DesktopTextureSide(uint32_t side, uint32_t maxSide);
 // so), generates a texture name into *name if it is 0 (a non-zero name is
 // reused), binds it to GL_TEXTURE_2D with GL_REPEAT wrapping and GL_LINEAR
 // filters, rescales the image with gluScaleImage to the power-of-two size
-// and uploads it as GL_RGBA8 level 0. When the rescale or the upload fails
-// (or the image is empty) the texture is deleted and *name becomes 0.
-// Returns the GLU result of the rescale (0 on success), GLU_OUT_OF_MEMORY
-// when the renderer refused the texture.
-int UploadDesktopTexture(uint32_t* name, const uint8_t* rgba, uint32_t width, uint32_t height);
+// and uploads it as GL_RGBA8 level 0. The power-of-two size is that of
+// `sidePercent` % of each side (1 ... 100): a view that only ever draws a
+// reduced frame takes the texture at that frame's share, since a finer one
+// is only sampled past, at the cost of memory and of the renderer's time.
+// When the rescale or the upload fails (or the image is empty) the texture
+// is deleted and *name becomes 0. Returns the GLU result of the rescale (0
+// on success), GLU_OUT_OF_MEMORY when the renderer refused the texture.
+int UploadDesktopTexture(uint32_t* name, const uint8_t* rgba, uint32_t width, uint32_t height,
+                         int sidePercent = 100);
 
 // Captures the desktop into the texture *name of `view`: acquires the image
 // (AcquireDesktopImage), makes the view's context current and uploads it
@@ -110,5 +114,7 @@ DesktopSource GetDesktopTexture(uint32_t* name, const DesktopSources& sources,
 // (one per monitor): acquire once, before any window is mapped, then upload
 // into each view. An image the renderer refuses is replaced by the built-in
 // picture, with one line to the user. False, with *name left as it
-// was, when the view's context cannot be made current.
-bool GetDesktopTexture(uint32_t* name, const platform::RgbaImage& image, platform::View* view);
+// was, when the view's context cannot be made current. `sidePercent` as for
+// UploadDesktopTexture.
+bool GetDesktopTexture(uint32_t* name, const platform::RgbaImage& image, platform::View* view,
+                       int sidePercent = 100);

@@ -1003,9 +1003,10 @@ protected:
     }
 
     // The program's frames a second in `window` over at least `seconds` of
-    // the X server's clock (0 when it draws none for 30 s). Each present is
-    // one drawing request over the window (a buffer swap or an image put),
-    // so one damage report of its own.
+    // the X server's clock (0 when it draws none for 30 s). Each present
+    // ends with one drawing request that reaches the window's bottom (a
+    // buffer swap, or the last band of an image put a band at a time), so
+    // one damage report of its own that reaches it.
     double FrameRate(Window window, double seconds) {
         int event = 0, error = 0;
         if (!XDamageQueryExtension(display_, &event, &error)) return -1.0;
@@ -1021,6 +1022,7 @@ protected:
                 if (e.type != event + XDamageNotify) continue;
                 const auto* d = reinterpret_cast<const XDamageNotifyEvent*>(&e);
                 if (d->damage != damage || d->more) continue;
+                if (d->area.y + d->area.height < d->geometry.height) continue;
                 if (frames++ == 0) first = d->timestamp;
                 last = d->timestamp;
             }
