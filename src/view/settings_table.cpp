@@ -1,6 +1,6 @@
 // The settings table, the version rule and the sheet's actions. Relies on
 // the platform's settings store (platform/platform.h).
-#include "view/settings.h"
+#include "view/settings_table.h"
 
 #include <algorithm>
 #include <cstring>
