@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "view/settings.h"
+#include "view/settings_table.h"
 
 // Where the saver draws.
 enum class HostMode {

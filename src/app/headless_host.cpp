@@ -18,7 +18,7 @@
 #include "app/hosted_view.h"
 #include "support/diagnostics.h"
 #include "support/translation.h"
-#include "view/settings.h"
+#include "view/settings_table.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // HostedView: the ViewPlatform services of one view on the platform layer.
-// Relies on the platform layer, view/settings.h and view/desktop_capture.h.
+// Relies on the platform layer, view/settings_table.h and view/desktop_capture.h.
 #include "app/hosted_view.h"
 
 #include <GL/gl.h>
@@ -13,7 +13,7 @@
 #include "app/frame_stretch.h"
 #include "support/diagnostics.h"
 #include "support/translation.h"
-#include "view/settings.h"
+#include "view/settings_table.h"
 
 void SetUserPictures(const platform::SettingsStore* store, const CommandLine& cl,
                      DesktopSources* sources) {

@@ -24,7 +24,7 @@
 #include "support/diagnostics.h"
 #include "support/translation.h"
 #include "view/desktop_delay_text.h"
-#include "view/settings.h"
+#include "view/settings_table.h"
 
 namespace {
 

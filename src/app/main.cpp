@@ -23,7 +23,7 @@
 #include "platform/platform.h"
 #include "support/diagnostics.h"
 #include "view/configure_dialog.h"
-#include "view/settings.h"
+#include "view/settings_table.h"
 
 namespace {
 

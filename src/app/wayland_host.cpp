@@ -26,7 +26,7 @@
 #include "platform/wayland.h"
 #include "support/diagnostics.h"
 #include "support/translation.h"
-#include "view/settings.h"
+#include "view/settings_table.h"
 
 namespace {
 

@@ -25,7 +25,7 @@
 #include "scene/scene.h"
 #include "support/diagnostics.h"
 #include "support/translation.h"
-#include "view/settings.h"
+#include "view/settings_table.h"
 
 namespace {
 

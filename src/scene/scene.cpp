@@ -59,15 +59,14 @@ bool SSMAIN::Setup(bool isPreview, int viewWidth, int viewHeight, const SETTINGS
 
     lighting = settings->LIGHTING;
     wantBowl = settings->WANTBOWL;
-    waterSpeed = static_cast<float>(static_cast<float>(settings->WATERSPEED) / 100.0);
-    waterShift = settings->WATERSHIFT;
-    dripSpeed = settings->DRIPSPEED;
+    // Any caller's record runs safely: a wave speed or drip interval below
+    // its range runs as that range's fallback (one above it runs as it is),
+    // a grid outside its range as the factory one.
+    const int32_t speed = FitBelow(kWaterSpeedRange, settings->WATERSPEED);
+    waterSpeed = static_cast<float>(static_cast<float>(speed) / 100.0);
+    waterShift = FitRange(kWaterShiftRange, settings->WATERSHIFT);
+    dripSpeed = FitBelow(kDripSpeedRange, settings->DRIPSPEED);
     caustics = settings->CAUSTICS && HasTextureCombine();
-    // A speed below the lower limit falls back to the normal speed.
-    if (static_cast<double>(waterSpeed) < 0.1) waterSpeed = 1.0f;
-    if (waterShift < 4 || waterShift > 8) waterShift = 6;
-    // The drip interval is a remainder by dripSpeed: it must be positive.
-    if (dripSpeed < 1) dripSpeed = 1;
 
     delete water;
     water = new (std::nothrow) WATERCLASS;

@@ -2,7 +2,11 @@
 // clock.
 #include "support/diagnostics.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <utility>
 
@@ -21,9 +25,41 @@ AlertSink& CurrentSink() {
     return sink;
 }
 
-std::string& LogPath() {
-    static std::string path = "/Users/Shared/debug.txt";
+// The path given to SetDebugLogPath; empty for the default.
+std::string& ChosenLogPath() {
+    static std::string path;
     return path;
+}
+
+// The folder of the default log: $XDG_STATE_HOME/mereglass, or
+// $HOME/.local/state/mereglass when that is unset or not absolute; empty
+// when HOME is neither.
+std::string DefaultLogFolder() {
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state && state[0] == '/') return std::string(state) + "/mereglass";
+    const char* home = std::getenv("HOME");
+    if (home && home[0] == '/') return std::string(home) + "/.local/state/mereglass";
+    return "";
+}
+
+// Makes `folder` and its missing parents, each new one for its owner only.
+// A failure is left to the fopen that follows.
+void MakeFolders(const std::string& folder) {
+    for (size_t end = folder.find('/', 1);; end = folder.find('/', end + 1)) {
+        const std::string part = folder.substr(0, end);
+        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return;
+        if (end == std::string::npos) return;
+    }
+}
+
+// Opens the log in `mode`, making the default log's folder first. Null when
+// it cannot be opened.
+FILE* OpenLog(const char* mode) {
+    if (!ChosenLogPath().empty()) return std::fopen(ChosenLogPath().c_str(), mode);
+    const std::string folder = DefaultLogFolder();
+    if (folder.empty()) return nullptr;
+    MakeFolders(folder);
+    return std::fopen((folder + "/debug.txt").c_str(), mode);
 }
 
 }  // namespace
@@ -108,25 +144,30 @@ std::string DisplayName(const std::string& name) {
 void ERRORBOX(const char* /*text*/) {}
 void ERRORCLOSE(const char* /*text*/) {}
 
-void SetDebugLogPath(const std::string& path) { LogPath() = path; }
-const std::string& DebugLogPath() { return LogPath(); }
+void SetDebugLogPath(const std::string& path) { ChosenLogPath() = path; }
+
+std::string DebugLogPath() {
+    if (!ChosenLogPath().empty()) return ChosenLogPath();
+    const std::string folder = DefaultLogFolder();
+    return folder.empty() ? "" : folder + "/debug.txt";
+}
 
 void DEBUG(double value) {
-    FILE* f = std::fopen(LogPath().c_str(), "a");
+    FILE* f = OpenLog("a");
     if (!f) return;
     std::fprintf(f, "%f\n", value);
     std::fclose(f);
 }
 
 void DEBUGstr(const char* text) {
-    FILE* f = std::fopen(LogPath().c_str(), "w");
+    FILE* f = OpenLog("w");
     if (!f) return;
     std::fprintf(f, "%s\n", text ? text : "");
     std::fclose(f);
 }
 
 void DEBUGp3d(VECTOR3D v) {
-    FILE* f = std::fopen(LogPath().c_str(), "w");
+    FILE* f = OpenLog("w");
     if (!f) return;
     std::fprintf(f, "%f,%f,%f\n", v.x, v.y, v.z);
     std::fclose(f);

@@ -1,8 +1,9 @@
 // Diagnostics and timing: the messages to the user (alerts and plain
 // lines), the debug log writers, the frame-rate counter and the wall-clock
-// reader. Relies on the C and C++ standard libraries only; every message
-// goes to one replaceable sink, so the core never depends on a windowing
-// toolkit and a test or a dialog can catch every line the program says.
+// reader. Relies on the C and C++ standard libraries and POSIX only; every
+// message goes to one replaceable sink, so the core never depends on a
+// windowing toolkit and a test or a dialog can catch every line the program
+// says.
 #pragma once
 
 #include <cstdint>
@@ -43,11 +44,16 @@ void MessageBox(void* owner, const char* text, const char* caption, int style);
 void ERRORBOX(const char* text);
 void ERRORCLOSE(const char* text);
 
-// The debug log: "/Users/Shared/debug.txt" unless set otherwise. Each writer
-// opens the file, writes one line and closes it; if the file cannot be
-// opened, the call does nothing.
+// The debug log: by default $XDG_STATE_HOME/mereglass/debug.txt, or
+// $HOME/.local/state/mereglass/debug.txt when XDG_STATE_HOME is unset or not
+// an absolute path (read at each write); the default's folder and its
+// missing parents are made, for the owner only, when the log is written.
+// Each writer opens the file, writes one line and closes it; if the file
+// cannot be opened (or neither variable is an absolute path), the call does
+// nothing. An empty path restores the default.
 void SetDebugLogPath(const std::string& path);
-const std::string& DebugLogPath();
+// The path the next write goes to; empty when there is none.
+std::string DebugLogPath();
 
 // Appends "%f\n".
 void DEBUG(double value);

@@ -3,7 +3,7 @@
 // picture's choice, the autostart check box before the idle time, and the
 // desktop's own idle delay under it; the sheet's values turned into the
 // dialog's and back, and Save running the sheet's action of
-// view/settings.h and adding or removing the autostart entry
+// view/settings_table.h and adding or removing the autostart entry
 // (platform/autostart_entry.h). The platform's settings dialog shows it.
 #include "view/configure_dialog.h"
 
@@ -18,7 +18,7 @@
 #include "support/diagnostics.h"
 #include "support/translation.h"
 #include "view/desktop_delay_text.h"
-#include "view/settings.h"
+#include "view/settings_table.h"
 
 using platform::DialogControl;
 using platform::DialogValue;

@@ -5,7 +5,7 @@
 // removes), the desktop's own idle delay under the idle time, and the
 // buttons Cancel, Save, Defaults and Web site, working on the view's fields
 // `settings` and on `store`. The view describes the dialog from the
-// settings table and runs the sheet's actions of view/settings.h on what it
+// settings table and runs the sheet's actions of view/settings_table.h on what it
 // hands back; the platform's settings dialog (platform/settings_dialog.h)
 // shows it. Relies on that dialog, the platform's settings store, the
 // autostart entry and the desktop's idle delay.
@@ -21,7 +21,7 @@
 
 #include "platform/platform.h"
 
-struct UserSettings;  // view/settings.h
+struct UserSettings;  // view/settings_table.h
 
 struct ConfigureDialog;
 

@@ -54,7 +54,7 @@
 
 #include "scene/settings.h"
 #include "view/screen_saver_view.h"
-#include "view/settings.h"
+#include "view/settings_table.h"
 
 class SSMAIN;
 

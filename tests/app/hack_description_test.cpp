@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/command_line.h"
-#include "view/settings.h"
+#include "view/settings_table.h"
 
 namespace {
 

@@ -22,7 +22,7 @@
 #include "child_process.h"
 #include "fake_power.h"
 #include "platform/platform.h"
-#include "view/settings.h"
+#include "view/settings_table.h"
 #include "xvfb.h"
 
 // Xlib's macros (Bool, None, Status) last, after every C++ header.

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "view/settings.h"
+#include "view/settings_table.h"
 
 namespace {
 
@@ -21,6 +21,33 @@ std::string Contents(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
+
+// Sets (or, given null, unsets) an environment variable for one scope.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const char* value) : name_(name) {
+        const char* old = getenv(name);
+        had_ = old != nullptr;
+        if (had_) old_ = old;
+        Set(value);
+    }
+    ~ScopedVariable() { Set(had_ ? old_.c_str() : nullptr); }
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+private:
+    void Set(const char* value) {
+        if (value) {
+            setenv(name_, value, 1);
+        } else {
+            unsetenv(name_);
+        }
+    }
+
+    const char* name_;
+    bool had_;
+    std::string old_;
+};
 
 // Points the debug log into a fresh temporary folder for one test.
 class DebugLog : public testing::Test {
@@ -31,17 +58,15 @@ protected:
             ("mereglass-diag-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
              "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::create_directories(dir_);
-        saved_ = DebugLogPath();
         path_ = (dir_ / "debug.txt").string();
         SetDebugLogPath(path_);
     }
     void TearDown() override {
-        SetDebugLogPath(saved_);
+        SetDebugLogPath("");  // the default
         std::filesystem::remove_all(dir_);
     }
 
     std::filesystem::path dir_;
-    std::string saved_;
     std::string path_;
 };
 
@@ -143,7 +168,45 @@ TEST(Alerts, ErrorBoxesDoNothing) {
     EXPECT_EQ(calls, 0);
 }
 
-TEST_F(DebugLog, DefaultPathIsTheSharedFolder) { EXPECT_EQ(saved_, "/Users/Shared/debug.txt"); }
+TEST_F(DebugLog, DefaultIsUnderTheStateFolderMadeForTheOwnerOnly) {
+    const std::filesystem::path state = dir_ / "state" / "deep";
+    const std::filesystem::path log = state / "mereglass" / "debug.txt";
+    {
+        ScopedVariable variable("XDG_STATE_HOME", state.c_str());
+        SetDebugLogPath("");
+        EXPECT_EQ(DebugLogPath(), log.string());
+        EXPECT_FALSE(std::filesystem::exists(dir_ / "state"));  // made at the first write
+        DEBUG(2.0);
+        EXPECT_EQ(Contents(log), "2.000000\n");
+        using std::filesystem::perms;
+        for (const auto& folder : {dir_ / "state", state, state / "mereglass"}) {
+            EXPECT_EQ(std::filesystem::status(folder).permissions() & perms::all, perms::owner_all)
+                << folder;
+        }
+    }
+    // A folder that cannot be made (a file is in its way): nothing happens.
+    std::ofstream(dir_ / "file") << "";
+    ScopedVariable blocked("XDG_STATE_HOME", (dir_ / "file" / "state").c_str());
+    DEBUGstr("x");
+    EXPECT_EQ(Contents((dir_ / "file").string()), "");
+}
+
+TEST_F(DebugLog, DefaultFallsBackToTheHomeFolder) {
+    ScopedVariable home("HOME", dir_.c_str());
+    SetDebugLogPath("");
+    const std::string log = (dir_ / ".local" / "state" / "mereglass" / "debug.txt").string();
+    for (const char* state : {static_cast<const char*>(nullptr), "", "relative/state"}) {
+        ScopedVariable variable("XDG_STATE_HOME", state);
+        EXPECT_EQ(DebugLogPath(), log);
+        DEBUGstr(state ? state : "unset");
+        EXPECT_EQ(Contents(log), std::string(state ? state : "unset") + "\n");
+    }
+    ScopedVariable unset("XDG_STATE_HOME", nullptr);
+    ScopedVariable relative("HOME", "relative");
+    EXPECT_EQ(DebugLogPath(), "");
+    DEBUG(1.0);  // no log at all: nothing happens
+    EXPECT_FALSE(std::filesystem::exists("relative"));
+}
 
 TEST_F(DebugLog, NumbersAppendAndTextReplaces) {
     DEBUG(1.5);

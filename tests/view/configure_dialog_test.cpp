@@ -27,7 +27,7 @@
 #include "child_process.h"
 #include "platform/platform.h"
 #include "platform/watcher_lock.h"
-#include "view/settings.h"
+#include "view/settings_table.h"
 #include "x_screen.h"
 #include "xvfb.h"
 

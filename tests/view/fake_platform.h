@@ -14,7 +14,7 @@
 #include "headless_gl.h"
 #include "scene/settings.h"
 #include "view/screen_saver_view.h"
-#include "view/settings.h"
+#include "view/settings_table.h"
 
 struct FakePlatform {
     HeadlessGL gl;

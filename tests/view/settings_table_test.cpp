@@ -1,7 +1,7 @@
 // The settings store on key files, the version rule and the sheet's actions,
 // each against a fresh $XDG_CONFIG_HOME in a temporary folder; and what the
 // user reads when the desktop's own idle delay comes before IdleMinutes.
-#include "view/settings.h"
+#include "view/settings_table.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

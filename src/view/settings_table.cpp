@@ -1,6 +1,6 @@
 // The settings table, the version rule and the sheet's actions. Relies on
 // the platform's settings store (platform/platform.h).
-#include "view/settings.h"
+#include "view/settings_table.h"
 
 #include <algorithm>
 #include <cstring>
@@ -17,11 +17,9 @@ int32_t Flag(bool b) { return b ? 1 : 0; }
 
 }  // namespace
 
-// The drip interval is offered from 1/100 s to one hour; the scene needs at
-// least 1. The water resolution is the base-2 logarithm of the grid side,
-// 16 × 16 to 256 × 256. Out of range, the scene runs a wave speed below
-// 10 % at the normal speed and a water resolution at the factory one; a
-// wave speed far above 400 % turns the water black.
+// The ranges of the scene's record (wave speed, water resolution, drip
+// interval) and what a value outside them runs as are the scene's own
+// (scene/settings.h), which applies them to any record it is given.
 namespace {
 
 const char* const kPictureChoices[] = {N_("the desktop"), N_("a picture from a folder")};
@@ -34,15 +32,19 @@ const SettingEntry kSettings[kSettingCount] = {
      N_("Run on the main monitor only"), 0, 0, 1, 0, 1, &SheetControls::oMainMonitorOnly,
      [](const UserSettings& s) { return Flag(s.MainMonitorOnly); },
      [](UserSettings& s, int32_t v) { s.MainMonitorOnly = v == 1; }},
-    {"WaterSpeed", SettingKind::Integer, SettingControl::Number, N_("Wave speed (%)"), 100, 10, 400,
-     100, 400, &SheetControls::oWaterSpeed,
+    {"WaterSpeed", SettingKind::Integer, SettingControl::Number, N_("Wave speed (%)"), 100,
+     kWaterSpeedRange.minimum, kWaterSpeedRange.maximum, kWaterSpeedRange.belowMinimum,
+     kWaterSpeedRange.aboveMaximum, &SheetControls::oWaterSpeed,
      [](const UserSettings& s) { return s.record.WATERSPEED; },
      [](UserSettings& s, int32_t v) { s.record.WATERSPEED = v; }},
-    {"WaterRes", SettingKind::Integer, SettingControl::GridSide, N_("Water resolution"), 6, 4, 8, 6,
-     6, &SheetControls::oWaterRes, [](const UserSettings& s) { return s.record.WATERSHIFT; },
+    {"WaterRes", SettingKind::Integer, SettingControl::GridSide, N_("Water resolution"), 6,
+     kWaterShiftRange.minimum, kWaterShiftRange.maximum, kWaterShiftRange.belowMinimum,
+     kWaterShiftRange.aboveMaximum, &SheetControls::oWaterRes,
+     [](const UserSettings& s) { return s.record.WATERSHIFT; },
      [](UserSettings& s, int32_t v) { s.record.WATERSHIFT = v; }},
     {"DripSpeed", SettingKind::Integer, SettingControl::Hundredths, N_("Time between drips (s)"),
-     250, 1, 360000, 1, 360000, &SheetControls::oDripSpeed,
+     250, kDripSpeedRange.minimum, kDripSpeedRange.maximum, kDripSpeedRange.belowMinimum,
+     kDripSpeedRange.aboveMaximum, &SheetControls::oDripSpeed,
      [](const UserSettings& s) { return s.record.DRIPSPEED; },
      [](UserSettings& s, int32_t v) { s.record.DRIPSPEED = v; }},
     {"Lighting", SettingKind::Bool, SettingControl::Check, N_("Moving light"), 1, 0, 1, 0, 1,
@@ -116,9 +118,7 @@ void ResetSettingsStore(platform::SettingsStore* store) {
 }
 
 int32_t FitSetting(const SettingEntry& entry, int32_t value) {
-    if (value < entry.minimum) return entry.belowMinimum;
-    if (value > entry.maximum) return entry.aboveMaximum;
-    return value;
+    return FitRange({entry.minimum, entry.maximum, entry.belowMinimum, entry.aboveMaximum}, value);
 }
 
 namespace {

@@ -93,8 +93,9 @@ enum class SettingControl {
 
 // One setting. `minimum` and `maximum` bound what the sheet and the flags
 // offer; a value outside them (from the store, or in the view's fields)
-// runs as `belowMinimum` or `aboveMaximum`, which is also what the scene
-// makes of it (see FitSetting).
+// runs as `belowMinimum` or `aboveMaximum` (see FitSetting). The scene's
+// record's fields take these four from the scene (kWaterSpeedRange and the
+// others in scene/settings.h), which applies them itself too.
 struct SettingEntry {
     const char* key;
     SettingKind kind;
