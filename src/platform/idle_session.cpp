@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "platform/context_wait_internal.h"
+#include "platform/epoll_set_internal.h"
 #include "platform/idle_internal.h"
 #include "support/translation.h"
 

@@ -1,0 +1,241 @@
+// A picture of the whole desktop from the screenshot portal on the session
+// bus, and the part of it one output shows. Relies on GIO's GDBus,
+// image_file.cpp, and portal_grant.cpp and portal_file.cpp for GNOME's
+// grant and the portal's file.
+//
+// Provides: PortalScreenshot, RequestPortalScreenshotGrant,
+// CropDesktopPicture.
+#include <gio/gio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstring>
+
+#include "platform/desktop/portal_internal.h"
+#include "support/diagnostics.h"
+#include "support/translation.h"
+
+namespace platform {
+
+namespace {
+
+constexpr const char* kPortalName = "org.freedesktop.portal.Desktop";
+constexpr const char* kPortalPath = "/org/freedesktop/portal/desktop";
+
+// What the portal's Response signal said.
+struct Answer {
+    bool answered = false;
+    guint32 code = 2;  // 0 success, 1 cancelled, 2 other
+    std::string uri;
+};
+
+void OnResponse(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
+                GVariant* parameters, gpointer data) {
+    auto* answer = static_cast<Answer*>(data);
+    if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(ua{sv})"))) return;
+    GVariant* results = nullptr;
+    g_variant_get(parameters, "(u@a{sv})", &answer->code, &results);
+    const gchar* uri = nullptr;
+    if (g_variant_lookup(results, "uri", "&s", &uri) && uri != nullptr) answer->uri = uri;
+    g_variant_unref(results);
+    answer->answered = true;
+}
+
+gboolean OnTimeout(gpointer data) {
+    *static_cast<bool*>(data) = true;
+    return G_SOURCE_REMOVE;
+}
+
+// The request object's path the portal will answer on: the caller's
+// unique name without its colon, dots as underscores, and the token.
+std::string RequestPath(GDBusConnection* bus, const std::string& token) {
+    std::string sender = g_dbus_connection_get_unique_name(bus);
+    if (!sender.empty() && sender[0] == ':') sender.erase(0, 1);
+    std::replace(sender.begin(), sender.end(), '.', '_');
+    return std::string(kPortalPath) + "/request/" + sender + "/" + token;
+}
+
+bool Ask(GDBusConnection* bus, GMainContext* context, double timeoutSeconds, Answer* answer,
+         std::string* error) {
+    static unsigned serial = 0;
+    const std::string token =
+        "mereglass" + std::to_string(getpid()) + "_" + std::to_string(++serial);
+    const std::string path = RequestPath(bus, token);
+    // Subscribed before the call, so an answer that comes at once is heard.
+    const guint subscription = g_dbus_connection_signal_subscribe(
+        bus, kPortalName, "org.freedesktop.portal.Request", "Response", path.c_str(), nullptr,
+        G_DBUS_SIGNAL_FLAGS_NO_MATCH_RULE, OnResponse, answer, nullptr);
+    bool timedOut = false;
+    GSource* timer = g_timeout_source_new(static_cast<guint>(timeoutSeconds * 1000.0));
+    g_source_set_callback(timer, OnTimeout, &timedOut, nullptr);
+    g_source_attach(timer, context);
+
+    GVariantBuilder options;
+    g_variant_builder_init(&options, G_VARIANT_TYPE("a{sv}"));
+    g_variant_builder_add(&options, "{sv}", "handle_token", g_variant_new_string(token.c_str()));
+    g_variant_builder_add(&options, "{sv}", "interactive", g_variant_new_boolean(FALSE));
+    GError* gerror = nullptr;
+    GVariant* reply = g_dbus_connection_call_sync(
+        bus, kPortalName, kPortalPath, "org.freedesktop.portal.Screenshot", "Screenshot",
+        g_variant_new("(sa{sv})", "", &options), G_VARIANT_TYPE("(o)"),
+        G_DBUS_CALL_FLAGS_NO_AUTO_START, static_cast<int>(timeoutSeconds * 1000.0), nullptr,
+        &gerror);
+    bool ok = reply != nullptr;
+    if (reply != nullptr) {
+        g_variant_unref(reply);
+        while (!answer->answered && !timedOut) g_main_context_iteration(context, TRUE);
+        if (!answer->answered) {
+            *error = _("the screenshot portal did not answer in time");
+            ok = false;
+        }
+    } else {
+        g_dbus_error_strip_remote_error(gerror);
+        *error = Format(_("there is no screenshot portal: %s"), gerror->message);
+        g_error_free(gerror);
+    }
+    g_source_destroy(timer);
+    g_source_unref(timer);
+    g_dbus_connection_signal_unsubscribe(bus, subscription);
+    // The unsubscription's clean-up runs in the context.
+    while (g_main_context_iteration(context, FALSE)) {
+    }
+    return ok;
+}
+
+// The pictures folder, where KDE's portal saves its picture: the user's
+// XDG pictures folder, else ~/Pictures.
+std::string PicturesFolder() {
+    const gchar* folder = g_get_user_special_dir(G_USER_DIRECTORY_PICTURES);
+    return folder != nullptr ? folder : std::string(g_get_home_dir()) + "/Pictures";
+}
+
+// Why an answer of `code` (1: cancelled, 2: otherwise ended) brought no
+// picture. KDE's portal answers 1 when it cannot save its picture, as
+// when there is no pictures folder.
+std::string FailureOf(guint32 code) {
+    if (DesktopNamed("KDE")) {
+        const std::string folder = PicturesFolder();
+        if (!g_file_test(folder.c_str(), G_FILE_TEST_IS_DIR)) {
+            return Format(_("the screenshot portal could not save its picture: there is no "
+                            "pictures folder %s"),
+                          DisplayName(folder).c_str());
+        }
+    }
+    return code == 1 ? _("the screenshot portal cancelled the request")
+                     : _("the screenshot portal refused the request or failed");
+}
+
+// Reads the picture of the answer, then deletes its file when the portal
+// made it for this request (after `requested`).
+bool ReadAnswer(const Answer& answer, const timespec& requested, RgbaImage* image,
+                std::string* error) {
+    if (answer.code != 0) {
+        *error = FailureOf(answer.code);
+        return false;
+    }
+    gchar* host = nullptr;
+    gchar* file =
+        answer.uri.empty() ? nullptr : g_filename_from_uri(answer.uri.c_str(), &host, nullptr);
+    const bool local = file != nullptr && (host == nullptr || std::strcmp(host, "localhost") == 0);
+    bool ok = false;
+    if (answer.uri.empty()) {
+        *error = _("the screenshot portal named no picture");
+    } else if (!local) {
+        *error = Format(_("the screenshot portal named no local file: %s"),
+                        DisplayName(answer.uri).c_str());
+    } else {
+        PortalFile judged;
+        JudgePortalFile(file, requested, &judged);
+        ok = LoadImageFile(file, INT_MAX, image, error);
+        if (!ok) {
+            *error = Format(_("the screenshot portal's picture %s: %s"), DisplayName(file).c_str(),
+                            error->c_str());
+        }
+        DeletePortalFile(&judged);
+    }
+    g_free(file);
+    g_free(host);
+    return ok;
+}
+
+// A request on a connection of its own, dispatched in a context of its
+// own; with `whateverTheGrant`, made even where the portal asks the user.
+bool Request(double timeoutSeconds, bool whateverTheGrant, RgbaImage* image, std::string* error) {
+    GMainContext* context = g_main_context_new();
+    g_main_context_push_thread_default(context);
+    GDBusConnection* bus = OpenSessionBus(N_("the screenshot portal"), error);
+    bool ok = false;
+    if (bus != nullptr) {
+        const ScreenshotGrant grant = whateverTheGrant ? ScreenshotGrant::NotNeeded
+                                                       : LookUpScreenshotGrant(bus, timeoutSeconds);
+        if (grant == ScreenshotGrant::Unasked) {
+            *error =
+                "the screenshot portal is not asked, as GNOME would ask over the saver whether "
+                "programs may take screenshots: allow them once with Allow Screenshots in "
+                "mereglass --configure";
+        } else if (grant == ScreenshotGrant::Refused) {
+            *error =
+                "the screenshot portal is not asked, as GNOME's permission store holds a "
+                "refusal of screenshots to programs (table screenshot, id screenshot, app \"\")";
+        } else {
+            const timespec requested = PortalRequestTime();
+            Answer answer;
+            ok = Ask(bus, context, timeoutSeconds, &answer, error) &&
+                 ReadAnswer(answer, requested, image, error);
+        }
+        CloseSessionBus(bus);
+    }
+    g_main_context_pop_thread_default(context);
+    g_main_context_unref(context);
+    return ok;
+}
+
+}  // namespace
+
+bool PortalScreenshot(double timeoutSeconds, RgbaImage* image, std::string* error) {
+    return Request(timeoutSeconds, false, image, error);
+}
+
+bool RequestPortalScreenshotGrant(double timeoutSeconds, std::string* error) {
+    RgbaImage picture;
+    return Request(timeoutSeconds, true, &picture, error);
+}
+
+bool CropDesktopPicture(const RgbaImage& desktop, const std::vector<WaylandOutput>& outputs,
+                        const WaylandOutput& output, RgbaImage* image) {
+    if (outputs.empty() || desktop.width <= 0 || desktop.height <= 0) return false;
+    int left = INT_MAX, top = INT_MAX, right = INT_MIN, bottom = INT_MIN;
+    for (const WaylandOutput& o : outputs) {
+        left = std::min(left, o.x);
+        top = std::min(top, o.y);
+        right = std::max(right, o.x + o.width);
+        bottom = std::max(bottom, o.y + o.height);
+    }
+    if (right <= left || bottom <= top) return false;
+    // Picture pixels per logical pixel, each way.
+    const double sx = static_cast<double>(desktop.width) / (right - left);
+    const double sy = static_cast<double>(desktop.height) / (bottom - top);
+    const int x0 = static_cast<int>(std::lround((output.x - left) * sx));
+    const int y0 = static_cast<int>(std::lround((output.y - top) * sy));
+    const int x1 = std::min(desktop.width,
+                            static_cast<int>(std::lround((output.x + output.width - left) * sx)));
+    const int y1 = std::min(desktop.height,
+                            static_cast<int>(std::lround((output.y + output.height - top) * sy)));
+    if (x0 < 0 || y0 < 0 || x1 <= x0 || y1 <= y0) return false;
+    image->width = x1 - x0;
+    image->height = y1 - y0;
+    image->pixels.resize(static_cast<size_t>(image->width) * image->height * 4);
+    // Both are bottom row first: the output's top row y0 is the desktop's
+    // row height - 1 - y0 from the bottom.
+    for (int y = 0; y < image->height; ++y) {
+        const int from = desktop.height - y1 + y;
+        std::copy_n(desktop.pixels.data() + (static_cast<size_t>(from) * desktop.width + x0) * 4,
+                    static_cast<size_t>(image->width) * 4,
+                    image->pixels.data() + static_cast<size_t>(y) * image->width * 4);
+    }
+    return true;
+}
+
+}  // namespace platform
