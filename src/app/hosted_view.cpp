@@ -29,6 +29,12 @@ void SetUserPictures(const platform::SettingsStore* store, const CommandLine& cl
         static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
 }
 
+void PrepareRenderer(const platform::SettingsStore* store, const CommandLine& cl) {
+    UserSettings user = PeekSettings(store);
+    ApplySettingOverrides(cl, &user);
+    if (!user.FullDetail) platform::DrawOnOneThread();
+}
+
 void ReleasePicture(HostShared* shared) { shared->desktopImage = platform::RgbaImage{}; }
 
 bool DrawsReducedFrame(const HostedView* hv) { return hv->scaled.active() || hv->bufferScaled; }

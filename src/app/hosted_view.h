@@ -93,6 +93,11 @@ struct HostShared {
 void SetUserPictures(const platform::SettingsStore* store, const CommandLine& cl,
                      DesktopSources* sources);
 
+// Before the first view: a saver that only ever draws the reduced frame
+// (FullDetail off, after the command line's overrides) has a software
+// renderer draw on its own thread (platform::DrawOnOneThread).
+void PrepareRenderer(const platform::SettingsStore* store, const CommandLine& cl);
+
 // Frees the picture once every view has made its desktop texture from it
 // (a full-screen picture is several megabytes the running saver never reads).
 void ReleasePicture(HostShared* shared);

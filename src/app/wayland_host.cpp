@@ -276,6 +276,7 @@ bool OpenHost(const CommandLine& cl, Host* host, std::vector<platform::WaylandOu
     host->shared.overrides = cl.settings;
     host->sources.mainScreen = ScreenOf(outputs->front());
     SetUserPictures(host->store, cl, &host->sources);
+    PrepareRenderer(host->store, cl);
     return true;
 }
 

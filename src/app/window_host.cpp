@@ -171,6 +171,7 @@ DesktopSources OpenSettings(const CommandLine& cl, Host* host, bool readRoot) {
     sources.readRoot = readRoot;
     sources.mainScreen = host->mainScreen;
     SetUserPictures(host->store, cl, &sources);
+    PrepareRenderer(host->store, cl);
     host->shared.overrides = cl.settings;
     return sources;
 }

@@ -245,6 +245,12 @@ bool ScaleViewBuffer(View* view, int width, int height);
 // where nothing paces it: headless views, GLX without either extension.
 // For a graphics card; the view's context must be current.
 bool SyncViewToRefresh(View* view);
+// Asks a software renderer to draw on the thread that flushes, with no
+// threads of its own (Mesa's llvmpipe, through LP_NUM_THREADS unless the
+// user set it). At a steady, reduced frame rate that costs about a tenth
+// less of the processor than handing each frame between the driver's
+// threads. Before the process's first view; a graphics card ignores it.
+void DrawOnOneThread();
 // While `off` holds, the view's context is made current on a 1 × 1
 // drawable of its own (a GLX pixmap) instead of the window, from now on:
 // for a view that draws into a frame of the program's and puts it into the

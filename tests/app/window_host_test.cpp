@@ -823,6 +823,18 @@ std::vector<pid_t> ChildrenOf(pid_t pid) {
     return out;
 }
 
+// How many threads of `pid` are the software renderer's (llvmpipe-N).
+int RendererThreads(pid_t pid) {
+    int count = 0;
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    for (const auto& task : std::filesystem::directory_iterator(tasks)) {
+        std::ifstream in(task.path() / "comm");
+        std::string name;
+        count += std::getline(in, name) && name.rfind("llvmpipe-", 0) == 0;
+    }
+    return count;
+}
+
 // True once `pid` has ended: gone, or a zombie that nobody of ours reaps
 // (an orphan waits for the system's reaper).
 bool Ended(pid_t pid) {
@@ -1090,4 +1102,20 @@ TEST_F(ProgramOnBattery, WithoutSaveBatteryTheRateStaysUp) {
     const double rate = RateUntil(windows[0], [](double r) { return r > kMainsAbove; });
     EXPECT_GT(rate, kMainsAbove);
     Stop();
+}
+
+// A saver that only ever draws the reduced frame keeps the software
+// renderer on its own thread (the driver's threads cost more than they
+// give at a steady 30 frames a second); full detail keeps the threads.
+TEST_F(ProgramOnX, DrawsTheReducedFrameWithoutTheRenderersThreads) {
+    for (const bool full : {false, true}) {
+        std::vector<std::string> args = {"-window", "-geometry", "320x200"};
+        if (full) args.push_back("--full-detail");
+        Start(args);
+        // The renderer starts its threads with the context, before the
+        // window is mapped.
+        ASSERT_EQ(WaitForWindows(1).size(), 1u) << program_->Output();
+        EXPECT_EQ(RendererThreads(program_->pid()) > 0, full) << (full ? "full detail" : "reduced");
+        Stop();
+    }
 }
