@@ -6,7 +6,7 @@
 # desktop, under the same conditions: each run goes through compare_window.sh
 # (1920 x 1080 under a private Xvfb, steady state after a warm-up, measured
 # again while other processes keep the machine busy; the options -w, -t and
-# -r go to it). The two alternate, three runs each, so that a slow spell of
+# -r go to it). The two alternate, four runs each, so that a slow spell of
 # the machine falls on both; then the medians and the ratios mereglass/gflux
 # are printed. Options after PROGRAM (e.g. --water-res 8) go to mereglass.
 #
@@ -20,7 +20,7 @@
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 hacks=/usr/libexec/xscreensaver
-runs=3
+runs=4
 
 window_opts=""
 usage="usage: $0 [-w WARMUP] [-t WINDOW] [-r RETRIES] [PROGRAM [mereglass options...]]"
