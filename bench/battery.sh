@@ -21,6 +21,7 @@
 #     rate and the detail tell them apart.
 # One line per window, then each state's mean.
 set -eu
+here=$(cd "$(dirname "$0")" && pwd)
 
 window=10 rounds=3 geometry=1920x1080
 usage="usage: $0 [-t WINDOW] [-r ROUNDS] [-g WxH] [BUILD [options...]]"
@@ -86,21 +87,11 @@ DBUS_SYSTEM_BUS_ADDRESS=$bus "$fake" mains >"$tmp/fake" 2>&1 &
 fake_pid=$!
 wait_for_line "$tmp/fake" || { echo "battery.sh: the fake UPower did not start" >&2; exit 1; }
 
-# Presents: glXSwapBuffers, eglSwapBuffers, or the image puts (Mesa's
-# software swap puts an image too: the largest count is taken).
+# Presents (present_probes.sh).
 events=""
-if command -v perf >/dev/null && [ "$(id -u)" = 0 ]; then
-    for entry in libGLX.so.0:glXSwapBuffers libGL.so.1:glXSwapBuffers libEGL.so.1:eglSwapBuffers \
-        libXext.so.6:XShmPutImage libX11.so.6:XPutImage; do
-        lib=${entry%%:*} func=${entry#*:}
-        libpath=$(ldconfig -p | awk -v lib="$lib" '$1 == lib { print $NF; exit }')
-        event="bench_battery_$$:swap_$(echo "$lib" | tr -c 'a-zA-Z0-9\n' _)"
-        if [ -n "$libpath" ] && perf probe -q -x "$libpath" "$event=$func" 2>/dev/null; then
-            probe="$probe $event"
-            events="$events -e $event"
-        fi
-    done
-fi
+# shellcheck source=bench/present_probes.sh
+. "$here/present_probes.sh"
+add_present_probes "bench_battery_$$"
 
 mkdir "$tmp/config"
 DBUS_SYSTEM_BUS_ADDRESS=$bus XDG_CONFIG_HOME="$tmp/config" DISPLAY="$display" \

@@ -25,6 +25,7 @@
 #   peak_rss_mb others_cores busy(0|1)
 # (fps and the per-frame figures are "-" when frames are not counted).
 set -eu
+here=$(cd "$(dirname "$0")" && pwd)
 
 warmup=5 window=12 retries=3
 usage="usage: $0 [-w WARMUP] [-t WINDOW] [-r RETRIES] [PROGRAM [options...]]"
@@ -81,31 +82,11 @@ if [ ! -s "$tmp/display" ]; then
 fi
 display=":$(head -n1 "$tmp/display")"
 
-# Frames are counted where they are presented: glXSwapBuffers in libGLX.so.0
-# or in the older libGL.so.1, eglSwapBuffers in libEGL.so.1, or the image
-# puts of a program that presents its own pixels (XShmPutImage, XPutImage),
-# whichever the program reaches (one may call another, as Mesa's software
-# swap puts an image, so the largest count is taken). A frame may be put in
-# bands, one request each: only the puts at the window's top row count (the
-# destination y, the eighth argument, on the stack above the return
-# address at entry).
+# Frames are counted where they are presented (present_probes.sh).
 events=""
-if command -v perf >/dev/null; then
-    for entry in libGLX.so.0:glXSwapBuffers libGL.so.1:glXSwapBuffers libEGL.so.1:eglSwapBuffers \
-        libXext.so.6:XShmPutImage libX11.so.6:XPutImage; do
-        lib=${entry%%:*} func=${entry#*:}
-        libpath=$(ldconfig -p | awk -v lib="$lib" '$1 == lib { print $NF; exit }')
-        event="bench_frames_$$:swap_$(echo "$lib" | tr -c 'a-zA-Z0-9\n' _)"
-        case $func in
-        *PutImage) spec="$event=$func dsty=+16(%sp):s32" filter="--filter dsty==0" ;;
-        *) spec="$event=$func" filter="" ;;
-        esac
-        if [ -n "$libpath" ] && perf probe -q -x "$libpath" "$spec" 2>/dev/null; then
-            probe="$probe $event" # removed at the end
-            events="$events -e $event $filter"
-        fi
-    done
-fi
+# shellcheck source=bench/present_probes.sh
+. "$here/present_probes.sh"
+add_present_probes "bench_frames_$$"
 
 XDG_CONFIG_HOME="$tmp/config" DISPLAY="$display" \
     "$program" -window -geometry 1920x1080 "$@" 2>"$tmp/program.log" &
