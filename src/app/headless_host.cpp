@@ -81,12 +81,12 @@ void OpenRender(Render* r) {
 // user told why and the view gone, when it cannot be.
 bool StartRenderView(Render* r) {
     HostedView& hv = r->hv;
-    hv.width = r->cl.renderWidth;
-    hv.height = r->cl.renderHeight;
+    hv.screen.width = r->cl.renderWidth;
+    hv.screen.height = r->cl.renderHeight;
     // Frames on disk belong to no screen: scale 1 unless the run asks.
-    hv.screenScale = r->cl.scale > 0 ? r->cl.scale : 1;
+    hv.screen.scale = r->cl.scale > 0 ? r->cl.scale : 1;
     std::string error;
-    hv.view = platform::CreateHeadlessView(hv.width, hv.height, &error);
+    hv.view = platform::CreateHeadlessView(hv.screen.width, hv.screen.height, &error);
     if (hv.view == nullptr) {
         Tell(Format(_("no offscreen OpenGL context: %s"), error.c_str()));
         return false;
@@ -114,9 +114,9 @@ int DrawFrames(Render* r, FrameWriter* writer) {
     const double cpuStart = Seconds(CLOCK_PROCESS_CPUTIME_ID);
 
     for (r->tick = 0; r->tick <= lastTick && gStop == 0; ++r->tick) {
-        r->hv.presented = false;
+        r->hv.frames.presented = false;
         r->hv.saver->AnimateOneFrame();
-        if (!r->hv.presented) continue;
+        if (!r->hv.frames.presented) continue;
         // Nothing shows an offscreen frame, so nothing would wait for it:
         // without this the renderer queues frames faster than it draws
         // them, holding every queued frame's vertex data, and the measured
@@ -174,7 +174,7 @@ int RunHeadless(const CommandLine& cl, int* stopSignal) {
     }
     ReleasePicture(&r.shared);
 
-    FrameWriter writer(r.hv.width, r.hv.height);
+    FrameWriter writer(r.hv.screen.width, r.hv.screen.height);
     // Until now a stop signal ended the process at once; from here on the
     // run ends after the frame at hand, and the view is torn down first.
     std::signal(SIGINT, OnStopSignal);

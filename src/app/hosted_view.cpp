@@ -37,25 +37,28 @@ void PrepareRenderer(const platform::SettingsStore* store, const CommandLine& cl
 
 void ReleasePicture(HostShared* shared) { shared->desktopImage = platform::RgbaImage{}; }
 
-bool DrawsReducedFrame(const HostedView* hv) { return hv->scaled.active() || hv->bufferScaled; }
+bool DrawsReducedFrame(const HostedView* hv) { return hv->reduced.drawn(); }
 
 // The size of what the saver draws into: the window's, or the reduced
 // frame's.
 static int FrameWidth(const HostedView* hv) {
-    if (hv->scaled.active()) return hv->scaled.width();
-    return hv->bufferScaled ? ScaledSide(hv->width, hv->scalePercent) : hv->width;
+    const ReducedFrame& r = hv->reduced;
+    if (r.scaled.active()) return r.scaled.width();
+    return r.bufferScaled ? ScaledSide(hv->screen.width, r.percent) : hv->screen.width;
 }
 
 static int FrameHeight(const HostedView* hv) {
-    if (hv->scaled.active()) return hv->scaled.height();
-    return hv->bufferScaled ? ScaledSide(hv->height, hv->scalePercent) : hv->height;
+    const ReducedFrame& r = hv->reduced;
+    if (r.scaled.active()) return r.scaled.height();
+    return r.bufferScaled ? ScaledSide(hv->screen.height, r.percent) : hv->screen.height;
 }
 
 // Pixels per point of what the saver draws into: the screen's factor, times
 // the reduced frame's share of each side when it draws into one.
 static float ReducedScale(const HostedView* hv) {
-    const float screen = static_cast<float>(hv->screenScale);
-    return DrawsReducedFrame(hv) ? screen * static_cast<float>(hv->scalePercent) / 100.0f : screen;
+    const float screen = static_cast<float>(hv->screen.scale);
+    return DrawsReducedFrame(hv) ? screen * static_cast<float>(hv->reduced.percent) / 100.0f
+                                 : screen;
 }
 
 // Shows the frame the saver drew: counts it, draws the frame rate over it
@@ -64,35 +67,36 @@ static void PresentFrame(HostedView* hv, const HostShared* shared) {
     // The present at start-up shows the black screen; frames are the
     // presents of a running animation.
     const bool frame = hv->saver != nullptr && hv->saver->IsAnimating();
-    if (frame && hv->countsFrames) ++fCount;
-    if (frame && hv->showFps) CalcFrameRate(shared->clock());
-    if (frame) hv->presented = true;
-    if (hv->presenter != nullptr) {
+    if (frame && hv->frames.counted) ++fCount;
+    if (frame && hv->frames.showFps) CalcFrameRate(shared->clock());
+    if (frame) hv->frames.presented = true;
+    ReducedFrame& r = hv->reduced;
+    if (r.presenter != nullptr) {
         // The text goes into the reduced frame at its size, and comes
         // out at the window's with the stretch.
-        if (frame && hv->showFps) {
-            DrawFrameRate(frameRate, hv->scaled.width(), hv->scaled.height(), ReducedScale(hv));
+        if (frame && hv->frames.showFps) {
+            DrawFrameRate(frameRate, r.scaled.width(), r.scaled.height(), ReducedScale(hv));
         }
-        hv->scaled.ReadPixels(hv->readBack.data());
-        uint32_t* band = platform::ImagePresenterPixels(hv->presenter);
-        for (int top = 0; top < hv->height; top += hv->bandRows) {
-            StretchTwice(hv->readBack.data(), hv->scaled.width(), hv->scaled.height(), band,
-                         hv->width, hv->height, top, hv->bandRows);
-            platform::PresentImage(hv->presenter, top, hv->bandRows);
+        r.scaled.ReadPixels(r.readBack.data());
+        uint32_t* band = platform::ImagePresenterPixels(r.presenter);
+        for (int top = 0; top < hv->screen.height; top += r.bandRows) {
+            StretchTwice(r.readBack.data(), r.scaled.width(), r.scaled.height(), band,
+                         hv->screen.width, hv->screen.height, top, r.bandRows);
+            platform::PresentImage(r.presenter, top, r.bandRows);
         }
         return;
     }
-    hv->scaled.Stretch();
-    if (frame && hv->showFps) {
+    r.scaled.Stretch();
+    if (frame && hv->frames.showFps) {
         // The text is drawn at the drawable's own size (DrawFrameRate keeps
         // the viewport it finds): the window's, or the reduced one the
         // compositor stretches.
-        const int w = hv->bufferScaled ? FrameWidth(hv) : hv->width;
-        const int h = hv->bufferScaled ? FrameHeight(hv) : hv->height;
+        const int w = r.bufferScaled ? FrameWidth(hv) : hv->screen.width;
+        const int h = r.bufferScaled ? FrameHeight(hv) : hv->screen.height;
         glViewport(0, 0, w, h);
         DrawFrameRate(frameRate, w, h,
-                      hv->bufferScaled ? ReducedScale(hv) : static_cast<float>(hv->screenScale));
-        if (hv->scaled.active()) glViewport(0, 0, hv->scaled.width(), hv->scaled.height());
+                      r.bufferScaled ? ReducedScale(hv) : static_cast<float>(hv->screen.scale));
+        if (r.scaled.active()) glViewport(0, 0, r.scaled.width(), r.scaled.height());
     }
     platform::PresentView(hv->view);
 }
@@ -117,9 +121,9 @@ static bool FindBundleFile(const char* name, const char* type, char* buffer, siz
 // detail), else all of it. Notes the renderer on the way.
 static int DesktopTexturePercent(HostedView* hv) {
     if (!platform::MakeViewCurrent(hv->view)) return 100;
-    hv->softwareRenderer =
+    hv->reduced.softwareRenderer =
         IsSoftwareRenderer(reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
-    return hv->softwareRenderer && !hv->fullDetail ? hv->scalePercent : 100;
+    return hv->reduced.softwareRenderer && !hv->power.fullDetail ? hv->reduced.percent : 100;
 }
 
 void ConnectHostedView(HostedView* hv, const HostShared* shared) {
@@ -127,7 +131,7 @@ void ConnectHostedView(HostedView* hv, const HostShared* shared) {
     s.Clock = shared->clock;
     s.MakeCurrent = [hv] {
         if (!platform::MakeViewCurrent(hv->view)) return false;
-        hv->scaled.Bind();
+        hv->reduced.scaled.Bind();
         return true;
     };
     s.Present = [hv, shared] { PresentFrame(hv, shared); };
@@ -136,22 +140,22 @@ void ConnectHostedView(HostedView* hv, const HostShared* shared) {
         // it before it tells the view); other sizes are applied to windows
         // and buffers the program owns. A scaled view's frame is the host's.
         if (DrawsReducedFrame(hv)) return;
-        if (width == hv->width && height == hv->height) return;
+        if (width == hv->screen.width && height == hv->screen.height) return;
         if (platform::ResizeView(hv->view, width, height)) {
-            hv->width = width;
-            hv->height = height;
+            hv->screen.width = width;
+            hv->screen.height = height;
         }
     };
-    s.ScreenNumber = [hv] { return hv->screenNumber; };
-    s.MainScreenNumber = [hv] { return hv->mainScreenNumber; };
+    s.ScreenNumber = [hv] { return hv->screen.number; };
+    s.MainScreenNumber = [hv] { return hv->screen.mainNumber; };
     s.BundlePath = FindBundleFile;
     s.ReadSettings = [hv, shared](UserSettings* settings) {
         // Every view reads them; the one that counts frames says what is
         // wrong with them, once for the process.
-        *settings = hv->countsFrames ? ReadSettings(shared->store) : PeekSettings(shared->store);
+        *settings = hv->frames.counted ? ReadSettings(shared->store) : PeekSettings(shared->store);
         for (const SettingOverride& o : shared->overrides) o.entry->set(*settings, o.value);
-        hv->fullDetail = settings->FullDetail;
-        hv->saveBattery = settings->SaveBattery;
+        hv->power.fullDetail = settings->FullDetail;
+        hv->power.saveBattery = settings->SaveBattery;
     };
     s.CaptureDesktop = [hv, shared](uint32_t* name) {
         GetDesktopTexture(name, hv->picture.width > 0 ? hv->picture : shared->desktopImage,
@@ -166,36 +170,40 @@ void ConnectHostedView(HostedView* hv, const HostShared* shared) {
 // its stretched pixels into the window where the window takes them; without
 // one, the renderer stretches the frame. The context must be current.
 static void StartScaledPresent(HostedView* hv) {
-    if (hv->presenter != nullptr) platform::DrawViewOffWindow(hv->view, false);
-    platform::DestroyImagePresenter(hv->presenter);
-    hv->presenter = nullptr;
-    if (!hv->scaled.Create(hv->width, hv->height, hv->scalePercent)) return;
-    if (hv->scalePercent == 50) {
+    ReducedFrame& r = hv->reduced;
+    if (r.presenter != nullptr) platform::DrawViewOffWindow(hv->view, false);
+    platform::DestroyImagePresenter(r.presenter);
+    r.presenter = nullptr;
+    if (!r.scaled.Create(hv->screen.width, hv->screen.height, r.percent)) return;
+    if (r.percent == 50) {
         // Four bands, each an even number of rows, so that no band splits
         // a pair of rows made together.
-        hv->bandRows = std::max(2, ((hv->height + 3) / 4 + 1) & ~1);
-        hv->presenter = platform::CreateImagePresenter(hv->view, hv->width, hv->bandRows);
+        r.bandRows = std::max(2, ((hv->screen.height + 3) / 4 + 1) & ~1);
+        r.presenter = platform::CreateImagePresenter(hv->view, hv->screen.width, r.bandRows);
     }
-    if (hv->presenter != nullptr) {
+    if (r.presenter != nullptr) {
         // Nothing is drawn into the window's own buffers any more.
         platform::DrawViewOffWindow(hv->view, true);
-        hv->readBack.assign(
-            static_cast<size_t>(hv->scaled.width()) * static_cast<size_t>(hv->scaled.height()), 0);
+        r.readBack.assign(
+            static_cast<size_t>(r.scaled.width()) * static_cast<size_t>(r.scaled.height()), 0);
     }
 }
 
 // Makes the view's drawable the reduced frame, where the compositor
 // stretches it over the window.
 static bool StartScaledBuffer(HostedView* hv) {
-    hv->bufferScaled = platform::ScaleViewBuffer(hv->view, ScaledSide(hv->width, hv->scalePercent),
-                                                 ScaledSide(hv->height, hv->scalePercent));
-    return hv->bufferScaled;
+    ReducedFrame& r = hv->reduced;
+    r.bufferScaled = platform::ScaleViewBuffer(hv->view, ScaledSide(hv->screen.width, r.percent),
+                                               ScaledSide(hv->screen.height, r.percent));
+    return r.bufferScaled;
 }
 
 // True when the view is to draw the reduced frame: on a software renderer,
 // unless the user asked for full detail while not saving the battery.
 static bool WantsReducedFrame(const HostedView* hv) {
-    return hv->softwareRenderer && hv->scalePercent < 100 && (!hv->fullDetail || hv->savingBattery);
+    const ReducedFrame& r = hv->reduced;
+    return r.softwareRenderer && r.percent < 100 &&
+           (!hv->power.fullDetail || hv->power.savingBattery);
 }
 
 // Makes the reduced frame: the view's own drawable where the compositor
@@ -208,14 +216,15 @@ static void StartReducedFrame(HostedView* hv) {
 
 // Back to drawing every pixel. The context must be current.
 static void EndReducedFrame(HostedView* hv) {
-    if (hv->bufferScaled) {
-        platform::ScaleViewBuffer(hv->view, hv->width, hv->height);
-        hv->bufferScaled = false;
+    ReducedFrame& r = hv->reduced;
+    if (r.bufferScaled) {
+        platform::ScaleViewBuffer(hv->view, hv->screen.width, hv->screen.height);
+        r.bufferScaled = false;
     }
-    if (hv->scaled.active()) hv->scaled.Destroy();
-    if (hv->presenter != nullptr) platform::DrawViewOffWindow(hv->view, false);
-    platform::DestroyImagePresenter(hv->presenter);
-    hv->presenter = nullptr;
+    if (r.scaled.active()) r.scaled.Destroy();
+    if (r.presenter != nullptr) platform::DrawViewOffWindow(hv->view, false);
+    platform::DestroyImagePresenter(r.presenter);
+    r.presenter = nullptr;
 }
 
 // Notes the view's renderer. A graphics card presents at most once a
@@ -224,13 +233,13 @@ static void EndReducedFrame(HostedView* hv) {
 static void StartScaledFrame(HostedView* hv) {
     if (!platform::MakeViewCurrent(hv->view)) return;
     const char* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
-    hv->softwareRenderer = IsSoftwareRenderer(renderer);
-    if (!hv->softwareRenderer) platform::SyncViewToRefresh(hv->view);
+    hv->reduced.softwareRenderer = IsSoftwareRenderer(renderer);
+    if (!hv->reduced.softwareRenderer) platform::SyncViewToRefresh(hv->view);
     if (WantsReducedFrame(hv)) StartReducedFrame(hv);
 }
 
 void FollowBattery(HostedView* hv, bool onBattery) {
-    hv->savingBattery = onBattery && hv->saveBattery;
+    hv->power.savingBattery = onBattery && hv->power.saveBattery;
     if (hv->saver == nullptr || WantsReducedFrame(hv) == DrawsReducedFrame(hv) ||
         !platform::MakeViewCurrent(hv->view)) {
         return;
@@ -246,11 +255,11 @@ void FollowBattery(HostedView* hv, bool onBattery) {
 }
 
 void ResizeHostedView(HostedView* hv, int width, int height) {
-    hv->width = width;
-    hv->height = height;
-    if (hv->bufferScaled) {
+    hv->screen.width = width;
+    hv->screen.height = height;
+    if (hv->reduced.bufferScaled) {
         StartScaledBuffer(hv);
-    } else if (hv->scaled.active() && platform::MakeViewCurrent(hv->view)) {
+    } else if (hv->reduced.scaled.active() && platform::MakeViewCurrent(hv->view)) {
         StartScaledPresent(hv);
     }
     hv->saver->SetOverlayScale(ReducedScale(hv));
@@ -259,7 +268,8 @@ void ResizeHostedView(HostedView* hv, int width, int height) {
 }
 
 bool StartHostedView(HostedView* hv, bool preview, std::string* error) {
-    const NSRect frame{0.0f, 0.0f, static_cast<float>(hv->width), static_cast<float>(hv->height)};
+    const NSRect frame{0.0f, 0.0f, static_cast<float>(hv->screen.width),
+                       static_cast<float>(hv->screen.height)};
     if (!hv->saver->InitWithFrame(frame, preview)) {
         *error = _("the view could not be created");
         return false;
@@ -281,9 +291,10 @@ void EndHostedView(HostedView* hv) {
         hv->saver.reset();
     }
     if (hv->view != nullptr) {
-        if (hv->scaled.active() && platform::MakeViewCurrent(hv->view)) hv->scaled.Destroy();
-        platform::DestroyImagePresenter(hv->presenter);
-        hv->presenter = nullptr;
+        if (hv->reduced.scaled.active() && platform::MakeViewCurrent(hv->view))
+            hv->reduced.scaled.Destroy();
+        platform::DestroyImagePresenter(hv->reduced.presenter);
+        hv->reduced.presenter = nullptr;
         platform::DestroyView(hv->view);
         hv->view = nullptr;
     }

@@ -18,34 +18,36 @@
 #include "view/desktop_capture.h"
 #include "view/mereglass_view.h"
 
-struct HostedView {
-    platform::View* view = nullptr;  // owned; destroyed after the saver
-    std::unique_ptr<MereglassView> saver;
-    ViewPlatform services;
-    int screenNumber = 1;      // the screen the view is on
-    int mainScreenNumber = 1;  // the main screen of the process
-    int width = 0;             // drawable size, pixels
+// The screen a view is on and the size of its drawable there.
+struct ViewScreen {
+    int number = 1;      // the screen the view is on
+    int mainNumber = 1;  // the main screen of the process
+    int width = 0;       // drawable size, pixels
     int height = 0;
+    // The screen's scale factor: the banner and the -fps text take this
+    // many pixels per point of an ordinary screen.
+    int scale = 1;
+};
+
+// The view's presents and the frame rate drawn over them.
+struct FrameCounting {
     bool presented = false;  // a frame was presented since the flag was cleared
     bool showFps = false;    // draw the frame rate before each present
     // This view's frames advance the process's frame counter (one view per
     // process does, so the rate shown is one view's).
-    bool countsFrames = true;
+    bool counted = true;
     double fpsClock = 0.0;  // the clock reading the frame rate is computed at
+};
+
+// The reduced frame a software renderer draws, and how it reaches the
+// window.
+struct ReducedFrame {
     // Below 100: on a software renderer, unless the user asked for full
     // detail, the saver draws into a frame of this percentage of each side,
     // stretched over the window at each present.
-    int scalePercent = 100;
-    bool fullDetail = false;  // the user's setting, read with the others
-    bool saveBattery = true;  // the user's setting, read with the others
+    int percent = 100;
     // The view's renderer is a software one (known once started).
     bool softwareRenderer = false;
-    // The machine runs on battery and saveBattery holds: the reduced frame
-    // whatever fullDetail says.
-    bool savingBattery = false;
-    // The screen's scale factor: the banner and the -fps text take this
-    // many pixels per point of an ordinary screen.
-    int screenScale = 1;
     ScaledFrame scaled;  // active when the saver draws at the reduced size
     // The compositor stretches the view's drawable over the window: the
     // saver draws the reduced frame straight into the drawable, and
@@ -58,12 +60,40 @@ struct HostedView {
     platform::ImagePresenter* presenter = nullptr;
     int bandRows = 0;
     std::vector<uint32_t> readBack;
-    // A window of its own (-window): a click drops a drip on the water, a
-    // drag leaves a trail. The grid point of the latest touch (-1: none),
-    // so that a drag drips once per grid point it reaches.
-    bool touchable = false;
-    int touchColumn = -1;
-    int touchRow = -1;
+
+    // True when the saver draws a reduced frame (its own, or the view's
+    // drawable stretched by the compositor).
+    bool drawn() const { return scaled.active() || bufferScaled; }
+};
+
+// The user's detail and battery settings, and the machine's power state.
+struct PowerState {
+    bool fullDetail = false;  // the user's setting, read with the others
+    bool saveBattery = true;  // the user's setting, read with the others
+    // The machine runs on battery and saveBattery holds: the reduced frame
+    // whatever fullDetail says.
+    bool savingBattery = false;
+};
+
+// Touching the water of a window of its own (-window): a click drops a
+// drip, a drag leaves a trail.
+struct TouchState {
+    bool enabled = false;  // the view is a window of its own
+    // The grid point of the latest touch (-1: none), so that a drag drips
+    // once per grid point it reaches.
+    int column = -1;
+    int row = -1;
+};
+
+struct HostedView {
+    platform::View* view = nullptr;  // owned; destroyed after the saver
+    std::unique_ptr<MereglassView> saver;
+    ViewPlatform services;
+    ViewScreen screen;
+    FrameCounting frames;
+    ReducedFrame reduced;
+    PowerState power;
+    TouchState touch;
     // This view's own desktop picture (a Wayland output's), shown instead
     // of the shared one when it is not empty.
     platform::RgbaImage picture;

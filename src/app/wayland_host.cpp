@@ -152,14 +152,14 @@ bool Cover(Host* host, const platform::WaylandOutput& output, platform::RgbaImag
     auto hv = std::make_unique<HostedView>();
     hv->view = platform::CreateWaylandView(host->connection, output.id, error);
     if (hv->view == nullptr) return false;
-    platform::ViewSize(hv->view, &hv->width, &hv->height);
-    hv->screenNumber = static_cast<int>(output.id);
-    hv->mainScreenNumber = static_cast<int>(host->mainOutput);
-    hv->showFps = host->cl->showFps;
-    hv->screenScale = host->cl->scale > 0 ? host->cl->scale : output.scale;
-    hv->scalePercent = kEconomyPercent;
+    platform::ViewSize(hv->view, &hv->screen.width, &hv->screen.height);
+    hv->screen.number = static_cast<int>(output.id);
+    hv->screen.mainNumber = static_cast<int>(host->mainOutput);
+    hv->frames.showFps = host->cl->showFps;
+    hv->screen.scale = host->cl->scale > 0 ? host->cl->scale : output.scale;
+    hv->reduced.percent = kEconomyPercent;
     // The frame rate shown is that of the main output's view.
-    hv->countsFrames = output.id == host->mainOutput;
+    hv->frames.counted = output.id == host->mainOutput;
     hv->picture = std::move(picture);
     ConnectHostedView(hv.get(), &host->shared);
     const bool started = StartHostedView(hv.get(), host->cl->preview, error);
@@ -231,7 +231,8 @@ Outcome HandleEvents(Host* host, std::vector<platform::WaylandEvent>* events) {
                 break;
             case platform::WaylandEventKind::Resized:
                 if (HostedView* hv = Find(host, e.output);
-                    hv != nullptr && (e.width != hv->width || e.height != hv->height)) {
+                    hv != nullptr &&
+                    (e.width != hv->screen.width || e.height != hv->screen.height)) {
                     ResizeHostedView(hv, e.width, e.height);
                 }
                 break;
@@ -303,7 +304,7 @@ double FollowPower(Host* host) {
     for (const auto& [output, hv] : host->views) {
         FollowBattery(hv.get(), host->battery.OnBattery());
         anyReduced = anyReduced || DrawsReducedFrame(hv.get());
-        saving = saving || hv->savingBattery;
+        saving = saving || hv->power.savingBattery;
     }
     return PacedInterval(host->views.front().second->saver->AnimationTimeInterval(), anyReduced,
                          saving);
@@ -381,7 +382,7 @@ int RunWaylandHost(const CommandLine& cl, int* stopSignal) {
     // down before the process ends by the signal.
     host.signalFd = OpenStopSignalFd();
     for (const auto& [output, hv] : host.views) {
-        if (hv->saveBattery) host.battery.Open();
+        if (hv->power.saveBattery) host.battery.Open();
     }
     if (!platform::WaylandFlush(host.connection)) {
         Tell(_("the Wayland compositor has gone"));

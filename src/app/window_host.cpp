@@ -143,7 +143,7 @@ struct Host {
     // The view on the main monitor, else the first.
     HostedView* MainView() {
         for (auto& hv : views) {
-            if (hv->screenNumber == mainScreen.number) return hv.get();
+            if (hv->screen.number == mainScreen.number) return hv.get();
         }
         return views.front().get();
     }
@@ -183,19 +183,19 @@ std::unique_ptr<HostedView> MakeView(const CommandLine& cl, const platform::View
     auto hv = std::make_unique<HostedView>();
     hv->view = platform::CreateWindowView(host->connection, request, error);
     if (hv->view == nullptr) return nullptr;
-    platform::ViewSize(hv->view, &hv->width, &hv->height);
+    platform::ViewSize(hv->view, &hv->screen.width, &hv->screen.height);
     if (request.kind == platform::ViewKind::FullScreen) {
-        hv->screenNumber = request.screen.number;
+        hv->screen.number = request.screen.number;
     } else {
         int x = 0, y = 0, w = 0, h = 0;
         platform::WindowRectangle(host->connection, platform::ViewWindow(hv->view), &x, &y, &w, &h);
-        hv->screenNumber = platform::ScreenOfRectangle(host->screens, x, y, w, h).number;
+        hv->screen.number = platform::ScreenOfRectangle(host->screens, x, y, w, h).number;
     }
-    hv->mainScreenNumber = host->mainScreen.number;
-    hv->showFps = cl.showFps;
-    hv->screenScale = host->screenScale;
-    hv->scalePercent = kEconomyPercent;
-    hv->touchable = request.kind == platform::ViewKind::TopLevel;
+    hv->screen.mainNumber = host->mainScreen.number;
+    hv->frames.showFps = cl.showFps;
+    hv->screen.scale = host->screenScale;
+    hv->reduced.percent = kEconomyPercent;
+    hv->touch.enabled = request.kind == platform::ViewKind::TopLevel;
     return hv;
 }
 
@@ -212,7 +212,7 @@ void CapturePicture(DesktopSources sources, Host* host) {
 // main monitor's view. False, with a reason, when a view cannot start.
 bool StartViews(const CommandLine& cl, Host* host, std::string* error) {
     HostedView* counter = host->MainView();
-    for (auto& hv : host->views) hv->countsFrames = hv.get() == counter;
+    for (auto& hv : host->views) hv->frames.counted = hv.get() == counter;
     for (auto& hv : host->views) {
         ConnectHostedView(hv.get(), &host->shared);
         if (!StartHostedView(hv.get(), cl.preview, error)) return false;
@@ -230,8 +230,8 @@ double FollowPower(Host* host) {
     bool anyReduced = false, saving = false;
     for (auto& hv : host->views) {
         FollowBattery(hv.get(), host->battery.OnBattery());
-        anyReduced = anyReduced || hv->scaled.active();
-        saving = saving || hv->savingBattery;
+        anyReduced = anyReduced || hv->reduced.scaled.active();
+        saving = saving || hv->power.savingBattery;
     }
     return PacedInterval(host->views.front()->saver->AnimationTimeInterval(), anyReduced, saving);
 }
@@ -242,21 +242,21 @@ double FollowPower(Host* host) {
 // per point it crosses.
 void TouchWater(HostedView* hv, const platform::Event& e, bool trail) {
     SSMAIN* scene = hv->saver != nullptr ? hv->saver->ssMain : nullptr;
-    if (scene == nullptr || hv->width <= 0 || hv->height <= 0) return;
+    if (scene == nullptr || hv->screen.width <= 0 || hv->screen.height <= 0) return;
     // The saver may draw a reduced frame that is stretched over the window:
     // the pixel is taken to the size the scene draws at.
-    const bool scaled = hv->scaled.active();
-    const float sx = scaled ? static_cast<float>(hv->scaled.width()) / hv->width : 1.0f;
-    const float sy = scaled ? static_cast<float>(hv->scaled.height()) / hv->height : 1.0f;
+    const ScaledFrame& frame = hv->reduced.scaled;
+    const float sx = frame.active() ? static_cast<float>(frame.width()) / hv->screen.width : 1.0f;
+    const float sy = frame.active() ? static_cast<float>(frame.height()) / hv->screen.height : 1.0f;
     int column = 0, row = 0;
     if (!scene->PixelToGrid((static_cast<float>(e.x) + 0.5f) * sx,
                             (static_cast<float>(e.y) + 0.5f) * sy, &column, &row)) {
         return;
     }
-    if (trail && column == hv->touchColumn && row == hv->touchRow) return;
+    if (trail && column == hv->touch.column && row == hv->touch.row) return;
     scene->DropAt(column, row, trail);
-    hv->touchColumn = column;
-    hv->touchRow = row;
+    hv->touch.column = column;
+    hv->touch.row = row;
 }
 
 // Handles the waiting events. False when the program is to end.
@@ -269,7 +269,7 @@ bool HandleEvents(Host* host, bool fullScreen, std::vector<platform::Event>* eve
         switch (e.kind) {
             case platform::EventKind::Resized:
                 if (e.width > 0 && e.height > 0 &&
-                    (e.width != hv->width || e.height != hv->height)) {
+                    (e.width != hv->screen.width || e.height != hv->screen.height)) {
                     ResizeHostedView(hv, e.width, e.height);
                 }
                 break;
@@ -279,10 +279,10 @@ bool HandleEvents(Host* host, bool fullScreen, std::vector<platform::Event>* eve
             case platform::EventKind::ButtonPressed:
                 if (fullScreen) return false;
                 // Buttons 4 and up are the wheel's: they drop nothing.
-                if (hv->touchable && e.button >= 1 && e.button <= 3) TouchWater(hv, e, false);
+                if (hv->touch.enabled && e.button >= 1 && e.button <= 3) TouchWater(hv, e, false);
                 break;
             case platform::EventKind::PointerDragged:
-                if (hv->touchable) TouchWater(hv, e, true);
+                if (hv->touch.enabled) TouchWater(hv, e, true);
                 break;
             case platform::EventKind::Destroyed:
             case platform::EventKind::CloseRequested:
@@ -368,7 +368,7 @@ int RunWindowHost(const CommandLine& cl, int* stopSignal) {
     // does not tidy.
     host.signalFd = OpenStopSignalFd();
     if (std::any_of(host.views.begin(), host.views.end(),
-                    [](const auto& hv) { return hv->saveBattery; })) {
+                    [](const auto& hv) { return hv->power.saveBattery; })) {
         host.battery.Open();
     }
     for (auto& hv : host.views) platform::ShowView(hv->view);
