@@ -36,7 +36,6 @@ struct FrameCounting {
     // This view's frames advance the process's frame counter (one view per
     // process does, so the rate shown is one view's).
     bool counted = true;
-    double fpsClock = 0.0;  // the clock reading the frame rate is computed at
 };
 
 // The reduced frame a software renderer draws, and how it reaches the
