@@ -19,10 +19,10 @@ add_present_probes() {
         libpath=$(ldconfig -p | awk -v lib="$lib" '$1 == lib { print $NF; exit }')
         event="$1:swap_$(echo "$lib" | tr -c 'a-zA-Z0-9\n' _)"
         case $func in
-        *PutImage) spec="$event=$func dsty=+16(%sp):s32" filter="--filter dsty==0" ;;
-        *) spec="$event=$func" filter="" ;;
+        *PutImage) definition="$event=$func dsty=+16(%sp):s32" filter="--filter dsty==0" ;;
+        *) definition="$event=$func" filter="" ;;
         esac
-        if [ -n "$libpath" ] && perf probe -q -x "$libpath" "$spec" 2>/dev/null; then
+        if [ -n "$libpath" ] && perf probe -q -x "$libpath" "$definition" 2>/dev/null; then
             probe="$probe $event"
             events="$events -e $event $filter"
         fi
