@@ -1,6 +1,6 @@
-// Saving the battery: the hosts' frame loops follow the power source and
-// draw more cheaply while the machine runs on battery (SaveBattery). Here
-// are the pace and detail that the hosts share, given the power state.
+// Saving the battery: the host's frame loop follows the power source and
+// draws more cheaply while the machine runs on battery (SaveBattery). Here
+// are the pace and detail it keeps, given the power state.
 // Relies on the platform's power source.
 #pragma once
 

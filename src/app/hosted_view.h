@@ -1,10 +1,10 @@
-// HostedView: one MereglassView on a platform view (a window or a headless
-// buffer), with the ViewPlatform services that connect the two. Shared by
-// the window and headless hosts. Relies on the platform layer, the settings
-// and the desktop capture of the view.
+// HostedView: one MereglassView on a platform view (a window, an output's
+// surface or a headless buffer), with the ViewPlatform services that
+// connect the two; the host runs one per view. Relies on the platform
+// layer, the settings and the desktop capture of the view.
 //
-// The program layer (src/app/): main, the command line, the window and
-// headless hosts around the view, the frame writer and the listing files.
+// The program layer (src/app/): main, the command line, the host and its
+// frame loop on a session, the render's frame writer and the listing files.
 // It may use every layer; nothing uses it but the build's manual-page tool.
 #pragma once
 

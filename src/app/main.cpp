@@ -1,8 +1,8 @@
-// The mereglass program: parses the command line and hands over to the host
-// that the options name (window, root, foreign window, full screen,
-// headless render, the idle watcher, or the settings dialog); --fullscreen
-// on a Wayland
-// session runs on the compositor itself. Messages go through Tell
+// The mereglass program: parses the command line and runs what the options
+// name: the host on the session the mode draws in (a window, the root, a
+// foreign window or full screen on the X display; --fullscreen on a
+// Wayland session on the compositor itself; --render headless), the idle
+// watcher, or the settings dialog. Messages go through Tell
 // (support/diagnostics.h); --help, the listing's and the autostart entry's
 // changes and the render's rate are the program's output, on standard
 // output.
@@ -11,14 +11,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "app/autostart.h"
 #include "app/command_line.h"
-#include "app/headless_host.h"
+#include "app/host.h"
 #include "app/idle_watch.h"
+#include "app/render.h"
+#include "app/session_choice.h"
 #include "app/stop_signal.h"
-#include "app/wayland_host.h"
-#include "app/window_host.h"
 #include "app/xscreensaver_listing.h"
 #include "platform/platform.h"
 #include "support/diagnostics.h"
@@ -102,11 +103,14 @@ int main(int argc, char** argv) {
         if (IsStopSignal(stopSignal)) EndBySignal(stopSignal);
         return status;
     }
-    const bool wayland =
-        cl.mode == HostMode::FullScreen && FullScreenOnWayland(cl, std::getenv("WAYLAND_DISPLAY"));
-    const int status = cl.mode == HostMode::Render ? RunHeadless(cl, &stopSignal)
-                       : wayland                   ? RunWaylandHost(cl, &stopSignal)
-                                                   : RunWindowHost(cl, &stopSignal);
+    int status = 1;
+    if (cl.mode == HostMode::Render) {
+        status = RunRender(cl, &stopSignal);
+    } else if (auto session = OpenScreenSession(cl, &error)) {
+        status = RunHost(cl, std::move(session), nullptr, &stopSignal);
+    } else {
+        Tell(error);
+    }
     if (IsStopSignal(stopSignal)) EndBySignal(stopSignal);
     return status;
 }

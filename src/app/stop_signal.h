@@ -1,7 +1,7 @@
 // How the program ends when it is asked to stop. Screen-saver daemons stop a
 // hack with SIGTERM and log one that dies by it as a normal end; a hack that
-// catches it and exits 0 is logged as ending abnormally. So the hosts tidy up
-// and then end by the very signal that asked. Relies on POSIX signals.
+// catches it and exits 0 is logged as ending abnormally. So the host tidies
+// up and then ends by the very signal that asked. Relies on POSIX signals.
 #pragma once
 
 // The signals that ask the program to stop: SIGTERM and SIGINT.

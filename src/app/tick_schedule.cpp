@@ -1,4 +1,4 @@
-// NextTickDue: the window host's animation timer schedule.
+// NextTickDue: the frame loop's tick schedule.
 #include "app/tick_schedule.h"
 
 double NextTickDue(double due, double now, double interval) {

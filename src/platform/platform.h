@@ -2,7 +2,8 @@
 // as free functions and plain structs. It may use support/ and the system's
 // libraries, never the view or the program above it. Nothing here includes
 // X11, GLX, EGL, Wayland, GLib or GTK. A View is a port (view_port.h) that each
-// backend derives. The files, each opening with the list of what it
+// backend derives; so is a Session (session.h), the window system as the
+// program's host sees it. The files, each opening with the list of what it
 // provides; the first five are the headless port, which stands alone as
 // mereglass_platform_headless (EGL and OpenGL only):
 //   view_port.cpp          OpenGL: the View functions, handed to the view's
@@ -11,11 +12,13 @@
 //   clock.cpp              POSIX: the clock
 //   screen_choice.cpp      the choice of a screen, the headless screen
 //   bundle_path.cpp        POSIX: the bundle path, the catalogues' folder
+//   headless_session.cpp   the headless session (platform/session.h)
 //   x11_connection.cpp     Xlib, XRandR: connection, screens, the X error handler
 //   x11_window_view.cpp    GLX: window views
 //   x11_events.cpp         Xlib: the views' events
 //   x11_desktop_read.cpp   Xlib: desktop reads
 //   image_present_x11.cpp  Xlib, MIT-SHM: frames put from the program's pixels
+//   x11_session.cpp        the X11 session
 //   image_file.cpp         GdkPixbuf: image files
 //   desktop_ui.cpp         GIO, GTK: web page, message box
 //   language.cpp           libintl, GTK: the user's language
@@ -29,6 +32,7 @@
 //                          (platform/wayland.h)
 //   wayland_view.cpp       Wayland, EGL: views covering an output
 //   wayland_screencopy.cpp Wayland: pictures of the outputs by screencopy
+//   wayland_session.cpp    the Wayland session
 //   portal_screenshot.cpp  GDBus: the desktop portal's screenshot
 //   context_wait.cpp       GLib: a main context run by our own poll or epoll
 //   session_bus.cpp        GDBus: a connection of our own to the session bus
@@ -154,16 +158,19 @@ enum class ViewKind {
     Root,        // the real root window of the default screen
     Foreign,     // an existing window `foreign`, owned by another program
                  // (-window-id, or $XSCREENSAVER_WINDOW with -root)
+    Offscreen,   // a headless buffer of width × height
 };
 
 struct ViewRequest {
     ViewKind kind = ViewKind::TopLevel;
-    int width = 1280;  // TopLevel
+    int width = 1280;  // TopLevel, Offscreen
     int height = 720;
     bool hasPosition = false;  // TopLevel: place it at (x, y) of the root
     int x = 0;
     int y = 0;
-    ScreenInfo screen;     // FullScreen
+    // FullScreen: the output covered; elsewhere the monitor whose picture
+    // the view shows.
+    ScreenInfo screen;
     WindowId foreign = 0;  // Foreign
     std::string title = "Mereglass";
 };
@@ -228,8 +235,6 @@ void PresentImage(ImagePresenter* presenter, int top, int rows);
 bool ReadViewPixels(View* view, RgbaImage* image);
 // The view's X window; 0 for a headless view.
 WindowId ViewWindow(const View* view);
-// The view's connection; null for a headless view.
-Connection* ViewConnection(const View* view);
 // True once the view's window was destroyed under the program.
 bool ViewLost(const View* view);
 // Makes the drawable width × height pixels, which the compositor stretches

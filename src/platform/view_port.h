@@ -15,7 +15,6 @@ struct View {
     virtual void Size(int* width, int* height) = 0;
     virtual void Present() = 0;
     virtual WindowId Window() const { return 0; }  // the X window, if any
-    virtual Connection* XConnection() const { return nullptr; }
     virtual bool Lost() const { return false; }
     // A drawable of width × height that the window system stretches over
     // the view; false where it does not.

@@ -1,7 +1,7 @@
 // Desktop capture: choosing the image source, rounding to a power-of-two
-// size, rescaling with GLU and uploading. Relies on the platform layer for
-// the X reads and image files, view/picture_folder.h for the folder's
-// picture, support/diagnostics.h to tell the user, and on OpenGL and GLU.
+// size, rescaling with GLU and uploading. Relies on the platform's session
+// for the desktop's own picture and on the platform layer for image files, view/picture_folder.h
+// for the folder's picture, support/diagnostics.h to tell the user, and on OpenGL and GLU.
 #include "view/desktop_capture.h"
 
 #include <GL/gl.h>
@@ -24,6 +24,8 @@ const char* DesktopSourceName(DesktopSource source) {
             return "screenshot";
         case DesktopSource::Root:
             return "root window";
+        case DesktopSource::Compositor:
+            return "compositor";
         case DesktopSource::ImageFile:
             return "image file";
         case DesktopSource::Folder:
@@ -109,24 +111,25 @@ bool TryFolder(Capture* c, const char* why) {
     return false;
 }
 
-// The daemon's screenshot or the root, when either can be read; else
-// BuiltIn, with *missing saying why neither could.
+// The desktop's own picture from the session, when it has one; else
+// BuiltIn, with *missing saying why it has none.
 DesktopSource ReadDesktop(const DesktopSources& sources, platform::RgbaImage* image,
-                          const char** missing) {
-    *missing = sources.noDesktop.empty() ? N_("there is no X display") : sources.noDesktop.c_str();
-    if (sources.connection == nullptr) return DesktopSource::BuiltIn;
-    if (sources.window &&
-        platform::ReadScreenshotProperty(sources.connection, sources.window, image)) {
-        return DesktopSource::Screenshot;
+                          std::string* missing) {
+    *missing = sources.noDesktop.empty() ? N_("there is no X display") : sources.noDesktop;
+    if (sources.session == nullptr) return DesktopSource::BuiltIn;
+    switch (sources.session->ReadDesktop(sources.where, image, missing)) {
+        case platform::DesktopRead::Screenshot:
+            return DesktopSource::Screenshot;
+        case platform::DesktopRead::Root:
+            if (!AllBlack(*image)) return DesktopSource::Root;
+            *missing = N_("the root window reads back black");
+            return DesktopSource::BuiltIn;
+        case platform::DesktopRead::Screencopy:
+        case platform::DesktopRead::Portal:
+            return DesktopSource::Compositor;
+        case platform::DesktopRead::Missing:
+            break;
     }
-    *missing = N_("the window has no screenshot of the desktop");
-    if (!sources.readRoot) return DesktopSource::BuiltIn;
-    if (!platform::ReadRootRectangle(sources.connection, sources.mainScreen, image)) {
-        *missing = N_("the root window cannot be read");
-        return DesktopSource::BuiltIn;
-    }
-    if (!AllBlack(*image)) return DesktopSource::Root;
-    *missing = N_("the root window reads back black");
     return DesktopSource::BuiltIn;
 }
 
@@ -143,18 +146,18 @@ DesktopSource AcquireDesktopImage(const DesktopSources& sources, platform::RgbaI
         if (TryFolder(&c, preferred)) return DesktopSource::Folder;
     }
 
-    const char* missing = nullptr;
+    std::string missing;
     const DesktopSource desktop = ReadDesktop(sources, image, &missing);
     if (desktop != DesktopSource::BuiltIn) {
         ProtectDesktopPicture(sources.privacy, image);
         return desktop;
     }
 
-    if (TryImageFile(&c, missing)) return DesktopSource::ImageFile;
-    if (TryFolder(&c, missing)) return DesktopSource::Folder;
+    if (TryImageFile(&c, missing.c_str())) return DesktopSource::ImageFile;
+    if (TryFolder(&c, missing.c_str())) return DesktopSource::Folder;
 
     DrawBuiltInPicture(c.width, c.height, image);
-    Tell(Format(_("showing the built-in picture (%s)"), _(missing)));
+    Tell(Format(_("showing the built-in picture (%s)"), _(missing.c_str())));
     return DesktopSource::BuiltIn;
 }
 

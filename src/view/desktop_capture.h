@@ -1,6 +1,7 @@
 // The desktop texture: the picture under the water, taken once when a view
 // is created. The image comes from the first source that works (the
-// daemon's screenshot of the window, the root window, an image file the user
+// session's picture of the desktop: a daemon's screenshot of the window,
+// the root window, the compositor's; an image file the user
 // names, a picture from a folder the user names, the built-in picture; a
 // folder the user prefers to the desktop comes first); it is rescaled to a
 // power-of-two size on the CPU and uploaded as one 2D texture in the view's
@@ -11,38 +12,38 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/session.h"
 #include "view/desktop_privacy.h"
 
 // Where the desktop image may come from.
 enum class DesktopSource {
     Screenshot,  // the pixmap in the window's _SCREENSAVER_SCREENSHOT property
     Root,        // the main monitor's rectangle of the root window
+    Compositor,  // the compositor's picture of the output (screencopy, the portal)
     ImageFile,   // an image file the user named
     Folder,      // a picture picked from a folder the user named
     BuiltIn,     // the built-in picture
 };
 
 // A short name for messages: "screenshot", "root window", "image file",
-// "picture folder", "built-in picture".
+// "compositor", "picture folder", "built-in picture".
 const char* DesktopSourceName(DesktopSource source);
 
 struct DesktopSources {
-    // The X connection; null when there is no display.
-    platform::Connection* connection = nullptr;
-    // Why the desktop cannot be read without an X connection: the
-    // session's own reason (a Wayland session's, say) in place of "there
-    // is no X display". Said in the one line naming the picture shown.
+    // The session whose desktop is shown (Session::ReadDesktop); null when
+    // there is none to read.
+    platform::Session* session = nullptr;
+    // Where the view draws, for the session: the window whose screenshot
+    // a daemon may have left, and in `screen` the monitor whose picture is
+    // read. Views of one process all pass the main monitor's, so that every
+    // view shows the main monitor.
+    platform::ViewRequest where;
+    // Why the desktop cannot be read without a session: the session's own
+    // reason (a Wayland session's, say) in place of "there is no X
+    // display". Said in the one line naming the picture shown.
     std::string noDesktop;
-    // The window the program draws on, whose screenshot property is read;
-    // 0 for none. Views of one process all pass the same window (the main
-    // monitor's) so that every view shows the main monitor.
-    platform::WindowId window = 0;
-    // The root may be read: the program draws on the real root, or owns
-    // top-level windows none of which is mapped yet. Never for a window of
-    // another program (a daemon's or a locker's window hides the desktop).
-    bool readRoot = false;
-    // The main monitor: the rectangle read from the root, and the size of
-    // the built-in picture (1280 × 720 when it has no size).
+    // The main monitor: the size of the built-in picture (1280 × 720 when
+    // it has no size) and the shape a folder's picture is letterboxed to.
     platform::ScreenInfo mainScreen;
     // An image file the user named; empty for none.
     std::string imageFile;
@@ -66,15 +67,16 @@ struct DesktopSources {
 };
 
 // Fills `image` from the first source that works, and returns which. The
-// order: the screenshot, the root, the image file, the folder, the built-in
-// picture; with folderFirst: the image file, the folder, the screenshot,
-// the root, the built-in picture; with imageFileFirst the image file comes
+// order: the session's picture (the screenshot, the root, the
+// compositor's), the image file, the folder, the built-in picture; with
+// folderFirst: the image file, the folder, the session's picture, the
+// built-in picture; with imageFileFirst the image file comes
 // before all of these. Tells the user (support/diagnostics.h) which source
-// is used when it is neither the screenshot nor the root (nor the image
-// file put first), and, in one line each, why the file or the folder was
-// passed over when it could not be used. A root that reads back entirely
-// black (as under Wayland) counts as unreadable. The screenshot or the
-// root comes blurred or pixelated as sources.privacy says.
+// is used when it is not the session's (nor the image file put first),
+// and, in one line each, why the file or the folder was passed over when
+// it could not be used. A root that reads back entirely black (as under
+// Wayland) counts as unreadable. The session's picture comes blurred or
+// pixelated as sources.privacy says.
 DesktopSource AcquireDesktopImage(const DesktopSources& sources, platform::RgbaImage* image);
 
 // The largest side an image file is loaded at for the main monitor

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/session.h"
 #include "view/desktop_capture.h"
 #include "xvfb.h"
 
@@ -78,7 +79,22 @@ protected:
         XSync(other_, False);
     }
 
+    // The sources of a view where `where` says, on a session of its own.
+    DesktopSources SourcesAt(platform::ViewKind kind, platform::WindowId foreign = 0) {
+        std::string error;
+        session_.reset(platform::OpenX11Session(server_->display().c_str(), &error));
+        EXPECT_NE(session_, nullptr) << error;
+        DesktopSources sources;
+        sources.session = session_.get();
+        sources.where.kind = kind;
+        sources.where.foreign = foreign;
+        sources.mainScreen = platform::MainScreen(platform::ListScreens(connection_));
+        sources.where.screen = sources.mainScreen;
+        return sources;
+    }
+
     static Xvfb* server_;
+    std::unique_ptr<platform::Session> session_;
     platform::Connection* connection_ = nullptr;
     Display* other_ = nullptr;
 };
@@ -147,10 +163,7 @@ TEST_F(XServer, ListsTheMonitorsAndPicksThePrimary) {
 
 TEST_F(XServer, ReadsTheMainMonitorFromTheRoot) {
     Paint(DefaultRootWindow(other_), 0, 0, kWidth, kHeight, Pattern);
-    DesktopSources sources;
-    sources.connection = connection_;
-    sources.readRoot = true;
-    sources.mainScreen = platform::MainScreen(platform::ListScreens(connection_));
+    DesktopSources sources = SourcesAt(platform::ViewKind::TopLevel);
     platform::RgbaImage image;
     ASSERT_EQ(AcquireDesktopImage(sources, &image), DesktopSource::Root);
     ASSERT_EQ(image.width, kWidth);
@@ -185,10 +198,7 @@ TEST_F(XServer, ImageFilePutFirstReplacesTheDesktopQuietly) {
     png.format = PNG_FORMAT_RGB;
     ASSERT_TRUE(png_image_write_to_file(&png, file.c_str(), 0, rgb.data(), 0, nullptr));
 
-    DesktopSources sources;
-    sources.connection = connection_;
-    sources.readRoot = true;
-    sources.mainScreen = platform::MainScreen(platform::ListScreens(connection_));
+    DesktopSources sources = SourcesAt(platform::ViewKind::TopLevel);
     sources.imageFile = file;
     sources.imageFileFirst = true;
     platform::RgbaImage image;
@@ -210,10 +220,7 @@ TEST_F(XServer, ImageFilePutFirstReplacesTheDesktopQuietly) {
 
 TEST_F(XServer, BlackRootCountsAsUnreadable) {
     Paint(DefaultRootWindow(other_), 0, 0, kWidth, kHeight, [](int, int) { return 0ul; });
-    DesktopSources sources;
-    sources.connection = connection_;
-    sources.readRoot = true;
-    sources.mainScreen = platform::MainScreen(platform::ListScreens(connection_));
+    DesktopSources sources = SourcesAt(platform::ViewKind::TopLevel);
     platform::RgbaImage image;
     testing::internal::CaptureStderr();
     EXPECT_EQ(AcquireDesktopImage(sources, &image), DesktopSource::BuiltIn);
@@ -223,8 +230,9 @@ TEST_F(XServer, BlackRootCountsAsUnreadable) {
 
 TEST_F(XServer, ScreenshotPropertyIsPreferredOverTheRoot) {
     Paint(DefaultRootWindow(other_), 0, 0, kWidth, kHeight, Pattern);
-    const Window window =
-        XCreateSimpleWindow(other_, DefaultRootWindow(other_), 0, 0, 200, 100, 0, 0, 0);
+    // A daemon that has the saver draw on the root leaves its screenshot
+    // there.
+    const Window window = DefaultRootWindow(other_);
     const Pixmap shot = XCreatePixmap(other_, window, 200, 100, 24);
     auto shotColour = [](int x, int y) {
         return 0x102030ul + static_cast<unsigned long>(x + y * 256);
@@ -235,11 +243,7 @@ TEST_F(XServer, ScreenshotPropertyIsPreferredOverTheRoot) {
                     reinterpret_cast<const unsigned char*>(&shot), 1);
     XSync(other_, False);
 
-    DesktopSources sources;
-    sources.connection = connection_;
-    sources.window = window;
-    sources.readRoot = true;
-    sources.mainScreen = platform::MainScreen(platform::ListScreens(connection_));
+    DesktopSources sources = SourcesAt(platform::ViewKind::Root);
     platform::RgbaImage image;
     ASSERT_EQ(AcquireDesktopImage(sources, &image), DesktopSource::Screenshot);
     ASSERT_EQ(image.width, 200);
@@ -253,7 +257,8 @@ TEST_F(XServer, ScreenshotPropertyIsPreferredOverTheRoot) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(AcquireDesktopImage(sources, &image), DesktopSource::Root);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-    XDestroyWindow(other_, window);
+    XDeleteProperty(other_, window, property);
+    XSync(other_, False);
 }
 
 TEST_F(XServer, ChildWindowWithoutScreenshotGetsTheBuiltInPicture) {
@@ -262,11 +267,8 @@ TEST_F(XServer, ChildWindowWithoutScreenshotGetsTheBuiltInPicture) {
         XCreateSimpleWindow(other_, DefaultRootWindow(other_), 0, 0, 300, 200, 0, 0, 0);
     const Window child = XCreateSimpleWindow(other_, parent, 10, 10, 100, 80, 0, 0, 0);
     XSync(other_, False);
-    DesktopSources sources;
-    sources.connection = connection_;
-    sources.window = child;
-    sources.readRoot = false;  // inside another program's window
-    sources.mainScreen = platform::MainScreen(platform::ListScreens(connection_));
+    // Inside another program's window: the root is not the user's.
+    DesktopSources sources = SourcesAt(platform::ViewKind::Foreign, child);
     platform::RgbaImage image;
     testing::internal::CaptureStderr();
     EXPECT_EQ(AcquireDesktopImage(sources, &image), DesktopSource::BuiltIn);
@@ -290,7 +292,6 @@ TEST(XDisplay, MissingDisplayIsAnErrorNotACrash) {
         unsetenv("DISPLAY");
 
     DesktopSources sources;  // what the program passes without a display
-    sources.readRoot = true;
     platform::RgbaImage image;
     testing::internal::CaptureStderr();
     EXPECT_EQ(AcquireDesktopImage(sources, &image), DesktopSource::BuiltIn);

@@ -20,8 +20,6 @@ void PresentView(View* view) { view->Present(); }
 
 WindowId ViewWindow(const View* view) { return view->Window(); }
 
-Connection* ViewConnection(const View* view) { return view->XConnection(); }
-
 bool ViewLost(const View* view) { return view->Lost(); }
 
 bool ScaleViewBuffer(View* view, int width, int height) { return view->ScaleBuffer(width, height); }

@@ -108,6 +108,9 @@ bool DispatchUntil(WaylandConnection* connection, double seconds,
 // most `seconds`.
 bool RoundTrip(WaylandConnection* connection, double seconds);
 
+// The output `view` (one of the connection's views) covers
+// (wayland_view.cpp).
+uint32_t OutputOfView(const View* view);
 // The output the view whose surface is `surface` covers; 0 for none
 // (wayland_view.cpp).
 uint32_t OutputOfSurface(const WaylandConnection* connection, const wl_surface* surface);

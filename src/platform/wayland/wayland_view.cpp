@@ -6,7 +6,7 @@
 // the compositor's frame callbacks. Relies on libwayland-client,
 // wayland-egl, EGL and the generated protocol code.
 //
-// Provides: CreateWaylandView, WaylandViewReady; OutputOfSurface,
+// Provides: CreateWaylandView, WaylandViewReady; OutputOfView, OutputOfSurface,
 // ReleaseWaylandEgl.
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
@@ -360,6 +360,8 @@ View* CreateWaylandView(WaylandConnection* c, uint32_t output, std::string* erro
 bool WaylandViewReady(const View* view) {
     return static_cast<const WaylandView*>(view)->frame == nullptr;
 }
+
+uint32_t OutputOfView(const View* view) { return static_cast<const WaylandView*>(view)->output; }
 
 uint32_t OutputOfSurface(const WaylandConnection* connection, const wl_surface* surface) {
     if (surface == nullptr) return 0;

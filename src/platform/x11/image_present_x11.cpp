@@ -93,7 +93,7 @@ XImage* SharedImage(::Display* d, Visual* visual, int depth, int w, int h, XShmS
 }  // namespace
 
 ImagePresenter* CreateImagePresenter(View* view, int width, int rows) {
-    Connection* connection = view->XConnection();
+    Connection* connection = ConnectionOfView(view);
     if (connection == nullptr || width < 1 || rows < 1) return nullptr;
     ::Display* d = connection->display;
     const Window window = view->Window();

@@ -18,6 +18,10 @@ struct Connection {
     Atom wmDeleteWindow = None;
 };
 
+// The connection of a GLX window view; null for any other view
+// (x11_window_view.cpp).
+Connection* ConnectionOfView(const View* view);
+
 // Records `window` of `display` as lost: named by a BadWindow or
 // BadDrawable error, or destroyed under the program.
 void RecordLost(::Display* display, XID window);

@@ -2,7 +2,7 @@
 // creates, on the root, or on another program's window. Relies on Xlib
 // and GLX.
 //
-// Provides: CreateWindowView.
+// Provides: CreateWindowView, ConnectionOfView.
 #include <GL/gl.h>
 #include <GL/glx.h>
 #include <X11/Xatom.h>
@@ -227,7 +227,6 @@ struct GlxWindowView final : View {
     }
     bool SyncToRefresh() override;
     WindowId Window() const override { return window; }
-    Connection* XConnection() const override { return connection; }
     bool Lost() const override { return IsLost(connection->display, window); }
 };
 
@@ -329,6 +328,11 @@ View* CreateWindowView(Connection* c, const ViewRequest& request, std::string* e
     c->views.push_back(view);
     XFlush(d);
     return view;
+}
+
+Connection* ConnectionOfView(const View* view) {
+    const auto* glx = dynamic_cast<const GlxWindowView*>(view);
+    return glx != nullptr ? glx->connection : nullptr;
 }
 
 }  // namespace platform

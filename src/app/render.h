@@ -1,5 +1,6 @@
-// The headless host (--render): one view drawn offscreen on a simulated
-// clock, every K-th frame written as a PNG file. Needs no display.
+// --render: the host's frame loop on a headless session, with a hook that
+// runs a simulated clock and writes every K-th frame as a PNG file. Needs
+// no display.
 #pragma once
 
 #include "app/command_line.h"
@@ -10,4 +11,4 @@
 // a frame file could not be made. SIGINT and SIGTERM end the run early,
 // cleanly: the view is torn down and *stopSignal names the signal (else it
 // is 0), for the caller to end the process by it.
-int RunHeadless(const CommandLine& cl, int* stopSignal);
+int RunRender(const CommandLine& cl, int* stopSignal);

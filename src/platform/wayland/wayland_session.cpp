@@ -1,0 +1,214 @@
+// The Wayland session: the compositor's outputs, a covering view per
+// output, the compositor's events in the session's terms, and each
+// output's picture by screencopy, else cut from the screenshot portal's
+// picture of the whole desktop. Relies on the connection, the view and
+// screencopy of this folder, and on the desktop services' portal (through
+// the shared header platform/wayland.h).
+//
+// Provides: OpenWaylandSession.
+#include <memory>
+
+#include "platform/session.h"
+#include "platform/view_port.h"
+#include "platform/wayland.h"
+#include "platform/wayland/wayland_internal.h"
+#include "support/translation.h"
+
+namespace platform {
+
+namespace {
+
+// The longest wait for any one source of the desktop's picture.
+constexpr double kSourceSeconds = 2.0;
+
+std::string NameOf(const WaylandOutput& o) { return o.name.empty() ? _("an output") : o.name; }
+
+Output OutputOf(const WaylandOutput& o, bool primary) {
+    Output out;
+    out.screen.x = o.x;
+    out.screen.y = o.y;
+    out.screen.width = o.width * o.scale;
+    out.screen.height = o.height * o.scale;
+    out.screen.number = static_cast<int>(o.id);
+    out.screen.primary = primary;
+    out.name = o.name;
+    out.scale = o.scale;
+    return out;
+}
+
+class WaylandSession final : public Session {
+public:
+    explicit WaylandSession(WaylandConnection* connection) : connection_(connection) {
+        events_.reserve(64);
+    }
+    ~WaylandSession() override { CloseWayland(connection_); }
+
+    int Fd() const override { return WaylandFd(connection_); }
+
+    bool Dispatch(std::vector<SessionEvent>* events, std::string* error) override {
+        events_.clear();
+        if (!WaylandDispatch(connection_, &events_, error)) return false;
+        for (const WaylandEvent& e : events_) events->push_back(Translate(e));
+        return true;
+    }
+
+    bool Flush(std::string* error) override {
+        if (WaylandFlush(connection_)) return true;
+        *error = _("the Wayland compositor has gone");
+        return false;
+    }
+
+    // Wayland names no primary output: the first is the main one.
+    std::vector<Output> Outputs() override {
+        std::vector<Output> out;
+        for (const WaylandOutput& o : WaylandOutputs(connection_)) {
+            out.push_back(OutputOf(o, out.empty()));
+        }
+        return out;
+    }
+
+    View* CreateView(const ViewRequest& request, std::string* error) override {
+        if (request.kind != ViewKind::FullScreen) {
+            *error = "a Wayland session only covers its outputs";  // never asked
+            return nullptr;
+        }
+        View* view =
+            CreateWaylandView(connection_, static_cast<uint32_t>(request.screen.number), error);
+        viewMade_ = viewMade_ || view != nullptr;
+        return view;
+    }
+
+    ScreenInfo ScreenOfView(View* view) override {
+        const int number = static_cast<int>(OutputOfView(view));
+        for (const Output& o : Outputs()) {
+            if (o.screen.number == number) return o.screen;
+        }
+        return ScreenInfo{.number = number};
+    }
+
+    bool CoversOutputs() const override { return true; }
+    bool ViewReady(const View* view) const override { return WaylandViewReady(view); }
+
+    DesktopRead ReadDesktop(const ViewRequest& request, RgbaImage* image,
+                            std::string* missing) override;
+
+private:
+    SessionEvent Translate(const WaylandEvent& e) const {
+        SessionEvent s;
+        s.output = static_cast<int>(e.output);
+        s.width = e.width;
+        s.height = e.height;
+        s.x = e.x;
+        s.y = e.y;
+        switch (e.kind) {
+            case WaylandEventKind::OutputAdded:
+                s.kind = SessionEventKind::OutputAdded;
+                break;
+            case WaylandEventKind::OutputRemoved:
+            case WaylandEventKind::Closed:
+                s.kind = SessionEventKind::OutputGone;
+                break;
+            case WaylandEventKind::Resized:
+                s.kind = SessionEventKind::Resized;
+                s.view = ViewOn(e.output);
+                break;
+            case WaylandEventKind::KeyPressed:
+                s.kind = SessionEventKind::KeyPressed;
+                break;
+            case WaylandEventKind::ButtonPressed:
+                s.kind = SessionEventKind::ButtonPressed;
+                break;
+            case WaylandEventKind::PointerMoved:
+                s.kind = SessionEventKind::PointerMoved;
+                break;
+        }
+        return s;
+    }
+
+    View* ViewOn(uint32_t output) const {
+        for (View* v : connection_->views) {
+            if (OutputOfView(v) == output) return v;
+        }
+        return nullptr;
+    }
+
+    // The portal's picture of the whole desktop cut to `output`; taken
+    // once, on the first call. False, with a reason, when there is none.
+    bool PortalPicture(const std::vector<WaylandOutput>& outputs, const WaylandOutput& output,
+                       RgbaImage* image, std::string* error);
+
+    WaylandConnection* connection_;
+    std::vector<WaylandEvent> events_;
+    // A view of the program covers an output: a picture of the desktop
+    // from the portal would show it.
+    bool viewMade_ = false;
+    // Screencopy failed for an output before any view was made: the rest
+    // take the portal's picture too, so that all show one kind.
+    bool screencopyFailed_ = false;
+    std::string whyNoScreencopy_;
+    bool portalAsked_ = false;
+    std::string portalError_;
+    RgbaImage desktop_;  // the portal's picture, until a view is made
+};
+
+bool WaylandSession::PortalPicture(const std::vector<WaylandOutput>& outputs,
+                                   const WaylandOutput& output, RgbaImage* image,
+                                   std::string* error) {
+    if (!portalAsked_) {
+        portalAsked_ = true;
+        PortalScreenshot(kSourceSeconds, &desktop_, &portalError_);
+    }
+    if (desktop_.pixels.empty()) {
+        *error = portalError_;
+        return false;
+    }
+    if (!CropDesktopPicture(desktop_, outputs, output, image)) {
+        *error = _("the screenshot portal's picture does not cover every output");
+        return false;
+    }
+    return true;
+}
+
+DesktopRead WaylandSession::ReadDesktop(const ViewRequest& request, RgbaImage* image,
+                                        std::string* missing) {
+    if (viewMade_) desktop_ = RgbaImage{};
+    const std::vector<WaylandOutput> outputs = WaylandOutputs(connection_);
+    const WaylandOutput* output = nullptr;
+    for (const WaylandOutput& o : outputs) {
+        if (static_cast<int>(o.id) == request.screen.number) output = &o;
+    }
+    if (output == nullptr) {
+        *missing = _("the output is gone");
+        return DesktopRead::Missing;
+    }
+    std::string error;
+    if (!WaylandHasScreencopy(connection_)) {
+        whyNoScreencopy_ = _("the compositor offers no screencopy");
+    } else if (!screencopyFailed_ || viewMade_) {
+        if (CaptureWaylandOutput(connection_, output->id, kSourceSeconds, image, &error)) {
+            return DesktopRead::Screencopy;
+        }
+        // Once the program covers outputs, the host names the new one.
+        whyNoScreencopy_ =
+            viewMade_ ? error
+                      : Format(_("screencopy of %s: %s"), NameOf(*output).c_str(), error.c_str());
+        screencopyFailed_ = !viewMade_;
+    }
+    *missing = whyNoScreencopy_;
+    if (viewMade_) return DesktopRead::Missing;
+    if (!PortalPicture(outputs, *output, image, &error)) {
+        *missing = whyNoScreencopy_ + "; " + error;
+        return DesktopRead::Missing;
+    }
+    return DesktopRead::Portal;
+}
+
+}  // namespace
+
+Session* OpenWaylandSession(std::string* error) {
+    WaylandConnection* connection = OpenWayland(nullptr, error);
+    if (connection == nullptr) return nullptr;
+    return new WaylandSession(connection);
+}
+
+}  // namespace platform
