@@ -3,6 +3,7 @@
 // files and GNOME's settings through a key-file GSettings backend, in a
 // temporary folder), and the built-in picture.
 #include "platform/platform.h"
+#include "platform/x11.h"
 
 #include <GL/gl.h>
 #include <gdk-pixbuf/gdk-pixbuf.h>

@@ -1,6 +1,7 @@
 // The View functions of platform.h, each handing the call to the view's
 // port, and the one read-back of a view's pixels (OpenGL only).
 #include "platform/view_port.h"
+#include "platform/x11.h"
 
 #include <GL/gl.h>
 

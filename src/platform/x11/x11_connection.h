@@ -7,7 +7,7 @@
 
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/x11.h"
 
 namespace platform {
 
