@@ -137,7 +137,9 @@ std::unique_ptr<HostedView> MakeView(Host* host, const platform::ViewRequest& re
     hv->screen.scale = cl.scale > 0       ? cl.scale
                        : output.scale > 0 ? output.scale
                                           : DesktopScale(host);
-    hv->frames.showFps = cl.showFps;
+    // Frames written to files carry no frame rate: it would be the
+    // simulated clock's.
+    hv->frames.showFps = cl.showFps && host->hook == nullptr;
     hv->frames.counted = hv->screen.number == host->mainScreen.number;
     hv->reduced.percent = host->hook != nullptr ? 100 : kEconomyPercent;
     hv->touch.enabled = request.kind == platform::ViewKind::TopLevel;

@@ -248,7 +248,7 @@ TEST_F(OnMutter, APointerMotionEndsIt) {
 }
 
 // Without a compositor: one line and a failed exit, no hang.
-TEST(WaylandHost, NoCompositorIsOneLine) {
+TEST(ProgramWithoutCompositor, IsOneLine) {
     char dir[] = "/tmp/mereglass-nowayland-XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
     ChildProcess program(MEREGLASS_PROGRAM, {MEREGLASS_PROGRAM, "--fullscreen", "--wayland"},
