@@ -3,7 +3,6 @@
 // files and GNOME's settings through a key-file GSettings backend, in a
 // temporary folder), and the built-in picture.
 #include "platform/platform.h"
-#include "platform/x11.h"
 
 #include <GL/gl.h>
 #include <gdk-pixbuf/gdk-pixbuf.h>
@@ -24,6 +23,7 @@
 #include "platform/desktop_idle_delay.h"
 #include "platform/power_source.h"
 #include "platform/wayland.h"
+#include "platform/x11.h"
 #include "view/desktop_picture.h"
 
 namespace {

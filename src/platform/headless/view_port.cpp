@@ -1,9 +1,10 @@
 // The View functions of platform.h, each handing the call to the view's
 // port, and the one read-back of a view's pixels (OpenGL only).
 #include "platform/view_port.h"
-#include "platform/x11.h"
 
 #include <GL/gl.h>
+
+#include "platform/x11.h"
 
 namespace platform {
 
