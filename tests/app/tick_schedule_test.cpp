@@ -1,4 +1,4 @@
-// Tests of the window host's animation timer schedule.
+// Tests of the frame loop's tick schedule.
 #include "app/tick_schedule.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-// The screenshot portal as the Wayland host and the settings dialog ask
+// The screenshot portal as the Wayland session and the settings dialog ask
 // it, against fakes on a private session bus: a small GDBus service in a
 // thread of the test that answers on the request object the caller's
 // token names, with a PNG file it makes then or one that was there, with a
