@@ -90,11 +90,17 @@ public:
     platform::ScreenInfo ScreenOfView(platform::View*) override { return outputs_.front().screen; }
     bool CoversOutputs() const override { return true; }
     bool ViewReady(const platform::View* view) const override { return view != notReady; }
-    platform::DesktopRead ReadDesktop(const platform::ViewRequest&, platform::RgbaImage*,
-                                      std::string* missing) override {
+    platform::DesktopRead ReadDesktop(const platform::ViewRequest& request,
+                                      platform::RgbaImage* image, std::string* missing) override {
+        if (read) return read(request, image, missing);
         *missing = "a scripted session has no desktop";
         return platform::DesktopRead::Missing;
     }
+
+    // Reads the desktop's picture instead of having none.
+    std::function<platform::DesktopRead(const platform::ViewRequest&, platform::RgbaImage*,
+                                        std::string*)>
+        read;
 
     int turn = 0;
     int made = 0;
@@ -187,6 +193,33 @@ TEST_F(Host, AViewTheSessionIsNotReadyForSkipsItsTicks) {
     EXPECT_GT(presentsReady, 10);
     // The view waiting for the compositor presented at start-up only.
     EXPECT_LE(presentsWaiting, 1);
+}
+
+TEST_F(Host, OutputsShowPicturesOfOneSourceNamedInOneLine) {
+    auto* session = new ScriptedSession({1, 2}, [](int, ScriptedSession*, auto* events) {
+        events->push_back(EventOf(platform::SessionEventKind::KeyPressed));
+        return true;
+    });
+    // Output 2's copy fails at first: every output then takes the portal's.
+    bool copyFailed = false;
+    int reads = 0;
+    session->read = [&](const platform::ViewRequest& r, platform::RgbaImage* image,
+                        std::string* missing) {
+        ++reads;
+        copyFailed = copyFailed || r.screen.number == 2;
+        image->width = 160;
+        image->height = 100;
+        image->pixels.assign(160 * 100 * 4, 200);
+        *missing = "no copy of OUT-2";
+        return copyFailed ? platform::DesktopRead::Portal : platform::DesktopRead::Screencopy;
+    };
+    int stopSignal = -1;
+    std::string said;
+    EXPECT_EQ(Run({"--fullscreen", "--wayland"}, session, &stopSignal, &said), 0);
+    EXPECT_EQ(reads, 4);  // both, then both again
+    EXPECT_EQ(said,
+              "mereglass: the desktop's picture comes from the screenshot portal "
+              "(no copy of OUT-2)\n");
 }
 
 TEST_F(Host, AServerThatGoesEndsTheRunWithOneLine) {
