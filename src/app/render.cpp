@@ -19,7 +19,6 @@
 #include "platform/session.h"
 #include "support/diagnostics.h"
 #include "support/translation.h"
-#include "view/settings_table.h"
 
 namespace {
 
