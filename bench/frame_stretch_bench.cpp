@@ -1,12 +1,19 @@
 // The reduced frame's stretch on the processor: 960 × 540 to 1920 × 1080,
 // into a whole frame and a quarter at a time into one band (as the window
-// presenter puts it).
+// presenter puts it). ReadBack: the frame read back from the renderer (the
+// headless software one) in the window's byte order, the one the frame is
+// kept in, and in the other, which the renderer has to convert to.
+#define GL_GLEXT_PROTOTYPES 1
+#include <GL/gl.h>
+#include <GL/glext.h>
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 #include <vector>
 
 #include "app/frame_stretch.h"
+#include "app/scaled_frame.h"
+#include "headless_gl.h"
 
 namespace {
 
@@ -33,6 +40,26 @@ void StretchFrame(benchmark::State& state) {
     }
 }
 BENCHMARK(StretchFrame)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond);
+
+// Arg 0: GL_BGRA, the window's order and the frame's; 1: GL_RGBA.
+void ReadBack(benchmark::State& state) {
+    HeadlessGL gl(kWidth, kHeight);
+    ScaledFrame frame;
+    if (!gl.ok() || !frame.Create(kWidth, kHeight, 50)) {
+        state.SkipWithError("no reduced frame");
+        return;
+    }
+    const GLenum format = state.range(0) == 0 ? GL_BGRA : GL_RGBA;
+    std::vector<uint32_t> pixels(static_cast<size_t>(frame.width()) * frame.height());
+    for (auto _ : state) {
+        frame.Bind();
+        glClearColor(0.2f, 0.4f, 0.6f, 1.0f);
+        glClear(GL_COLOR_BUFFER_BIT);
+        glReadPixels(0, 0, frame.width(), frame.height(), format, GL_UNSIGNED_BYTE, pixels.data());
+        benchmark::DoNotOptimize(pixels.data());
+    }
+}
+BENCHMARK(ReadBack)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

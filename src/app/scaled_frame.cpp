@@ -38,22 +38,26 @@ bool ScaledFrame::Create(int windowWidth, int windowHeight, int percent) {
     windowWidth_ = windowWidth;
     windowHeight_ = windowHeight;
 
+    // A texture of unsized RGBA rather than a renderbuffer: the renderer
+    // keeps it in the order of the bytes it is made from, the window's, and
+    // the read-back is a copy. (An RGBA8 renderbuffer is kept R, G, B, A, and
+    // reading it back as B, G, R, A costs a software renderer more than
+    // twice the copy.)
+    GLint bound = 0;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
     GLuint names[1] = {0};
-    glGenRenderbuffers(1, names);
+    glGenTextures(1, names);
     colour_ = names[0];
-    glBindRenderbuffer(GL_RENDERBUFFER, colour_);
-    glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width_, height_);
-    glGenRenderbuffers(1, names);
-    depth_ = names[0];
-    glBindRenderbuffer(GL_RENDERBUFFER, depth_);
-    glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, width_, height_);
-    glBindRenderbuffer(GL_RENDERBUFFER, 0);
+    glBindTexture(GL_TEXTURE_2D, colour_);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width_, height_, 0, GL_BGRA, GL_UNSIGNED_BYTE, nullptr);
+    glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(bound));
 
     glGenFramebuffers(1, names);
     framebuffer_ = names[0];
     glBindFramebuffer(GL_FRAMEBUFFER, framebuffer_);
-    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colour_);
-    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depth_);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, colour_, 0);
     const bool complete = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
     if (!complete || glGetError() != GL_NO_ERROR) {
@@ -69,9 +73,11 @@ void ScaledFrame::Destroy() {
         const GLuint fb = framebuffer_;
         glDeleteFramebuffers(1, &fb);
     }
-    const GLuint renderbuffers[2] = {colour_, depth_};
-    if (colour_ != 0 || depth_ != 0) glDeleteRenderbuffers(2, renderbuffers);
-    framebuffer_ = colour_ = depth_ = 0;
+    if (colour_ != 0) {
+        const GLuint texture = colour_;
+        glDeleteTextures(1, &texture);
+    }
+    framebuffer_ = colour_ = 0;
 }
 
 void ScaledFrame::Bind() const {
