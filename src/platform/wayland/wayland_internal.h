@@ -62,8 +62,11 @@ struct WaylandConnection {
     double enterY = 0.0;
     // EGL, made with the first view (wayland_view.cpp): an EGLDisplay,
     // EGLConfig and the first view's EGLContext, which the others share.
+    // Where contexts need no configuration, also one without depth for a
+    // reduced drawable (null otherwise).
     void* eglDisplay = nullptr;
     void* eglConfig = nullptr;
+    void* eglFlatConfig = nullptr;
     void* eglShareContext = nullptr;
 };
 

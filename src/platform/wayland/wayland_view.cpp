@@ -13,6 +13,7 @@
 #include <wayland-egl.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "platform/platform_internal.h"
 #include "platform/view_port.h"
@@ -36,6 +37,7 @@ struct WaylandView final : View {
     xdg_toplevel* toplevel = nullptr;
     wl_egl_window* window = nullptr;
     EGLSurface eglSurface = EGL_NO_SURFACE;
+    EGLConfig surfaceConfig = nullptr;  // eglSurface's
     EGLContext context = EGL_NO_CONTEXT;
     wl_callback* frame = nullptr;  // the frame callback of the latest present
     // The size the compositor asked for, logical pixels, and the drawable
@@ -72,6 +74,9 @@ struct WaylandView final : View {
     // The drawable for the logical size at the current scale, announced
     // when it changes.
     void Rescale();
+    // Makes the EGL surface one of `config` and the context current on it;
+    // false, with the surface as it was, when EGL refuses.
+    bool UseConfig(EGLConfig config);
 };
 
 void OnFrameDone(void* data, wl_callback* callback, uint32_t) {
@@ -134,7 +139,35 @@ bool WaylandView::ScaleBuffer(int w, int h) {
     width = w;
     height = h;
     wl_egl_window_resize(window, width, height, 0, 0);
+    // A reduced drawable is the software renderer's, where the depth test
+    // changes next to nothing of the water and costs a twentieth of the
+    // frame (see app/scaled_frame.h); full detail keeps its depth buffer.
+    const bool reduced = w != fullWidth || h != fullHeight;
+    if (connection->eglFlatConfig != nullptr) {
+        UseConfig(
+            static_cast<EGLConfig>(reduced ? connection->eglFlatConfig : connection->eglConfig));
+    }
     return true;
+}
+
+bool WaylandView::UseConfig(EGLConfig config) {
+    if (config == surfaceConfig) return true;
+    EGLDisplay display = connection->eglDisplay;
+    eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+    eglDestroySurface(display, eglSurface);
+    EGLConfig made = config;
+    eglSurface = eglCreateWindowSurface(display, config,
+                                        reinterpret_cast<EGLNativeWindowType>(window), nullptr);
+    if (eglSurface == EGL_NO_SURFACE) {
+        made = surfaceConfig;
+        eglSurface = eglCreateWindowSurface(display, made,
+                                            reinterpret_cast<EGLNativeWindowType>(window), nullptr);
+    }
+    surfaceConfig = made;
+    if (eglSurface == EGL_NO_SURFACE || !MakeCurrent()) return false;
+    // The swap interval belongs to the surface.
+    eglSwapInterval(display, 0);
+    return made == config;
 }
 
 void Closed(WaylandView* v) {
@@ -174,9 +207,44 @@ void OnShellConfigure(void* data, xdg_surface* surface, uint32_t serial) {
 
 const xdg_surface_listener kShellListener = {OnShellConfigure};
 
-// The connection's EGL display and a window configuration: 8-bit RGB,
-// preferably without alpha (the surface is opaque), a 24-bit depth
-// buffer, desktop OpenGL.
+// A window configuration of desktop OpenGL with 8-bit RGB, preferably
+// without alpha (the surface is opaque), and `depth` bits of depth or more
+// (none at all when 0); null when there is none.
+EGLConfig WindowConfig(EGLDisplay display, EGLint depth) {
+    const EGLint want[] = {EGL_SURFACE_TYPE,
+                           EGL_WINDOW_BIT,
+                           EGL_RENDERABLE_TYPE,
+                           EGL_OPENGL_BIT,
+                           EGL_RED_SIZE,
+                           8,
+                           EGL_GREEN_SIZE,
+                           8,
+                           EGL_BLUE_SIZE,
+                           8,
+                           EGL_DEPTH_SIZE,
+                           depth,
+                           EGL_NONE};
+    EGLConfig configs[64];
+    EGLint count = 0;
+    if (!eglChooseConfig(display, want, configs, 64, &count)) return nullptr;
+    for (int pass = 0; pass < 2; ++pass) {
+        for (EGLint i = 0; i < count; ++i) {
+            EGLint r = 0, g = 0, b = 0, a = 0, z = 0;
+            eglGetConfigAttrib(display, configs[i], EGL_RED_SIZE, &r);
+            eglGetConfigAttrib(display, configs[i], EGL_GREEN_SIZE, &g);
+            eglGetConfigAttrib(display, configs[i], EGL_BLUE_SIZE, &b);
+            eglGetConfigAttrib(display, configs[i], EGL_ALPHA_SIZE, &a);
+            eglGetConfigAttrib(display, configs[i], EGL_DEPTH_SIZE, &z);
+            if (r == 8 && g == 8 && b == 8 && (pass == 1 || a == 0) && (depth > 0 || z == 0)) {
+                return configs[i];
+            }
+        }
+    }
+    return nullptr;
+}
+
+// The connection's EGL display and a window configuration with a 24-bit
+// depth buffer; where contexts need no configuration, also one without.
 bool StartEgl(WaylandConnection* c, std::string* error) {
     if (c->eglDisplay != nullptr) return true;
     PinSoftwareDriver();
@@ -195,34 +263,7 @@ bool StartEgl(WaylandConnection* c, std::string* error) {
         *error = _("EGL cannot bind desktop OpenGL");
         return false;
     }
-    const EGLint want[] = {EGL_SURFACE_TYPE,
-                           EGL_WINDOW_BIT,
-                           EGL_RENDERABLE_TYPE,
-                           EGL_OPENGL_BIT,
-                           EGL_RED_SIZE,
-                           8,
-                           EGL_GREEN_SIZE,
-                           8,
-                           EGL_BLUE_SIZE,
-                           8,
-                           EGL_DEPTH_SIZE,
-                           24,
-                           EGL_NONE};
-    EGLConfig configs[64];
-    EGLint count = 0;
-    EGLConfig chosen = nullptr;
-    if (eglChooseConfig(display, want, configs, 64, &count)) {
-        for (int pass = 0; pass < 2 && chosen == nullptr; ++pass) {
-            for (EGLint i = 0; i < count && chosen == nullptr; ++i) {
-                EGLint r = 0, g = 0, b = 0, a = 0;
-                eglGetConfigAttrib(display, configs[i], EGL_RED_SIZE, &r);
-                eglGetConfigAttrib(display, configs[i], EGL_GREEN_SIZE, &g);
-                eglGetConfigAttrib(display, configs[i], EGL_BLUE_SIZE, &b);
-                eglGetConfigAttrib(display, configs[i], EGL_ALPHA_SIZE, &a);
-                if (r == 8 && g == 8 && b == 8 && (pass == 1 || a == 0)) chosen = configs[i];
-            }
-        }
-    }
+    const EGLConfig chosen = WindowConfig(display, 24);
     if (chosen == nullptr) {
         eglTerminate(display);
         *error = _("no EGL window configuration with 8-bit RGB and depth");
@@ -230,6 +271,11 @@ bool StartEgl(WaylandConnection* c, std::string* error) {
     }
     c->eglDisplay = display;
     c->eglConfig = chosen;
+    // Contexts without a configuration can move between surfaces of both.
+    const char* extensions = eglQueryString(display, EGL_EXTENSIONS);
+    if (extensions != nullptr && std::strstr(extensions, "EGL_KHR_no_config_context") != nullptr) {
+        c->eglFlatConfig = WindowConfig(display, 0);
+    }
     return true;
 }
 
@@ -317,9 +363,11 @@ bool StartDrawing(WaylandConnection* c, WaylandView* v) {
             : EGL_NO_SURFACE;
     const EGLint attrs[] = {EGL_CONTEXT_OPENGL_PROFILE_MASK,
                             EGL_CONTEXT_OPENGL_COMPATIBILITY_PROFILE_BIT, EGL_NONE};
+    v->surfaceConfig = config;
     v->context =
         v->eglSurface != EGL_NO_SURFACE
-            ? eglCreateContext(display, config, static_cast<EGLContext>(c->eglShareContext), attrs)
+            ? eglCreateContext(display, c->eglFlatConfig != nullptr ? EGL_NO_CONFIG_KHR : config,
+                               static_cast<EGLContext>(c->eglShareContext), attrs)
             : EGL_NO_CONTEXT;
     if (v->context == EGL_NO_CONTEXT || !v->MakeCurrent()) return false;
     if (c->eglShareContext == nullptr) c->eglShareContext = v->context;
@@ -379,6 +427,7 @@ void ReleaseWaylandEgl(WaylandConnection* connection) {
     eglReleaseThread();
     connection->eglDisplay = nullptr;
     connection->eglConfig = nullptr;
+    connection->eglFlatConfig = nullptr;
     connection->eglShareContext = nullptr;
 }
 
