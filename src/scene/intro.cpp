@@ -54,24 +54,31 @@ void SSMAIN::DoIntro() {
         }
     }
 
+    // An image at an opacity of 0 or below blends to exactly what lies
+    // under it, so it is not drawn: for the first seconds of every run the
+    // renderer would otherwise shade both images for nothing.
     // First image: 512 x 128 canvas units centred at (512, 614.4).
-    glPushMatrix();
-    glBindTexture(GL_TEXTURE_2D, TextureName(kFirstRecord));
-    glTranslatef(512.0f, 614.4f, 0.0f);
-    glColor4f(1.0f, 1.0f, 1.0f, introAlpha1);
-    glScalef(2.0f, 2.0f, 1.0f);
-    DrawCentredQuad(128.0f, 32.0f);
-    glPopMatrix();
+    if (introAlpha1 > 0.0f) {
+        glPushMatrix();
+        glBindTexture(GL_TEXTURE_2D, TextureName(kFirstRecord));
+        glTranslatef(512.0f, 614.4f, 0.0f);
+        glColor4f(1.0f, 1.0f, 1.0f, introAlpha1);
+        glScalef(2.0f, 2.0f, 1.0f);
+        DrawCentredQuad(128.0f, 32.0f);
+        glPopMatrix();
+    }
 
     // Second image: 512 x 256 canvas units centred at (512, 192).
-    glPushMatrix();
-    glBindTexture(GL_TEXTURE_2D, TextureName(kSecondRecord));
-    const float slide = introSlide * 1024.0f;
-    glTranslatef(static_cast<float>(1024.0 - slide * 0.5), 192.0f, 0.0f);
-    glColor4f(1.0f, 1.0f, 1.0f, introAlpha2);
-    glScalef(2.0f, 2.0f, 1.0f);
-    DrawCentredQuad(128.0f, 64.0f);
-    glPopMatrix();
+    if (introAlpha2 > 0.0f) {
+        glPushMatrix();
+        glBindTexture(GL_TEXTURE_2D, TextureName(kSecondRecord));
+        const float slide = introSlide * 1024.0f;
+        glTranslatef(static_cast<float>(1024.0 - slide * 0.5), 192.0f, 0.0f);
+        glColor4f(1.0f, 1.0f, 1.0f, introAlpha2);
+        glScalef(2.0f, 2.0f, 1.0f);
+        DrawCentredQuad(128.0f, 64.0f);
+        glPopMatrix();
+    }
 
     glEnable(GL_LIGHTING);
     glEnable(GL_DEPTH_TEST);
