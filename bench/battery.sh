@@ -97,7 +97,7 @@ mkdir "$tmp/config"
 DBUS_SYSTEM_BUS_ADDRESS=$bus XDG_CONFIG_HOME="$tmp/config" DISPLAY="$display" \
     "$program" -window -geometry "$geometry" "$@" >"$tmp/program.log" 2>&1 &
 pid=$!
-sleep 5 # the desktop's capture and the first frames
+sleep 16 # the desktop's capture, the first frames and the intro (14 s)
 
 # Ticks (user + system, all threads) of a process.
 ticks() { awk '{ sub(/.*\) /, ""); split($0, a, " "); print a[12] + a[13] }' "/proc/$1/stat"; }

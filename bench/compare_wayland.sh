@@ -4,7 +4,8 @@
 # Measures `PROGRAM --fullscreen` natively on a private headless sway with
 # one 1920 x 1080 output (software rendering: sway's pixman renderer, Mesa's
 # llvmpipe in the program), each program in turn, in its steady state: a
-# warm-up of WARMUP seconds (5), then a window of WINDOW seconds (10) over
+# warm-up of WARMUP seconds (16: past mereglass's intro, which plays over the
+# first 14 seconds of a run), then a window of WINDOW seconds (10) over
 # which it counts
 #   - frames, as eglSwapBuffers calls seen by a perf uprobe;
 #   - CPU of the program (all threads) and of sway, from /proc/PID/stat;
@@ -15,7 +16,7 @@
 # Needs root (sway runs as uid 65534; perf's uprobes), sway, swaybg, perf.
 set -eu
 
-warmup=5 window=10
+warmup=16 window=10
 while getopts w:t: opt; do
     case $opt in
     w) warmup=$OPTARG ;;

@@ -3,8 +3,9 @@
 #
 # Measures one hack in its steady state, at 1920 x 1080 under a private Xvfb:
 # the program starts with `-window -geometry 1920x1080 options...`, runs a
-# warm-up of WARMUP seconds (5; it captures and scales the desktop then) and
-# is measured over the next WINDOW seconds (12):
+# warm-up of WARMUP seconds (16: mereglass captures and scales the desktop,
+# then plays its intro over the first 14 seconds of a run) and is measured
+# over the next WINDOW seconds (12):
 #   - frames, counted where they are presented (the buffer swap) with perf
 #     uprobes on the running program; that needs root, without it the frame
 #     rate is not reported (a probe's trap is the program's system time);
@@ -27,7 +28,7 @@
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 
-warmup=5 window=12 retries=3
+warmup=16 window=12 retries=3
 usage="usage: $0 [-w WARMUP] [-t WINDOW] [-r RETRIES] [PROGRAM [options...]]"
 while getopts w:t:r: opt; do
     case $opt in
