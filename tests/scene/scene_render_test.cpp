@@ -357,7 +357,7 @@ TEST(SceneRender, TheIntroImagesShowAtTheirCanvasPlaces) {
     // Images that cannot show are not drawn either (the renderer would shade
     // them in every frame of the wait).
     EXPECT_EQ(IntroPrimitives(rig), 0u);
-    for (int i = 13; i < 36; ++i) rig.Frame(0.25);  // 9 s: both opaque
+    for (int i = 12; i < 36; ++i) rig.Frame(0.25);  // 9 s: both opaque
     pixels = rig.gl.ReadPixels();
     EXPECT_GT(IntroPrimitives(rig), 0u);
     // First: canvas x 256 to 768, y 550.4 to 678.4; second: y 64 to 320.
