@@ -414,6 +414,19 @@ One runs per session; a second one says so and exits with status 1.)"},
      .manual = R"(With
 .BR \-\-idle\-watch :
 the idle time in seconds, 1 to 43200, for this run.)"},
+    {.shown = "--idle-status",
+     .setsMode = true,
+     .mode = HostMode::IdleStatus,
+     .group = kOther,
+     .help = N_("say whether the idle watch runs, its idle time, and\n"
+                "which programs hold the saver off, since when"),
+     .manual = R"(Print whether the session's idle watcher runs, its idle time and where it
+learns of idleness, whether the saver shows, and one line for each
+program that holds the saver off: its name and process, how it asks
+(org.freedesktop.ScreenSaver, logind, GNOME's session manager, KDE's
+power management, or the X screen saver's suspension), since when, and
+its reason.
+Exits with status 0 when a watcher runs, 1 otherwise.)"},
     {.shown = "--add-to-xscreensaver",
      .setsMode = true,
      .mode = HostMode::AddToXScreenSaver,

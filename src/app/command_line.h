@@ -21,6 +21,7 @@ enum class HostMode {
     Render,      // headless, into PNG files
     Configure,   // the settings dialog
     IdleWatch,   // stay in the session; full screen after the idle time
+    IdleStatus,  // print the idle watcher's status and exit
     Help,        // print the options and exit 0
     // List this program in ~/.xscreensaver, or take it out again.
     AddToXScreenSaver,
@@ -121,7 +122,7 @@ extern const OptionGroup kOptionGroups[kOptionGroupCount];
 // The settings' options (--water-speed N, --[no-]lighting, ...) come from
 // the settings table and form the last group; every other option is here,
 // in the order --help lists them.
-inline constexpr size_t kOptionCount = 26;
+inline constexpr size_t kOptionCount = 27;
 extern const OptionEntry kOptions[kOptionCount];
 
 // Parses argv (argv[0] is skipped). False, with a one-line reason in

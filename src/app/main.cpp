@@ -94,6 +94,8 @@ int main(int argc, char** argv) {
         case HostMode::AddToAutostart:
         case HostMode::RemoveFromAutostart:
             return RunAutostart(cl.mode == HostMode::AddToAutostart);
+        case HostMode::IdleStatus:
+            return RunIdleStatus(cl);
         default:
             break;
     }

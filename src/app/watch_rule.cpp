@@ -12,12 +12,17 @@ WatchStep Start(WatchRule* rule) {
 
 }  // namespace
 
-WatchStep OnIdle(WatchRule* rule, bool inhibited, bool locked) {
+WatchStep OnIdle(WatchRule* rule, bool inhibited, bool locked, double now) {
     rule->idle = true;
     if (rule->running) return WatchStep::Nothing;
     if (inhibited || locked) {
         rule->heldOff = true;
         rule->retryAt = 0.0;
+        return WatchStep::Nothing;
+    }
+    if (now < rule->inUseUntil) {
+        rule->heldOff = true;
+        rule->retryAt = rule->inUseUntil;
         return WatchStep::Nothing;
     }
     return Start(rule);
@@ -49,6 +54,14 @@ WatchStep OnRetry(WatchRule* rule, bool inhibited, bool locked, double now) {
     rule->retryAt = 0.0;
     if (!rule->idle || rule->running || inhibited || locked) return WatchStep::Nothing;
     return Start(rule);
+}
+
+WatchStep OnUserActivity(WatchRule* rule, double now) {
+    rule->inUseUntil = now + rule->idleSeconds;
+    if (!rule->idle) return WatchStep::Nothing;
+    rule->heldOff = true;
+    rule->retryAt = rule->inUseUntil;
+    return rule->running ? WatchStep::StopSaver : WatchStep::Nothing;
 }
 
 void OnSaverEnded(WatchRule* rule) { rule->running = false; }

@@ -20,10 +20,13 @@ struct WatchRule {
     // (0: no hold has ended).
     bool heldOff = false;
     double retryAt = 0.0;
+    // A program asked that the session count as in use until then (its
+    // SimulateUserActivity and the idle time after it).
+    double inUseUntil = 0.0;
 };
 
-// The session has been idle for the idle time.
-WatchStep OnIdle(WatchRule* rule, bool inhibited, bool locked);
+// The session has been idle for the idle time, at `now`.
+WatchStep OnIdle(WatchRule* rule, bool inhibited, bool locked, double now = 0.0);
 // Input again.
 WatchStep OnActive(WatchRule* rule);
 // An inhibitor or the lock was taken or let go at `now`; `inhibited` and
@@ -31,6 +34,10 @@ WatchStep OnActive(WatchRule* rule);
 WatchStep OnHoldChanged(WatchRule* rule, bool inhibited, bool locked, double now);
 // The clock reached rule->retryAt (the caller waits for it).
 WatchStep OnRetry(WatchRule* rule, bool inhibited, bool locked, double now);
+// A program asked at `now` that the session count as in use: the saver
+// goes, and comes back the idle time later unless input or a hold comes
+// first.
+WatchStep OnUserActivity(WatchRule* rule, double now);
 // The saver ended, however it ended, or could not start. It starts again
 // only after the next idle time.
 void OnSaverEnded(WatchRule* rule);

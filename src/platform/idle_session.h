@@ -1,13 +1,19 @@
 // The session's idleness, for the idle watcher: when the user has been
-// away for the idle time and when they are back, whether a program holds
-// idleness off, whether the session is locked. One descriptor to wait on;
+// away for the idle time and when they are back, what holds idleness off
+// (and who), whether the session is locked. One descriptor to wait on;
 // nothing polls. Plain structs and free functions like platform.h's;
 // nothing here includes X11, Wayland or GLib. The files:
-//   idle_session.cpp  the choice of a source, the one descriptor
-//   idle_bus.cpp      GDBus: GNOME's idle monitor, idle inhibitors, the
-//                     lock, screen-saver daemons on the bus
+//   idle_session.cpp  the choice of a source, the one descriptor, the
+//                     holds of all parts with when each was first seen,
+//                     and the wait for a source that went to come back
+//   idle_bus.cpp      GDBus: GNOME's idle monitor, the desktops' and
+//                     logind's idle inhibitors, the lock, screen-saver
+//                     daemons on the bus
+//   screen_saver_service.cpp  GDBus: our own org.freedesktop.ScreenSaver
+//                     where nobody on the bus offers one
 //   idle_wayland.cpp  Wayland: ext_idle_notifier_v1, org_kde_kwin_idle
-//   idle_x11.cpp      Xlib, XSync: the IDLETIME counter; XScreenSaver
+//   idle_x11.cpp      Xlib, XSync: the IDLETIME counter; XScreenSaver;
+//                     X-Resource: clients that suspend the screen saver
 #pragma once
 
 #include <cstdint>
@@ -29,10 +35,43 @@ enum class IdleEventKind {
     Active,             // input again after Idle
     InhibitorsChanged,  // a program took or let go of an idle inhibition
     LockChanged,        // the session was locked or unlocked
+    UserActivity,       // a program asked that the session count as in use
+                        // now (SimulateUserActivity)
+    Notice,             // something to tell the user once: `text`
 };
 
 struct IdleEvent {
     IdleEventKind kind = IdleEventKind::Idle;
+    std::string text;  // Notice: one line, translated
+};
+
+// One program that holds idleness off.
+struct IdleHold {
+    // How it asks: "org.freedesktop.ScreenSaver", "logind",
+    // "GNOME's session manager", "KDE's power management",
+    // "X screen-saver suspension" (untranslated; IdleHoldWayName).
+    std::string way;
+    // The program as it names itself, else its process's name; empty when
+    // the service does not say.
+    std::string who;
+    long pid = 0;  // its process, 0 when unknown
+    std::string reason;
+    // Seconds since the epoch when the session first saw it (exact for
+    // our own service's holds).
+    double since = 0.0;
+    // True when its end is told by an event (InhibitorsChanged, or input
+    // as the X server counts it); false when only asking again finds it.
+    bool signalled = true;
+};
+
+// What a session is opened for.
+enum class IdlePurpose {
+    // Alarms at the idle time, and our own screen-saver service where
+    // nobody offers one: the watcher.
+    Watch,
+    // Only the holds and the source, for a status: nothing is set up on
+    // the servers, no name is taken.
+    Ask,
 };
 
 struct IdleSession;
@@ -42,15 +81,20 @@ struct IdleSession;
 // else the Wayland compositor's notifications ($WAYLAND_DISPLAY), else
 // the X server's idle time ($DISPLAY) where no screen-saver daemon runs.
 // The session bus, where there is one, also tells of inhibitors and the
-// lock, whatever the source. Null, with a one-line reason in `error`, when
-// there is none, or a screen-saver daemon is in charge (it names the
-// daemon).
-IdleSession* OpenIdleSession(uint32_t idleMilliseconds, std::string* error);
+// lock, whatever the source; the system bus of logind's idle blocks; the
+// X server of the clients that suspend its screen saver. Null, with a
+// one-line reason in `error`, when there is none, or a screen-saver
+// daemon is in charge (it names the daemon).
+IdleSession* OpenIdleSession(uint32_t idleMilliseconds, IdlePurpose purpose, std::string* error);
 void CloseIdleSession(IdleSession* session);
+
+// Sets the source's alarms again for a new idle time. An Idle already
+// told stands until the next Active.
+void SetIdleSessionTime(IdleSession* session, uint32_t idleMilliseconds);
 
 IdleSourceKind IdleSessionSource(const IdleSession* session);
 // "GNOME's idle monitor", "the compositor's idle notifications
-// (ext_idle_notifier_v1)", ...: for a line to the user.
+// (ext_idle_notifier_v1)", ...: for a line to the user (N_: translate).
 const char* IdleSourceName(IdleSourceKind kind);
 // True when the session's saver should cover a Wayland compositor's
 // outputs natively rather than through an X server.
@@ -59,19 +103,31 @@ bool IdleSessionOnWayland(const IdleSession* session);
 // Readable when events wait; the caller polls it, then calls
 // DispatchIdleSession.
 int IdleSessionFd(const IdleSession* session);
-// Appends what happened to `events` without blocking. False, with a
-// one-line reason, once the source has gone (the compositor, the X server
-// or the bus that carried it).
+// Appends what happened to `events` without blocking. A source that goes
+// (a compositor or shell that restarts, a bus name handed to a
+// replacement) is waited for and followed for a few seconds. False, with
+// a one-line reason, once it has gone for good (the compositor, the X
+// server or the bus that carried it).
 bool DispatchIdleSession(IdleSession* session, std::vector<IdleEvent>* events, std::string* error);
 
-// True while a program holds idleness off where the desktop lets others
-// ask (GNOME's session manager, KDE's and the freedesktop power
-// management); `who` then names the service. Inhibitors that the
-// compositor applies itself (Wayland's) never reach the watcher as Idle.
-// False without a session bus.
-bool IdleInhibited(IdleSession* session, std::string* who);
+// Every program that holds idleness off now, where the desktop, logind,
+// the X server or our own service lets others ask (inhibitors that the
+// compositor applies itself, Wayland's, never reach the watcher as Idle).
+// True when there is one.
+bool IdleHolds(IdleSession* session, std::vector<IdleHold>* holds);
+// The translated name of a hold's way of asking.
+std::string IdleHoldWayName(const std::string& way);
 // True while the desktop says the session is locked (its screen-saver
 // service on the bus). False when nothing says so.
 bool SessionLocked(IdleSession* session);
+
+// What our own screen-saver service (where it runs) answers: whether the
+// saver shows (GetActive, ActiveChanged) and since when the session is
+// idle, seconds of the monotonic clock (GetSessionIdleTime; 0: in use).
+void SetIdleSessionSaverActive(IdleSession* session, bool active);
+void SetIdleSessionIdleSince(IdleSession* session, double since);
+// The X server's idle time and screen saver reset, as input would; nothing
+// elsewhere (the compositors keep their idle time to themselves).
+void ResetIdleSessionTime(IdleSession* session);
 
 }  // namespace platform

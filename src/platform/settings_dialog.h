@@ -87,6 +87,9 @@ struct SettingsDialogDescription {
     std::string webPage;
     DialogValues defaultValues;
     std::function<void(const DialogValues&)> onSave;
+    // When above 0, the lines under the controls are made again this often,
+    // for what they show of things outside the dialog.
+    int noteRefreshSeconds = 0;
     // The saver's one-run options for the values shown, for the preview.
     std::function<std::vector<std::string>(const DialogValues&)> previewFlags;
     // Shown under the controls only where the screenshot portal would ask

@@ -17,8 +17,12 @@ struct WatcherLock {
 };
 
 // The session's name for the lock from $WAYLAND_DISPLAY, else $DISPLAY
-// (letters, digits, '.', '-' and '_' only); empty without either.
-std::string WatcherSession(const char* waylandDisplay, const char* display);
+// (letters, digits, '.', '-' and '_' only); empty without either. Each
+// display has one name however it is spelled: a Wayland name is the same
+// as its full path in `runtimeDir` ($XDG_RUNTIME_DIR); an X display
+// ":0", ":0.0" and "unix:0" are the same (the screen does not count, nor
+// "unix" for the local host).
+std::string WatcherSession(const char* waylandDisplay, const char* display, const char* runtimeDir);
 // The same for this process's environment.
 std::string CurrentWatcherSession();
 
@@ -37,7 +41,8 @@ long RunningWatcher(const std::string& path);
 
 // Starts `program` --idle-watch on its own, in a session of its own, its
 // standard error the caller's: the watcher of this session, if none runs.
-// True when one runs by then or was started.
+// True when one runs by then, or the one started says it is watching
+// (its status socket answers) within a few seconds.
 bool StartWatcherNow(const std::string& program);
 // Asks this session's running watcher to end (SIGTERM). True when one was
 // running.

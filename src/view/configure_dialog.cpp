@@ -1,12 +1,14 @@
 // The configuration dialog described from the settings table: one control
 // per entry (the on/off settings first), the picture folder after the
 // picture's choice, the autostart check box before the idle time, and the
-// desktop's own idle delay under it; the sheet's values turned into the
-// dialog's and back, and Save running the sheet's action of
-// view/settings_table.h and adding or removing the autostart entry
-// (platform/autostart_entry.h). The platform's settings dialog shows it.
+// desktop's own idle delay and what holds the saver off under it; the
+// sheet's values turned into the dialog's and back, and Save running the
+// sheet's action of view/settings_table.h and adding or removing the
+// autostart entry (platform/autostart_entry.h). The platform's settings
+// dialog shows it.
 #include "view/configure_dialog.h"
 
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -15,9 +17,11 @@
 #include "platform/platform.h"
 #include "platform/settings_dialog.h"
 #include "platform/watcher_lock.h"
+#include "platform/watcher_status.h"
 #include "support/diagnostics.h"
 #include "support/translation.h"
 #include "view/desktop_delay_text.h"
+#include "view/idle_status_text.h"
 #include "view/settings_table.h"
 
 using platform::DialogControl;
@@ -187,17 +191,37 @@ SheetControls FromDialog(const DialogValues& values, bool* autostart = nullptr) 
     return controls;
 }
 
+// What holds the saver off now, as the session's running watcher says;
+// nothing when none runs.
+std::vector<platform::IdleHold> WatchedHolds() {
+    const std::string session = platform::CurrentWatcherSession();
+    platform::WatcherStatus status;
+    if (session.empty() ||
+        !platform::AskWatcherStatus(platform::WatcherStatusPath(platform::WatcherLockPath(session)),
+                                    &status)) {
+        return {};
+    }
+    return status.holds;
+}
+
 // The idle time's spin button, with the desktop's own delay on the line
-// under it, stressed when it comes first.
+// under it, stressed when it comes first, and what holds the saver off
+// now.
 DialogControl IdleMinutesControl(const SettingEntry& entry, const ConfigureDialog* d) {
     DialogControl c = Control(entry);
     const platform::DesktopIdleDelay delay = d->desktopDelay;
-    if (delay.seconds <= 0) return c;
     c.note = [delay](const DialogValues& values) {
-        const int minutes = FromDialog(values).oIdleMinutes;
-        const std::string warning = DesktopDelayWarning(delay, minutes * 60);
-        return warning.empty() ? platform::DialogNote{DesktopDelayNote(delay), false}
-                               : platform::DialogNote{warning, true};
+        platform::DialogNote note;
+        if (delay.seconds > 0) {
+            const int minutes = FromDialog(values).oIdleMinutes;
+            const std::string warning = DesktopDelayWarning(delay, minutes * 60);
+            note = warning.empty() ? platform::DialogNote{DesktopDelayNote(delay), false}
+                                   : platform::DialogNote{warning, true};
+        }
+        const std::string holds =
+            IdleHoldsNote(WatchedHolds(), static_cast<double>(std::time(nullptr)));
+        if (!holds.empty()) note.text += (note.text.empty() ? "" : "\n") + holds;
+        return note;
     };
     return c;
 }
@@ -230,6 +254,8 @@ void SaveAutostart(const ConfigureDialog* d, bool wanted) {
 SettingsDialogDescription Describe(ConfigureDialog* d) {
     SettingsDialogDescription desc;
     desc.title = _("Mereglass Settings");
+    // The holds under the idle time follow the session.
+    desc.noteRefreshSeconds = 2;
     for (const Row& row : Rows()) {
         switch (row.kind) {
             case Row::Kind::Setting:

@@ -68,6 +68,20 @@ TEST(WatchRule, AHoldDefersTheSaverByTheIdleTimeAfterItEnds) {
     EXPECT_EQ(OnRetry(&rule, false, false, 260.0), WatchStep::Nothing);
 }
 
+// A program's SimulateUserActivity counts as input: the saver goes, and
+// an idle session waits the idle time from it.
+TEST(WatchRule, AProgramsActivityCountsAsInputForAnIdleTime) {
+    WatchRule rule = Rule();
+    EXPECT_EQ(OnUserActivity(&rule, 100.0), WatchStep::Nothing);
+    EXPECT_EQ(OnIdle(&rule, false, false, 130.0), WatchStep::Nothing);
+    EXPECT_EQ(OnRetry(&rule, false, false, 159.0), WatchStep::Nothing);
+    EXPECT_EQ(OnRetry(&rule, false, false, 160.0), WatchStep::StartSaver);
+    EXPECT_EQ(OnUserActivity(&rule, 200.0), WatchStep::StopSaver);
+    OnSaverEnded(&rule);
+    EXPECT_EQ(OnRetry(&rule, false, false, 259.0), WatchStep::Nothing);
+    EXPECT_EQ(OnRetry(&rule, false, false, 260.0), WatchStep::StartSaver);
+}
+
 TEST(WatchRule, ALockWhileTheSaverRunsStopsIt) {
     WatchRule rule = Rule();
     ASSERT_EQ(OnIdle(&rule, false, false), WatchStep::StartSaver);
@@ -133,9 +147,15 @@ TEST(SaverChild, AChildThatIgnoresTheStopIsKilled) {
 
 TEST(WatcherLock, OneWatcherPerSession) {
     using namespace platform;
-    EXPECT_EQ(WatcherSession("wayland-1", ":0"), "wayland-wayland-1");
-    EXPECT_EQ(WatcherSession("", "host:0.0"), "x11-host_0.0");
-    EXPECT_EQ(WatcherSession(nullptr, nullptr), "");
+    // One name however the display is spelled.
+    EXPECT_EQ(WatcherSession("wayland-1", ":0", "/run/user/7"), "wayland-wayland-1");
+    EXPECT_EQ(WatcherSession("/run/user/7/wayland-1", nullptr, "/run/user/7"), "wayland-wayland-1");
+    EXPECT_EQ(WatcherSession("", ":0", nullptr), "x11-_0");
+    EXPECT_EQ(WatcherSession("", ":0.1", nullptr), "x11-_0");
+    EXPECT_EQ(WatcherSession("", "unix:0.0", nullptr), "x11-_0");
+    EXPECT_EQ(WatcherSession("", "host:0.0", nullptr), "x11-host_0");
+    EXPECT_NE(WatcherSession("", ":10", nullptr), "x11-_0");
+    EXPECT_EQ(WatcherSession(nullptr, nullptr, nullptr), "");
     char dir[] = "/tmp/mereglass-lock-XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
     const std::string path = std::string(dir) + "/watch.lock";

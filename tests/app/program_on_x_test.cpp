@@ -22,6 +22,7 @@
 #include "child_process.h"
 #include "fake_power.h"
 #include "platform/platform.h"
+#include "private_bus.h"
 #include "view/settings_table.h"
 #include "xvfb.h"
 
@@ -866,6 +867,36 @@ protected:
         XTestFakeRelativeMotionEvent(display_, 40, 30, CurrentTime);
         XSync(display_, False);
     }
+    // The session with a private bus standing in for both the session and
+    // the system bus.
+    std::vector<std::string> BusSession(const PrivateBus& bus) {
+        return {"DBUS_SESSION_BUS_ADDRESS=" + bus.address(),
+                "DBUS_SYSTEM_BUS_ADDRESS=" + bus.address(),
+                "WAYLAND_DISPLAY=", "XDG_RUNTIME_DIR=" + config_};
+    }
+    // What --idle-status prints in `env`, once it holds `text` (or after
+    // 30 s).
+    std::string IdleStatus(const std::vector<std::string>& env, const std::string& text) {
+        std::string out;
+        Eventually([&] {
+            std::vector<std::string> all = env;
+            all.insert(all.end(), {"DISPLAY=" + xvfb_->display(), "XDG_CONFIG_HOME=" + config_});
+            ChildProcess status(MEREGLASS_PROGRAM, {MEREGLASS_PROGRAM, "--idle-status"}, all);
+            status.Wait(30.0);
+            out = status.Output();
+            return out.find(text) != std::string::npos;
+        });
+        return out;
+    }
+    // True when the saver stays away for `seconds`.
+    bool StaysAway(double seconds) {
+        return !Eventually([&] { return !ProgramWindows().empty(); }, seconds);
+    }
+    void WaitForWatching() {
+        ASSERT_TRUE(Eventually([&] {
+            return program_->Output().find("without input") != std::string::npos;
+        })) << program_->Output();
+    }
 };
 
 }  // namespace
@@ -882,10 +913,10 @@ TEST_F(IdleWatchOnX, CoversWhenIdleYieldsToInputAndComesBack) {
     ASSERT_TRUE(Uncovered()) << program_->Output();
     ASSERT_TRUE(Covered()) << program_->Output();
 
-    // One watcher per session.
+    // One watcher per session, however its display is spelled.
     ChildProcess second(MEREGLASS_PROGRAM, {MEREGLASS_PROGRAM, "--idle-watch"}, [&] {
         std::vector<std::string> env = Session();
-        env.push_back("DISPLAY=" + xvfb_->display());
+        env.push_back("DISPLAY=unix" + xvfb_->display() + ".0");
         env.push_back("XDG_CONFIG_HOME=" + config_);
         return env;
     }());
@@ -954,6 +985,108 @@ TEST_F(IdleWatchOnX, AMissingSaverEndsTheWatcherWithOneLine) {
               "mereglass: the saver starts after 5 seconds without input (the X server's idle "
               "time)\nmereglass: cannot start the saver " +
                   copy + ": No such file or directory\n");
+}
+
+// Every way a program holds the saver off keeps it away, each listed by
+// --idle-status: the X screen saver suspended (a real mpv playing),
+// logind's idle block (a stand-in logind) and our own
+// org.freedesktop.ScreenSaver, which bounds what a flooding caller gets.
+// The saver comes once the last hold ends: the D-Bus caller's with its
+// connection, though it never let go.
+TEST_F(IdleWatchOnX, EveryHoldKeepsItAwayUntilTheLastEnds) {
+    PrivateBus bus(config_);
+    if (!bus.ok()) GTEST_SKIP() << bus.error();
+    if (access("/usr/bin/mpv", X_OK) != 0) GTEST_SKIP() << "no mpv (Debian's mpv package)";
+    const std::vector<std::string> env = BusSession(bus);
+    std::unique_ptr<ChildProcess> logind = bus.StartStandIn({"logind"}, "DBUS_SYSTEM_BUS_ADDRESS");
+    ASSERT_NE(logind, nullptr) << bus.error();
+    ASSERT_TRUE(logind->Signal(SIGUSR1));
+    ASSERT_TRUE(WaitForOutput(*logind, "blocked"));
+    ChildProcess mpv("/usr/bin/mpv",
+                     {"mpv", "--no-config", "--vo=x11", "--ao=null", "--loop",
+                      "av://lavfi:testsrc=size=160x120:rate=10"},
+                     {"DISPLAY=" + xvfb_->display(), "HOME=" + config_});
+    // Found without a watcher, as a watcher would find them.
+    std::string status = IdleStatus(env, "mpv (process");
+    EXPECT_NE(status.find("film player (process 4242), through logind, since "), std::string::npos)
+        << status;
+    EXPECT_NE(status.find("No idle watcher runs"), std::string::npos) << status;
+
+    Start({"--idle-watch", "--idle-seconds", "2"}, env);
+    ASSERT_NO_FATAL_FAILURE(WaitForWatching());
+    std::unique_ptr<ChildProcess> client =
+        bus.StartStandIn({"inhibit", "40", "100000"}, "DBUS_SESSION_BUS_ADDRESS");
+    ASSERT_NE(client, nullptr) << bus.error();
+    EXPECT_TRUE(WaitForOutput(*client, "held 16\n")) << client->Output();
+    status = IdleStatus(env, "org.freedesktop.ScreenSaver");
+    EXPECT_NE(status.find("The idle watcher runs"), std::string::npos) << status;
+    EXPECT_LT(status.size(), 16 * 600u) << "the names and reasons are cut short";
+    const std::string out = program_->Output();
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 2) << "one line for the refusal: " << out;
+
+    EXPECT_TRUE(StaysAway(4.0));
+    ASSERT_TRUE(mpv.Signal(SIGTERM));
+    ASSERT_TRUE(mpv.Wait(30.0));
+    EXPECT_TRUE(StaysAway(3.0));
+    ASSERT_TRUE(logind->Signal(SIGUSR2));
+    EXPECT_TRUE(StaysAway(3.0));
+    ASSERT_TRUE(client->Signal(SIGKILL));
+    EXPECT_TRUE(Covered()) << program_->Output();
+    ExpectNoReports();
+}
+
+// A new idle time, saved through the settings store as the dialog saves
+// it or written into the file by hand, reaches the running watcher at once.
+TEST_F(IdleWatchOnX, ANewIdleTimeInTheSettingsFileCountsAtOnce) {
+    Start({"--idle-watch"}, Session());
+    ASSERT_NO_FATAL_FAILURE(WaitForWatching());
+    EXPECT_NE(IdleStatus(Session(), "after 10 minutes").find("after 10 minutes"),
+              std::string::npos);
+    setenv("XDG_CONFIG_HOME", config_.c_str(), 1);
+    platform::SettingsStore* store = platform::OpenSettingsStore(kSettingsModule);
+    ResetSettingsStore(store);
+    platform::StoreSetInteger(store, "IdleMinutes", 1);
+    ASSERT_TRUE(platform::StoreSynchronize(store));
+    const std::string path = platform::SettingsStorePath(store);
+    platform::CloseSettingsStore(store);
+    unsetenv("XDG_CONFIG_HOME");
+    EXPECT_NE(IdleStatus(Session(), "after 1 minute ").find("after 1 minute "), std::string::npos);
+    std::string text;
+    {
+        std::ifstream in(path);
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    const size_t at = text.find("IdleMinutes=1");
+    ASSERT_NE(at, std::string::npos) << text;
+    text.replace(at, 13, "IdleMinutes=2");
+    std::ofstream(path, std::ios::in | std::ios::out) << text;  // in place
+    EXPECT_NE(IdleStatus(Session(), "after 2 minutes").find("after 2 minutes"), std::string::npos);
+    EXPECT_NE(program_->Output().find("mereglass: the saver now starts after 1 minute without "
+                                      "input\nmereglass: the saver now starts after 2 minutes"),
+              std::string::npos)
+        << program_->Output();
+}
+
+// GNOME's idle monitor (a stand-in) handed straight to a replacement: the
+// watcher asks the new one, and the saver still comes.
+TEST_F(IdleWatchOnX, AnIdleMonitorHandedToAnotherOwnerIsFollowed) {
+    PrivateBus bus(config_);
+    if (!bus.ok()) GTEST_SKIP() << bus.error();
+    std::unique_ptr<ChildProcess> first =
+        bus.StartStandIn({"idle-monitor"}, "DBUS_SESSION_BUS_ADDRESS");
+    ASSERT_NE(first, nullptr) << bus.error();
+    Start({"--idle-watch", "--idle-seconds", "2"}, BusSession(bus));
+    ASSERT_TRUE(Covered()) << program_->Output();
+    EXPECT_NE(program_->Output().find("(GNOME's idle monitor)"), std::string::npos);
+    ASSERT_TRUE(first->Signal(SIGUSR1));  // input
+    ASSERT_TRUE(Uncovered()) << program_->Output();
+    std::unique_ptr<ChildProcess> second =
+        bus.StartStandIn({"idle-monitor", "replace"}, "DBUS_SESSION_BUS_ADDRESS");
+    ASSERT_NE(second, nullptr) << bus.error();
+    EXPECT_TRUE(first->Wait(30.0)) << "the first gave the name up";
+    EXPECT_TRUE(Covered()) << program_->Output();
+    EXPECT_TRUE(program_->running()) << program_->Output();
+    ExpectNoReports();
 }
 
 TEST(IdleWatch, NoSessionIsOneLine) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "child_process.h"
+#include "private_bus.h"
 
 class FakePower {
 public:
@@ -28,7 +29,7 @@ public:
     bool Appear(bool onBattery);
 
 private:
-    std::unique_ptr<ChildProcess> bus_;
+    PrivateBus bus_;
     std::unique_ptr<ChildProcess> fake_;
     std::string address_;
     std::string error_;

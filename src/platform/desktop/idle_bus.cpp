@@ -1,12 +1,14 @@
-// The idle session's part on the session bus: GNOME's idle monitor, the
-// inhibitors that desktops let a program ask about, the lock, and the
-// screen-saver daemons that own a name there. The bus is a connection of
-// its own, dispatched in a main context of its own, whose descriptors the
-// session waits on. Relies on GIO's GDBus.
+// The idle session's part on the buses: GNOME's idle monitor (followed
+// when it goes and comes back, or is handed to another owner), the
+// inhibitors that desktops and logind let a program ask about, the lock,
+// and the screen-saver daemons that own a name there. The buses are
+// connections of their own, dispatched in a main context of their own,
+// whose descriptors the session waits on. Relies on GIO's GDBus.
 //
 // Provides: OpenIdleBus, CloseIdleBus, BusHasGnomeIdleMonitor,
-// WatchGnomeIdle, BusScreenSaverDaemon, BusInhibited, BusLocked, BusFds,
-// DispatchIdleBus.
+// WatchGnomeIdle, SetGnomeIdleTime, GnomeIdleMonitorGoneSince,
+// BusScreenSaverDaemon, BusHolds, BusLocked, BusFds, DispatchIdleBus,
+// PushIdleEvent.
 #include <gio/gio.h>
 #include <poll.h>
 
@@ -14,8 +16,9 @@
 #include <iterator>
 
 #include "platform/desktop/context_wait_internal.h"
+#include "platform/desktop/idle_bus_internal.h"
 #include "platform/desktop/session_bus_internal.h"
-#include "platform/idle_internal.h"
+#include "platform/platform.h"
 #include "support/translation.h"
 
 namespace platform {
@@ -24,37 +27,16 @@ namespace {
 
 constexpr const char* kMonitorName = "org.gnome.Mutter.IdleMonitor";
 constexpr const char* kMonitorPath = "/org/gnome/Mutter/IdleMonitor/Core";
+constexpr const char* kSessionManager = "org.gnome.SessionManager";
+constexpr const char* kLogin = "org.freedesktop.login1";
 // How long a question to a service on the bus may take, milliseconds.
 constexpr int kCallMilliseconds = 1000;
+// GNOME's session manager's flag for an inhibitor of idleness.
+constexpr guint32 kGnomeIdleFlag = 8;
 
-// A service that says whether idleness is held off, or whether the
-// session is locked: a method that answers (b).
-struct Question {
-    const char* name;
-    const char* path;
-    const char* interface;
-    const char* method;
-    int flags;  // the method's one argument (u), or -1 for none
-    const char* what;
-};
-
-// GNOME's session manager (flag 8: idle), KDE's policy agent (flag 4:
-// the screen's settings, which its screen-saver service holds) and the
-// power management service of KDE and Xfce.
-const Question kInhibitors[] = {
-    {"org.gnome.SessionManager", "/org/gnome/SessionManager", "org.gnome.SessionManager",
-     "IsInhibited", 8, "the session manager"},
-    {"org.kde.Solid.PowerManagement.PolicyAgent", "/org/kde/Solid/PowerManagement/PolicyAgent",
-     "org.kde.Solid.PowerManagement.PolicyAgent", "HasInhibition", 4, "KDE's power management"},
-    {"org.freedesktop.PowerManagement", "/org/freedesktop/PowerManagement/Inhibit",
-     "org.freedesktop.PowerManagement.Inhibit", "HasInhibit", -1, "the power management"},
-};
-
-const Question kLocks[] = {
-    {"org.gnome.ScreenSaver", "/org/gnome/ScreenSaver", "org.gnome.ScreenSaver", "GetActive", -1,
-     "GNOME's lock screen"},
-    {"org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver", "org.freedesktop.ScreenSaver",
-     "GetActive", -1, "the lock screen"},
+const char* const kLockNames[][2] = {
+    {"org.gnome.ScreenSaver", "/org/gnome/ScreenSaver"},
+    {"org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver"},
 };
 
 // Signals that something above changed: (sender, interface, member).
@@ -65,15 +47,11 @@ struct Change {
     IdleEventKind kind;
 };
 
-const Change kChanges[] = {
-    {"org.gnome.SessionManager", "org.gnome.SessionManager", "InhibitorAdded",
-     IdleEventKind::InhibitorsChanged},
-    {"org.gnome.SessionManager", "org.gnome.SessionManager", "InhibitorRemoved",
-     IdleEventKind::InhibitorsChanged},
+const Change kChanges[kBusChangeCount] = {
+    {kSessionManager, kSessionManager, "InhibitorAdded", IdleEventKind::InhibitorsChanged},
+    {kSessionManager, kSessionManager, "InhibitorRemoved", IdleEventKind::InhibitorsChanged},
     {"org.kde.Solid.PowerManagement.PolicyAgent", "org.kde.Solid.PowerManagement.PolicyAgent",
      "InhibitionsChanged", IdleEventKind::InhibitorsChanged},
-    {"org.freedesktop.PowerManagement", "org.freedesktop.PowerManagement.Inhibit",
-     "HasInhibitChanged", IdleEventKind::InhibitorsChanged},
     {"org.gnome.ScreenSaver", "org.gnome.ScreenSaver", "ActiveChanged", IdleEventKind::LockChanged},
     {"org.freedesktop.ScreenSaver", "org.freedesktop.ScreenSaver", "ActiveChanged",
      IdleEventKind::LockChanged},
@@ -86,44 +64,17 @@ const std::pair<const char*, const char*> kDaemons[] = {
     {"org.cinnamon.ScreenSaver", "Cinnamon's screen saver"},
 };
 
-}  // namespace
-
-struct IdleBus;
-
-namespace {
-
-// What a subscription to one of kChanges hands its callback.
-struct Listener {
-    IdleBus* bus;
-    IdleEventKind kind;
-};
-
-}  // namespace
-
-struct IdleBus {
-    GMainContext* context = nullptr;
-    GDBusConnection* connection = nullptr;
-    std::vector<guint> subscriptions;
-    Listener listeners[std::size(kChanges)];
-    std::vector<IdleEvent> events;  // heard, not yet handed out
-    // The context's descriptors and priority from its last query.
-    std::vector<GPollFD> fds;
-    gint priority = 0;
-    // GNOME's idle monitor, when it is the source: its watches' ids.
-    bool gnome = false;
-    guint32 idleWatch = 0;
-    guint32 activeWatch = 0;
-    bool monitorGone = false;
-    bool closed = false;
-};
-
-namespace {
+GVariant* CallOn(GDBusConnection* connection, const char* name, const char* path,
+                 const char* interface, const char* method, GVariant* args,
+                 const GVariantType* reply, GError** error = nullptr) {
+    return g_dbus_connection_call_sync(connection, name, path, interface, method, args, reply,
+                                       G_DBUS_CALL_FLAGS_NO_AUTO_START, kCallMilliseconds, nullptr,
+                                       error);
+}
 
 GVariant* Call(IdleBus* b, const char* name, const char* path, const char* interface,
                const char* method, GVariant* args, const GVariantType* reply) {
-    return g_dbus_connection_call_sync(b->connection, name, path, interface, method, args, reply,
-                                       G_DBUS_CALL_FLAGS_NO_AUTO_START, kCallMilliseconds, nullptr,
-                                       nullptr);
+    return CallOn(b->connection, name, path, interface, method, args, reply);
 }
 
 bool HasOwner(IdleBus* b, const char* name) {
@@ -136,15 +87,99 @@ bool HasOwner(IdleBus* b, const char* name) {
     return owned;
 }
 
-// The answer of a question, or false when nobody answers it.
-bool Ask(IdleBus* b, const Question& q) {
-    GVariant* args = q.flags >= 0 ? g_variant_new("(u)", static_cast<guint32>(q.flags)) : nullptr;
-    GVariant* r = Call(b, q.name, q.path, q.interface, q.method, args, G_VARIANT_TYPE("(b)"));
+// The (b) answer of `method`, or false when nobody answers it.
+bool AskBool(IdleBus* b, const char* name, const char* path, const char* interface,
+             const char* method, GVariant* args) {
+    GVariant* r = Call(b, name, path, interface, method, args, G_VARIANT_TYPE("(b)"));
     if (r == nullptr) return false;
     gboolean yes = FALSE;
     g_variant_get(r, "(b)", &yes);
     g_variant_unref(r);
     return yes;
+}
+
+// A string or number property-like answer of one of GNOME's inhibitor
+// objects: (s) or (u).
+std::string AskInhibitorText(IdleBus* b, const char* path, const char* method) {
+    GVariant* r = Call(b, kSessionManager, path, "org.gnome.SessionManager.Inhibitor", method,
+                       nullptr, G_VARIANT_TYPE("(s)"));
+    if (r == nullptr) return "";
+    const gchar* text = nullptr;
+    g_variant_get(r, "(&s)", &text);
+    std::string out = text;
+    g_variant_unref(r);
+    return out;
+}
+
+// GNOME's session manager's inhibitors of idleness, each with its program
+// and reason where the manager lists them.
+void GnomeHolds(IdleBus* b, std::vector<IdleHold>* holds) {
+    if (!AskBool(b, kSessionManager, "/org/gnome/SessionManager", kSessionManager, "IsInhibited",
+                 g_variant_new("(u)", kGnomeIdleFlag))) {
+        return;
+    }
+    IdleHold hold;
+    hold.way = "GNOME's session manager";
+    GVariant* r = Call(b, kSessionManager, "/org/gnome/SessionManager", kSessionManager,
+                       "GetInhibitors", nullptr, G_VARIANT_TYPE("(ao)"));
+    size_t found = 0;
+    if (r != nullptr) {
+        GVariantIter* paths = nullptr;
+        const gchar* path = nullptr;
+        g_variant_get(r, "(ao)", &paths);
+        while (g_variant_iter_loop(paths, "&o", &path)) {
+            GVariant* flags = Call(b, kSessionManager, path, "org.gnome.SessionManager.Inhibitor",
+                                   "GetFlags", nullptr, G_VARIANT_TYPE("(u)"));
+            guint32 value = 0;
+            if (flags != nullptr) {
+                g_variant_get(flags, "(u)", &value);
+                g_variant_unref(flags);
+            }
+            if ((value & kGnomeIdleFlag) == 0) continue;
+            hold.who = AskInhibitorText(b, path, "GetAppId");
+            hold.reason = AskInhibitorText(b, path, "GetReason");
+            holds->push_back(hold);
+            ++found;
+        }
+        g_variant_iter_free(paths);
+        g_variant_unref(r);
+    }
+    // Inhibited, though the list says nothing of whom.
+    if (found == 0) holds->push_back(IdleHold{hold.way, "", 0, "", 0.0, true});
+}
+
+// logind's blocks of idleness ("systemd-inhibit --what=idle"); logind
+// tells nothing when one ends, so each is marked to be asked again.
+void LogindHolds(IdleBus* b, std::vector<IdleHold>* holds) {
+    if (b->system == nullptr) return;
+    GError* error = nullptr;
+    GVariant* r =
+        CallOn(b->system, kLogin, "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
+               "ListInhibitors", nullptr, G_VARIANT_TYPE("(a(ssssuu))"), &error);
+    if (r == nullptr) {
+        if (error != nullptr && g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT) &&
+            !b->logindSlow) {
+            b->logindSlow = true;
+            PushIdleEvent(b, IdleEventKind::Notice,
+                          _("logind does not answer: its idle inhibitors are not seen"));
+        }
+        if (error != nullptr) g_error_free(error);
+        return;
+    }
+    b->logindSlow = false;
+    GVariantIter* list = nullptr;
+    const gchar *what = nullptr, *who = nullptr, *why = nullptr, *mode = nullptr;
+    guint32 uid = 0, pid = 0;
+    g_variant_get(r, "(a(ssssuu))", &list);
+    while (g_variant_iter_loop(list, "(&s&s&s&suu)", &what, &who, &why, &mode, &uid, &pid)) {
+        gchar** kinds = g_strsplit(what, ":", -1);
+        const bool idle = g_strv_contains(kinds, "idle") && g_strcmp0(mode, "block") == 0;
+        g_strfreev(kinds);
+        if (idle)
+            holds->push_back(IdleHold{"logind", who, static_cast<long>(pid), why, 0.0, false});
+    }
+    g_variant_iter_free(list);
+    g_variant_unref(r);
 }
 
 guint32 AddWatch(IdleBus* b, const char* method, GVariant* args) {
@@ -157,10 +192,15 @@ guint32 AddWatch(IdleBus* b, const char* method, GVariant* args) {
     return id;
 }
 
-void Push(IdleBus* b, IdleEventKind kind) {
-    IdleEvent e;
-    e.kind = kind;
-    b->events.push_back(e);
+void RemoveWatch(IdleBus* b, guint32 id) {
+    if (id == 0) return;
+    GVariant* r = Call(b, kMonitorName, kMonitorPath, "org.gnome.Mutter.IdleMonitor", "RemoveWatch",
+                       g_variant_new("(u)", id), nullptr);
+    if (r != nullptr) g_variant_unref(r);
+}
+
+guint32 AddIdleWatch(IdleBus* b) {
+    return AddWatch(b, "AddIdleWatch", g_variant_new("(t)", guint64{b->milliseconds}));
 }
 
 void OnWatchFired(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
@@ -171,30 +211,31 @@ void OnWatchFired(GDBusConnection*, const gchar*, const gchar*, const gchar*, co
     g_variant_get(parameters, "(u)", &id);
     if (id == 0) return;
     if (id == b->idleWatch) {
-        Push(b, IdleEventKind::Idle);
+        PushIdleEvent(b, IdleEventKind::Idle);
         // A user-active watch fires once, at the next input.
         b->activeWatch = AddWatch(b, "AddUserActiveWatch", nullptr);
     } else if (id == b->activeWatch) {
         b->activeWatch = 0;
-        Push(b, IdleEventKind::Active);
+        PushIdleEvent(b, IdleEventKind::Active);
     }
 }
 
 void OnChange(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant*,
               gpointer data) {
-    const auto* listener = static_cast<const Listener*>(data);
-    Push(listener->bus, listener->kind);
+    const auto* listener = static_cast<const BusListener*>(data);
+    PushIdleEvent(listener->bus, listener->kind);
 }
 
+// The monitor went, came back or was handed to another owner: its
+// watches are gone with the owner that held them. It is asked again by
+// RetryGnomeIdle once it has an owner.
 void OnMonitorOwner(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
                     GVariant* parameters, gpointer data) {
     auto* b = static_cast<IdleBus*>(data);
-    if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(sss)"))) return;
-    const gchar* name = nullptr;
-    const gchar* newOwner = nullptr;
-    const gchar* oldOwner = nullptr;
-    g_variant_get(parameters, "(&s&s&s)", &name, &oldOwner, &newOwner);
-    if (b->gnome && newOwner != nullptr && *newOwner == '\0') b->monitorGone = true;
+    if (!b->gnome || !g_variant_is_of_type(parameters, G_VARIANT_TYPE("(sss)"))) return;
+    b->idleWatch = 0;
+    b->activeWatch = 0;
+    if (b->monitorGoneSince == 0.0) b->monitorGoneSince = ClockSeconds();
 }
 
 void OnClosed(GDBusConnection*, gboolean, GError*, gpointer data) {
@@ -205,10 +246,6 @@ void OnClosed(GDBusConnection*, gboolean, GError*, gpointer data) {
 // first whatever is ready without one.
 void Prepare(IdleBus* b) { PrepareContext(b->context, &b->priority, &b->fds); }
 
-}  // namespace
-
-namespace {
-
 guint Subscribe(IdleBus* b, const char* sender, const char* interface, const char* member,
                 const char* path, const char* arg0, GDBusSignalCallback callback, gpointer data) {
     const guint id =
@@ -218,7 +255,25 @@ guint Subscribe(IdleBus* b, const char* sender, const char* interface, const cha
     return id;
 }
 
+// Asks the monitor again after it came back or changed owner. The
+// session's state is not known to the new owner: what it says from now
+// on counts, from a session in use.
+void RetryGnomeIdle(IdleBus* b) {
+    if (!b->gnome || b->monitorGoneSince == 0.0 || !HasOwner(b, kMonitorName)) return;
+    b->idleWatch = AddIdleWatch(b);
+    if (b->idleWatch == 0) return;
+    b->monitorGoneSince = 0.0;
+    PushIdleEvent(b, IdleEventKind::Active);
+}
+
 }  // namespace
+
+void PushIdleEvent(IdleBus* b, IdleEventKind kind, std::string text) {
+    IdleEvent e;
+    e.kind = kind;
+    e.text = std::move(text);
+    b->events.push_back(std::move(e));
+}
 
 IdleBus* OpenIdleBus(std::string* error) {
     auto* b = new IdleBus;
@@ -230,10 +285,13 @@ IdleBus* OpenIdleBus(std::string* error) {
         g_signal_connect(b->connection, "closed", G_CALLBACK(OnClosed), b);
         for (size_t i = 0; i < std::size(kChanges); ++i) {
             const Change& c = kChanges[i];
-            b->listeners[i] = Listener{b, c.kind};
+            b->listeners[i] = BusListener{b, c.kind};
             Subscribe(b, c.sender, c.interface, c.member, nullptr, nullptr, OnChange,
                       &b->listeners[i]);
         }
+        // Without a system bus, logind's inhibitors are not seen.
+        std::string systemError;
+        b->system = OpenSystemBus("logind", &systemError);
     }
     g_main_context_pop_thread_default(b->context);
     if (b->connection == nullptr) {
@@ -247,10 +305,16 @@ IdleBus* OpenIdleBus(std::string* error) {
 void CloseIdleBus(IdleBus* b) {
     if (b == nullptr) return;
     if (b->connection != nullptr) {
+        StopScreenSaverService(b);
+        if (b->gnome && b->idleWatch != 0 && !b->closed) {
+            RemoveWatch(b, b->idleWatch);
+            RemoveWatch(b, b->activeWatch);
+        }
         for (guint id : b->subscriptions) g_dbus_connection_signal_unsubscribe(b->connection, id);
         g_signal_handlers_disconnect_by_data(b->connection, b);
         CloseSessionBus(b->connection);
     }
+    if (b->system != nullptr) CloseSessionBus(b->system);
     // The unsubscriptions' clean-up runs in the context.
     while (g_main_context_iteration(b->context, FALSE)) {
     }
@@ -269,7 +333,8 @@ bool WatchGnomeIdle(IdleBus* b, uint32_t idleMilliseconds, std::string* error) {
               "/org/freedesktop/DBus", kMonitorName, OnMonitorOwner, b);
     g_main_context_pop_thread_default(b->context);
     b->gnome = true;
-    b->idleWatch = AddWatch(b, "AddIdleWatch", g_variant_new("(t)", guint64{idleMilliseconds}));
+    b->milliseconds = idleMilliseconds;
+    b->idleWatch = AddIdleWatch(b);
     if (b->idleWatch == 0) {
         *error = _("GNOME's idle monitor does not answer");
         return false;
@@ -278,6 +343,16 @@ bool WatchGnomeIdle(IdleBus* b, uint32_t idleMilliseconds, std::string* error) {
     return true;
 }
 
+void SetGnomeIdleTime(IdleBus* b, uint32_t idleMilliseconds) {
+    b->milliseconds = idleMilliseconds;
+    if (b->idleWatch == 0) return;  // asked with the new time once it is back
+    RemoveWatch(b, b->idleWatch);
+    b->idleWatch = AddIdleWatch(b);
+    if (b->idleWatch == 0 && b->monitorGoneSince == 0.0) b->monitorGoneSince = ClockSeconds();
+}
+
+double GnomeIdleMonitorGoneSince(const IdleBus* b) { return b->monitorGoneSince; }
+
 std::string BusScreenSaverDaemon(IdleBus* b) {
     for (const auto& [name, what] : kDaemons) {
         if (HasOwner(b, name)) return what;
@@ -285,19 +360,28 @@ std::string BusScreenSaverDaemon(IdleBus* b) {
     return "";
 }
 
-bool BusInhibited(IdleBus* b, std::string* who) {
-    for (const Question& q : kInhibitors) {
-        if (Ask(b, q)) {
-            *who = q.what;
-            return true;
-        }
+void BusHolds(IdleBus* b, std::vector<IdleHold>* holds) {
+    GnomeHolds(b, holds);
+    // KDE's policy agent: the screen's kind (4) only, which its own
+    // screen-saver service takes for the programs that ask it. Its sleep
+    // kinds (a file copy, an update) do not keep the screen on.
+    if (AskBool(b, "org.kde.Solid.PowerManagement.PolicyAgent",
+                "/org/kde/Solid/PowerManagement/PolicyAgent",
+                "org.kde.Solid.PowerManagement.PolicyAgent", "HasInhibition",
+                g_variant_new("(u)", 4u))) {
+        holds->push_back(IdleHold{"KDE's power management", "", 0, "", 0.0, true});
     }
-    return false;
+    LogindHolds(b, holds);
+    if (b->service != nullptr) ServiceHolds(b->service, holds);
 }
 
 bool BusLocked(IdleBus* b) {
-    for (const Question& q : kLocks) {
-        if (Ask(b, q)) return true;
+    for (const auto& [name, path] : kLockNames) {
+        // Our own service is no lock screen.
+        if (ServiceOwnsName(b->service) && std::string(name) == "org.freedesktop.ScreenSaver") {
+            continue;
+        }
+        if (AskBool(b, name, path, name, "GetActive", nullptr)) return true;
     }
     return false;
 }
@@ -308,15 +392,15 @@ void BusFds(IdleBus* b, std::vector<int>* fds) {
 }
 
 bool DispatchIdleBus(IdleBus* b, std::vector<IdleEvent>* events, std::string* error) {
+    g_main_context_push_thread_default(b->context);
     DispatchContext(b->context, &b->priority, &b->fds);
+    RetryGnomeIdle(b);
+    Prepare(b);
+    g_main_context_pop_thread_default(b->context);
     events->insert(events->end(), b->events.begin(), b->events.end());
     b->events.clear();
     if (b->closed) {
         *error = _("the session bus has gone");
-        return false;
-    }
-    if (b->monitorGone) {
-        *error = _("GNOME's idle monitor has gone");
         return false;
     }
     return true;

@@ -24,6 +24,7 @@ struct SettingsDialog {
     GtkWidget* window = nullptr;
     std::vector<GtkWidget*> controls;  // one per described control
     std::vector<GtkWidget*> notes;     // the line under each; null for none
+    guint noteTimer = 0;               // makes the notes again, when asked for
     PreviewPane* preview = nullptr;
     GMainLoop* loop = nullptr;  // set while RunSettingsDialog waits
     bool saved = false;
@@ -380,11 +381,22 @@ SettingsDialog* CreateSettingsDialog(const SettingsDialogDescription& descriptio
         WatchControl(d, description.controls[i], d->controls[i]);
     }
     gtk_widget_show_all(outer);
+    UpdateNotes(d);
+    if (description.noteRefreshSeconds > 0) {
+        d->noteTimer = g_timeout_add_seconds(
+            static_cast<guint>(description.noteRefreshSeconds),
+            [](gpointer data) -> gboolean {
+                UpdateNotes(static_cast<SettingsDialog*>(data));
+                return G_SOURCE_CONTINUE;
+            },
+            d);
+    }
     return d;
 }
 
 void DestroySettingsDialog(SettingsDialog* dialog) {
     if (!dialog) return;
+    if (dialog->noteTimer != 0) g_source_remove(dialog->noteTimer);
     DestroyPreviewPane(dialog->preview);
     gtk_widget_destroy(dialog->window);
     g_object_unref(dialog->window);

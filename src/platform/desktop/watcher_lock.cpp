@@ -17,6 +17,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/platform.h"
+#include "platform/watcher_status.h"
 #include "support/diagnostics.h"
 #include "support/translation.h"
 
@@ -24,12 +26,19 @@ namespace platform {
 
 namespace {
 
-std::string Plain(const char* text) {
+// How long a watcher started here may take to take its lock, and to say
+// it is watching, seconds.
+constexpr double kLockSeconds = 3.0;
+constexpr double kStartSeconds = 10.0;
+
+// The last 64 characters of `text` (where names differ), each but the
+// plain ones a '_'.
+std::string Plain(const std::string& text) {
     std::string out;
-    for (const char* c = text; *c != '\0' && out.size() < 64; ++c) {
-        const bool plain = (*c >= '0' && *c <= '9') || (*c >= 'a' && *c <= 'z') ||
-                           (*c >= 'A' && *c <= 'Z') || *c == '.' || *c == '-' || *c == '_';
-        out += plain ? *c : '_';
+    for (char c : text.substr(text.size() > 64 ? text.size() - 64 : 0)) {
+        const bool plain = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') ||
+                           (c >= 'A' && c <= 'Z') || c == '.' || c == '-' || c == '_';
+        out += plain ? c : '_';
     }
     return out;
 }
@@ -56,16 +65,36 @@ long HolderOf(int fd) {
 
 }  // namespace
 
-std::string WatcherSession(const char* waylandDisplay, const char* display) {
+std::string WatcherSession(const char* waylandDisplay, const char* display,
+                           const char* runtimeDir) {
     if (waylandDisplay != nullptr && *waylandDisplay != '\0') {
-        return "wayland-" + Plain(waylandDisplay);
+        // A full path in the runtime folder is the name the folder gives.
+        std::string name = waylandDisplay;
+        const std::string folder = runtimeDir != nullptr ? std::string(runtimeDir) + "/" : "";
+        if (folder.size() > 1 && name.compare(0, folder.size(), folder) == 0 &&
+            name.find('/', folder.size()) == std::string::npos) {
+            name.erase(0, folder.size());
+        }
+        return "wayland-" + Plain(name);
     }
-    if (display != nullptr && *display != '\0') return "x11-" + Plain(display);
-    return "";
+    if (display == nullptr || *display == '\0') return "";
+    // [host]:number[.screen]
+    std::string name = display;
+    const size_t colon = name.rfind(':');
+    if (colon != std::string::npos) {
+        std::string host = name.substr(0, colon);
+        std::string number = name.substr(colon + 1);
+        const size_t dot = number.find('.');
+        if (dot != std::string::npos) number.resize(dot);
+        if (host == "unix") host.clear();
+        name = host + ":" + number;
+    }
+    return "x11-" + Plain(name);
 }
 
 std::string CurrentWatcherSession() {
-    return WatcherSession(std::getenv("WAYLAND_DISPLAY"), std::getenv("DISPLAY"));
+    return WatcherSession(std::getenv("WAYLAND_DISPLAY"), std::getenv("DISPLAY"),
+                          std::getenv("XDG_RUNTIME_DIR"));
 }
 
 std::string WatcherLockPath(const std::string& session) {
@@ -121,7 +150,8 @@ long RunningWatcher(const std::string& path) {
 bool StartWatcherNow(const std::string& program) {
     const std::string session = CurrentWatcherSession();
     if (session.empty()) return false;
-    if (RunningWatcher(WatcherLockPath(session)) > 0) return true;
+    const std::string lock = WatcherLockPath(session);
+    if (RunningWatcher(lock) > 0) return true;
     const char* argv[] = {program.c_str(), "--idle-watch", nullptr};
     const pid_t first = fork();
     if (first < 0) return false;
@@ -144,7 +174,21 @@ bool StartWatcherNow(const std::string& program) {
     int status = 0;
     while (waitpid(first, &status, 0) < 0 && errno == EINTR) {
     }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return false;
+    // It runs once it says it is watching. One that has not taken the lock
+    // by the time the first answer is due has ended (another session's
+    // daemon in charge, nothing to watch): it said why on its own.
+    const std::string socket = WatcherStatusPath(lock);
+    const double start = ClockSeconds();
+    for (;;) {
+        WatcherStatus answer;
+        if (AskWatcherStatus(socket, &answer)) return true;
+        const double waited = ClockSeconds() - start;
+        if (waited > kStartSeconds || (waited > kLockSeconds && RunningWatcher(lock) == 0)) {
+            return false;
+        }
+        usleep(100 * 1000);
+    }
 }
 
 bool StopWatcherNow() {

@@ -6,7 +6,7 @@
 // code the build generates.
 //
 // Provides: OpenIdleWayland, CloseIdleWayland, IdleWaylandKind,
-// IdleWaylandFd, DispatchIdleWayland.
+// IdleWaylandFd, SetIdleWaylandTime, DispatchIdleWayland.
 #include <poll.h>
 #include <wayland-client.h>
 
@@ -32,6 +32,8 @@ struct IdleWayland {
     org_kde_kwin_idle* kdeIdle = nullptr;
     org_kde_kwin_idle_timeout* kdeTimeout = nullptr;
     std::vector<IdleEvent> events;  // heard, not yet handed out
+    bool idle = false;              // idled told, resumed not yet
+    uint32_t pending = 0;           // a new idle time for after the resumed event
 };
 
 namespace {
@@ -42,21 +44,44 @@ void Push(IdleWayland* w, IdleEventKind kind) {
     w->events.push_back(e);
 }
 
-void OnIdled(void* data, ext_idle_notification_v1*) {
-    Push(static_cast<IdleWayland*>(data), IdleEventKind::Idle);
+void Notify(IdleWayland* w, uint32_t idleMilliseconds);
+
+void Idled(IdleWayland* w) {
+    w->idle = true;
+    Push(w, IdleEventKind::Idle);
 }
-void OnResumed(void* data, ext_idle_notification_v1*) {
-    Push(static_cast<IdleWayland*>(data), IdleEventKind::Active);
+
+void Resumed(IdleWayland* w) {
+    w->idle = false;
+    Push(w, IdleEventKind::Active);
+    if (w->pending != 0) Notify(w, w->pending);
+    w->pending = 0;
 }
+
+void OnIdled(void* data, ext_idle_notification_v1*) { Idled(static_cast<IdleWayland*>(data)); }
+void OnResumed(void* data, ext_idle_notification_v1*) { Resumed(static_cast<IdleWayland*>(data)); }
 const ext_idle_notification_v1_listener kNotificationListener = {OnIdled, OnResumed};
 
-void OnKdeIdle(void* data, org_kde_kwin_idle_timeout*) {
-    Push(static_cast<IdleWayland*>(data), IdleEventKind::Idle);
-}
+void OnKdeIdle(void* data, org_kde_kwin_idle_timeout*) { Idled(static_cast<IdleWayland*>(data)); }
 void OnKdeResumed(void* data, org_kde_kwin_idle_timeout*) {
-    Push(static_cast<IdleWayland*>(data), IdleEventKind::Active);
+    Resumed(static_cast<IdleWayland*>(data));
 }
 const org_kde_kwin_idle_timeout_listener kTimeoutListener = {OnKdeIdle, OnKdeResumed};
+
+// Asks (again) for a notification after `idleMilliseconds`, through the
+// protocol the connection has; the one before, if any, is dropped.
+void Notify(IdleWayland* w, uint32_t idleMilliseconds) {
+    if (w->notifier != nullptr) {
+        if (w->notification != nullptr) ext_idle_notification_v1_destroy(w->notification);
+        w->notification =
+            ext_idle_notifier_v1_get_idle_notification(w->notifier, idleMilliseconds, w->seat);
+        ext_idle_notification_v1_add_listener(w->notification, &kNotificationListener, w);
+    } else {
+        if (w->kdeTimeout != nullptr) org_kde_kwin_idle_timeout_release(w->kdeTimeout);
+        w->kdeTimeout = org_kde_kwin_idle_get_idle_timeout(w->kdeIdle, w->seat, idleMilliseconds);
+        org_kde_kwin_idle_timeout_add_listener(w->kdeTimeout, &kTimeoutListener, w);
+    }
+}
 
 void OnGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface, uint32_t) {
     auto* w = static_cast<IdleWayland*>(data);
@@ -101,13 +126,8 @@ IdleWayland* OpenIdleWayland(uint32_t idleMilliseconds, std::string* error) {
         CloseIdleWayland(w);
         return nullptr;
     }
-    if (w->seat != nullptr && w->notifier != nullptr) {
-        w->notification =
-            ext_idle_notifier_v1_get_idle_notification(w->notifier, idleMilliseconds, w->seat);
-        ext_idle_notification_v1_add_listener(w->notification, &kNotificationListener, w);
-    } else if (w->seat != nullptr && w->kdeIdle != nullptr) {
-        w->kdeTimeout = org_kde_kwin_idle_get_idle_timeout(w->kdeIdle, w->seat, idleMilliseconds);
-        org_kde_kwin_idle_timeout_add_listener(w->kdeTimeout, &kTimeoutListener, w);
+    if (w->seat != nullptr && (w->notifier != nullptr || w->kdeIdle != nullptr)) {
+        Notify(w, idleMilliseconds);
     } else {
         *error = w->seat == nullptr ? _("the Wayland compositor has no seat to watch")
                                     : _("the Wayland compositor offers no idle notifications "
@@ -143,6 +163,17 @@ IdleSourceKind IdleWaylandKind(const IdleWayland* w) {
 }
 
 int IdleWaylandFd(const IdleWayland* w) { return wl_display_get_fd(w->display); }
+
+void SetIdleWaylandTime(IdleWayland* w, uint32_t idleMilliseconds) {
+    // While idle, a new notification would never tell of the return: the
+    // new time waits for it.
+    if (w->idle) {
+        w->pending = idleMilliseconds;
+        return;
+    }
+    Notify(w, idleMilliseconds);
+    wl_display_flush(w->display);
+}
 
 bool DispatchIdleWayland(IdleWayland* w, std::vector<IdleEvent>* events, std::string* error) {
     bool ok = true;

@@ -2,17 +2,26 @@
 // counter (the milliseconds since the last input), one that rings when it
 // reaches the idle time and, while idle, one that rings when input sets it
 // back. Also whether XScreenSaver's daemon runs on the display: it marks a
-// window of its own with _SCREENSAVER_VERSION. Relies on Xlib and the SYNC
-// extension of libXext.
+// window of its own with _SCREENSAVER_VERSION; and which clients hold the
+// server's screen saver suspended (XScreenSaverSuspend, as players and
+// games do). The screen-saver extension tells nothing of a suspension (its
+// state and idle time go on as without one); the server's resource
+// accounting lists it as a resource of the type "SaverSuspend" owned by
+// the client, and the client's process id with it. A suspension that ends
+// sets the idle time back to 0, as input does. Relies on Xlib, the SYNC
+// extension of libXext and libXRes.
 //
-// Provides: OpenIdleX11, CloseIdleX11, IdleX11Fd, DispatchIdleX11.
+// Provides: OpenIdleX11, CloseIdleX11, IdleX11Fd, SetIdleX11Time,
+// X11SuspendHolds, ResetIdleX11, DispatchIdleX11.
 #include <X11/Xlib.h>
+#include <X11/extensions/XRes.h>
 #include <X11/extensions/sync.h>
 #include <sys/socket.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 
 #include "platform/idle_internal.h"
 #include "support/diagnostics.h"
@@ -27,6 +36,10 @@ struct IdleX11 {
     XSyncAlarm idleAlarm = None;    // rings when IDLETIME reaches the idle time
     XSyncAlarm activeAlarm = None;  // while idle: rings when input sets it back
     uint32_t milliseconds = 0;
+    bool idle = false;              // Idle told, Active not yet
+    bool resources = false;         // the server has X-Resource 1.2
+    Atom suspension = None;         // the resource type of a suspension
+    std::vector<IdleEvent> events;  // found outside a dispatch
 };
 
 namespace {
@@ -87,6 +100,48 @@ bool XScreenSaverRuns(::Display* display) {
     return found;
 }
 
+// The name of process `pid` as the kernel keeps it, or empty.
+std::string ProcessName(long pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/comm");
+    std::string name;
+    std::getline(in, name);
+    return name;
+}
+
+// The process of the client whose resources start at `base`, 0 when the
+// server does not know it (a client on another machine).
+long ClientProcess(::Display* display, XID base) {
+    XResClientIdSpec spec{base, XRES_CLIENT_ID_PID_MASK};
+    long count = 0;
+    XResClientIdValue* values = nullptr;
+    if (XResQueryClientIds(display, 1, &spec, &count, &values) != Success) return 0;
+    long pid = 0;
+    for (long i = 0; i < count && pid <= 0; ++i) pid = XResGetClientPid(&values[i]);
+    XResClientIdsDestroy(count, values);
+    return pid > 0 ? pid : 0;
+}
+
+void Push(IdleX11* x, IdleEventKind kind) {
+    IdleEvent e;
+    e.kind = kind;
+    x->events.push_back(e);
+}
+
+// The counter's value now, milliseconds.
+int64_t IdleMilliseconds(IdleX11* x) {
+    XSyncValue value;
+    if (!XSyncQueryCounter(x->display, x->idleTime, &value)) return 0;
+    return (static_cast<int64_t>(XSyncValueHigh32(value)) << 32) |
+           static_cast<int64_t>(XSyncValueLow32(value));
+}
+
+// Idle from now on: input sets the counter back below the idle time.
+void BecomeIdle(IdleX11* x) {
+    x->idle = true;
+    x->activeAlarm = SetAlarm(x, XSyncNegativeTransition, x->milliseconds);
+    Push(x, IdleEventKind::Idle);
+}
+
 // True when the server has hung up: the socket reads as ended.
 bool ServerGone(::Display* display) {
     char byte = 0;
@@ -96,7 +151,8 @@ bool ServerGone(::Display* display) {
 
 }  // namespace
 
-IdleX11* OpenIdleX11(uint32_t idleMilliseconds, std::string* daemon, std::string* error) {
+IdleX11* OpenIdleX11(uint32_t idleMilliseconds, bool alarms, std::string* daemon,
+                     std::string* error) {
     XSetErrorHandler(IgnoreError);
     XSetIOErrorHandler(IgnoreIoError);
     auto* x = new IdleX11;
@@ -123,7 +179,13 @@ IdleX11* OpenIdleX11(uint32_t idleMilliseconds, std::string* daemon, std::string
         CloseIdleX11(x);
         return nullptr;
     }
-    x->idleAlarm = SetAlarm(x, XSyncPositiveTransition, idleMilliseconds);
+    int resourceEvents = 0, resourceErrors = 0;
+    if (XResQueryExtension(x->display, &resourceEvents, &resourceErrors) &&
+        XResQueryVersion(x->display, &major, &minor) && (major > 1 || (major == 1 && minor >= 2))) {
+        x->resources = true;
+        x->suspension = XInternAtom(x->display, "SaverSuspend", False);
+    }
+    if (alarms) x->idleAlarm = SetAlarm(x, XSyncPositiveTransition, idleMilliseconds);
     XFlush(x->display);
     return x;
 }
@@ -142,6 +204,53 @@ void CloseIdleX11(IdleX11* x) {
 
 int IdleX11Fd(const IdleX11* x) { return ConnectionNumber(x->display); }
 
+void SetIdleX11Time(IdleX11* x, uint32_t idleMilliseconds) {
+    if (x->idleAlarm == None || ServerGone(x->display)) return;
+    XSyncDestroyAlarm(x->display, x->idleAlarm);
+    x->milliseconds = idleMilliseconds;
+    x->idleAlarm = SetAlarm(x, XSyncPositiveTransition, idleMilliseconds);
+    // Already idle for longer than the new time: the alarm's transition
+    // has passed. Told at the next dispatch, which the caller makes.
+    if (!x->idle && IdleMilliseconds(x) >= idleMilliseconds) BecomeIdle(x);
+    XFlush(x->display);
+}
+
+void X11SuspendHolds(IdleX11* x, std::vector<IdleHold>* holds) {
+    if (!x->resources || ServerGone(x->display)) return;
+    int count = 0;
+    XResClient* clients = nullptr;
+    // These two answer True on success; XResQueryClientIds answers Success.
+    if (!XResQueryClients(x->display, &count, &clients)) return;
+    for (int i = 0; i < count; ++i) {
+        int types = 0;
+        XResType* kinds = nullptr;
+        if (!XResQueryClientResources(x->display, clients[i].resource_base, &types, &kinds)) {
+            continue;
+        }
+        bool suspends = false;
+        for (int k = 0; k < types; ++k) {
+            suspends = suspends || (kinds[k].resource_type == x->suspension && kinds[k].count > 0);
+        }
+        if (kinds != nullptr) XFree(kinds);
+        if (!suspends) continue;
+        IdleHold hold;
+        hold.way = "X screen-saver suspension";
+        hold.pid = ClientProcess(x->display, clients[i].resource_base);
+        if (hold.pid > 0) hold.who = ProcessName(hold.pid);
+        // Its end sets the idle time back, which the active alarm hears;
+        // without alarms (another source) it is only found by asking.
+        hold.signalled = x->idleAlarm != None;
+        holds->push_back(hold);
+    }
+    if (clients != nullptr) XFree(clients);
+}
+
+void ResetIdleX11(IdleX11* x) {
+    if (ServerGone(x->display)) return;
+    XResetScreenSaver(x->display);
+    XFlush(x->display);
+}
+
 bool DispatchIdleX11(IdleX11* x, std::vector<IdleEvent>* events, std::string* error) {
     if (ServerGone(x->display)) {
         *error = _("the X server has gone");
@@ -152,20 +261,18 @@ bool DispatchIdleX11(IdleX11* x, std::vector<IdleEvent>* events, std::string* er
         XNextEvent(x->display, &event);
         if (event.type != x->syncEventBase + XSyncAlarmNotify) continue;
         const auto* alarm = reinterpret_cast<const XSyncAlarmNotifyEvent*>(&event);
-        IdleEvent e;
-        if (alarm->alarm == x->idleAlarm && x->activeAlarm == None) {
-            e.kind = IdleEventKind::Idle;
-            // Input sets the counter back below the idle time.
-            x->activeAlarm = SetAlarm(x, XSyncNegativeTransition, x->milliseconds);
-            events->push_back(e);
-        } else if (alarm->alarm == x->activeAlarm && x->activeAlarm != None) {
-            e.kind = IdleEventKind::Active;
+        if (alarm->alarm == x->idleAlarm && !x->idle) {
+            BecomeIdle(x);
+        } else if (alarm->alarm == x->activeAlarm && x->idle) {
             XSyncDestroyAlarm(x->display, x->activeAlarm);
             x->activeAlarm = None;
-            events->push_back(e);
+            x->idle = false;
+            Push(x, IdleEventKind::Active);
         }
     }
     XFlush(x->display);
+    events->insert(events->end(), x->events.begin(), x->events.end());
+    x->events.clear();
     return true;
 }
 
