@@ -67,6 +67,10 @@ void CloseIdleWayland(IdleWayland* wayland);
 IdleSourceKind IdleWaylandKind(const IdleWayland* wayland);
 int IdleWaylandFd(const IdleWayland* wayland);
 void SetIdleWaylandTime(IdleWayland* wayland, uint32_t idleMilliseconds);
+// True when a compositor listens at $WAYLAND_DISPLAY: one that restarts
+// keeps its socket (KWin's wrapper does), one that has gone for good
+// leaves none, or one nobody listens on.
+bool WaylandDisplayListens();
 bool DispatchIdleWayland(IdleWayland* wayland, std::vector<IdleEvent>* events, std::string* error);
 
 // ---------------------------------------------------------------- X11

@@ -121,6 +121,10 @@ bool OpenOtherSource(IdleSession* s, uint32_t ms, std::string* error) {
 // has been away too long.
 bool FollowWayland(IdleSession* s, std::vector<IdleEvent>* events, std::string* error) {
     if (s->waylandGoneSince == 0.0) return true;
+    if (!WaylandDisplayListens()) {
+        *error = s->waylandError;
+        return false;
+    }
     std::string ignored;
     s->wayland = OpenIdleWayland(s->milliseconds, &ignored);
     if (s->wayland != nullptr) {
@@ -266,8 +270,11 @@ bool DispatchIdleSession(IdleSession* s, std::vector<IdleEvent>* events, std::st
                 s->bus = nullptr;
             }
         } else if (s->kind == IdleSourceKind::GnomeIdleMonitor) {
+            // GNOME on Wayland ends with its shell; on X11 the shell may
+            // restart in place.
             const double gone = GnomeIdleMonitorGoneSince(s->bus);
-            if (gone > 0.0 && ClockSeconds() - gone >= kReturnSeconds) {
+            if (gone > 0.0 && (ClockSeconds() - gone >= kReturnSeconds ||
+                               (s->onWayland && !WaylandDisplayListens()))) {
                 *error = _("GNOME's idle monitor has gone");
                 ok = false;
             }

@@ -6,7 +6,8 @@
 // code the build generates.
 //
 // Provides: OpenIdleWayland, CloseIdleWayland, IdleWaylandKind,
-// IdleWaylandFd, SetIdleWaylandTime, DispatchIdleWayland.
+// IdleWaylandFd, SetIdleWaylandTime, WaylandDisplayListens,
+// DispatchIdleWayland.
 #include <poll.h>
 #include <wayland-client.h>
 
@@ -163,6 +164,13 @@ IdleSourceKind IdleWaylandKind(const IdleWayland* w) {
 }
 
 int IdleWaylandFd(const IdleWayland* w) { return wl_display_get_fd(w->display); }
+
+bool WaylandDisplayListens() {
+    wl_display* display = wl_display_connect(nullptr);
+    if (display == nullptr) return false;
+    wl_display_disconnect(display);
+    return true;
+}
 
 void SetIdleWaylandTime(IdleWayland* w, uint32_t idleMilliseconds) {
     // While idle, a new notification would never tell of the return: the
