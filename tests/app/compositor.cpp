@@ -513,15 +513,15 @@ bool Compositor::InhibitIdle(bool on) {
     // sway a real player inhibits: mpv playing a generated film, of one
     // colour so that the outputs stay still.
     const bool player = kind_ == CompositorKind::Sway && Exists("/usr/bin/mpv");
-    inhibitor_ = player ? Spawn({"/usr/bin/mpv", "--no-config", "--vo=wlshm", "--ao=null",
-                                 "--osd-level=0", "--loop",
-                                 "av://lavfi:color=c=0x336699:size=160x120:rate=5"},
-                                {"HOME=" + run_})
-                        : Spawn({Tool("mereglass_idle_inhibitor")});
+    inhibitor_ =
+        player ? Spawn({"/usr/bin/mpv", "--no-config", "--vo=wlshm", "--ao=null", "--osd-level=0",
+                        "--loop", "av://lavfi:color=c=0x336699:size=160x120:rate=5"},
+                       {"HOME=" + run_})
+               : Spawn({Tool("mereglass_idle_inhibitor")});
     const bool taken = player || Soon([&] {
-        return inhibitor_->Output().find("inhibiting\n") != std::string::npos ||
-               !inhibitor_->running();
-    });
+                           return inhibitor_->Output().find("inhibiting\n") != std::string::npos ||
+                                  !inhibitor_->running();
+                       });
     if (!taken || !inhibitor_->running()) return false;
     std::vector<Shot> shots;
     return Soon([&] {

@@ -5,8 +5,8 @@
 // covers every output with moving water; input ends it and it comes back
 // after the next idle time; an inhibition of idleness (a visible window's
 // Wayland idle inhibitor: a playing mpv on sway; or GNOME's session
-// manager) keeps it away until it ends; SIGTERM ends the watcher and its saver. Each suite is skipped
-// when its compositor or a tool for it is missing.
+// manager) keeps it away until it ends; SIGTERM ends the watcher and its saver. Each suite is
+// skipped when its compositor or a tool for it is missing.
 #include <gtest/gtest.h>
 #include <signal.h>
 

@@ -1089,6 +1089,23 @@ TEST_F(IdleWatchOnX, AnIdleMonitorHandedToAnotherOwnerIsFollowed) {
     ExpectNoReports();
 }
 
+// The autostart options start the session's watcher and end it again;
+// "it runs now" is said once it answers for its status.
+TEST_F(IdleWatchOnX, TheAutostartOptionsStartAndEndTheSessionsWatcher) {
+    std::vector<std::string> env = Session();
+    env.insert(env.end(), {"DISPLAY=" + xvfb_->display(), "XDG_CONFIG_HOME=" + config_});
+    ChildProcess add(MEREGLASS_PROGRAM, {MEREGLASS_PROGRAM, "--add-to-autostart"}, env);
+    ASSERT_TRUE(add.Wait(30.0));
+    EXPECT_NE(add.Output().find("; it runs now\n"), std::string::npos) << add.Output();
+    ChildProcess status(MEREGLASS_PROGRAM, {MEREGLASS_PROGRAM, "--idle-status"}, env);
+    ASSERT_TRUE(status.Wait(30.0));
+    EXPECT_EQ(status.status(), 0) << status.Output();
+    ChildProcess remove(MEREGLASS_PROGRAM, {MEREGLASS_PROGRAM, "--remove-from-autostart"}, env);
+    ASSERT_TRUE(remove.Wait(30.0));
+    EXPECT_NE(remove.Output().find("; the running idle watch ends\n"), std::string::npos)
+        << remove.Output();
+}
+
 TEST(IdleWatch, NoSessionIsOneLine) {
     char dir[] = "/tmp/mereglass-nosession-XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
