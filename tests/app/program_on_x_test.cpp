@@ -1030,8 +1030,14 @@ TEST_F(IdleWatchOnX, EveryHoldKeepsItAwayUntilTheLastEnds) {
     EXPECT_TRUE(StaysAway(3.0));
     ASSERT_TRUE(logind->Signal(SIGUSR2));
     EXPECT_TRUE(StaysAway(3.0));
+    // A logind that hangs costs a bounded wait and one line.
+    ASSERT_TRUE(logind->Signal(SIGSTOP));
     ASSERT_TRUE(client->Signal(SIGKILL));
     EXPECT_TRUE(Covered()) << program_->Output();
+    const std::string line = "mereglass: logind does not answer: its idle inhibitors are not seen\n";
+    const size_t at = program_->Output().find(line);
+    EXPECT_NE(at, std::string::npos) << program_->Output();
+    EXPECT_EQ(program_->Output().find(line, at + 1), std::string::npos) << program_->Output();
     ExpectNoReports();
 }
 
