@@ -1034,10 +1034,26 @@ TEST_F(IdleWatchOnX, EveryHoldKeepsItAwayUntilTheLastEnds) {
     ASSERT_TRUE(logind->Signal(SIGSTOP));
     ASSERT_TRUE(client->Signal(SIGKILL));
     EXPECT_TRUE(Covered()) << program_->Output();
-    const std::string line = "mereglass: logind does not answer: its idle inhibitors are not seen\n";
+    const std::string line =
+        "mereglass: logind does not answer: its idle inhibitors are not seen\n";
     const size_t at = program_->Output().find(line);
     EXPECT_NE(at, std::string::npos) << program_->Output();
     EXPECT_EQ(program_->Output().find(line, at + 1), std::string::npos) << program_->Output();
+    logind.reset();
+    // A program that takes the name over is asked from then on; once it
+    // leaves, the watcher offers the name again.
+    std::unique_ptr<ChildProcess> owner =
+        bus.StartStandIn({"own", "org.freedesktop.ScreenSaver"}, "DBUS_SESSION_BUS_ADDRESS");
+    ASSERT_NE(owner, nullptr) << bus.error();
+    EXPECT_TRUE(Eventually([&] {
+        return program_->Output().find("took over org.freedesktop.ScreenSaver") !=
+               std::string::npos;
+    })) << program_->Output();
+    owner.reset();
+    EXPECT_TRUE(Eventually([&] {
+        const auto c = bus.StartStandIn({"inhibit", "1", "10"}, "DBUS_SESSION_BUS_ADDRESS");
+        return c != nullptr && c->Output().find("held 1\n") != std::string::npos;
+    })) << program_->Output();
     ExpectNoReports();
 }
 

@@ -10,6 +10,7 @@
 //                     the one there): an idle watch fires its interval after
 //                     it was added; SIGUSR1 is input, firing the user-active
 //                     watches
+//   own NAME          takes NAME on the session bus from whoever owns it
 //   inhibit N BYTES   a program that asks org.freedesktop.ScreenSaver at
 //                     /ScreenSaver to hold the saver off N times, naming
 //                     itself and its reason in BYTES characters each, and
@@ -210,10 +211,15 @@ int main(int argc, char** argv) {
         RunLogind();
     } else if (role == "idle-monitor") {
         RunIdleMonitor(argc > 2 && std::strcmp(argv[2], "replace") == 0);
+    } else if (role == "own" && argc > 2) {
+        g_bus_own_name_on_connection(Bus(G_BUS_TYPE_SESSION), argv[2],
+                                     G_BUS_NAME_OWNER_FLAGS_REPLACE, OnAcquired, OnLost, nullptr,
+                                     nullptr);
     } else if (role == "inhibit" && argc > 3) {
         RunInhibit(std::atoi(argv[2]), static_cast<size_t>(std::atol(argv[3])));
     } else {
-        std::fprintf(stderr, "usage: %s logind | idle-monitor [replace] | inhibit N BYTES\n",
+        std::fprintf(stderr,
+                     "usage: %s logind | idle-monitor [replace] | own NAME | inhibit N BYTES\n",
                      argv[0]);
         return 2;
     }
