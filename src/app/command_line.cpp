@@ -414,6 +414,19 @@ One runs per session; a second one says so and exits with status 1.)"},
      .manual = R"(With
 .BR \-\-idle\-watch :
 the idle time in seconds, 1 to 43200, for this run.)"},
+    {.shown = "--lock-seconds",
+     .argument = "N",
+     .needs = N_("a whole number of seconds from 1 to 43200"),
+     .take = [](const char* v,
+                CommandLine* cl) { return ParseInt(v, 1, kMaxIdleSeconds, &cl->lockSeconds); },
+     .group = kOther,
+     .help = N_("with --idle-watch: lock the screen after the saver has\n"
+                "run N seconds, for this run"),
+     .manual = R"(With
+.BR \-\-idle\-watch :
+ask the desktop's own lock screen to lock the session once the saver has
+run N seconds, 1 to 43200, for this run (see
+.BR LockMinutes ).)"},
     {.shown = "--idle-status",
      .setsMode = true,
      .mode = HostMode::IdleStatus,
@@ -656,6 +669,10 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
     }
     if (parse.cl.idleSeconds != 0 && parse.cl.mode != HostMode::IdleWatch) {
         *error = _("--idle-seconds goes with --idle-watch");
+        return false;
+    }
+    if (parse.cl.lockSeconds != 0 && parse.cl.mode != HostMode::IdleWatch) {
+        *error = _("--lock-seconds goes with --idle-watch");
         return false;
     }
     if (parse.renderOption && parse.cl.mode != HostMode::Render) {

@@ -72,6 +72,9 @@ struct CommandLine {
     // --idle-seconds N: the idle watcher's idle time for this run, in
     // seconds; 0 takes the IdleMinutes setting.
     int idleSeconds = 0;
+    // --lock-seconds N: the idle watcher locks the session once its saver
+    // has run N seconds, for this run; 0 takes the LockMinutes setting.
+    int lockSeconds = 0;
     // --image-dir DIR: the picture folder for this run; it also puts a
     // Picture override (a picture from the folder) into `settings`.
     std::string imageDir;
@@ -122,7 +125,7 @@ extern const OptionGroup kOptionGroups[kOptionGroupCount];
 // The settings' options (--water-speed N, --[no-]lighting, ...) come from
 // the settings table and form the last group; every other option is here,
 // in the order --help lists them.
-inline constexpr size_t kOptionCount = 27;
+inline constexpr size_t kOptionCount = 28;
 extern const OptionEntry kOptions[kOptionCount];
 
 // Parses argv (argv[0] is skipped). False, with a one-line reason in

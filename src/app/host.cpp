@@ -4,6 +4,7 @@
 #include "app/host.h"
 
 #include <poll.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -57,6 +58,9 @@ struct Host {
     std::vector<std::unique_ptr<HostedView>> views;
     std::map<int, std::string> names;  // of the outputs covered, for messages
     int signalFd = -1;
+    // Full screen under the idle watcher, held up for the locker: input
+    // does not end it (SIGUSR1 holds, SIGUSR2 releases).
+    bool held = false;
     BatteryWatch battery;
     std::vector<platform::SessionEvent> events;
 
@@ -298,6 +302,8 @@ enum class Outcome { Running, Ended, Gone };
 Outcome Handle(Host* host, const platform::SessionEvent& e) {
     using Kind = platform::SessionEventKind;
     const bool fullScreen = host->cl.mode == HostMode::FullScreen;
+    // Held up by the idle watcher, full screen stays for the locker.
+    const bool endsOnInput = fullScreen && !host->held;
     HostedView* hv = host->Find(e.view);
     switch (e.kind) {
         case Kind::Resized:
@@ -307,10 +313,13 @@ Outcome Handle(Host* host, const platform::SessionEvent& e) {
             }
             break;
         case Kind::KeyPressed:
-            if (fullScreen) return Outcome::Ended;
+            if (endsOnInput) return Outcome::Ended;
             break;
         case Kind::ButtonPressed:
-            if (fullScreen) return Outcome::Ended;
+            if (fullScreen) {
+                if (endsOnInput) return Outcome::Ended;
+                break;
+            }
             // Buttons 4 and up are the wheel's: they drop nothing.
             if (hv != nullptr && hv->touch.enabled && e.button >= 1 && e.button <= 3) {
                 TouchWater(hv, e.x, e.y, false);
@@ -320,7 +329,7 @@ Outcome Handle(Host* host, const platform::SessionEvent& e) {
             if (hv != nullptr && hv->touch.enabled) TouchWater(hv, e.x, e.y, true);
             break;
         case Kind::PointerMoved:
-            if (fullScreen && (std::abs(e.x) > kMotionSlack || std::abs(e.y) > kMotionSlack)) {
+            if (endsOnInput && (std::abs(e.x) > kMotionSlack || std::abs(e.y) > kMotionSlack)) {
                 return Outcome::Ended;
             }
             break;
@@ -376,10 +385,18 @@ int RunFrameLoop(Host* host, int* stopSignal) {
     int status = 0;
     std::string error;
     for (;;) {
+        // Signals first: input that came with the watcher's hold stays.
+        for (int signal = ReadStopSignal(host->signalFd); signal != 0;
+             signal = ReadStopSignal(host->signalFd)) {
+            if (signal == SIGUSR1 || signal == SIGUSR2) {
+                host->held = signal == SIGUSR1;
+                continue;
+            }
+            *stopSignal = signal;
+            return 0;
+        }
         const Outcome outcome = HandleEvents(host);
         if (outcome != Outcome::Running) return outcome == Outcome::Gone ? 1 : 0;
-        *stopSignal = ReadStopSignal(host->signalFd);
-        if (*stopSignal != 0) return 0;
         if (host->battery.Dispatch()) {
             interval = FollowPower(host);
             deadline = std::min(deadline, platform::ClockSeconds() + interval);
@@ -424,7 +441,7 @@ int RunHost(const CommandLine& cl, std::unique_ptr<platform::Session> session, F
     // down before the process ends by the signal. Until now they had their
     // default action: nothing needed tidying that the end of the process
     // does not tidy.
-    host.signalFd = OpenStopSignalFd();
+    host.signalFd = OpenStopSignalFd(cl.mode == HostMode::FullScreen);
     if (hook == nullptr && std::any_of(host.views.begin(), host.views.end(),
                                        [](const auto& hv) { return hv->power.saveBattery; })) {
         host.battery.Open();

@@ -40,6 +40,8 @@ constexpr double kStopGraceSeconds = 5.0;
 // How often holds whose end nobody tells of (logind's) are asked about
 // again while they hold the saver off, seconds.
 constexpr double kAskAgainSeconds = 5.0;
+// How often a lock asked for is looked for, seconds.
+constexpr double kLockLookSeconds = 0.5;
 
 struct Watcher {
     const CommandLine* cl = nullptr;
@@ -54,6 +56,7 @@ struct Watcher {
     int signalFd = -1;
     std::vector<platform::IdleHold> holds;  // as last asked
     double askAgainAt = 0.0;                // 0: nothing to ask again
+    platform::LockerKind lockerAsked = platform::LockerKind::Nobody;
 
     ~Watcher() {
         EndSaverChild(&saver, kStopGraceSeconds);
@@ -67,16 +70,30 @@ struct Watcher {
 
 enum class Outcome { Watching, Ended, Stopped };
 
-// The idle time of this run: --idle-seconds, else the setting (with the
-// run's setting options applied). `settingsPath` gets the store's file.
-double IdleSeconds(const CommandLine& cl, std::string* settingsPath = nullptr) {
-    if (cl.idleSeconds > 0) return cl.idleSeconds;
+// The idle time and the lock time (0: never) of this run.
+struct Times {
+    double idleSeconds = 0.0;
+    double lockSeconds = 0.0;
+};
+
+// The times of this run: --idle-seconds and --lock-seconds, else the
+// settings (with the run's setting options applied). `settingsPath` gets
+// the store's file.
+Times ReadTimes(const CommandLine& cl, std::string* settingsPath = nullptr) {
+    Times t{static_cast<double>(cl.idleSeconds), static_cast<double>(cl.lockSeconds)};
+    if (t.idleSeconds > 0.0 && t.lockSeconds > 0.0) return t;
     platform::SettingsStore* store = platform::OpenSettingsStore(kSettingsModule);
     if (settingsPath != nullptr) *settingsPath = platform::SettingsStorePath(store);
     UserSettings settings = ReadSettings(store);
     platform::CloseSettingsStore(store);
     ApplySettingOverrides(cl, &settings);
-    return FitSetting(*FindSetting("IdleMinutes"), settings.IdleMinutes) * 60.0;
+    if (t.idleSeconds <= 0.0) {
+        t.idleSeconds = FitSetting(*FindSetting("IdleMinutes"), settings.IdleMinutes) * 60.0;
+    }
+    if (t.lockSeconds <= 0.0) {
+        t.lockSeconds = FitSetting(*FindSetting("LockMinutes"), settings.LockMinutes) * 60.0;
+    }
+    return t;
 }
 
 uint32_t Milliseconds(double seconds) { return static_cast<uint32_t>(seconds * 1000.0); }
@@ -94,13 +111,16 @@ bool Open(Watcher* w, std::string* error) {
     const std::string lock = session.empty() ? "" : platform::WatcherLockPath(session);
     if (!session.empty() && !platform::TakeWatcherLock(lock, &w->lock, error)) return false;
     std::string settingsPath;
-    w->rule.idleSeconds = IdleSeconds(*w->cl, &settingsPath);
+    const Times times = ReadTimes(*w->cl, &settingsPath);
+    w->rule.idleSeconds = times.idleSeconds;
+    w->rule.lockSeconds = times.lockSeconds;
     w->session = platform::OpenIdleSession(Milliseconds(w->rule.idleSeconds),
                                            platform::IdlePurpose::Watch, error);
     if (w->session == nullptr) return false;
     w->command = SaverCommand(ThisProgram(), *w->cl, platform::IdleSessionOnWayland(w->session));
-    // The idle time of --idle-seconds stands whatever the file says.
-    if (w->cl->idleSeconds <= 0) w->settings = platform::OpenSettingsWatch(settingsPath);
+    // The times of --idle-seconds and --lock-seconds stand whatever the
+    // file says.
+    if (!settingsPath.empty()) w->settings = platform::OpenSettingsWatch(settingsPath);
     if (!lock.empty()) {
         std::string why;
         w->statusPath = platform::WatcherStatusPath(lock);
@@ -120,17 +140,46 @@ bool Held(Watcher* w) {
     return held;
 }
 
+// Asks the locker to lock, the saver held up meanwhile: the lock screen
+// comes before the desktop shows.
+void AskLock(Watcher* w) {
+    HoldSaverChild(&w->saver, true);
+    std::string error;
+    w->lockerAsked = platform::IdleSessionLocker(w->session, &error);
+    if (platform::LockIdleSession(w->session, &error)) return;
+    Tell(Format(_("the session could not be locked: %s"), error.c_str()));
+    w->rule.locking = false;
+    HoldSaverChild(&w->saver, false);
+}
+
 Outcome Apply(Watcher* w, WatchStep step) {
-    if (step == WatchStep::StopSaver) {
-        StopSaverChild(&w->saver, platform::ClockSeconds(), kStopGraceSeconds);
-    } else if (step == WatchStep::StartSaver) {
-        std::string error;
-        if (!StartSaverChild(w->command, &w->saver, &error)) {
-            Tell(error);
-            OnSaverEnded(&w->rule);
-            return Outcome::Ended;
+    switch (step) {
+        case WatchStep::Nothing:
+            break;
+        case WatchStep::StopSaver:
+            StopSaverChild(&w->saver, platform::ClockSeconds(), kStopGraceSeconds);
+            break;
+        case WatchStep::StartSaver: {
+            std::string error;
+            if (!StartSaverChild(w->command, &w->saver, &error)) {
+                Tell(error);
+                OnSaverEnded(&w->rule);
+                return Outcome::Ended;
+            }
+            OnSaverStarted(&w->rule, platform::ClockSeconds());
+            platform::SetIdleSessionSaverActive(w->session, true);
+            break;
         }
-        platform::SetIdleSessionSaverActive(w->session, true);
+        case WatchStep::AskLock:
+            AskLock(w);
+            break;
+        case WatchStep::LockFailed:
+            Tell(Format(_("the session could not be locked: %s did not lock it within %d seconds"),
+                        _(platform::LockerName(w->lockerAsked)),
+                        static_cast<int>(kLockWaitSeconds)));
+            platform::EndIdleSessionLockRequest(w->session);
+            HoldSaverChild(&w->saver, false);
+            break;
     }
     return Outcome::Watching;
 }
@@ -144,6 +193,8 @@ WatchStep Decide(Watcher* w, const platform::IdleEvent& e) {
         case platform::IdleEventKind::Active:
             platform::SetIdleSessionIdleSince(w->session, 0.0);
             w->askAgainAt = 0.0;
+            // Once the lock was asked for, input goes to the locker.
+            if (!w->rule.locking) platform::EndIdleSessionLockRequest(w->session);
             return OnActive(&w->rule);
         case platform::IdleEventKind::InhibitorsChanged:
         case platform::IdleEventKind::LockChanged:
@@ -178,10 +229,13 @@ std::string Duration(double seconds) {
     return DurationText(static_cast<int>(std::lround(seconds)));
 }
 
-// The settings file changed: a new idle time counts from now on.
+// The settings file changed: a new idle time counts from now on, a new
+// lock time from the next saver.
 Outcome HandleSettings(Watcher* w, std::vector<platform::IdleEvent>* events) {
     if (!platform::SettingsWatchChanged(w->settings)) return Outcome::Watching;
-    const double seconds = IdleSeconds(*w->cl);
+    const Times times = ReadTimes(*w->cl);
+    w->rule.lockSeconds = times.lockSeconds;
+    const double seconds = times.idleSeconds;
     if (seconds == w->rule.idleSeconds) return Outcome::Watching;
     w->rule.idleSeconds = seconds;
     platform::SetIdleSessionTime(w->session, Milliseconds(seconds));
@@ -217,6 +271,12 @@ void HandleSaverEnd(Watcher* w) {
 
 Outcome HandleTimers(Watcher* w) {
     const double now = platform::ClockSeconds();
+    if (Apply(w, OnLockDue(&w->rule, now)) != Outcome::Watching) return Outcome::Ended;
+    if (w->rule.locking && platform::SessionLocked(w->session)) {
+        const WatchStep step = OnHoldChanged(&w->rule, false, true, now);
+        if (Apply(w, step) != Outcome::Watching) return Outcome::Ended;
+    }
+    if (Apply(w, OnLockWaitOver(&w->rule, now)) != Outcome::Watching) return Outcome::Ended;
     if (w->askAgainAt > 0.0 && now >= w->askAgainAt) {
         w->askAgainAt = 0.0;
         if (w->rule.idle && w->rule.heldOff) {
@@ -242,6 +302,12 @@ int Timeout(const Watcher& w) {
     };
     sooner(w.rule.retryAt);
     if (w.rule.idle && w.rule.heldOff) sooner(w.askAgainAt);
+    if (w.rule.running && !w.rule.locking) sooner(w.rule.lockAt);
+    // While the lock is waited for, whether it came is asked twice a
+    // second: not every locker says so.
+    if (w.rule.locking) {
+        sooner(std::min(w.rule.lockGiveUpAt, platform::ClockSeconds() + kLockLookSeconds));
+    }
     if (w.saver.stopping) sooner(w.saver.killAt);
     if (next == 0.0) return -1;
     const double left = next - platform::ClockSeconds();
@@ -293,6 +359,11 @@ int RunIdleWatch(const CommandLine& cl, int* stopSignal) {
     const std::string warning =
         DesktopDelayWarning(platform::ReadDesktopIdleDelay(), static_cast<int>(w.rule.idleSeconds));
     if (!warning.empty()) Tell(warning);
+    std::string why;
+    if (w.rule.lockSeconds > 0.0 &&
+        platform::IdleSessionLocker(w.session, &why) == platform::LockerKind::Nobody) {
+        Tell(Format(_("the screen will not be locked after the saver: %s"), why.c_str()));
+    }
     // From here on the stop signals wait for the loop, which ends the saver
     // before the process ends by the signal.
     w.signalFd = OpenStopSignalFd();
@@ -316,7 +387,7 @@ int RunIdleStatus(const CommandLine& cl) {
         return 1;
     }
     // No watcher: the session is asked directly, as one would watch it.
-    status.idleSeconds = IdleSeconds(cl);
+    status.idleSeconds = ReadTimes(cl).idleSeconds;
     std::string error;
     platform::IdleSession* asked = platform::OpenIdleSession(Milliseconds(status.idleSeconds),
                                                              platform::IdlePurpose::Ask, &error);

@@ -75,7 +75,10 @@ int main(int argc, char** argv) {
 
     CommandLine cl;
     std::string error;
-    if (!ParseCommandLine(argc, argv, &cl, &error)) {
+    const bool parsed = ParseCommandLine(argc, argv, &cl, &error);
+    // The idle watcher may hold its saver up at any moment from its start.
+    if (parsed && cl.mode == HostMode::FullScreen) BlockHoldSignals();
+    if (!parsed) {
         // The usage that follows is help, not a message: it goes to
         // standard error as it is.
         Tell(error);

@@ -65,6 +65,15 @@ folder's pictures or the built-in picture.)"},
 .BR \-\-idle\-watch :
 the minutes without input after which the saver starts, @MIN@ to @MAX@
 (@FACTORY@).)"},
+    {"LockMinutes", R"(With
+.BR \-\-idle\-watch :
+lock the screen after the saver has run this many minutes, @MIN@ to @MAX@
+(@FACTORY@: never).
+The desktop's own lock screen locks it (GNOME's, KDE's, or whatever
+locker listens to logind, such as swaylock under swayidle, or xss-lock):
+the saver stays up until the lock screen shows, so the unlocked desktop is
+never seen, and says in one line when nothing locked the session within
+10 seconds.)"},
 };
 
 // Every occurrence of `from` in `text` replaced by `to`.

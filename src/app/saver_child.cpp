@@ -53,6 +53,10 @@ bool StartSaverChild(const std::vector<std::string>& command, SaverChild* child,
     return true;
 }
 
+void HoldSaverChild(SaverChild* child, bool held) {
+    if (child->pid > 0 && !child->stopping) kill(child->pid, held ? SIGUSR1 : SIGUSR2);
+}
+
 void StopSaverChild(SaverChild* child, double now, double graceSeconds) {
     if (child->pid <= 0 || child->stopping) return;
     kill(child->pid, SIGTERM);

@@ -29,6 +29,9 @@ std::vector<std::string> SaverCommand(const std::string& program, const CommandL
 // not executable).
 bool StartSaverChild(const std::vector<std::string>& command, SaverChild* child,
                      std::string* error);
+// While `held`, the saver stays up whatever the input (a locker takes
+// it); released, input ends it again (SIGUSR1, SIGUSR2).
+void HoldSaverChild(SaverChild* child, bool held);
 // Asks it to stop at `now`; from `now` + `graceSeconds` KillLateSaverChild
 // kills it.
 void StopSaverChild(SaverChild* child, double now, double graceSeconds);

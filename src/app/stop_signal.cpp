@@ -24,11 +24,23 @@ void EndBySignal(int signal) {
     _exit(128 + signal);
 }
 
-int OpenStopSignalFd() {
+void BlockHoldSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGUSR1);
+    sigaddset(&set, SIGUSR2);
+    sigprocmask(SIG_BLOCK, &set, nullptr);
+}
+
+int OpenStopSignalFd(bool hold) {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGTERM);
     sigaddset(&set, SIGINT);
+    if (hold) {
+        sigaddset(&set, SIGUSR1);
+        sigaddset(&set, SIGUSR2);
+    }
     if (sigprocmask(SIG_BLOCK, &set, nullptr) != 0) return -1;
     const int fd = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
     if (fd < 0) sigprocmask(SIG_UNBLOCK, &set, nullptr);

@@ -14,8 +14,14 @@ bool IsStopSignal(int signal);
 
 // Blocks SIGTERM and SIGINT and returns a descriptor (signalfd) that becomes
 // readable when one arrives; -1 when signalfd is not available (the signals
-// are then left to their default action).
-int OpenStopSignalFd();
+// are then left to their default action). With `hold`, SIGUSR1 and SIGUSR2
+// too: the idle watcher's saver is held up by them (BlockHoldSignals).
+int OpenStopSignalFd(bool hold = false);
 
-// The stop signal waiting on the descriptor `fd` (consumed), or 0.
+// Blocks SIGUSR1 and SIGUSR2 until OpenStopSignalFd(true) hears them: the
+// idle watcher's saver, which they hold up and release, blocks them first
+// thing, so that one sent before its loop runs waits for it.
+void BlockHoldSignals();
+
+// The signal waiting on the descriptor `fd` (consumed), or 0.
 int ReadStopSignal(int fd);

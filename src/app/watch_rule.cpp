@@ -32,12 +32,19 @@ WatchStep OnActive(WatchRule* rule) {
     rule->idle = false;
     rule->heldOff = false;
     rule->retryAt = 0.0;
+    // Asked for, the lock comes before the desktop shows.
+    if (rule->locking) return WatchStep::Nothing;
     return rule->running ? WatchStep::StopSaver : WatchStep::Nothing;
 }
 
 WatchStep OnHoldChanged(WatchRule* rule, bool inhibited, bool locked, double now) {
     // Behind a lock screen the saver would draw for nobody.
-    if (rule->running) return locked ? WatchStep::StopSaver : WatchStep::Nothing;
+    if (rule->running) {
+        if (!locked) return WatchStep::Nothing;
+        rule->locking = false;
+        rule->lockAt = 0.0;
+        return WatchStep::StopSaver;
+    }
     if (!rule->idle || !rule->heldOff) return WatchStep::Nothing;
     // The idle time counts again from the end of the hold, as compositors
     // count it after their own inhibitors.
@@ -64,4 +71,29 @@ WatchStep OnUserActivity(WatchRule* rule, double now) {
     return rule->running ? WatchStep::StopSaver : WatchStep::Nothing;
 }
 
-void OnSaverEnded(WatchRule* rule) { rule->running = false; }
+void OnSaverStarted(WatchRule* rule, double now) {
+    rule->lockAt = rule->lockSeconds > 0.0 ? now + rule->lockSeconds : 0.0;
+    rule->locking = false;
+}
+
+WatchStep OnLockDue(WatchRule* rule, double now) {
+    if (!rule->running || rule->locking || rule->lockAt == 0.0 || now < rule->lockAt) {
+        return WatchStep::Nothing;
+    }
+    rule->lockAt = 0.0;
+    rule->locking = true;
+    rule->lockGiveUpAt = now + kLockWaitSeconds;
+    return WatchStep::AskLock;
+}
+
+WatchStep OnLockWaitOver(WatchRule* rule, double now) {
+    if (!rule->locking || now < rule->lockGiveUpAt) return WatchStep::Nothing;
+    rule->locking = false;
+    return WatchStep::LockFailed;
+}
+
+void OnSaverEnded(WatchRule* rule) {
+    rule->running = false;
+    rule->locking = false;
+    rule->lockAt = 0.0;
+}

@@ -47,6 +47,9 @@ std::string BusScreenSaverDaemon(IdleBus* bus);
 // know of (`since` 0 but for our own).
 void BusHolds(IdleBus* bus, std::vector<IdleHold>* holds);
 bool BusLocked(IdleBus* bus);
+// The locker on the buses, and the request to it (idle_bus.cpp).
+LockerKind BusLocker(IdleBus* bus, std::string* why);
+bool BusLock(IdleBus* bus, LockerKind kind, std::string* error);
 // The descriptors to wait on: each readable one may bring events.
 void BusFds(IdleBus* bus, std::vector<int>* fds);
 // Runs what waits in the bus's context. False, with a reason, once the
@@ -71,6 +74,11 @@ void SetIdleWaylandTime(IdleWayland* wayland, uint32_t idleMilliseconds);
 // keeps its socket (KWin's wrapper does), one that has gone for good
 // leaves none, or one nobody listens on.
 bool WaylandDisplayListens();
+// True when another client of the compositor holds its input inhibited (a
+// locker such as swaylock on wlroots 0.15), found by asking for an
+// inhibitor on a connection of its own, which the compositor refuses
+// then; one granted is let go at once.
+bool WaylandInputInhibited();
 bool DispatchIdleWayland(IdleWayland* wayland, std::vector<IdleEvent>* events, std::string* error);
 
 // ---------------------------------------------------------------- X11
@@ -93,6 +101,9 @@ void SetIdleX11Time(IdleX11* x11, uint32_t idleMilliseconds);
 void X11SuspendHolds(IdleX11* x11, std::vector<IdleHold>* holds);
 // Resets the server's idle time and screen saver, as input does.
 void ResetIdleX11(IdleX11* x11);
+// True when another client holds the keyboard grabbed (a locker such as
+// i3lock does), found by trying to grab it; a grab taken is let go at once.
+bool X11KeyboardGrabbed(IdleX11* x11);
 bool DispatchIdleX11(IdleX11* x11, std::vector<IdleEvent>* events, std::string* error);
 
 }  // namespace platform

@@ -8,7 +8,8 @@
 // IdleSessionSource, IdleSourceName, IdleSessionOnWayland, IdleSessionFd,
 // DispatchIdleSession, IdleHolds, IdleHoldWayName, SessionLocked,
 // SetIdleSessionSaverActive, SetIdleSessionIdleSince,
-// ResetIdleSessionTime.
+// ResetIdleSessionTime, IdleSessionLocker, LockerName, LockIdleSession,
+// EndIdleSessionLockRequest.
 #include <sys/epoll.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
@@ -48,6 +49,7 @@ struct IdleSession {
     int timerFd = -1;            // ticks while a source is waited for
     std::vector<int> watched;    // the descriptors in the epoll set
     std::vector<IdleHold> seen;  // the holds of the last asking, with their times
+    bool lockAsked = false;      // logind was asked to lock, and no input came since
 };
 
 namespace {
@@ -308,7 +310,45 @@ std::string IdleHoldWayName(const std::string& way) {
     return way;
 }
 
-bool SessionLocked(IdleSession* s) { return s->bus != nullptr && BusLocked(s->bus); }
+bool SessionLocked(IdleSession* s) {
+    if (s->bus != nullptr && BusLocked(s->bus)) return true;
+    if (!s->lockAsked) return false;
+    // A locker that tells logind nothing shows by taking the input.
+    if (s->x11 != nullptr && X11KeyboardGrabbed(s->x11)) return true;
+    return s->onWayland && WaylandInputInhibited();
+}
+
+LockerKind IdleSessionLocker(IdleSession* s, std::string* why) {
+    if (s->bus == nullptr) {
+        *why = _("no lock screen to ask: there is no session bus");
+        return LockerKind::Nobody;
+    }
+    return BusLocker(s->bus, why);
+}
+
+const char* LockerName(LockerKind kind) {
+    switch (kind) {
+        case LockerKind::Nobody:
+            break;
+        case LockerKind::GnomeScreenSaver:
+            return N_("GNOME's lock screen");
+        case LockerKind::DesktopScreenSaver:
+            return N_("the desktop's lock screen (org.freedesktop.ScreenSaver)");
+        case LockerKind::Logind:
+            return N_("the session's locker (through logind)");
+    }
+    return "";
+}
+
+bool LockIdleSession(IdleSession* s, std::string* error) {
+    const LockerKind kind = IdleSessionLocker(s, error);
+    if (kind == LockerKind::Nobody) return false;
+    if (!BusLock(s->bus, kind, error)) return false;
+    s->lockAsked = kind == LockerKind::Logind;
+    return true;
+}
+
+void EndIdleSessionLockRequest(IdleSession* s) { s->lockAsked = false; }
 
 void SetIdleSessionSaverActive(IdleSession* s, bool active) {
     if (s->bus != nullptr) SetServiceSaverActive(s->bus, active);

@@ -117,9 +117,34 @@ bool DispatchIdleSession(IdleSession* session, std::vector<IdleEvent>* events, s
 bool IdleHolds(IdleSession* session, std::vector<IdleHold>* holds);
 // The translated name of a hold's way of asking.
 std::string IdleHoldWayName(const std::string& way);
-// True while the desktop says the session is locked (its screen-saver
-// service on the bus). False when nothing says so.
+// True while the desktop says the session is locked: its screen-saver
+// service on the bus, or logind's LockedHint of this process's session;
+// and, for a while after LockIdleSession asked logind (whose lockers do not
+// all say so), a locker that has taken the input (an X client's keyboard
+// grab, a Wayland compositor's input inhibitor). False when nothing says
+// so.
 bool SessionLocked(IdleSession* session);
+
+// Who locks the session when asked: the desktop's own lock screen, never
+// ours. In the order asked.
+enum class LockerKind {
+    Nobody,
+    GnomeScreenSaver,    // org.gnome.ScreenSaver.Lock (GNOME Shell)
+    DesktopScreenSaver,  // org.freedesktop.ScreenSaver.Lock of another program (KDE)
+    Logind,              // logind's Lock of this process's session, which
+                         // swayidle, xss-lock and light-locker act on
+};
+// The locker there is now; Nobody, with a one-line reason in `why`, when
+// there is none.
+LockerKind IdleSessionLocker(IdleSession* session, std::string* why);
+// "GNOME's lock screen", ...: for a line to the user (N_: translate).
+const char* LockerName(LockerKind kind);
+// Asks the locker to lock the session now. False, with a one-line reason,
+// when there is none or it refused at once; that it locked is told later
+// by SessionLocked (and LockChanged where the locker says so).
+bool LockIdleSession(IdleSession* session, std::string* error);
+// The request is over: the session was used again, or the wait gave up.
+void EndIdleSessionLockRequest(IdleSession* session);
 
 // What our own screen-saver service (where it runs) answers: whether the
 // saver shows (GetActive, ActiveChanged) and since when the session is

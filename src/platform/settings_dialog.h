@@ -63,6 +63,9 @@ struct DialogControl {
     std::string title;  // Folder: the chooser's window title
     // False for a control that is no setting: Defaults leaves it as it is.
     bool resetByDefaults = true;
+    // False for a setting that cannot work here: shown, greyed out (its
+    // note says why).
+    bool available = true;
     // When set, the line under the control, made again whenever a value
     // shown changes.
     std::function<DialogNote(const DialogValues&)> note;

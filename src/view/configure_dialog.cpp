@@ -14,6 +14,7 @@
 
 #include "platform/autostart_entry.h"
 #include "platform/desktop_idle_delay.h"
+#include "platform/idle_session.h"
 #include "platform/platform.h"
 #include "platform/settings_dialog.h"
 #include "platform/watcher_lock.h"
@@ -40,15 +41,17 @@ struct ConfigureDialog {
     std::string autostartError;
     // The desktop's own idle delay, read when the dialog is built.
     platform::DesktopIdleDelay desktopDelay;
+    // Why nothing could lock the session here; empty when something can.
+    std::string noLocker;
 };
 
 namespace {
 
 // The widget names of the table's entries, in the table's order.
 const char* const kOutletNames[kSettingCount] = {
-    "oMainMonitorOnly", "oWaterSpeed", "oWaterRes",       "oDripSpeed",
-    "oLighting",        "oWantBowl",   "oCaustics",       "oFullDetail",
-    "oSaveBattery",     "oPicture",    "oDesktopPrivacy", "oIdleMinutes"};
+    "oMainMonitorOnly", "oWaterSpeed",  "oWaterRes",   "oDripSpeed",   "oLighting",
+    "oWantBowl",        "oCaustics",    "oFullDetail", "oSaveBattery", "oPicture",
+    "oDesktopPrivacy",  "oIdleMinutes", "oLockMinutes"};
 
 // A row of the dialog: a setting of the table, the picture folder, or the
 // autostart check box, which is no setting (the entry's file holds it).
@@ -59,6 +62,10 @@ struct Row {
 
 bool IsIdleMinutes(const Row& row) {
     return row.entry != nullptr && row.entry->control == &SheetControls::oIdleMinutes;
+}
+
+bool IsLockMinutes(const Row& row) {
+    return row.entry != nullptr && row.entry->control == &SheetControls::oLockMinutes;
 }
 
 // The dialog's rows, top to bottom: the on/off settings first, then the
@@ -226,6 +233,28 @@ DialogControl IdleMinutesControl(const SettingEntry& entry, const ConfigureDialo
     return c;
 }
 
+// The lock time's spin button, greyed out with the reason under it where
+// nothing can lock the session.
+DialogControl LockMinutesControl(const SettingEntry& entry, const ConfigureDialog* d) {
+    DialogControl c = Control(entry);
+    if (d->noLocker.empty()) return c;
+    c.available = false;
+    const std::string why = Format(_("Not here: %s"), d->noLocker.c_str());
+    c.note = [why](const DialogValues&) { return platform::DialogNote{why, false}; };
+    return c;
+}
+
+// Why nothing could lock the session here, as the idle watcher would find
+// it; empty when something can.
+std::string NoLocker() {
+    std::string why;
+    platform::IdleSession* session = platform::OpenIdleSession(0, platform::IdlePurpose::Ask, &why);
+    if (session == nullptr) return why;
+    platform::IdleSessionLocker(session, &why);
+    platform::CloseIdleSession(session);
+    return why;
+}
+
 // The controls as the view's fields set them, and the box as the autostart
 // entry's presence: every opening shows those, not abandoned edits.
 DialogValues Shown(const ConfigureDialog* d) {
@@ -259,8 +288,9 @@ SettingsDialogDescription Describe(ConfigureDialog* d) {
     for (const Row& row : Rows()) {
         switch (row.kind) {
             case Row::Kind::Setting:
-                desc.controls.push_back(IsIdleMinutes(row) ? IdleMinutesControl(*row.entry, d)
-                                                           : Control(*row.entry));
+                desc.controls.push_back(IsIdleMinutes(row)   ? IdleMinutesControl(*row.entry, d)
+                                        : IsLockMinutes(row) ? LockMinutesControl(*row.entry, d)
+                                                             : Control(*row.entry));
                 break;
             case Row::Kind::Folder:
                 desc.controls.push_back(FolderControl());
@@ -297,6 +327,7 @@ ConfigureDialog* CreateConfigureDialog(UserSettings* settings, platform::Setting
     d->store = store;
     d->autostart = platform::DefaultAutostartPlace(&d->place, &d->autostartError);
     d->desktopDelay = platform::ReadDesktopIdleDelay();
+    d->noLocker = NoLocker();
     d->dialog = platform::CreateSettingsDialog(Describe(d), Shown(d), error);
     if (d->dialog == nullptr) {
         delete d;

@@ -65,6 +65,7 @@ bool MereglassView::InitWithFrame(NSRect frame, bool isPreview) {
     PictureFolder = user.PictureFolder;
     IdleMinutes = user.IdleMinutes;
     Privacy = user.Privacy;
+    LockMinutes = user.LockMinutes;
 
     const NSRect bounds = Bounds();
     Scrn.width = bounds.width;
@@ -241,7 +242,7 @@ SheetControls* MereglassView::ConfigureSheet() {
     if (configureSheet == nullptr) configureSheet = new (std::nothrow) SheetControls{};
     if (configureSheet == nullptr) return nullptr;
     ::ConfigureSheetOpen(UserSettings{MainMonitorOnly, mySettings, FullDetail, SaveBattery, Picture,
-                                      PictureFolder, IdleMinutes, Privacy},
+                                      PictureFolder, IdleMinutes, Privacy, LockMinutes},
                          configureSheet);
     return configureSheet;
 }
@@ -252,8 +253,8 @@ void MereglassView::ConfigureSheetCancel() {
 
 void MereglassView::ConfigureSheetSave() {
     if (configureSheet != nullptr) {
-        UserSettings fields{MainMonitorOnly, mySettings,    FullDetail,  SaveBattery,
-                            Picture,         PictureFolder, IdleMinutes, Privacy};
+        UserSettings fields{MainMonitorOnly, mySettings,  FullDetail, SaveBattery, Picture,
+                            PictureFolder,   IdleMinutes, Privacy,    LockMinutes};
         if (platform->settingsStore != nullptr) {
             ::ConfigureSheetSave(*configureSheet, &fields, platform->settingsStore);
         } else {
@@ -269,6 +270,7 @@ void MereglassView::ConfigureSheetSave() {
         PictureFolder = fields.PictureFolder;
         IdleMinutes = fields.IdleMinutes;
         Privacy = fields.Privacy;
+        LockMinutes = fields.LockMinutes;
     }
     if (platform->EndSheet) platform->EndSheet();
 }

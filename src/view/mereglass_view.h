@@ -85,6 +85,7 @@ public:
     // Kept for the sheet; the host applies it to the desktop's picture.
     DesktopPrivacy Privacy = DesktopPrivacy::AsItIs;
     int32_t IdleMinutes = 0;              // kept for the sheet; the view does not use it
+    int32_t LockMinutes = 0;              // kept for the sheet; the view does not use it
     double animtime = 0.0;                // clock reading at the last time step, seconds
     NSRect Scrn{0.0f, 0.0f, 0.0f, 0.0f};  // size at creation and last GlInit
     SSMAIN* ssMain = nullptr;             // owned; null until the first tick

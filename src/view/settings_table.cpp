@@ -83,6 +83,10 @@ const SettingEntry kSettings[kSettingCount] = {
      N_("Start after this many idle minutes"), 10, 1, 720, 10, 720, &SheetControls::oIdleMinutes,
      [](const UserSettings& s) { return s.IdleMinutes; },
      [](UserSettings& s, int32_t v) { s.IdleMinutes = v; }},
+    {"LockMinutes", SettingKind::Integer, SettingControl::Minutes,
+     N_("Lock the screen after the saver has run"), 0, 0, 720, 0, 720, &SheetControls::oLockMinutes,
+     [](const UserSettings& s) { return s.LockMinutes; },
+     [](UserSettings& s, int32_t v) { s.LockMinutes = v; }},
 };
 
 const SettingEntry* FindSetting(const char* key) {

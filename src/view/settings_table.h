@@ -58,6 +58,9 @@ struct UserSettings {
     // The desktop's picture as it is, blurred or pixelated; never the
     // user's own pictures.
     DesktopPrivacy Privacy;
+    // The idle watcher asks the desktop's own lock screen to lock the
+    // session once the saver has run this many minutes; 0: never.
+    int32_t LockMinutes;
 };
 
 // The controls of the configuration sheet. An on/off control holds a
@@ -76,6 +79,7 @@ struct SheetControls {
     int oPicture;
     int oIdleMinutes;
     int oDesktopPrivacy;
+    int oLockMinutes;
     std::string oPictureFolder;  // the folder chooser
 };
 
@@ -116,9 +120,9 @@ struct SettingEntry {
 // Every setting, in the order the reset, the sheet, Save and Defaults visit
 // them: "MainMonitorOnly", "WaterSpeed", "WaterRes", "DripSpeed",
 // "Lighting", "WantBowl", "Caustics", "FullDetail", "SaveBattery",
-// "Picture", "DesktopPrivacy", "IdleMinutes". The picture folder follows
-// them.
-inline constexpr size_t kSettingCount = 12;
+// "Picture", "DesktopPrivacy", "IdleMinutes", "LockMinutes". The picture
+// folder follows them.
+inline constexpr size_t kSettingCount = 13;
 extern const SettingEntry kSettings[kSettingCount];
 // The entry for `key`, or null.
 const SettingEntry* FindSetting(const char* key);

@@ -888,9 +888,12 @@ protected:
         });
         return out;
     }
-    // True when the saver stays away for `seconds`.
+    // True when the saver stays away, or stays up, for `seconds`.
     bool StaysAway(double seconds) {
         return !Eventually([&] { return !ProgramWindows().empty(); }, seconds);
+    }
+    bool StaysCovered(double seconds) {
+        return !Eventually([&] { return ProgramWindows().empty(); }, seconds);
     }
     void WaitForWatching() {
         ASSERT_TRUE(Eventually([&] {
@@ -902,8 +905,13 @@ protected:
 }  // namespace
 
 TEST_F(IdleWatchOnX, CoversWhenIdleYieldsToInputAndComesBack) {
-    Start({"--idle-watch", "--idle-seconds", "2"}, Session());
+    Start({"--idle-watch", "--idle-seconds", "2", "--lock-seconds", "600"}, Session());
     ASSERT_TRUE(Covered()) << program_->Output();
+    // Without a bus there is nobody to lock the session: said once.
+    EXPECT_NE(program_->Output().find("mereglass: the screen will not be locked after the saver: "
+                                      "no lock screen to ask: there is no session bus\n"),
+              std::string::npos)
+        << program_->Output();
     const std::vector<Window> windows = ProgramWindows();
     XWindowAttributes a{};
     ASSERT_TRUE(XGetWindowAttributes(display_, windows[0], &a));
@@ -1108,6 +1116,43 @@ TEST_F(IdleWatchOnX, AnIdleMonitorHandedToAnotherOwnerIsFollowed) {
     EXPECT_TRUE(first->Wait(30.0)) << "the first gave the name up";
     EXPECT_TRUE(Covered()) << program_->Output();
     EXPECT_TRUE(program_->running()) << program_->Output();
+    ExpectNoReports();
+}
+
+// Once the saver has run the lock time, the session's locker is asked
+// once, through logind (a stand-in) for this process's session; input then
+// leaves the saver up for the locker, and it ends only once the locker
+// says it locked. Unlocked and used again, the watching goes on; a locker
+// that never says so leaves the saver up with one line, and input ends it.
+TEST_F(IdleWatchOnX, LocksThroughLogindWithoutAGlimpseOfTheDesktop) {
+    PrivateBus bus(config_);
+    if (!bus.ok()) GTEST_SKIP() << bus.error();
+    std::unique_ptr<ChildProcess> logind =
+        bus.StartStandIn({"logind", "c7"}, "DBUS_SYSTEM_BUS_ADDRESS");
+    ASSERT_NE(logind, nullptr) << bus.error();
+    std::vector<std::string> env = BusSession(bus);
+    env.push_back("XDG_SESSION_ID=c7");
+    Start({"--idle-watch", "--idle-seconds", "1", "--lock-seconds", "1"}, env);
+    ASSERT_TRUE(Covered()) << program_->Output();
+    ASSERT_TRUE(WaitForOutput(*logind, "lock c7\n")) << logind->Output();
+    Touch();
+    EXPECT_TRUE(StaysCovered(2.0)) << program_->Output();
+    ASSERT_TRUE(logind->Signal(SIGHUP));  // the lock screen shows
+    ASSERT_TRUE(Uncovered()) << program_->Output();
+    EXPECT_EQ(logind->Output().find("lock c7\n"), logind->Output().rfind("lock c7\n"));
+
+    ASSERT_TRUE(logind->Signal(SIGHUP));  // unlocked
+    ASSERT_TRUE(WaitForOutput(*logind, "unlocked"));
+    Touch();
+    ASSERT_TRUE(Covered()) << program_->Output();
+    const std::string failed =
+        "mereglass: the session could not be locked: the session's locker (through logind) did "
+        "not lock it within 10 seconds\n";
+    ASSERT_TRUE(Eventually([&] { return program_->Output().find(failed) != std::string::npos; }))
+        << program_->Output();
+    EXPECT_FALSE(ProgramWindows().empty());
+    Touch();
+    EXPECT_TRUE(Uncovered()) << program_->Output();
     ExpectNoReports();
 }
 

@@ -1,9 +1,16 @@
 // Stand-ins on a private bus for the idle watcher's tests and benchmarks,
 // one role per run; each prints "ready" once it is in place and ends with
 // SIGTERM (or when it loses its name).
-//   logind            org.freedesktop.login1 on $DBUS_SYSTEM_BUS_ADDRESS:
+//   logind [SESSION]  org.freedesktop.login1 on $DBUS_SYSTEM_BUS_ADDRESS:
 //                     ListInhibitors; SIGUSR1 adds an idle block (as
-//                     "systemd-inhibit --what=idle" would), SIGUSR2 ends it
+//                     "systemd-inhibit --what=idle" would), SIGUSR2 ends it;
+//                     with SESSION, that session (GetSession, GetSessionByPID)
+//                     with Lock (the manager's LockSession too), which
+//                     prints "lock SESSION" and sends the session's Lock
+//                     signal, and LockedHint, which SIGHUP turns over
+//   gnome-lock        org.gnome.ScreenSaver on the session bus: Lock prints
+//                     "lock"; GetActive and ActiveChanged, which SIGHUP turns
+//                     over
 //   idle-monitor [replace]
 //                     org.gnome.Mutter.IdleMonitor on the session bus, given
 //                     up to a replacement (or, with "replace", taken from
@@ -64,12 +71,94 @@ void Serve(GDBusConnection* bus, const char* xml, const char* path,
                                       nullptr);
 }
 
+// ---------------------------------------------------------------- locks
+
+bool locked = false;
+GDBusConnection* lockBus = nullptr;
+std::string sessionId;
+std::string sessionPath;
+
+void OnSession(GDBusConnection* bus, const char*, const char*, const char*, const char* method,
+               GVariant*, GDBusMethodInvocation* call, void*) {
+    if (std::strcmp(method, "Lock") == 0) {
+        std::printf("lock %s\n", sessionId.c_str());
+        std::fflush(stdout);
+        g_dbus_connection_emit_signal(bus, nullptr, sessionPath.c_str(),
+                                      "org.freedesktop.login1.Session", "Lock", nullptr, nullptr);
+    }
+    g_dbus_method_invocation_return_value(call, nullptr);
+}
+
+GVariant* OnSessionProperty(GDBusConnection*, const char*, const char*, const char*,
+                            const char* name, GError**, void*) {
+    if (std::strcmp(name, "LockedHint") == 0) return g_variant_new_boolean(locked);
+    return g_variant_new_string(sessionId.c_str());
+}
+
+gboolean OnTurnLock(void* gnome) {
+    locked = !locked;
+    if (gnome != nullptr) {
+        g_dbus_connection_emit_signal(lockBus, nullptr, "/org/gnome/ScreenSaver",
+                                      "org.gnome.ScreenSaver", "ActiveChanged",
+                                      g_variant_new("(b)", locked), nullptr);
+    } else {
+        GVariantBuilder changed;
+        g_variant_builder_init(&changed, G_VARIANT_TYPE("a{sv}"));
+        g_variant_builder_add(&changed, "{sv}", "LockedHint", g_variant_new_boolean(locked));
+        g_dbus_connection_emit_signal(
+            lockBus, nullptr, sessionPath.c_str(), "org.freedesktop.DBus.Properties",
+            "PropertiesChanged",
+            g_variant_new("(sa{sv}as)", "org.freedesktop.login1.Session", &changed, nullptr),
+            nullptr);
+    }
+    Say(locked ? "locked" : "unlocked");
+    return G_SOURCE_CONTINUE;
+}
+
+void OnGnomeLock(GDBusConnection*, const char*, const char*, const char*, const char* method,
+                 GVariant*, GDBusMethodInvocation* call, void*) {
+    if (std::strcmp(method, "GetActive") == 0) {
+        g_dbus_method_invocation_return_value(call, g_variant_new("(b)", locked));
+        return;
+    }
+    Say("lock");
+    g_dbus_method_invocation_return_value(call, nullptr);
+}
+
+void RunGnomeLock() {
+    static const GDBusInterfaceVTable vtable = {OnGnomeLock, nullptr, nullptr, {}};
+    lockBus = Bus(G_BUS_TYPE_SESSION);
+    Serve(lockBus,
+          "<node><interface name='org.gnome.ScreenSaver'>"
+          "<method name='Lock'/><method name='GetActive'><arg type='b' direction='out'/></method>"
+          "<signal name='ActiveChanged'><arg type='b'/></signal>"
+          "</interface></node>",
+          "/org/gnome/ScreenSaver", &vtable, nullptr);
+    g_unix_signal_add(SIGHUP, OnTurnLock, lockBus);
+    g_bus_own_name_on_connection(lockBus, "org.gnome.ScreenSaver", G_BUS_NAME_OWNER_FLAGS_NONE,
+                                 OnAcquired, OnLost, nullptr, nullptr);
+}
+
 // ---------------------------------------------------------------- logind
 
 bool blocked = false;
 
-void OnLogind(GDBusConnection*, const char*, const char*, const char*, const char*, GVariant*,
-              GDBusMethodInvocation* call, void*) {
+void OnLogind(GDBusConnection* bus, const char*, const char*, const char*, const char* method,
+              GVariant* args, GDBusMethodInvocation* call, void*) {
+    if (std::strncmp(method, "GetSession", 10) == 0 || std::strcmp(method, "LockSession") == 0) {
+        const char* id = "";
+        if (g_variant_is_of_type(args, G_VARIANT_TYPE("(s)"))) g_variant_get(args, "(&s)", &id);
+        const bool ours = std::strcmp(method, "GetSessionByPID") == 0 || sessionId == id;
+        if (sessionId.empty() || !ours) {
+            g_dbus_method_invocation_return_dbus_error(call, "org.freedesktop.login1.NoSuchSession",
+                                                       "no such session");
+        } else if (std::strcmp(method, "LockSession") == 0) {
+            OnSession(bus, nullptr, nullptr, nullptr, "Lock", nullptr, call, nullptr);
+        } else {
+            g_dbus_method_invocation_return_value(call, g_variant_new("(o)", sessionPath.c_str()));
+        }
+        return;
+    }
     GVariantBuilder list;
     g_variant_builder_init(&list, G_VARIANT_TYPE("a(ssssuu)"));
     g_variant_builder_add(&list, "(ssssuu)", "sleep", "updater", "installs", "delay", 0u, 1u);
@@ -86,14 +175,33 @@ gboolean OnBlock(void* data) {
     return G_SOURCE_CONTINUE;
 }
 
-void RunLogind() {
+void RunLogind(const char* session) {
     static const GDBusInterfaceVTable vtable = {OnLogind, nullptr, nullptr, {}};
+    static const GDBusInterfaceVTable sessionVtable = {OnSession, OnSessionProperty, nullptr, {}};
     GDBusConnection* bus = Bus(G_BUS_TYPE_SYSTEM);
+    lockBus = bus;
     Serve(bus,
           "<node><interface name='org.freedesktop.login1.Manager'>"
           "<method name='ListInhibitors'><arg type='a(ssssuu)' direction='out'/></method>"
+          "<method name='GetSession'><arg type='s' direction='in'/>"
+          "<arg type='o' direction='out'/></method>"
+          "<method name='GetSessionByPID'><arg type='u' direction='in'/>"
+          "<arg type='o' direction='out'/></method>"
+          "<method name='LockSession'><arg type='s' direction='in'/></method>"
           "</interface></node>",
           "/org/freedesktop/login1", &vtable, nullptr);
+    if (session != nullptr) {
+        sessionId = session;
+        sessionPath = std::string("/org/freedesktop/login1/session/") + session;
+        Serve(bus,
+              "<node><interface name='org.freedesktop.login1.Session'>"
+              "<method name='Lock'/><signal name='Lock'/>"
+              "<property name='Id' type='s' access='read'/>"
+              "<property name='LockedHint' type='b' access='read'/>"
+              "</interface></node>",
+              sessionPath.c_str(), &sessionVtable, nullptr);
+        g_unix_signal_add(SIGHUP, OnTurnLock, nullptr);
+    }
     g_unix_signal_add(SIGUSR1, OnBlock, GINT_TO_POINTER(1));
     g_unix_signal_add(SIGUSR2, OnBlock, nullptr);
     g_bus_own_name_on_connection(bus, "org.freedesktop.login1", G_BUS_NAME_OWNER_FLAGS_NONE,
@@ -208,7 +316,9 @@ int main(int argc, char** argv) {
     g_unix_signal_add(SIGTERM, OnTerm, nullptr);
     const std::string role = argc > 1 ? argv[1] : "";
     if (role == "logind") {
-        RunLogind();
+        RunLogind(argc > 2 ? argv[2] : nullptr);
+    } else if (role == "gnome-lock") {
+        RunGnomeLock();
     } else if (role == "idle-monitor") {
         RunIdleMonitor(argc > 2 && std::strcmp(argv[2], "replace") == 0);
     } else if (role == "own" && argc > 2) {
@@ -218,9 +328,11 @@ int main(int argc, char** argv) {
     } else if (role == "inhibit" && argc > 3) {
         RunInhibit(std::atoi(argv[2]), static_cast<size_t>(std::atol(argv[3])));
     } else {
-        std::fprintf(stderr,
-                     "usage: %s logind | idle-monitor [replace] | own NAME | inhibit N BYTES\n",
-                     argv[0]);
+        std::fprintf(
+            stderr,
+            "usage: %s logind [SESSION] | gnome-lock | idle-monitor [replace] | own NAME | "
+            "inhibit N BYTES\n",
+            argv[0]);
         return 2;
     }
     g_main_loop_run(loop);

@@ -303,6 +303,7 @@ TEST_F(ConfigureDialogTest, ShowsTheFieldsAndSavesWhatTheWidgetsSay) {
               "Picture=0\n"
               "DesktopPrivacy=0\n"
               "IdleMinutes=10\n"
+              "LockMinutes=0\n"
               "PictureFolder=" +
                   home_ + "/garden\n");
 }
@@ -324,17 +325,19 @@ TEST_F(ConfigureDialogTest, ListsTheOnOffSettingsFirstThenTheOthersBesideTheirLa
         {"oPictureFolder", "Picture folder"},
         {"oDesktopPrivacy", "Desktop picture"},
         {"oStartWhenIdle", "Start by itself when the computer is idle"},
-        {"oIdleMinutes", "Start after this many idle minutes"}};
+        {"oIdleMinutes", "Start after this many idle minutes"},
+        {"oLockMinutes", "Lock the screen after the saver has run"}};
     GtkWidget* grid = gtk_widget_get_parent(Widget("oMainMonitorOnly"));
-    for (int row = 0; row < 14; ++row) {
+    for (int row = 0; row < 15; ++row) {
         const auto [name, text] = rows[row];
         GtkWidget* control = Widget(name);
         const bool check = row < 6 || row == 12;
         int top = -1, left = -1;
         gtk_container_child_get(GTK_CONTAINER(grid), control, "top-attach", &top, "left-attach",
                                 &left, nullptr);
-        EXPECT_EQ(top, row) << name;
-        GtkWidget* label = check ? control : gtk_grid_get_child_at(GTK_GRID(grid), 0, row);
+        // The idle time's line under it takes a row.
+        EXPECT_EQ(top, row < 14 ? row : row + 1) << name;
+        GtkWidget* label = check ? control : gtk_grid_get_child_at(GTK_GRID(grid), 0, top);
         EXPECT_EQ(left, check ? 0 : 1) << name;
         EXPECT_STREQ(
             check ? gtk_button_get_label(GTK_BUTTON(label)) : gtk_label_get_text(GTK_LABEL(label)),
@@ -496,6 +499,11 @@ TEST_F(ConfigureDialogTest, ShowsTheDesktopsIdleDelayUnderTheIdleTime) {
     Build();
     GtkWidget* none = FindNamed(window_, "oIdleMinutesNote");
     EXPECT_TRUE(none == nullptr || !gtk_widget_get_visible(none));
+    // Nothing to lock the session here (no bus): the lock time is greyed
+    // out, with the reason.
+    EXPECT_FALSE(gtk_widget_get_sensitive(Widget("oLockMinutes")));
+    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(Widget("oLockMinutesNote"))),
+                 "Not here: no lock screen to ask: there is no session bus");
 }
 
 TEST_F(ConfigureDialogTest, RunsModallyAndReopensWithTheFields) {
@@ -534,8 +542,8 @@ TEST_F(ConfigureDialogTest, RunsModallyAndReopensWithTheFields) {
 TEST_F(ConfigureDialogTest, IsDrawnOnTheScreen) {
     Build();
     gtk_widget_show(window_);
-    // A drawn dialog: a light background with darker text and frames,
-    // once it is mapped and drawn.
+    // A drawn dialog: a light background with darker text and frames (the
+    // preview's water takes much of the rest), once it is mapped and drawn.
     GdkPixbuf* shot = nullptr;
     int w = 0, h = 0, light = 0, dark = 0;
     EXPECT_TRUE(Eventually([&] {
@@ -559,7 +567,7 @@ TEST_F(ConfigureDialogTest, IsDrawnOnTheScreen) {
                 dark += sum < 300;
             }
         }
-        return light > w * h / 2 && dark > 200;
+        return light > w * h * 2 / 5 && dark > 200;
     })) << light
         << " light, " << dark << " dark of " << w << " x " << h;
     EXPECT_GT(w, 200);

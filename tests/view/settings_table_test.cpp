@@ -36,6 +36,7 @@ const char* const kFactoryText =
     "Picture=0\n"
     "DesktopPrivacy=0\n"
     "IdleMinutes=10\n"
+    "LockMinutes=0\n"
     "PictureFolder=\n";
 
 class SettingsTest : public ::testing::Test {
@@ -99,10 +100,11 @@ UserSettings Custom() {
 }
 
 TEST(SettingsTable, DeclaresEachSettingOnceWithItsFactoryValueAndRange) {
-    ASSERT_EQ(kSettingCount, 12u);
+    ASSERT_EQ(kSettingCount, 13u);
     const char* const order[] = {"MainMonitorOnly", "WaterSpeed", "WaterRes",       "DripSpeed",
                                  "Lighting",        "WantBowl",   "Caustics",       "FullDetail",
-                                 "SaveBattery",     "Picture",    "DesktopPrivacy", "IdleMinutes"};
+                                 "SaveBattery",     "Picture",    "DesktopPrivacy", "IdleMinutes",
+                                 "LockMinutes"};
     for (size_t i = 0; i < kSettingCount; ++i) {
         EXPECT_STREQ(kSettings[i].key, order[i]);
         EXPECT_EQ(FindSetting(order[i]), &kSettings[i]);
@@ -532,6 +534,7 @@ TEST_F(SettingsTest, SaveWritesTheControlsAndUpdatesTheFields) {
               "Picture=1\n"
               "DesktopPrivacy=1\n"
               "IdleMinutes=25\n"
+              "LockMinutes=0\n"
               "PictureFolder=/home/u/Pictures\n");
     // The next view reads what was saved.
     const UserSettings next = ReadFresh();

@@ -7,12 +7,14 @@
 //
 // Provides: OpenIdleBus, CloseIdleBus, BusHasGnomeIdleMonitor,
 // WatchGnomeIdle, SetGnomeIdleTime, GnomeIdleMonitorGoneSince,
-// BusScreenSaverDaemon, BusHolds, BusLocked, BusFds, DispatchIdleBus,
-// PushIdleEvent.
+// BusScreenSaverDaemon, BusHolds, BusLocked, BusLocker, BusLock, BusFds,
+// DispatchIdleBus, PushIdleEvent.
 #include <gio/gio.h>
 #include <poll.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <iterator>
 
 #include "platform/desktop/context_wait_internal.h"
@@ -34,10 +36,14 @@ constexpr int kCallMilliseconds = 1000;
 // GNOME's session manager's flag for an inhibitor of idleness.
 constexpr guint32 kGnomeIdleFlag = 8;
 
+constexpr const char* kGnomeLock = "org.gnome.ScreenSaver";
+constexpr const char* kDesktopLock = "org.freedesktop.ScreenSaver";
 const char* const kLockNames[][2] = {
-    {"org.gnome.ScreenSaver", "/org/gnome/ScreenSaver"},
-    {"org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver"},
+    {kGnomeLock, "/org/gnome/ScreenSaver"},
+    {kDesktopLock, "/org/freedesktop/ScreenSaver"},
 };
+// A locker's Lock may show its lock screen before it answers.
+constexpr int kLockCallMilliseconds = 5000;
 
 // Signals that something above changed: (sender, interface, member).
 struct Change {
@@ -182,6 +188,49 @@ void LogindHolds(IdleBus* b, std::vector<IdleHold>* holds) {
     g_variant_unref(r);
 }
 
+// logind's object of this process's session: $XDG_SESSION_ID's, else the
+// one the process runs in. Empty when logind knows neither.
+std::string FindSession(IdleBus* b) {
+    if (b->system == nullptr) return "";
+    const char* id = std::getenv("XDG_SESSION_ID");
+    GVariant* r =
+        id != nullptr && *id != '\0'
+            ? CallOn(b->system, kLogin, "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
+                     "GetSession", g_variant_new("(s)", id), G_VARIANT_TYPE("(o)"))
+            : CallOn(b->system, kLogin, "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
+                     "GetSessionByPID", g_variant_new("(u)", static_cast<guint32>(getpid())),
+                     G_VARIANT_TYPE("(o)"));
+    if (r == nullptr) return "";
+    const gchar* path = nullptr;
+    g_variant_get(r, "(&o)", &path);
+    std::string out = path;
+    g_variant_unref(r);
+    return out;
+}
+
+// logind's LockedHint of the session, which the lockers that know of it
+// set while the lock screen shows.
+bool LockedHint(IdleBus* b) {
+    if (b->sessionPath.empty()) return false;
+    GVariant* r =
+        CallOn(b->system, kLogin, b->sessionPath.c_str(), "org.freedesktop.DBus.Properties", "Get",
+               g_variant_new("(ss)", "org.freedesktop.login1.Session", "LockedHint"),
+               G_VARIANT_TYPE("(v)"));
+    if (r == nullptr) return false;
+    GVariant* value = nullptr;
+    g_variant_get(r, "(v)", &value);
+    const bool locked =
+        g_variant_is_of_type(value, G_VARIANT_TYPE_BOOLEAN) && g_variant_get_boolean(value);
+    g_variant_unref(value);
+    g_variant_unref(r);
+    return locked;
+}
+
+void OnSessionChanged(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
+                      GVariant*, gpointer data) {
+    PushIdleEvent(static_cast<IdleBus*>(data), IdleEventKind::LockChanged);
+}
+
 guint32 AddWatch(IdleBus* b, const char* method, GVariant* args) {
     GVariant* r = Call(b, kMonitorName, kMonitorPath, "org.gnome.Mutter.IdleMonitor", method, args,
                        G_VARIANT_TYPE("(u)"));
@@ -289,9 +338,17 @@ IdleBus* OpenIdleBus(std::string* error) {
             Subscribe(b, c.sender, c.interface, c.member, nullptr, nullptr, OnChange,
                       &b->listeners[i]);
         }
-        // Without a system bus, logind's inhibitors are not seen.
+        // Without a system bus, logind's inhibitors and lock are not seen.
         std::string systemError;
         b->system = OpenSystemBus("logind", &systemError);
+        b->sessionPath = FindSession(b);
+        if (!b->sessionPath.empty()) {
+            b->subscriptions.push_back(g_dbus_connection_signal_subscribe(
+                b->system, kLogin, "org.freedesktop.DBus.Properties", "PropertiesChanged",
+                b->sessionPath.c_str(), "org.freedesktop.login1.Session", G_DBUS_SIGNAL_FLAGS_NONE,
+                OnSessionChanged, b, nullptr));
+            b->systemSubscription = b->subscriptions.back();
+        }
     }
     g_main_context_pop_thread_default(b->context);
     if (b->connection == nullptr) {
@@ -310,7 +367,10 @@ void CloseIdleBus(IdleBus* b) {
             RemoveWatch(b, b->idleWatch);
             RemoveWatch(b, b->activeWatch);
         }
-        for (guint id : b->subscriptions) g_dbus_connection_signal_unsubscribe(b->connection, id);
+        for (guint id : b->subscriptions) {
+            g_dbus_connection_signal_unsubscribe(
+                id == b->systemSubscription ? b->system : b->connection, id);
+        }
         g_signal_handlers_disconnect_by_data(b->connection, b);
         CloseSessionBus(b->connection);
     }
@@ -378,11 +438,52 @@ void BusHolds(IdleBus* b, std::vector<IdleHold>* holds) {
 bool BusLocked(IdleBus* b) {
     for (const auto& [name, path] : kLockNames) {
         // Our own service is no lock screen.
-        if (ServiceOwnsName(b->service) && std::string(name) == "org.freedesktop.ScreenSaver") {
-            continue;
-        }
+        if (ServiceOwnsName(b->service) && std::string(name) == kDesktopLock) continue;
         if (AskBool(b, name, path, name, "GetActive", nullptr)) return true;
     }
+    return LockedHint(b);
+}
+
+LockerKind BusLocker(IdleBus* b, std::string* why) {
+    if (HasOwner(b, kGnomeLock)) return LockerKind::GnomeScreenSaver;
+    if (!ServiceOwnsName(b->service) && HasOwner(b, kDesktopLock)) {
+        return LockerKind::DesktopScreenSaver;
+    }
+    if (!b->sessionPath.empty()) return LockerKind::Logind;
+    *why = b->system == nullptr
+               ? _("no lock screen to ask: no GNOME or KDE lock screen on the session bus, and no "
+                   "system bus for logind")
+               : _("no lock screen to ask: no GNOME or KDE lock screen on the session bus, and "
+                   "logind knows no session of this process ($XDG_SESSION_ID)");
+    return LockerKind::Nobody;
+}
+
+bool BusLock(IdleBus* b, LockerKind kind, std::string* error) {
+    GDBusConnection* connection = b->connection;
+    const char* name = kGnomeLock;
+    const char* path = "/org/gnome/ScreenSaver";
+    const char* interface = kGnomeLock;
+    if (kind == LockerKind::DesktopScreenSaver) {
+        name = interface = kDesktopLock;
+        path = "/org/freedesktop/ScreenSaver";
+    } else if (kind == LockerKind::Logind) {
+        connection = b->system;
+        name = kLogin;
+        path = b->sessionPath.c_str();
+        interface = "org.freedesktop.login1.Session";
+    } else if (kind == LockerKind::Nobody) {
+        return false;
+    }
+    GError* failure = nullptr;
+    GVariant* r = g_dbus_connection_call_sync(connection, name, path, interface, "Lock", nullptr,
+                                              nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START,
+                                              kLockCallMilliseconds, nullptr, &failure);
+    if (r != nullptr) {
+        g_variant_unref(r);
+        return true;
+    }
+    *error = failure != nullptr ? failure->message : "";
+    if (failure != nullptr) g_error_free(failure);
     return false;
 }
 

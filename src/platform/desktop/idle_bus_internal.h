@@ -7,6 +7,7 @@
 #include <gio/gio.h>
 
 #include <cstddef>
+#include <string>
 #include <vector>
 
 #include "platform/idle_internal.h"
@@ -27,7 +28,9 @@ struct IdleBus {
     GMainContext* context = nullptr;
     GDBusConnection* connection = nullptr;
     GDBusConnection* system = nullptr;  // logind's; null without a system bus
+    std::string sessionPath;            // logind's object of this process's session, or empty
     std::vector<guint> subscriptions;
+    guint systemSubscription = 0;  // the one among them on the system bus
     BusListener listeners[kBusChangeCount];
     std::vector<IdleEvent> events;  // heard, not yet handed out
     // The context's descriptors and priority from its last query.

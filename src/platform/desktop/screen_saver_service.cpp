@@ -1,13 +1,12 @@
 // Our own org.freedesktop.ScreenSaver, for sessions where nobody on the
 // bus offers one (sway and other wlroots compositors, X11 sessions without
 // a desktop): browsers, players and call programs ask it to hold the saver
-// off while they play. A hold ends with UnInhibit or with its caller's
-// connection, so a program that exits or crashes never keeps the saver
-// away for good. The name is owned only while nobody else owns it, and
-// given up to a desktop that takes it (which is then asked as before);
-// when that desktop leaves, it is taken again. What one caller may hold
-// is bounded, in number and in the length of what it says. Relies on
-// GIO's GDBus.
+// off while they play, and lock the session through logind's session lock. A hold ends with
+// UnInhibit or with its caller's connection, so a program that exits or crashes never keeps the
+// saver away for good. The name is owned only while nobody else owns it, and given up to a desktop
+// that takes it (which is then asked as before); when that desktop leaves, it is taken again. What
+// one caller may hold is bounded, in number and in the length of what it says. Relies on GIO's
+// GDBus.
 //
 // Provides: ServeScreenSaver, StopScreenSaverService, ServiceHolds,
 // ServiceOwnsName, SetServiceSaverActive, SetServiceIdleSince.
@@ -47,6 +46,7 @@ const char kInterface[] =
     "<method name='GetActiveTime'><arg name='seconds' type='u' direction='out'/></method>"
     "<method name='GetSessionIdleTime'><arg name='seconds' type='u' direction='out'/></method>"
     "<method name='SimulateUserActivity'/>"
+    "<method name='Lock'/>"
     "<signal name='ActiveChanged'><arg type='b'/></signal>"
     "</interface></node>";
 
@@ -241,6 +241,16 @@ void OnMethod(GDBusConnection*, const gchar*, const gchar*, const gchar*, const 
     } else if (m == "SimulateUserActivity") {
         PushIdleEvent(s->bus, IdleEventKind::UserActivity);
         g_dbus_method_invocation_return_value(invocation, nullptr);
+    } else if (m == "Lock") {
+        // The session's own locker, through logind: never a lock of ours.
+        std::string error;
+        if (BusLock(s->bus, LockerKind::Logind, &error)) {
+            g_dbus_method_invocation_return_value(invocation, nullptr);
+        } else {
+            g_dbus_method_invocation_return_dbus_error(
+                invocation, "org.freedesktop.DBus.Error.NotSupported",
+                error.empty() ? "no logind session to lock" : error.c_str());
+        }
     } else {
         g_dbus_method_invocation_return_dbus_error(
             invocation, "org.freedesktop.DBus.Error.UnknownMethod", "no such method");

@@ -219,6 +219,7 @@ GtkWidget* MakeControl(const DialogControl& control) {
 GtkWidget* AddControlRow(GtkWidget* grid, int row, const DialogControl& control) {
     GtkWidget* w = MakeControl(control);
     gtk_widget_set_name(w, control.key.c_str());
+    gtk_widget_set_sensitive(w, control.available);
     if (control.style == Style::Check) {
         gtk_grid_attach(GTK_GRID(grid), w, 0, row, 2, 1);
         return w;

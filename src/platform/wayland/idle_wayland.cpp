@@ -7,7 +7,7 @@
 //
 // Provides: OpenIdleWayland, CloseIdleWayland, IdleWaylandKind,
 // IdleWaylandFd, SetIdleWaylandTime, WaylandDisplayListens,
-// DispatchIdleWayland.
+// WaylandInputInhibited, DispatchIdleWayland.
 #include <poll.h>
 #include <wayland-client.h>
 
@@ -21,6 +21,7 @@
 #include "platform/idle_internal.h"
 #include "support/diagnostics.h"
 #include "support/translation.h"
+#include "wlr-input-inhibitor-unstable-v1-client.h"
 
 namespace platform {
 
@@ -170,6 +171,35 @@ bool WaylandDisplayListens() {
     if (display == nullptr) return false;
     wl_display_disconnect(display);
     return true;
+}
+
+bool WaylandInputInhibited() {
+    wl_display* display = wl_display_connect(nullptr);
+    if (display == nullptr) return false;
+    zwlr_input_inhibit_manager_v1* manager = nullptr;
+    const wl_registry_listener listener = {
+        [](void* data, wl_registry* registry, uint32_t name, const char* interface, uint32_t) {
+            if (std::string_view(interface) == zwlr_input_inhibit_manager_v1_interface.name) {
+                *static_cast<zwlr_input_inhibit_manager_v1**>(data) =
+                    static_cast<zwlr_input_inhibit_manager_v1*>(wl_registry_bind(
+                        registry, name, &zwlr_input_inhibit_manager_v1_interface, 1));
+            }
+        },
+        [](void*, wl_registry*, uint32_t) {}};
+    wl_registry* registry = wl_display_get_registry(display);
+    wl_registry_add_listener(registry, &listener, &manager);
+    bool inhibited = false;
+    if (wl_display_roundtrip(display) >= 0 && manager != nullptr) {
+        // Refused with a protocol error while another client holds one.
+        zwlr_input_inhibitor_v1* inhibitor = zwlr_input_inhibit_manager_v1_get_inhibitor(manager);
+        inhibited = wl_display_roundtrip(display) < 0 && wl_display_get_error(display) == EPROTO;
+        zwlr_input_inhibitor_v1_destroy(inhibitor);
+        wl_display_flush(display);
+    }
+    if (manager != nullptr) wl_proxy_destroy(reinterpret_cast<wl_proxy*>(manager));
+    wl_registry_destroy(registry);
+    wl_display_disconnect(display);
+    return inhibited;
 }
 
 void SetIdleWaylandTime(IdleWayland* w, uint32_t idleMilliseconds) {

@@ -12,7 +12,7 @@
 // extension of libXext and libXRes.
 //
 // Provides: OpenIdleX11, CloseIdleX11, IdleX11Fd, SetIdleX11Time,
-// X11SuspendHolds, ResetIdleX11, DispatchIdleX11.
+// X11SuspendHolds, ResetIdleX11, X11KeyboardGrabbed, DispatchIdleX11.
 #include <X11/Xlib.h>
 #include <X11/extensions/XRes.h>
 #include <X11/extensions/sync.h>
@@ -243,6 +243,15 @@ void X11SuspendHolds(IdleX11* x, std::vector<IdleHold>* holds) {
         holds->push_back(hold);
     }
     if (clients != nullptr) XFree(clients);
+}
+
+bool X11KeyboardGrabbed(IdleX11* x) {
+    if (ServerGone(x->display)) return false;
+    const int grab = XGrabKeyboard(x->display, DefaultRootWindow(x->display), False, GrabModeAsync,
+                                   GrabModeAsync, CurrentTime);
+    if (grab == GrabSuccess) XUngrabKeyboard(x->display, CurrentTime);
+    XFlush(x->display);
+    return grab == AlreadyGrabbed;
 }
 
 void ResetIdleX11(IdleX11* x) {
