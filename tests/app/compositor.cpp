@@ -165,7 +165,7 @@ bool Compositor::Prepare(std::string* error) {
     for (const char* tool :
          {MEREGLASS_VIRTUAL_POINTER, MEREGLASS_FAKE_INPUT, MEREGLASS_REMOTE_DESKTOP,
           MEREGLASS_KWIN_SCREENSHOT, MEREGLASS_SCREEN_CAST, MEREGLASS_IDLE_INHIBITOR,
-          MEREGLASS_SESSION_MANAGER}) {
+          MEREGLASS_SESSION_MANAGER, MEREGLASS_BUS_STANDIN}) {
         if (*tool != '\0')
             copies.emplace_back(tool, bin_ + "/" + fs::path(tool).filename().string());
     }
@@ -182,7 +182,7 @@ bool Compositor::Prepare(std::string* error) {
             "XDG_CONFIG_HOME=" + run_ + "/.config",
             "XDG_CACHE_HOME=" + run_ + "/.cache",
             "XDG_DATA_HOME=" + run_ + "/.local/share",
-            "DBUS_SESSION_BUS_ADDRESS=unix:path=" + run_ + "/bus",
+            "DBUS_SESSION_BUS_ADDRESS=" + BusAddress(),
             std::string("WAYLAND_DISPLAY=") + kSocket,
             "XDG_SESSION_TYPE=wayland",
             "DISPLAY=",
@@ -204,6 +204,18 @@ std::unique_ptr<ChildProcess> Compositor::Spawn(std::vector<std::string> args,
     std::vector<std::string> all = env_;
     all.insert(all.end(), env.begin(), env.end());
     return std::make_unique<ChildProcess>(args.front(), args, all);
+}
+
+std::unique_ptr<ChildProcess> Compositor::StandIn(const std::vector<std::string>& args,
+                                                  const std::vector<std::string>& env) {
+    std::vector<std::string> all = {Tool("mereglass_bus_standin")};
+    all.insert(all.end(), args.begin(), args.end());
+    std::unique_ptr<ChildProcess> c = Spawn(all, env);
+    if (!Soon([&] { return c->Output().find("ready\n") != std::string::npos || !c->running(); }) ||
+        !c->running()) {
+        return nullptr;
+    }
+    return c;
 }
 
 bool Compositor::Run(std::vector<std::string> args) {

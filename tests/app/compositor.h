@@ -72,6 +72,14 @@ public:
     // `env`; SIGTERM should the test die.
     std::unique_ptr<ChildProcess> Spawn(std::vector<std::string> args,
                                         const std::vector<std::string>& env = {});
+    // A stand-in of a bus service on the compositor's bus
+    // (tests/platform/bus_standin.cpp), once it says it is ready; null when
+    // it does not.
+    std::unique_ptr<ChildProcess> StandIn(const std::vector<std::string>& args,
+                                          const std::vector<std::string>& env = {});
+    // The compositor's private session bus, which may stand in for the
+    // system bus too.
+    std::string BusAddress() const { return "unix:path=" + run_ + "/bus"; }
     // Runs a tool to its end; true when it succeeds.
     bool Run(std::vector<std::string> args);
     // The mereglass program, where the compositor's user can run it.

@@ -44,10 +44,11 @@ protected:
     }
 
     // mereglass with `args` (after the program's name) as a client.
-    void StartProgram(const std::vector<std::string>& args) {
+    void StartProgram(const std::vector<std::string>& args,
+                      const std::vector<std::string>& env = {}) {
         std::vector<std::string> all = {compositor_->Program()};
         all.insert(all.end(), args.begin(), args.end());
-        program_ = compositor_->Spawn(all);
+        program_ = compositor_->Spawn(all, env);
     }
 
     // The next test gets a new compositor (this one changed its outputs or

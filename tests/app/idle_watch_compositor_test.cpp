@@ -9,6 +9,7 @@
 // skipped when its compositor or a tool for it is missing.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -85,6 +86,67 @@ protected:
         Base::ExpectNoReports();
     }
 
+    // Once the saver has run the lock time, GNOME's lock screen (a stand-in
+    // on the compositor's bus) is asked once; input leaves the saver up,
+    // and it ends once the lock screen says it shows.
+    void LocksThroughTheDesktopsLockScreen() {
+        std::unique_ptr<ChildProcess> lock = compositor_->StandIn({"gnome-lock"});
+        ASSERT_NE(lock, nullptr) << compositor_->Log();
+        Base::StartProgram({"--idle-watch", "--idle-seconds", std::to_string(kIdleSeconds),
+                            "--lock-seconds", "1"});
+        ASSERT_TRUE(Base::CoveredWithMovingWater());
+        ASSERT_TRUE(Soon([&] { return lock->Output().find("lock\n") != std::string::npos; }));
+        ASSERT_TRUE(compositor_->MovePointer(40, 30, 5));
+        ASSERT_TRUE(compositor_->TypeKey());
+        EXPECT_TRUE(Base::CoveredWithMovingWater()) << Base::Output();
+        ASSERT_TRUE(lock->Signal(SIGHUP));  // the lock screen shows
+        EXPECT_TRUE(Base::ShowsTheDesktop()) << Base::Output();
+        EXPECT_EQ(lock->Output().find("lock\n"), lock->Output().rfind("lock\n"));
+        Base::ExpectNoReports();
+    }
+
+    // On sway a real swaylock locks, started by swayidle when a stand-in
+    // logind (on the compositor's bus) asks the session to lock: it says
+    // nothing to logind, and the watcher sees it take the input. The saver
+    // ends under it.
+    void LocksThroughSwaylock() {
+        if (access("/usr/bin/swayidle", X_OK) != 0 || access("/usr/bin/swaylock", X_OK) != 0) {
+            GTEST_SKIP() << "no swayidle or swaylock (Debian's packages)";
+        }
+        const std::vector<std::string> env = {
+            "DBUS_SYSTEM_BUS_ADDRESS=" + compositor_->BusAddress(), "XDG_SESSION_ID=c7"};
+        std::unique_ptr<ChildProcess> logind = compositor_->StandIn({"logind", "c7"}, env);
+        ASSERT_NE(logind, nullptr) << compositor_->Log();
+        std::unique_ptr<ChildProcess> idle =
+            compositor_->Spawn({"/usr/bin/swayidle", "-w", "lock", "swaylock -c 00ff00"}, env);
+        Base::StartProgram(
+            {"--idle-watch", "--idle-seconds", std::to_string(kIdleSeconds), "--lock-seconds", "1"},
+            env);
+        ASSERT_TRUE(Base::CoveredWithMovingWater());
+        ASSERT_TRUE(Soon([&] { return logind->Output().find("lock c7\n") != std::string::npos; }))
+            << logind->Output() << idle->Output();
+        // The lock screen's green covers every output, and the saver goes.
+        EXPECT_TRUE(Soon([&] {
+            std::vector<Shot> shots;
+            if (!compositor_->GrabEach(&shots)) return false;
+            for (const Shot& shot : shots) {
+                const Shot middle = Part(shot, shot.width / 2, shot.height / 2, 1, 1);
+                if (middle.rgb != std::vector<unsigned char>{0, 255, 0}) return false;
+            }
+            return true;
+        })) << idle->Output();
+        EXPECT_TRUE(Soon([&] {
+            std::unique_ptr<ChildProcess> status =
+                compositor_->Spawn({compositor_->Program(), "--idle-status"}, env);
+            return status->Wait(kCompositorDeadline) && status->status() == 0 &&
+                   status->Output().find("The saver shows now.") == std::string::npos;
+        })) << Base::Output();
+        EXPECT_EQ(Base::Output().find("could not be locked"), std::string::npos) << Base::Output();
+        idle.reset();
+        Base::Spoil();  // swaylock holds the input until it ends with sway
+        Base::ExpectNoReports();
+    }
+
     void TearDown() override {
         if (compositor_ != nullptr) compositor_->InhibitIdle(false);
         Base::TearDown();
@@ -103,6 +165,7 @@ TEST_F(OnSway, ComesAfterTheIdleTimeGoesOnInputAndComesBack) {
 TEST_F(OnSway, AnInhibitionKeepsItAwayAndSigtermEndsBoth) {
     AnInhibitionKeepsItAwayAndSigtermEndsBoth();
 }
+TEST_F(OnSway, LocksThroughSwaylock) { LocksThroughSwaylock(); }
 TEST_F(OnSway, ACompositorThatGoesEndsItWithOneLine) {
     // The reason in brackets is the socket's.
     ACompositorThatGoesEndsItWithOneLine("the Wayland compositor has gone (");
@@ -121,6 +184,7 @@ TEST_F(OnMutter, ComesAfterTheIdleTimeGoesOnInputAndComesBack) {
 TEST_F(OnMutter, AnInhibitionKeepsItAwayAndSigtermEndsBoth) {
     AnInhibitionKeepsItAwayAndSigtermEndsBoth();
 }
+TEST_F(OnMutter, LocksThroughTheDesktopsLockScreen) { LocksThroughTheDesktopsLockScreen(); }
 TEST_F(OnMutter, ACompositorThatGoesEndsItWithOneLine) {
     ACompositorThatGoesEndsItWithOneLine("GNOME's idle monitor has gone\n");
 }
