@@ -93,10 +93,6 @@ bool WriteRows(FILE* file, int width, int height, uint8_t* const* rows, std::str
     return true;
 }
 
-}  // namespace
-
-namespace {
-
 // Opens the partial file `part` in the folder `folder` for writing: never
 // through a link, never blocking (a named pipe with no reader would hold
 // the render, a pipe with one would take the frame), and only a regular
