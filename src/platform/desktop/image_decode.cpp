@@ -1,7 +1,8 @@
 // Decoding an accepted picture file with GdkPixbuf's loader for its kind,
-// scaled while it loads, into an RGBA image.
+// scaled while it loads and checked against its header's size, into an
+// RGBA image turned upright.
 //
-// Provides: ScaledSize, DecodeImage.
+// Provides: ScaledSize, StoredLimit, DecodeImage.
 #include "platform/desktop/image_decode.h"
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
@@ -19,12 +20,68 @@ namespace platform {
 
 namespace {
 
+// What the loader's size-prepared handler works with.
+struct Sizing {
+    const ImageHeader& header;
+    ImageLimit limit;  // for the picture as stored
+    int width = 0;     // the loader's own size, when it differs from the header's
+    int height = 0;
+};
+
+// Scales the picture to the limit, or, when the loader's size is not the
+// header's, has it decode nothing (a size of 0 is an error to it).
 void OnSizePrepared(GdkPixbufLoader* loader, gint width, gint height, gpointer data) {
-    const ImageLimit& limit = *static_cast<const ImageLimit*>(data);
+    auto* sizing = static_cast<Sizing*>(data);
+    if (static_cast<uint32_t>(width) != sizing->header.width ||
+        static_cast<uint32_t>(height) != sizing->header.height) {
+        sizing->width = width;
+        sizing->height = height;
+        gdk_pixbuf_loader_set_size(loader, 0, 0);
+        return;
+    }
     int64_t w = 0, h = 0;
-    ScaledSize(limit, width, height, &w, &h);
+    ScaledSize(sizing->limit, width, height, &w, &h);
     if (w != width || h != height) {
         gdk_pixbuf_loader_set_size(loader, static_cast<int>(w), static_cast<int>(h));
+    }
+}
+
+// Where the stored pixel (x, y) of a w × h picture goes in the picture
+// turned upright by EXIF `orientation`.
+void Upright(int orientation, int w, int h, int x, int y, int* ux, int* uy) {
+    switch (orientation) {
+        case 2:
+            *ux = w - 1 - x;
+            *uy = y;
+            break;
+        case 3:
+            *ux = w - 1 - x;
+            *uy = h - 1 - y;
+            break;
+        case 4:
+            *ux = x;
+            *uy = h - 1 - y;
+            break;
+        case 5:
+            *ux = y;
+            *uy = x;
+            break;
+        case 6:
+            *ux = h - 1 - y;
+            *uy = x;
+            break;
+        case 7:
+            *ux = h - 1 - y;
+            *uy = w - 1 - x;
+            break;
+        case 8:
+            *ux = y;
+            *uy = w - 1 - x;
+            break;
+        default:
+            *ux = x;
+            *uy = y;
+            break;
     }
 }
 
@@ -32,6 +89,7 @@ void OnSizePrepared(GdkPixbufLoader* loader, gint width, gint height, gpointer d
 // which scales while it loads. The pixbuf (a reference the caller
 // releases), or null with the reason in `error`.
 GdkPixbuf* Decode(int fd, const ImageHeader& header, const ImageLimit& limit, std::string* error) {
+    Sizing sizing{header, StoredLimit(limit, header)};
     GError* gerror = nullptr;
     GdkPixbufLoader* loader =
         gdk_pixbuf_loader_new_with_type(header.kind == ImageKind::Png ? "png" : "jpeg", &gerror);
@@ -40,8 +98,7 @@ GdkPixbuf* Decode(int fd, const ImageHeader& header, const ImageLimit& limit, st
         g_clear_error(&gerror);
         return nullptr;
     }
-    g_signal_connect(loader, "size-prepared", G_CALLBACK(OnSizePrepared),
-                     const_cast<ImageLimit*>(&limit));
+    g_signal_connect(loader, "size-prepared", G_CALLBACK(OnSizePrepared), &sizing);
     bool ok = true;
     std::vector<guchar> chunk(1 << 16);
     for (;;) {
@@ -53,10 +110,15 @@ GdkPixbuf* Decode(int fd, const ImageHeader& header, const ImageLimit& limit, st
             break;
         }
         if (n == 0) break;
-        if (!gdk_pixbuf_loader_write(loader, chunk.data(), static_cast<gsize>(n), &gerror)) {
+        if (!gdk_pixbuf_loader_write(loader, chunk.data(), static_cast<gsize>(n), &gerror) ||
+            sizing.width != 0) {
             ok = false;
             break;
         }
+    }
+    if (sizing.width != 0) {
+        *error = Format(_("its size changed while it was read: %d × %d pixels, not %u × %u"),
+                        sizing.width, sizing.height, header.width, header.height);
     }
     // Closing finishes the image, and must happen even after a failure.
     if (!gdk_pixbuf_loader_close(loader, ok && !gerror ? &gerror : nullptr)) ok = false;
@@ -88,17 +150,15 @@ void ScaledSize(const ImageLimit& limit, int64_t width, int64_t height, int64_t*
     *h = std::max<int64_t>(1, std::llround(static_cast<double>(height) * scale));
 }
 
+ImageLimit StoredLimit(const ImageLimit& limit, const ImageHeader& header) {
+    if (header.orientation < 5) return limit;
+    return {limit.maxHeight, limit.maxWidth, limit.keepAspect};
+}
+
 bool DecodeImage(int fd, const ImageHeader& header, const ImageLimit& limit, RgbaImage* image,
                  std::string* error) {
-    GdkPixbuf* loaded = Decode(fd, header, limit, error);
-    if (!loaded) return false;
-    // Photographs carry their orientation separately from their pixels.
-    GdkPixbuf* pixbuf = gdk_pixbuf_apply_embedded_orientation(loaded);
-    g_object_unref(loaded);
-    if (!pixbuf) {
-        *error = _("cannot read the image");
-        return false;
-    }
+    GdkPixbuf* pixbuf = Decode(fd, header, limit, error);
+    if (!pixbuf) return false;
 
     const int w = gdk_pixbuf_get_width(pixbuf);
     const int h = gdk_pixbuf_get_height(pixbuf);
@@ -114,14 +174,20 @@ bool DecodeImage(int fd, const ImageHeader& header, const ImageLimit& limit, Rgb
         *error = _("the image has a pixel format that cannot be used");
         return false;
     }
-    image->width = w;
-    image->height = h;
+    // Photographs carry their orientation beside their pixels: each pixel
+    // goes straight to its place in the upright picture.
+    const bool turned = header.orientation >= 5;
+    image->width = turned ? h : w;
+    image->height = turned ? w : h;
     image->pixels.assign(static_cast<size_t>(w) * static_cast<size_t>(h) * 4, 0);
     const guchar* data = gdk_pixbuf_read_pixels(pixbuf);
     for (int row = 0; row < h; ++row) {
         const guchar* in = data + static_cast<size_t>(row) * static_cast<size_t>(stride);
-        uint8_t* out = &image->pixels[static_cast<size_t>(h - 1 - row) * w * 4];
-        for (int col = 0; col < w; ++col, in += channels, out += 4) {
+        for (int col = 0; col < w; ++col, in += channels) {
+            int x = 0, y = 0;
+            Upright(header.orientation, w, h, col, row, &x, &y);
+            uint8_t* out =
+                &image->pixels[(static_cast<size_t>(image->height - 1 - y) * image->width + x) * 4];
             out[0] = in[0];
             out[1] = in[1];
             out[2] = in[2];

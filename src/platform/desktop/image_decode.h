@@ -23,10 +23,18 @@ struct ImageLimit {
 // The size a width × height picture is scaled to (each side at least 1).
 void ScaledSize(const ImageLimit& limit, int64_t width, int64_t height, int64_t* w, int64_t* h);
 
+// The limit for the picture as it is stored: `limit` (for the picture
+// shown upright) with its sides swapped when header.orientation turns the
+// picture a quarter.
+ImageLimit StoredLimit(const ImageLimit& limit, const ImageHeader& header);
+
 // Decodes the open file `fd`, read from its offset on, with GdkPixbuf's
-// loader for `header`'s kind, which scales it to `limit` while it loads,
-// into `image` (RGBA, bottom row first). False, with the reason in
-// `error`, when it cannot.
+// loader for `header`'s kind, which scales it while it loads so that,
+// turned upright as header.orientation says, it fits `limit`; into
+// `image` (RGBA, bottom row first, upright). The loader's own size must be
+// the one `header` gives (the file may have changed since it was read), or
+// the picture is refused before any of it is decoded. False, with the
+// reason in `error`, when it cannot.
 bool DecodeImage(int fd, const ImageHeader& header, const ImageLimit& limit, RgbaImage* image,
                  std::string* error);
 

@@ -23,6 +23,9 @@ constexpr uint64_t kMaxImageBytes = uint64_t{1} << 30;
 // The most pixels a loader is let make before it scales them down (at 4
 // bytes a pixel, 1 GB); a larger picture is refused from its header.
 constexpr uint64_t kMaxDecodedPixels = 250'000'000;
+// The most a loader is let hold while it decodes: its pixels and, for a
+// JPEG decoded whole, the coefficients it keeps of every component.
+constexpr uint64_t kMaxDecodeBytes = uint64_t{1} << 30;
 
 // The size the loader decodes the picture of `header` at before it scales
 // it to the limit: a PNG at its own size; a JPEG whose decoder works row
@@ -45,16 +48,29 @@ void DecodedSize(const ImageHeader& header, const ImageLimit& limit, uint64_t* w
 }
 
 // Reads the header of the open file `fd`: true when it is a PNG or JPEG
-// that decodes within the budget for `limit`, so that neither a loader for
-// another format nor one that would make too many pixels is ever reached.
+// that decodes within the budget for `limit` (the picture upright), so
+// that neither a loader for another format nor one that would make too
+// many pixels or hold too many coefficients is ever reached.
 bool AcceptHeader(int fd, const ImageLimit& limit, ImageHeader* header, std::string* error) {
     if (!ReadImageHeader(fd, header, error)) return false;
     uint64_t w = 0, h = 0;
-    DecodedSize(*header, limit, &w, &h);
-    if (w * h <= kMaxDecodedPixels) return true;
-    *error = Format(_("it would decode to %lld × %lld pixels, more than %lld million"),
-                    static_cast<long long>(w), static_cast<long long>(h),
-                    static_cast<long long>(kMaxDecodedPixels / 1'000'000));
+    DecodedSize(*header, StoredLimit(limit, *header), &w, &h);
+    if (w * h > kMaxDecodedPixels) {
+        *error = Format(_("it would decode to %lld × %lld pixels, more than %lld million"),
+                        static_cast<long long>(w), static_cast<long long>(h),
+                        static_cast<long long>(kMaxDecodedPixels / 1'000'000));
+        return false;
+    }
+    // A decoder that keeps the whole image keeps 2 bytes for each sample
+    // of each component, whatever the scale it puts out.
+    uint64_t bytes = w * h * 4;
+    if (header->kind == ImageKind::Jpeg && header->wholeImage) {
+        bytes += uint64_t{header->width} * header->height * header->components * 2;
+    }
+    if (bytes <= kMaxDecodeBytes) return true;
+    *error =
+        Format(_("decoding it would take %lld MB with its coefficients, more than %lld MB"),
+               static_cast<long long>(bytes >> 20), static_cast<long long>(kMaxDecodeBytes >> 20));
     return false;
 }
 
