@@ -18,7 +18,6 @@
 #include <optional>
 #include <string_view>
 
-#include "app/xscreensaver_programs.h"
 #include "support/regular_file.h"
 #include "support/translation.h"
 
@@ -231,22 +230,16 @@ bool DefaultListingFiles(ListingFiles* out, std::string* error) {
     return true;
 }
 
-int ChangeListing(bool add, const ListingFiles& files, std::string* message) {
+int PrepareListing(bool add, const ListingFiles& files, ListingChange* change,
+                   std::string* message) {
+    *change = ListingChange{};
     const std::string& shown = files.initFile;
-    std::string target, error;
-    if (!FollowLinks(files.initFile, &target, &error)) {
+    std::string error;
+    if (!FollowLinks(files.initFile, &change->target, &error) ||
+        !ReadWhole(change->target, &change->old, &change->exists, &change->read, &error)) {
         *message = FailureMessage(shown, error);
         return 1;
     }
-    std::string old;
-    bool exists = false;
-    struct stat st {};
-    if (!ReadWhole(target, &old, &exists, &st, &error)) {
-        *message = FailureMessage(shown, error);
-        return 1;
-    }
-
-    ProgramsEdit edit;
     bool ok = false;
     if (add) {
         std::string defaults, ignored;
@@ -255,21 +248,27 @@ int ChangeListing(bool add, const ListingFiles& files, std::string* message) {
         const bool readable =
             ReadWhole(files.systemDefaults, &defaults, &defaultsExist, &defaultsStat, &ignored) &&
             defaultsExist;
-        ok = AddProgramsEntry(old,
+        ok = AddProgramsEntry(change->old,
                               readable ? std::optional<std::string_view>(defaults) : std::nullopt,
-                              files.program, &edit, &error);
+                              files.program, &change->edit, &error);
     } else {
-        ok = RemoveProgramsEntry(old, files.program, &edit, &error);
+        ok = RemoveProgramsEntry(change->old, files.program, &change->edit, &error);
     }
     if (!ok) {
         *message = FailureMessage(shown, error);
         return 1;
     }
-    if (edit.change == ProgramsChange::AlreadyListed || edit.change == ProgramsChange::NotListed) {
-        *message = ChangeMessage(edit.change, shown, false);
-        return 0;
-    }
+    const ProgramsChange kind = change->edit.change;
+    change->needed = kind != ProgramsChange::AlreadyListed && kind != ProgramsChange::NotListed;
+    if (!change->needed) *message = ChangeMessage(kind, shown, false);
+    return 0;
+}
 
+int ReplaceListing(const ListingFiles& files, const ListingChange& change, std::string* message) {
+    const std::string& shown = files.initFile;
+    const bool exists = change.exists;
+    const struct stat& st = change.read;
+    std::string error;
     if (exists && ReadOnly(st)) {
         *message = FailureMessage(shown, _("it is read-only"));
         return 1;
@@ -279,20 +278,28 @@ int ChangeListing(bool add, const ListingFiles& files, std::string* message) {
     const mode_t mode = exists ? (st.st_mode & 07777) : NewFileMode();
     const struct stat* previous = exists ? &st : nullptr;
     std::string temp;
-    if (!WriteBeside(target, edit.text, mode, previous, &temp, &error)) {
+    if (!WriteBeside(change.target, change.edit.text, mode, previous, &temp, &error)) {
         *message = FailureMessage(shown, error);
         return 1;
     }
-    if (exists && !ReplaceAtomically(files.initFile + kBackupSuffix, old, mode, previous, &error)) {
+    if (exists &&
+        !ReplaceAtomically(files.initFile + kBackupSuffix, change.old, mode, previous, &error)) {
         unlink(temp.c_str());
         *message =
             FailureMessage(shown, Format(_("cannot keep the previous file: %s"), error.c_str()));
         return 1;
     }
-    if (!RenameOver(temp, target, &error)) {
+    if (!RenameOver(temp, change.target, &error)) {
         *message = FailureMessage(shown, error);
         return 1;
     }
-    *message = ChangeMessage(edit.change, shown, exists);
+    *message = ChangeMessage(change.edit.change, shown, exists);
     return 0;
+}
+
+int ChangeListing(bool add, const ListingFiles& files, std::string* message) {
+    ListingChange change;
+    if (PrepareListing(add, files, &change, message) != 0) return 1;
+    if (!change.needed) return 0;
+    return ReplaceListing(files, change, message);
 }

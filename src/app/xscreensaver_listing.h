@@ -6,7 +6,11 @@
 // Relies on POSIX file calls.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <string>
+
+#include "app/xscreensaver_programs.h"
 
 struct ListingFiles {
     // ~/.xscreensaver. A symbolic link is followed: the file it names is
@@ -24,6 +28,28 @@ struct ListingFiles {
 // and the real path of /proc/self/exe. False, with a reason, when neither
 // gives a home folder or the program's path cannot be read.
 bool DefaultListingFiles(ListingFiles* out, std::string* error);
+
+// A change of the init file worked out from the file as it was read.
+struct ListingChange {
+    std::string target;   // the file the init file's links lead to
+    bool exists = false;  // it existed when it was read
+    std::string old;      // its text as read
+    struct stat read {};  // its device, inode, size, time and mode as read
+    ProgramsEdit edit;    // what the entry's change makes of it
+    bool needed = false;  // the file must be replaced (edit.text)
+};
+
+// Reads the init file and works out the change (`add` or remove). Returns
+// 1, with the line for the user in `message`, when the file cannot be
+// read or understood; otherwise 0, with `needed` telling whether it must
+// be replaced (when not, `message` says why nothing changes).
+int PrepareListing(bool add, const ListingFiles& files, ListingChange* change,
+                   std::string* message);
+
+// Replaces the init file as PrepareListing worked out (change.needed),
+// keeping the file read as the backup. Returns the exit status, 0 or 1,
+// and the line in `message`.
+int ReplaceListing(const ListingFiles& files, const ListingChange& change, std::string* message);
 
 // Adds (`add`) or removes this program's entry. Returns the exit status:
 // 0 when the list is as asked (whether or not the file changed), 1 when the
