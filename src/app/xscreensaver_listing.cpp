@@ -1,8 +1,8 @@
 // Listing this program in ~/.xscreensaver: links followed, the whole file
 // read (only a regular one), and the new one written beside it and synced;
-// then the previous file kept as the backup, and the new one renamed over
-// it. Relies on POSIX file calls, support/regular_file.h and
-// app/xscreensaver_programs.h.
+// then, while the file is still the one read, the previous file kept as
+// the backup, and the new one renamed over it. Relies on POSIX file calls, support/regular_file.h
+// and app/xscreensaver_programs.h.
 #include "app/xscreensaver_listing.h"
 
 #include <fcntl.h>
@@ -204,6 +204,20 @@ mode_t NewFileMode() {
     return 0666 & ~mask;
 }
 
+// Whether the init file is still the one `change` was worked out from: its
+// links lead to the same file, which has the device, inode, size and
+// modification time it had when it was read (or is still absent).
+bool StillAsRead(const ListingFiles& files, const ListingChange& change) {
+    std::string target, error;
+    if (!FollowLinks(files.initFile, &target, &error) || target != change.target) return false;
+    struct stat now {};
+    if (stat(target.c_str(), &now) != 0) return errno == ENOENT && !change.exists;
+    const struct stat& was = change.read;
+    return change.exists && now.st_dev == was.st_dev && now.st_ino == was.st_ino &&
+           now.st_size == was.st_size && now.st_mtim.tv_sec == was.st_mtim.tv_sec &&
+           now.st_mtim.tv_nsec == was.st_mtim.tv_nsec;
+}
+
 }  // namespace
 
 bool DefaultListingFiles(ListingFiles* out, std::string* error) {
@@ -282,6 +296,15 @@ int ReplaceListing(const ListingFiles& files, const ListingChange& change, std::
         *message = FailureMessage(shown, error);
         return 1;
     }
+    // Another program (the daemon's settings program) may have saved the
+    // file since it was read: then nothing is replaced, the backup
+    // neither, and the change can be worked out again from the new file.
+    const auto changedMeanwhile = [&] {
+        unlink(temp.c_str());
+        *message = FailureMessage(shown, _("another program changed it meanwhile"));
+        return 2;
+    };
+    if (!StillAsRead(files, change)) return changedMeanwhile();
     if (exists &&
         !ReplaceAtomically(files.initFile + kBackupSuffix, change.old, mode, previous, &error)) {
         unlink(temp.c_str());
@@ -289,6 +312,7 @@ int ReplaceListing(const ListingFiles& files, const ListingChange& change, std::
             FailureMessage(shown, Format(_("cannot keep the previous file: %s"), error.c_str()));
         return 1;
     }
+    if (!StillAsRead(files, change)) return changedMeanwhile();
     if (!RenameOver(temp, change.target, &error)) {
         *message = FailureMessage(shown, error);
         return 1;
@@ -298,8 +322,13 @@ int ReplaceListing(const ListingFiles& files, const ListingChange& change, std::
 }
 
 int ChangeListing(bool add, const ListingFiles& files, std::string* message) {
-    ListingChange change;
-    if (PrepareListing(add, files, &change, message) != 0) return 1;
-    if (!change.needed) return 0;
-    return ReplaceListing(files, change, message);
+    // A file saved by another program meanwhile is read again, once.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        ListingChange change;
+        if (PrepareListing(add, files, &change, message) != 0) return 1;
+        if (!change.needed) return 0;
+        const int status = ReplaceListing(files, change, message);
+        if (status != 2) return status;
+    }
+    return 1;
 }

@@ -47,15 +47,20 @@ int PrepareListing(bool add, const ListingFiles& files, ListingChange* change,
                    std::string* message);
 
 // Replaces the init file as PrepareListing worked out (change.needed),
-// keeping the file read as the backup. Returns the exit status, 0 or 1,
-// and the line in `message`.
+// keeping the file read as the backup, only while the file is still the
+// one read (its device, inode, size and modification time). Returns 0 when
+// it is replaced, 1 when it cannot be, and 2 when another program changed
+// it meanwhile (nothing replaced, not even the backup); the line for the
+// user is in `message`.
 int ReplaceListing(const ListingFiles& files, const ListingChange& change, std::string* message);
 
 // Adds (`add`) or removes this program's entry. Returns the exit status:
 // 0 when the list is as asked (whether or not the file changed), 1 when the
 // file was left as it was because it cannot be read, understood or
-// replaced, or because the user made it read-only (no write permission in
-// its mode, which holds for root too). The backup is replaced only when the
-// new file is ready to take the file's place. `message` gets the one line
-// that says which, for the user (without the program's name).
+// replaced, because another program changed it while it was being changed
+// (it is read again once first), or because the user made it read-only
+// (no write permission in its mode, which holds for root too). The backup
+// is replaced only when the new file is ready to take the file's place.
+// `message` gets the one line that says which, for the user (without the
+// program's name).
 int ChangeListing(bool add, const ListingFiles& files, std::string* message);
