@@ -1,4 +1,5 @@
-// Xvfb: starts and stops a private virtual X server for a test.
+// Xvfb: starts and stops a private virtual X server for a test; when it
+// cannot start, its own last words are the reason.
 #include "xvfb.h"
 
 #include <fcntl.h>
@@ -14,6 +15,21 @@
 #include <vector>
 
 extern char** environ;
+
+namespace {
+
+// The server's last line in its log `fd`, as ": line"; empty when none.
+std::string LastWords(int fd) {
+    char text[8192];
+    const ssize_t n = fd >= 0 ? pread(fd, text, sizeof text, 0) : -1;
+    std::string all(text, n > 0 ? static_cast<size_t>(n) : 0);
+    while (!all.empty() && (all.back() == '\n' || all.back() == ' ')) all.pop_back();
+    const size_t start = all.rfind('\n');
+    all.erase(0, start == std::string::npos ? 0 : start + 1);
+    return all.empty() ? "" : ": " + all;
+}
+
+}  // namespace
 
 Xvfb::Xvfb(int width, int height, int depth, const std::vector<std::string>& extra) {
     int fds[2];
@@ -33,17 +49,23 @@ Xvfb::Xvfb(int width, int height, int depth, const std::vector<std::string>& ext
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
 
+    // What the server says goes to a file of its own, for the reason a
+    // test gives when it cannot start.
+    char log[] = "/tmp/mereglass-xvfb-XXXXXX";
+    const int logFd = mkstemp(log);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, logFd >= 0 ? log : "/dev/null", O_WRONLY, 0);
     const int spawned = posix_spawnp(&pid_, "Xvfb", &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);
+    if (logFd >= 0) unlink(log);  // the server has it open already
     if (spawned != 0) {
         pid_ = -1;
         close(fds[0]);
         error_ = std::string("cannot start Xvfb: ") + std::strerror(spawned);
+        if (logFd >= 0) close(logFd);
         return;
     }
 
@@ -80,7 +102,9 @@ Xvfb::Xvfb(int width, int height, int depth, const std::vector<std::string>& ext
         waitpid(pid_, nullptr, 0);
         pid_ = -1;
         if (error_.empty()) error_ = "Xvfb reported no display number";
+        error_ += LastWords(logFd);
     }
+    if (logFd >= 0) close(logFd);
 }
 
 Xvfb::~Xvfb() {
