@@ -49,13 +49,13 @@ const char kInterfaces[] =
     "</interface></node>";
 
 struct FakePortal {
-    std::string uri;                    // the picture's file; empty: never answers
-    std::string makeFrom;               // when set, copied to uri's file as the request comes
-    guint32 code = 0;                   // not 0: answers this failure instead
-    guint lateMs = 0;                   // not 0: answers that many milliseconds after the call
-    std::atomic<bool> answered{false};  // the last answer was sent
+    std::string uri;       // the picture's file; empty: never answers
+    std::string makeFrom;  // when set, copied to uri's file as the request comes
+    guint32 code = 0;      // not 0: answers this failure instead
+    guint lateMs = 0;      // not 0: answers that many milliseconds late
     std::atomic<int> requests{0};
-    std::atomic<bool> asked{false};  // the last request carried interactive=false
+    std::atomic<bool> asked{false};     // the last request carried interactive=false
+    std::atomic<bool> answered{false};  // the last request's answer is sent
     // The permission store's table "screenshot", id "screenshot": app id
     // to its word. Empty: no such entry.
     std::map<std::string, std::string> grants;
@@ -93,27 +93,18 @@ void AnswerScreenshot(FakePortal* portal, GDBusConnection* bus, const gchar* sen
     g_dbus_method_invocation_return_value(invocation, g_variant_new("(o)", path.c_str()));
     portal->answered = false;
     if (portal->uri.empty() && portal->code == 0) return;
-    auto answer = [portal, bus, to = std::string(sender), path] {
-        if (!portal->makeFrom.empty()) MakeFile(*portal);
-        GVariantBuilder results;
-        g_variant_builder_init(&results, G_VARIANT_TYPE("a{sv}"));
-        if (portal->code == 0) {
-            g_variant_builder_add(&results, "{sv}", "uri",
-                                  g_variant_new_string(portal->uri.c_str()));
-        }
-        g_dbus_connection_emit_signal(bus, to.c_str(), path.c_str(),
-                                      "org.freedesktop.portal.Request", "Response",
-                                      g_variant_new("(ua{sv})", portal->code, &results), nullptr);
-        portal->answered = true;
-    };
-    if (portal->lateMs == 0) return answer();
-    using Answer = decltype(answer);
-    GSource* later = g_timeout_source_new(portal->lateMs);
-    g_source_set_callback(
-        later, [](gpointer a) { return (*static_cast<Answer*>(a))(), G_SOURCE_REMOVE; },
-        new Answer(answer), [](gpointer a) { delete static_cast<Answer*>(a); });
-    g_source_attach(later, g_main_context_get_thread_default());
-    g_source_unref(later);
+    // A late answer holds the fake's thread: nothing else is asked meanwhile.
+    if (portal->lateMs != 0) g_usleep(gulong{portal->lateMs} * 1000);
+    if (!portal->makeFrom.empty()) MakeFile(*portal);
+    GVariantBuilder results;
+    g_variant_builder_init(&results, G_VARIANT_TYPE("a{sv}"));
+    if (portal->code == 0) {
+        g_variant_builder_add(&results, "{sv}", "uri", g_variant_new_string(portal->uri.c_str()));
+    }
+    g_dbus_connection_emit_signal(bus, sender, path.c_str(), "org.freedesktop.portal.Request",
+                                  "Response", g_variant_new("(ua{sv})", portal->code, &results),
+                                  nullptr);
+    portal->answered = true;
 }
 
 void AnswerLookup(FakePortal* portal, GDBusMethodInvocation* invocation) {

@@ -10,26 +10,12 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
 
 extern char** environ;
-
-namespace {
-
-// The server's last line in its log `fd`, as ": line"; empty when none.
-std::string LastWords(int fd) {
-    char text[8192];
-    const ssize_t n = fd >= 0 ? pread(fd, text, sizeof text, 0) : -1;
-    std::string all(text, n > 0 ? static_cast<size_t>(n) : 0);
-    while (!all.empty() && (all.back() == '\n' || all.back() == ' ')) all.pop_back();
-    const size_t start = all.rfind('\n');
-    all.erase(0, start == std::string::npos ? 0 : start + 1);
-    return all.empty() ? "" : ": " + all;
-}
-
-}  // namespace
 
 Xvfb::Xvfb(int width, int height, int depth, const std::vector<std::string>& extra) {
     int fds[2];
@@ -49,23 +35,23 @@ Xvfb::Xvfb(int width, int height, int depth, const std::vector<std::string>& ext
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
 
-    // What the server says goes to a file of its own, for the reason a
-    // test gives when it cannot start.
+    // What the server says goes to a file without a name, whose last line
+    // is the reason a test gives when the server cannot start.
     char log[] = "/tmp/mereglass-xvfb-XXXXXX";
-    const int logFd = mkstemp(log);
+    const int logFd = mkostemp(log, O_CLOEXEC);
+    unlink(log);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, logFd >= 0 ? log : "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, logFd, 2);
     const int spawned = posix_spawnp(&pid_, "Xvfb", &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);
-    if (logFd >= 0) unlink(log);  // the server has it open already
     if (spawned != 0) {
         pid_ = -1;
         close(fds[0]);
+        close(logFd);
         error_ = std::string("cannot start Xvfb: ") + std::strerror(spawned);
-        if (logFd >= 0) close(logFd);
         return;
     }
 
@@ -102,9 +88,12 @@ Xvfb::Xvfb(int width, int height, int depth, const std::vector<std::string>& ext
         waitpid(pid_, nullptr, 0);
         pid_ = -1;
         if (error_.empty()) error_ = "Xvfb reported no display number";
-        error_ += LastWords(logFd);
+        char text[8192];
+        std::string said(text, std::max<ssize_t>(0, pread(logFd, text, sizeof text, 0)));
+        said.erase(said.find_last_not_of("\n ") + 1);
+        if (!said.empty()) error_ += ": " + said.substr(said.rfind('\n') + 1);
     }
-    if (logFd >= 0) close(logFd);
+    close(logFd);
 }
 
 Xvfb::~Xvfb() {
