@@ -165,17 +165,16 @@ std::string FailureOf(guint32 code) {
                      : _("the screenshot portal refused the request or failed");
 }
 
-// The local file an answer's uri names, or empty (with *host, when it
-// names one elsewhere).
-std::string LocalFile(const Answer& answer, bool* elsewhere) {
+// The local file an answer's uri names; empty when it names none.
+std::string LocalFile(const Answer& answer) {
     gchar* host = nullptr;
     gchar* file =
         answer.uri.empty() ? nullptr : g_filename_from_uri(answer.uri.c_str(), &host, nullptr);
-    *elsewhere = file == nullptr || (host != nullptr && std::strcmp(host, "localhost") != 0);
-    const std::string local = file != nullptr && !*elsewhere ? file : "";
+    const bool local = file != nullptr && (host == nullptr || std::strcmp(host, "localhost") == 0);
+    const std::string name = local ? file : "";
     g_free(file);
     g_free(host);
-    return local;
+    return name;
 }
 
 // Reads the picture of the answer, then deletes its file when the portal
@@ -186,8 +185,7 @@ bool ReadAnswer(const Answer& answer, const timespec& requested, RgbaImage* imag
         *error = FailureOf(answer.code);
         return false;
     }
-    bool elsewhere = false;
-    const std::string file = LocalFile(answer, &elsewhere);
+    const std::string file = LocalFile(answer);
     if (answer.uri.empty()) {
         *error = _("the screenshot portal named no picture");
         return false;
@@ -218,9 +216,8 @@ constexpr double kLateAnswerSeconds = 120.0;
 void HearLateAnswer(Request* r) {
     std::thread([r] {
         g_main_context_push_thread_default(r->context);
-        bool elsewhere = false;
         if (WaitForAnswer(r, kLateAnswerSeconds) && r->answer.code == 0) {
-            const std::string file = LocalFile(r->answer, &elsewhere);
+            const std::string file = LocalFile(r->answer);
             PortalFile judged;
             if (!file.empty()) JudgePortalFile(file.c_str(), r->requested, &judged);
             DeletePortalFile(&judged);
