@@ -37,18 +37,26 @@ platform::DesktopRead ReadEach(platform::Session* session,
 std::vector<platform::RgbaImage> TakeDesktopPictures(
     platform::Session* session, const std::vector<platform::ViewRequest>& requests,
     const DesktopSources& sources, platform::RgbaImage* shared) {
-    // A picture the user named, or a folder preferred to the desktop, comes
-    // first, as it does for the shared picture.
-    if (!session->CoversOutputs() || !sources.imageFile.empty() || sources.folderFirst) {
+    // A picture the user named comes first, as it does for the shared
+    // picture.
+    if (!session->CoversOutputs() || !sources.imageFile.empty()) {
         AcquireDesktopImage(sources, shared);
         return {};
+    }
+    // So does a folder preferred to the desktop; when it fails, each
+    // output's own picture follows, as without it.
+    DesktopSources rest = sources;
+    if (sources.folderFirst) {
+        if (AcquirePreferredFolderPicture(sources, shared)) return {};
+        rest.folderFirst = false;
+        rest.imageFolder.clear();
     }
     std::vector<platform::RgbaImage> pictures(requests.size());
     std::string missing;
     const platform::DesktopRead kind = ReadEach(session, requests, &pictures, &missing);
     if (kind == platform::DesktopRead::Missing) {
         // The line that names the picture shown instead gives the reasons.
-        DesktopSources instead = sources;
+        DesktopSources instead = rest;
         instead.session = nullptr;
         instead.noDesktop = missing;
         AcquireDesktopImage(instead, shared);

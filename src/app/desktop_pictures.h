@@ -12,12 +12,14 @@
 
 // Takes the pictures for the views `requests` will make. Where the session
 // covers its outputs each over its own picture, and no picture of the
-// user's comes first: one per request, all from one source (the
-// compositor's copies, else the portal's picture), made private as
-// sources.privacy says, with one line naming the source. Otherwise, and
-// when not every output has one, the result is empty and *shared holds the
-// picture every view shows (AcquireDesktopImage: the session's picture of
-// sources.where, else the user's, else the built-in one).
+// user's comes first (no image file, and no folder preferred to the
+// desktop, or one that cannot be used): one per request, all from one
+// source (the compositor's copies, else the portal's picture), made
+// private as sources.privacy says, with one line naming the source.
+// Otherwise, and when not every output has one, the result is empty and
+// *shared holds the picture every view shows (AcquireDesktopImage: the
+// session's picture of sources.where, else the user's, else the built-in
+// one).
 std::vector<platform::RgbaImage> TakeDesktopPictures(
     platform::Session* session, const std::vector<platform::ViewRequest>& requests,
     const DesktopSources& sources, platform::RgbaImage* shared);

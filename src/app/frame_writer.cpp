@@ -1,11 +1,12 @@
 // FrameWriter: glReadPixels into a buffer made once, libpng out to a file
-// renamed into place once complete. Relies on OpenGL, libpng and POSIX
-// open and rename.
+// synced and renamed into place once complete. Relies on OpenGL, libpng and
+// the POSIX *at calls.
 #include "app/frame_writer.h"
 
 #include <GL/gl.h>
 #include <fcntl.h>
 #include <png.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,6 +15,7 @@
 #include <cstring>
 
 #include "support/diagnostics.h"
+#include "support/translation.h"
 
 FrameWriter::FrameWriter(int width, int height)
     : width_(width),
@@ -91,22 +93,56 @@ bool WriteRows(FILE* file, int width, int height, uint8_t* const* rows, std::str
     return true;
 }
 
+// Opens the partial file `part` in the folder `folder` for writing: never
+// through a link, never blocking (a named pipe with no reader would hold
+// the render, a pipe with one would take the frame), and only a regular
+// file. The descriptor, in blocking mode again; -1 with the reason, and
+// *foreign set when something other than a regular file has that name.
+int OpenPartialFile(int folder, const std::string& part, std::string* reason, bool* foreign) {
+    const int fd = openat(folder, part.c_str(),
+                          O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    struct stat st {};
+    // A pipe without a reader refuses the open with ENXIO.
+    *foreign =
+        (fd < 0 && errno == ENXIO) || (fd >= 0 && fstat(fd, &st) == 0 && !S_ISREG(st.st_mode));
+    const int flags = fd >= 0 && !*foreign ? fcntl(fd, F_GETFL) : -1;
+    if (flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0) return fd;
+    *reason = *foreign ? _("not a regular file") : std::strerror(errno);
+    if (fd >= 0) close(fd);
+    return -1;
+}
+
 }  // namespace
 
 bool FrameWriter::WritePng(const std::string& path, std::string* error) {
     // Written under a name of its own and renamed once complete, so that a
     // frame file is whole or absent; a link in the way is not followed.
-    const std::string part = path + ".part";
-    const int fd = open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+    // Both names are taken in a descriptor of the folder, so that a folder
+    // whose own name nearly fills PATH_MAX still takes whole frame names.
+    const size_t slash = path.rfind('/');
+    const std::string folderName = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::string part = name + ".part";
+    std::string reason;
+    bool foreign = false;
+    const int folder = open(folderName.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    const int fd = folder >= 0 ? OpenPartialFile(folder, part, &reason, &foreign) : -1;
+    if (folder < 0) reason = std::strerror(errno);
     FILE* file = fd >= 0 ? fdopen(fd, "wb") : nullptr;
+    if (fd >= 0 && file == nullptr) {
+        reason = std::strerror(errno);
+        close(fd);
+    }
     if (file == nullptr) {
-        *error = DisplayName(path) + ": " + std::strerror(errno);
-        if (fd >= 0) close(fd);
+        // What has the partial file's name and is not one stays as it is.
+        *error = DisplayName(foreign ? path + ".part" : path) + ": " + reason;
+        if (folder >= 0) close(folder);
         return false;
     }
-    std::string reason;
     bool ok = WriteRows(file, width_, height_, rows_.data(), &reason);
-    if (ok && (std::fflush(file) != 0 || std::ferror(file) != 0)) {
+    // Flushed and synced before the rename: a frame that has its name after
+    // a crash has its bytes too.
+    if (ok && (std::fflush(file) != 0 || std::ferror(file) != 0 || fsync(fd) != 0)) {
         reason = std::strerror(errno);
         ok = false;
     }
@@ -114,13 +150,14 @@ bool FrameWriter::WritePng(const std::string& path, std::string* error) {
         reason = std::strerror(errno);
         ok = false;
     }
-    if (ok && std::rename(part.c_str(), path.c_str()) != 0) {
+    if (ok && renameat(folder, part.c_str(), folder, name.c_str()) != 0) {
         reason = std::strerror(errno);
         ok = false;
     }
     if (!ok) {
-        unlink(part.c_str());
+        unlinkat(folder, part.c_str(), 0);
         *error = DisplayName(path) + ": " + reason;
     }
+    close(folder);
     return ok;
 }

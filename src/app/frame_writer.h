@@ -16,9 +16,12 @@ public:
     // into the frame buffer.
     void ReadFrame();
     // Writes the frame last read to `path`, top row first: into
-    // `path`.part, renamed to `path` once complete. False, with a reason in
-    // `error`, when the file cannot be written; the partial file is then
-    // removed and `path` left as it was.
+    // `path`.part, synced and renamed to `path` once complete. False, with
+    // a reason in `error`, when the file cannot be written; the partial
+    // file is then removed and `path` left as it was. Something at the
+    // partial file's name that is not a regular file (a link, a named
+    // pipe) is neither followed nor waited on nor removed: it is named in
+    // `error`.
     bool WritePng(const std::string& path, std::string* error);
 
     // The frame last read: RGB bytes, bottom row first.

@@ -92,7 +92,9 @@ private:
         glFinish();
         ++drawn;
         if (drawn % cl.renderEvery != 0) return true;
-        std::snprintf(path, sizeof path, "%s/frame-%05ld.png", cl.renderDir.c_str(), written + 1);
+        char name[32];
+        std::snprintf(name, sizeof name, "/frame-%05ld.png", written + 1);
+        const std::string path = cl.renderDir + name;
         platform::MakeViewCurrent(hv->view);
         writer->ReadFrame();
         std::string error;
@@ -108,7 +110,6 @@ private:
     std::unique_ptr<FrameWriter> writer;
     double wallStart = 0.0;
     double cpuStart = 0.0;
-    char path[4096] = {};
 };
 
 // The run's result, on standard output: it is what --render produces

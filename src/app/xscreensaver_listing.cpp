@@ -1,8 +1,8 @@
 // Listing this program in ~/.xscreensaver: links followed, the whole file
 // read (only a regular one), and the new one written beside it and synced;
-// then the previous file kept as the backup, and the new one renamed over
-// it. Relies on POSIX file calls, support/regular_file.h and
-// app/xscreensaver_programs.h.
+// then, while the file is still the one read, the previous file kept as
+// the backup, and the new one renamed over it. Relies on POSIX file calls, support/regular_file.h
+// and app/xscreensaver_programs.h.
 #include "app/xscreensaver_listing.h"
 
 #include <fcntl.h>
@@ -18,7 +18,6 @@
 #include <optional>
 #include <string_view>
 
-#include "app/xscreensaver_programs.h"
 #include "support/regular_file.h"
 #include "support/translation.h"
 
@@ -205,6 +204,20 @@ mode_t NewFileMode() {
     return 0666 & ~mask;
 }
 
+// Whether the init file is still the one `change` was worked out from: its
+// links lead to the same file, which has the device, inode, size and
+// modification time it had when it was read (or is still absent).
+bool StillAsRead(const ListingFiles& files, const ListingChange& change) {
+    std::string target, error;
+    if (!FollowLinks(files.initFile, &target, &error) || target != change.target) return false;
+    struct stat now {};
+    if (stat(target.c_str(), &now) != 0) return errno == ENOENT && !change.exists;
+    const struct stat& was = change.read;
+    return change.exists && now.st_dev == was.st_dev && now.st_ino == was.st_ino &&
+           now.st_size == was.st_size && now.st_mtim.tv_sec == was.st_mtim.tv_sec &&
+           now.st_mtim.tv_nsec == was.st_mtim.tv_nsec;
+}
+
 }  // namespace
 
 bool DefaultListingFiles(ListingFiles* out, std::string* error) {
@@ -231,22 +244,16 @@ bool DefaultListingFiles(ListingFiles* out, std::string* error) {
     return true;
 }
 
-int ChangeListing(bool add, const ListingFiles& files, std::string* message) {
+int PrepareListing(bool add, const ListingFiles& files, ListingChange* change,
+                   std::string* message) {
+    *change = ListingChange{};
     const std::string& shown = files.initFile;
-    std::string target, error;
-    if (!FollowLinks(files.initFile, &target, &error)) {
+    std::string error;
+    if (!FollowLinks(files.initFile, &change->target, &error) ||
+        !ReadWhole(change->target, &change->old, &change->exists, &change->read, &error)) {
         *message = FailureMessage(shown, error);
         return 1;
     }
-    std::string old;
-    bool exists = false;
-    struct stat st {};
-    if (!ReadWhole(target, &old, &exists, &st, &error)) {
-        *message = FailureMessage(shown, error);
-        return 1;
-    }
-
-    ProgramsEdit edit;
     bool ok = false;
     if (add) {
         std::string defaults, ignored;
@@ -255,21 +262,27 @@ int ChangeListing(bool add, const ListingFiles& files, std::string* message) {
         const bool readable =
             ReadWhole(files.systemDefaults, &defaults, &defaultsExist, &defaultsStat, &ignored) &&
             defaultsExist;
-        ok = AddProgramsEntry(old,
+        ok = AddProgramsEntry(change->old,
                               readable ? std::optional<std::string_view>(defaults) : std::nullopt,
-                              files.program, &edit, &error);
+                              files.program, &change->edit, &error);
     } else {
-        ok = RemoveProgramsEntry(old, files.program, &edit, &error);
+        ok = RemoveProgramsEntry(change->old, files.program, &change->edit, &error);
     }
     if (!ok) {
         *message = FailureMessage(shown, error);
         return 1;
     }
-    if (edit.change == ProgramsChange::AlreadyListed || edit.change == ProgramsChange::NotListed) {
-        *message = ChangeMessage(edit.change, shown, false);
-        return 0;
-    }
+    const ProgramsChange kind = change->edit.change;
+    change->needed = kind != ProgramsChange::AlreadyListed && kind != ProgramsChange::NotListed;
+    if (!change->needed) *message = ChangeMessage(kind, shown, false);
+    return 0;
+}
 
+int ReplaceListing(const ListingFiles& files, const ListingChange& change, std::string* message) {
+    const std::string& shown = files.initFile;
+    const bool exists = change.exists;
+    const struct stat& st = change.read;
+    std::string error;
     if (exists && ReadOnly(st)) {
         *message = FailureMessage(shown, _("it is read-only"));
         return 1;
@@ -279,20 +292,43 @@ int ChangeListing(bool add, const ListingFiles& files, std::string* message) {
     const mode_t mode = exists ? (st.st_mode & 07777) : NewFileMode();
     const struct stat* previous = exists ? &st : nullptr;
     std::string temp;
-    if (!WriteBeside(target, edit.text, mode, previous, &temp, &error)) {
+    if (!WriteBeside(change.target, change.edit.text, mode, previous, &temp, &error)) {
         *message = FailureMessage(shown, error);
         return 1;
     }
-    if (exists && !ReplaceAtomically(files.initFile + kBackupSuffix, old, mode, previous, &error)) {
+    // Another program (the daemon's settings program) may have saved the
+    // file since it was read: then nothing is replaced, the backup
+    // neither, and the change can be worked out again from the new file.
+    const auto changedMeanwhile = [&] {
+        unlink(temp.c_str());
+        *message = FailureMessage(shown, _("another program changed it meanwhile"));
+        return 2;
+    };
+    if (!StillAsRead(files, change)) return changedMeanwhile();
+    if (exists &&
+        !ReplaceAtomically(files.initFile + kBackupSuffix, change.old, mode, previous, &error)) {
         unlink(temp.c_str());
         *message =
             FailureMessage(shown, Format(_("cannot keep the previous file: %s"), error.c_str()));
         return 1;
     }
-    if (!RenameOver(temp, target, &error)) {
+    if (!StillAsRead(files, change)) return changedMeanwhile();
+    if (!RenameOver(temp, change.target, &error)) {
         *message = FailureMessage(shown, error);
         return 1;
     }
-    *message = ChangeMessage(edit.change, shown, exists);
+    *message = ChangeMessage(change.edit.change, shown, exists);
     return 0;
+}
+
+int ChangeListing(bool add, const ListingFiles& files, std::string* message) {
+    // A file saved by another program meanwhile is read again, once.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        ListingChange change;
+        if (PrepareListing(add, files, &change, message) != 0) return 1;
+        if (!change.needed) return 0;
+        const int status = ReplaceListing(files, change, message);
+        if (status != 2) return status;
+    }
+    return 1;
 }

@@ -15,8 +15,9 @@ namespace platform {
 // Where the entry goes and what it runs.
 struct AutostartPlace {
     // The user's configuration folder, absolute: $XDG_CONFIG_HOME, or
-    // ~/.config when that is unset or not absolute. Only its "autostart"
-    // folder is ever created, never the folder itself.
+    // ~/.config when that is unset or not absolute. When missing, it is
+    // made for its owner alone (0700), as is its "autostart" folder;
+    // nothing above it ever is.
     std::string configFolder;
     // The program's full path, as Exec runs it.
     std::string program;
@@ -44,11 +45,17 @@ std::string ExecArgument(const std::string& word);
 
 // True when something (a file, or a link to one) is at the entry's place.
 bool AutostartEntryPresent(const AutostartPlace& place);
+// True when a desktop entry is there and the desktop has not switched it
+// off (Hidden=true, or X-GNOME-Autostart-enabled=false): what the settings
+// dialog's check box shows.
+bool AutostartEntryEnabled(const AutostartPlace& place);
 
 // Writes (`add`) or removes the entry. Returns the exit status: 0 when the
 // entry is as asked, whether or not anything changed; 1 when nothing could
 // change (the autostart folder is a file or cannot be made or written, a
-// folder is in the entry's place, ...), with everything left as it was.
+// folder is in the entry's place, the program's path is not UTF-8, which
+// no desktop entry can hold, ...), with everything left as it was. An
+// entry the desktop switched off is written again, switched on.
 // `message` gets the one line that says which, without the program's name.
 int ChangeAutostartEntry(bool add, const AutostartPlace& place, std::string* message);
 

@@ -76,15 +76,19 @@ struct RgbaImage {
 };
 
 // Decodes a PNG or JPEG file (told by its signature, whatever its name)
-// into `image`, each side scaled down while it loads to at most `maxSide`
-// pixels. Only a regular file of at most 1 GiB is read (opened without
-// blocking), and only when what its header declares decodes to at most
-// 250 million pixels before the scaling (a JPEG decodes at 1/2, 1/4 or
-// 1/8 of its size where that is enough). False with a message in `error`
-// when the file cannot be read or is refused.
+// into `image`, turned upright as a JPEG's EXIF orientation says, each
+// side scaled down while it loads to at most `maxSide` pixels. Only a
+// regular file of at most 1 GiB is read (opened without blocking), and
+// only when what its header declares decodes to at most 250 million pixels
+// before the scaling (a JPEG decodes at 1/2, 1/4 or 1/8 of its size where
+// that is enough), within 1 GiB with the coefficients of a JPEG decoded
+// whole (2 bytes a sample of each component), and at the size the decoder
+// itself then reads. False with a message in `error` when the file cannot
+// be read or is refused.
 bool LoadImageFile(const char* path, int maxSide, RgbaImage* image, std::string* error);
 // The same, keeping the picture's aspect: scaled down while it loads, by
-// one factor for both sides, to fit in maxWidth × maxHeight pixels.
+// one factor for both sides, so that upright it fits in maxWidth ×
+// maxHeight pixels.
 bool LoadImageFileWithin(const char* path, int maxWidth, int maxHeight, RgbaImage* image,
                          std::string* error);
 

@@ -116,7 +116,9 @@ bool OrientCapture(const uint8_t* data, int width, int height, int stride, uint3
 // `timeoutSeconds` for it. The file the portal saved the picture in is
 // deleted once read when the portal made it for this request (a regular
 // file of this user, of one name, stamped after the request began); any
-// other file it names is left. Where the portal would first ask the user
+// other file it names is left. An answer that comes after the wait is
+// still listened for, two minutes more in a thread of its own, and its
+// file deleted unread under the same rule. Where the portal would first ask the user
 // whether programs may take screenshots (GNOME without a grant:
 // PortalScreenshotGrant), it is not asked at all. False, with a reason
 // that names the portal, when it is not asked, there is none, it refuses,
@@ -124,13 +126,14 @@ bool OrientCapture(const uint8_t* data, int width, int height, int stride, uint3
 bool PortalScreenshot(double timeoutSeconds, RgbaImage* image, std::string* error);
 
 // What the desktop's portal makes of a screenshot asked for without the
-// user (GNOME's permission store: table "screenshot", id "screenshot", and
-// "" the app id of a program run from the host, as this one is).
+// user (GNOME's permission store: table "screenshot", id "screenshot", under
+// the app id "" of a program run from the host, or "org.example.Mereglass"
+// where a newer portal files a program started from its menu entry).
 enum class ScreenshotGrant {
     NotNeeded,  // not GNOME ($XDG_CURRENT_DESKTOP does not name it)
-    Granted,    // GNOME, and the store holds "yes" for ""
-    Unasked,    // GNOME, and nothing for "" (or no store): the portal would ask
-    Refused,    // GNOME, and the store holds "no" for "": it refuses unasked
+    Granted,    // GNOME, and the store holds "yes" for either id, "no" for neither
+    Unasked,    // GNOME, and nothing for either (or no store): the portal would ask
+    Refused,    // GNOME, and the store holds "no" for either: it refuses unasked
 };
 // Looks the grant up on the session bus, waiting at most `timeoutSeconds`.
 ScreenshotGrant PortalScreenshotGrant(double timeoutSeconds);

@@ -256,17 +256,18 @@ std::string NoLocker() {
 }
 
 // The controls as the view's fields set them, and the box as the autostart
-// entry's presence: every opening shows those, not abandoned edits.
+// entry's presence, switched on: every opening shows those, not abandoned
+// edits.
 DialogValues Shown(const ConfigureDialog* d) {
     SheetControls controls{};
     ConfigureSheetOpen(*d->fields, &controls);
-    return ToDialog(controls, d->autostart && platform::AutostartEntryPresent(d->place));
+    return ToDialog(controls, d->autostart && platform::AutostartEntryEnabled(d->place));
 }
 
 // Save's part for the box: the entry added or removed when the box says
 // otherwise than the folder; a failure is told.
 void SaveAutostart(const ConfigureDialog* d, bool wanted) {
-    if (d->autostart && platform::AutostartEntryPresent(d->place) == wanted) return;
+    if (d->autostart && platform::AutostartEntryEnabled(d->place) == wanted) return;
     if (!d->autostart) {
         if (wanted)
             Tell(Format(_("cannot add the autostart entry: %s"), d->autostartError.c_str()));

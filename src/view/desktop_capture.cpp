@@ -161,6 +161,12 @@ DesktopSource AcquireDesktopImage(const DesktopSources& sources, platform::RgbaI
     return DesktopSource::BuiltIn;
 }
 
+bool AcquirePreferredFolderPicture(const DesktopSources& sources, platform::RgbaImage* image) {
+    Capture c{sources, image};
+    BuiltInPictureSize(sources.mainScreen, &c.width, &c.height);
+    return sources.folderFirst && TryFolder(&c, N_("instead of the desktop"));
+}
+
 int DesktopImageSideLimit(const platform::ScreenInfo& screen) {
     int w = 0, h = 0;
     BuiltInPictureSize(screen, &w, &h);

@@ -79,6 +79,12 @@ struct DesktopSources {
 // pixelated as sources.privacy says.
 DesktopSource AcquireDesktopImage(const DesktopSources& sources, platform::RgbaImage* image);
 
+// The folder the user prefers to the desktop (sources.folderFirst), alone:
+// true when its picture is in `image` (said in one line, as
+// AcquireDesktopImage says it); otherwise false, having said in one line
+// why it cannot be used and that the desktop is shown instead.
+bool AcquirePreferredFolderPicture(const DesktopSources& sources, platform::RgbaImage* image);
+
 // The largest side an image file is loaded at for the main monitor
 // `screen` (the larger of its sides): more only costs memory, and the
 // texture is never larger than the screen needs.

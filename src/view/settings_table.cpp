@@ -154,6 +154,17 @@ std::string Printable(std::string text) {
     return text;
 }
 
+// True when the store holds this settings version, blanks around it
+// passed over as around a number; *version (when given) gets what it holds.
+bool OfThisVersion(const platform::SettingsStore* store, bool* hasVersion = nullptr,
+                   std::string* version = nullptr) {
+    std::string stored;
+    const bool has = platform::StoreString(store, kSettingsVersionKey, &stored);
+    if (hasVersion) *hasVersion = has;
+    if (version) *version = stored;
+    return has && WithoutBlanksAround(stored) == kSettingsVersion;
+}
+
 // True for an on/off setting that came after files of this settings
 // version were written: such a file lacks the key, and runs it as made.
 // Other absent keys read as off.
@@ -197,8 +208,8 @@ UserSettings ReadStoredValues(const platform::SettingsStore* store, bool speak) 
 UserSettings ReadSettings(platform::SettingsStore* store) {
     const std::string& path = platform::SettingsStorePath(store);
     std::string version;
-    const bool hasVersion = platform::StoreString(store, kSettingsVersionKey, &version);
-    if (!hasVersion || version != kSettingsVersion) {
+    bool hasVersion = false;
+    if (!OfThisVersion(store, &hasVersion, &version)) {
         // The values of another version are not trusted; the file they came
         // in is kept for the user before the factory values replace it.
         const std::string shown = DisplayName(path), stored = Printable(version);
@@ -230,11 +241,7 @@ UserSettings ReadSettings(platform::SettingsStore* store) {
 }
 
 UserSettings PeekSettings(const platform::SettingsStore* store) {
-    std::string version;
-    if (!platform::StoreString(store, kSettingsVersionKey, &version) ||
-        version != kSettingsVersion) {
-        return FactorySettings();
-    }
+    if (!OfThisVersion(store)) return FactorySettings();
     return ReadStoredValues(store, false);
 }
 

@@ -255,6 +255,9 @@ TEST_F(AutostartEntry, AnOutdatedEntryIsRewrittenAndALinkRemovedAlone) {
     ASSERT_EQ(Change(true), 0);
     EXPECT_TRUE(Says("rewrote")) << message_;
     EXPECT_EQ(ReadText(entry_), platform::AutostartEntryText(place_.program));
+    EXPECT_TRUE(platform::AutostartEntryEnabled(place_));
+    std::ofstream(entry_, std::ios::app) << "Hidden=true\n";
+    EXPECT_FALSE(platform::AutostartEntryEnabled(place_));
 
     // A link in the entry's place: removing takes the link, not its file.
     ASSERT_EQ(unlink(entry_.c_str()), 0);
@@ -287,10 +290,28 @@ TEST_F(AutostartEntry, PlacesThatCannotTakeItAreLeftAlone) {
     EXPECT_EQ(Snapshot(home_), before);
     fs::remove_all(place_.configFolder + "/autostart");
 
-    // No configuration folder: only the autostart folder is ever made.
-    place_.configFolder = home_ + "/missing";
+    // A program path that is not UTF-8, which no desktop entry can hold.
+    place_.program = "/opt/caf\xe9/mereglass";
+    before = Snapshot(home_);
     EXPECT_EQ(Change(true), 1);
-    EXPECT_FALSE(fs::exists(home_ + "/missing"));
+    EXPECT_TRUE(Says("the program's path is not UTF-8")) << message_;
+    EXPECT_EQ(Snapshot(home_), before);
+}
+
+// A missing configuration folder is made for its owner alone, as the XDG
+// base-directory rules say, and so is its autostart folder; nothing above
+// it ever is.
+TEST_F(AutostartEntry, AMissingConfigurationFolderIsMadePrivate) {
+    place_.configFolder = home_ + "/absent/config";
+    EXPECT_EQ(Change(true), 1);
+    EXPECT_TRUE(Says("cannot make the folder")) << message_;
+    EXPECT_FALSE(fs::exists(home_ + "/absent"));
+    place_.configFolder = home_ + "/missing";
+    ASSERT_EQ(Change(true), 0) << message_;
+    for (const std::string& folder : {place_.configFolder, place_.configFolder + "/autostart"}) {
+        struct stat st {};
+        EXPECT_TRUE(stat(folder.c_str(), &st) == 0 && (st.st_mode & 0777) == 0700) << folder;
+    }
 }
 
 TEST_F(AutostartEntry, ReadOnlyFoldersAreLeftAlone) {

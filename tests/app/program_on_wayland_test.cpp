@@ -37,22 +37,23 @@ constexpr int kRed = kSwayDesktop[0], kGreen = kSwayDesktop[1], kBlue = kSwayDes
 const char kFirstOutput[] = "HEADLESS-1";
 const char kSecondOutput[] = "HEADLESS-2";
 
-// Pixels of the desktop's colour under water: within a tint of it.
-int NearDesktop(const Shot& s) {
+// Pixels of the desktop's colour (or another) under water: within a tint
+// of it.
+int NearDesktop(const Shot& s, int red = kRed, int green = kGreen, int blue = kBlue) {
     int n = 0;
     for (size_t i = 0; i + 2 < s.rgb.size(); i += 3) {
-        if (std::abs(s.rgb[i] - kRed) < 48 && std::abs(s.rgb[i + 1] - kGreen) < 48 &&
-            std::abs(s.rgb[i + 2] - kBlue) < 48) {
+        if (std::abs(s.rgb[i] - red) < 48 && std::abs(s.rgb[i + 1] - green) < 48 &&
+            std::abs(s.rgb[i + 2] - blue) < 48) {
             ++n;
         }
     }
     return n;
 }
 
-int Exactly(const Shot& s) {
+int Exactly(const Shot& s, int red = kRed, int green = kGreen, int blue = kBlue) {
     int n = 0;
     for (size_t i = 0; i + 2 < s.rgb.size(); i += 3) {
-        n += s.rgb[i] == kRed && s.rgb[i + 1] == kGreen && s.rgb[i + 2] == kBlue;
+        n += s.rgb[i] == red && s.rgb[i + 1] == green && s.rgb[i + 2] == blue;
     }
     return n;
 }
@@ -135,6 +136,34 @@ TEST_F(OnSway, MainMonitorOnlyLeavesTheOtherOutputsBlack) {
                std::count(other.rgb.begin(), other.rgb.end(), 0) ==
                    static_cast<std::ptrdiff_t>(other.rgb.size());
     })) << Output();
+    ExpectNoReports();
+}
+
+// A folder preferred to the desktop that cannot be used is followed by
+// each output's own picture, as when none is preferred: the second output,
+// painted another colour, shows that colour under the water.
+TEST_F(OnSway, AFolderThatFailsIsFollowedByEachOutputsOwnPicture) {
+    const auto paint = [&](const char* colour) {
+        return compositor_->SwayCommand({"output", kSecondOutput, "bg", colour, "solid_color"});
+    };
+    // The colour, flat (bare) or mostly within a tint of it (under water).
+    const auto shows = [&](bool bare) {
+        return Soon([&] {
+            Shot s;
+            if (!Grab(kSecondOutput, &s)) return false;
+            const int all = s.width * s.height, exact = Exactly(s, 0xcc, 0x33, 0x11);
+            return (bare ? exact == all : exact < all / 4) &&
+                   NearDesktop(s, 0xcc, 0x33, 0x11) > all * 3 / 4;
+        });
+    };
+    ASSERT_TRUE(paint("#cc3311"));
+    ASSERT_TRUE(shows(true));
+    StartProgram({"--fullscreen", "--picture", "1", "--image-dir", "/nonexistent"});
+    EXPECT_TRUE(shows(false)) << Output();
+    EXPECT_NE(Output().find("cannot use the picture folder /nonexistent"), std::string::npos)
+        << Output();
+    EXPECT_NE(Output().find("(screencopy)"), std::string::npos) << Output();
+    EXPECT_TRUE(paint("#336699"));
     ExpectNoReports();
 }
 

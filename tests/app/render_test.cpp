@@ -314,6 +314,34 @@ TEST_F(Render, AFrameThatCannotBeWrittenIsRemovedAndNotCounted) {
     EXPECT_TRUE(ReadPng(FramePath(1), &frame));
 }
 
+// A named pipe in the place of a frame's partial file neither blocks the
+// run nor is removed: one line, status 1. A folder whose name leaves no
+// room under PATH_MAX for a frame's still gets its frames, named in full.
+TEST_F(Render, APipeInAPartialFilesPlaceOrALongFolderNameNeverMisleadsIt) {
+    std::string output, deep = dir_;
+    const auto render = [&](const std::string& folder) {
+        return Run({"--render", folder, "--size", "64x48", "--seconds", "1", "--every", "30"},
+                   &output);
+    };
+    ASSERT_EQ(mkdir((dir_ + "/out").c_str(), 0700), 0);
+    ASSERT_EQ(mkfifo((FramePath(1) + ".part").c_str(), 0600), 0);
+    EXPECT_EQ(render(dir_ + "/out"), 1) << output;
+    EXPECT_NE(output.find("mereglass: " + FramePath(1) + ".part: not a regular file\n"),
+              std::string::npos)
+        << output;
+    struct stat st {};
+    EXPECT_TRUE(lstat((FramePath(1) + ".part").c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+
+    while (deep.size() < 4090)
+        deep += "/" + std::string(std::min<size_t>(200, 4089 - deep.size()), 'd');
+    ASSERT_EQ(std::system(("mkdir -p '" + deep + "'").c_str()), 0);
+    EXPECT_EQ(render(deep), 0) << output;
+    namespace fs = std::filesystem;
+    std::vector<std::string> names;  // the frame's path is longer than PATH_MAX
+    for (const auto& entry : fs::directory_iterator(deep)) names.push_back(entry.path().filename());
+    EXPECT_EQ(names, (std::vector<std::string>{"frame-00001.png"}));
+}
+
 TEST_F(Render, BadFolderAndBadOptionsFail) {
     std::string output;
     EXPECT_EQ(Run({"--render", "/proc/no/such/folder"}, &output), 1);

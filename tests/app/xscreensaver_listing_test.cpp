@@ -184,3 +184,23 @@ TEST_F(ListingFile, AChangeThatCannotBeWrittenKeepsTheLastBackup) {
     EXPECT_EQ(Read(files_.initFile + ".bak"), "the last backup\n");
     EXPECT_EQ(Names("/dotfiles"), (std::set<std::string>{std::string(250, 'x')}));
 }
+
+// Another program that saves the file between the read and the rename is
+// never written over: the change is refused in one line and the file left
+// as that program wrote it; made again, the change reads the new file.
+TEST_F(ListingFile, AFileChangedMeanwhileIsNeverWrittenOver) {
+    Write(files_.initFile, kList);
+    ListingChange change;
+    ASSERT_EQ(PrepareListing(true, files_, &change, &message_), 0) << message_;
+    ASSERT_TRUE(change.needed);
+    const std::string saved = std::string(kList) + "lock: True\n";
+    Write(files_.initFile, saved);
+    EXPECT_EQ(ReplaceListing(files_, change, &message_), 2);
+    EXPECT_EQ(message_, "cannot change " + files_.initFile +
+                            ": another program changed it meanwhile; nothing changed");
+    EXPECT_EQ(Read(files_.initFile), saved);
+    EXPECT_EQ(Names(), (std::set<std::string>{".xscreensaver", "XScreenSaver"}));
+    ASSERT_EQ(Change(true), 0) << message_;
+    EXPECT_NE(Read(files_.initFile).find("lock: True\n"), std::string::npos);
+    EXPECT_EQ(Read(files_.initFile + ".bak"), saved);
+}

@@ -5,6 +5,7 @@
 #include "platform/platform.h"
 
 #include <GL/gl.h>
+#include <fcntl.h>
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gio/gio.h>
 #include <gtest/gtest.h>
@@ -20,6 +21,7 @@
 #include <string>
 
 #include "fake_power.h"
+#include "platform/desktop/image_decode.h"
 #include "platform/desktop_idle_delay.h"
 #include "platform/power_source.h"
 #include "platform/wayland.h"
@@ -458,11 +460,13 @@ std::string PngDeclaring(uint32_t width, uint32_t height) {
 }
 
 // The segments of a JPEG up to its first scan: a frame of `marker` (0xc0
-// baseline, 0xc2 progressive) with three components, and a scan of
+// baseline, 0xc2 progressive) with `components` components, and a scan of
 // `inScan` of them.
-std::string JpegDeclaring(uint32_t width, uint32_t height, int marker, int inScan) {
-    std::string frame = "\x08" + BigEndian(height, 2) + BigEndian(width, 2) + "\x03";
-    for (char id = 1; id <= 3; ++id) frame += std::string{id, '\x11', '\0'};
+std::string JpegDeclaring(uint32_t width, uint32_t height, int marker, int inScan,
+                          char components = 3) {
+    std::string frame =
+        "\x08" + BigEndian(height, 2) + BigEndian(width, 2) + std::string(1, components);
+    for (char id = 1; id <= components; ++id) frame += std::string{id, '\x11', '\0'};
     std::string scan(1, static_cast<char>(inScan));
     for (char id = 1; id <= inScan; ++id) scan += std::string{id, '\0'};
     scan += std::string("\0\x3f\0", 3);
@@ -503,6 +507,19 @@ TEST(PlatformImageFile, PictureThatWouldDecodeTooLargeIsRefusedFromItsHeader) {
         EXPECT_EQ(error, "it would decode to 20000 × 20000 pixels, more than 250 million")
             << marker << " " << inScan;
     }
+    // A decoder that keeps every coefficient takes 2 bytes a sample of each
+    // component besides the pixels: within 1024 MB in all.
+    for (const auto& [side, components] : {std::pair{15000u, '\3'}, std::pair{10000u, '\4'}}) {
+        file.Write(JpegDeclaring(side, side, 0xc2, components, components));
+        EXPECT_FALSE(platform::LoadImageFile(file.path().c_str(), 1920, &image, &error));
+        const uint64_t mb = uint64_t{side} * side * (4 + 2 * components) >> 20;
+        EXPECT_EQ(error, "decoding it would take " + std::to_string(mb) +
+                             " MB with its coefficients, more than 1024 MB");
+    }
+    file.Write(JpegDeclaring(8000, 8000, 0xc2, 3));
+    EXPECT_FALSE(platform::LoadImageFile(file.path().c_str(), 1920, &image, &error));
+    EXPECT_EQ(error.find("would"), std::string::npos) << error;
+
     // A header cut short or out of order is damage, not a size.
     file.Write(PngDeclaring(60000, 60000).substr(0, 20));
     EXPECT_FALSE(platform::LoadImageFile(file.path().c_str(), 1920, &image, &error));
@@ -510,6 +527,54 @@ TEST(PlatformImageFile, PictureThatWouldDecodeTooLargeIsRefusedFromItsHeader) {
     file.Write(JpegDeclaring(20000, 20000, 0xc2, 3).substr(0, 30));
     EXPECT_FALSE(platform::LoadImageFile(file.path().c_str(), 1920, &image, &error));
     EXPECT_EQ(error, "it is a damaged JPEG picture");
+}
+
+// The decoder's own size must be the header's, or the picture is refused:
+// a file rewritten between the two reads gets nothing larger past the check.
+TEST(PlatformImageFile, ADecoderSizeOtherThanTheHeadersIsRefused) {
+    GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 300, 200);
+    TempFile file(".png");
+    ASSERT_TRUE(gdk_pixbuf_save(pixbuf, file.path().c_str(), "png", nullptr, nullptr));
+    g_object_unref(pixbuf);
+    const int fd = open(file.path().c_str(), O_RDONLY | O_CLOEXEC);
+    platform::RgbaImage image;
+    std::string error;
+    EXPECT_FALSE(platform::DecodeImage(fd, {platform::ImageKind::Png, 30, 20}, {64, 64, true},
+                                       &image, &error));
+    EXPECT_EQ(error, "its size changed while it was read: 300 × 200 pixels, not 30 × 20");
+    close(fd);
+}
+
+// A photograph is turned upright by its EXIF orientation before it is
+// fitted: turned a quarter, a portrait stays within the bound.
+TEST(PlatformImageFile, APhotographIsTurnedUprightBeforeItIsFitted) {
+    // Stored 400 × 300 with its top rows red, to be shown turned clockwise.
+    GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 400, 300);
+    gdk_pixbuf_fill(pixbuf, 0x0000ffff);
+    GdkPixbuf* top = gdk_pixbuf_new_subpixbuf(pixbuf, 0, 0, 400, 60);
+    gdk_pixbuf_fill(top, 0xff0000ff);
+    gchar* jpeg = nullptr;
+    gsize size = 0;
+    ASSERT_TRUE(gdk_pixbuf_save_to_buffer(pixbuf, &jpeg, &size, "jpeg", nullptr, nullptr));
+    g_object_unref(top);
+    g_object_unref(pixbuf);
+    // Exif: a big-endian TIFF header whose one IFD entry is orientation 6.
+    const std::string exif = std::string(
+        "\xff\xe1\0\x22"
+        "Exif\0\0MM\0\x2a\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0\x06\0\0\0\0\0\0",
+        36);
+    TempFile file(".jpg");
+    file.Write(std::string(jpeg, 2) + exif + std::string(jpeg + 2, size - 2));
+    g_free(jpeg);
+    platform::RgbaImage image;
+    std::string error;
+    ASSERT_TRUE(platform::LoadImageFileWithin(file.path().c_str(), 192, 108, &image, &error))
+        << error;
+    EXPECT_EQ(image.width, 81);
+    EXPECT_EQ(image.height, 108);
+    const auto red = [&](int x, int y) { return image.pixels[(y * image.width + x) * 4] > 200; };
+    EXPECT_TRUE(red(image.width - 3, 54));
+    EXPECT_FALSE(red(2, 54));
 }
 
 // Only PNG and JPEG files are decoded, told by their signatures: another

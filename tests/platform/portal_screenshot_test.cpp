@@ -52,8 +52,10 @@ struct FakePortal {
     std::string uri;       // the picture's file; empty: never answers
     std::string makeFrom;  // when set, copied to uri's file as the request comes
     guint32 code = 0;      // not 0: answers this failure instead
+    guint lateMs = 0;      // not 0: answers that many milliseconds late
     std::atomic<int> requests{0};
-    std::atomic<bool> asked{false};  // the last request carried interactive=false
+    std::atomic<bool> asked{false};     // the last request carried interactive=false
+    std::atomic<bool> answered{false};  // the last request's answer is sent
     // The permission store's table "screenshot", id "screenshot": app id
     // to its word. Empty: no such entry.
     std::map<std::string, std::string> grants;
@@ -89,7 +91,10 @@ void AnswerScreenshot(FakePortal* portal, GDBusConnection* bus, const gchar* sen
     const std::string path = "/org/freedesktop/portal/desktop/request/" + name + "/" + token;
     g_variant_unref(options);
     g_dbus_method_invocation_return_value(invocation, g_variant_new("(o)", path.c_str()));
+    portal->answered = false;
     if (portal->uri.empty() && portal->code == 0) return;
+    // A late answer holds the fake's thread: nothing else is asked meanwhile.
+    if (portal->lateMs != 0) g_usleep(gulong{portal->lateMs} * 1000);
     if (!portal->makeFrom.empty()) MakeFile(*portal);
     GVariantBuilder results;
     g_variant_builder_init(&results, G_VARIANT_TYPE("a{sv}"));
@@ -99,6 +104,7 @@ void AnswerScreenshot(FakePortal* portal, GDBusConnection* bus, const gchar* sen
     g_dbus_connection_emit_signal(bus, sender, path.c_str(), "org.freedesktop.portal.Request",
                                   "Response", g_variant_new("(ua{sv})", portal->code, &results),
                                   nullptr);
+    portal->answered = true;
 }
 
 void AnswerLookup(FakePortal* portal, GDBusMethodInvocation* invocation) {
@@ -306,6 +312,24 @@ TEST_F(PortalOnPrivateBus, DeletesTheFileItMadeForTheRequestAndNothingElse) {
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 2);
 }
 
+// An answer after the wait is still heard: the file the portal made for
+// the request goes, and the user's files stay.
+TEST_F(PortalOnPrivateBus, ALateAnswersFileIsDeletedAllTheSame) {
+    const std::string folder = MakeFolder();
+    portal_.makeFrom = folder + "/source.png";
+    portal_.uri = "file://" + folder + "/Screenshot.png";
+    portal_.lateMs = 1500;
+    StartPortal();
+    platform::RgbaImage image;
+    std::string error;
+    EXPECT_FALSE(platform::PortalScreenshot(0.2, &image, &error));
+    EXPECT_NE(error.find("in time"), std::string::npos) << error;
+    EXPECT_TRUE(
+        Eventually([&] { return portal_.answered && !fs::exists(folder + "/Screenshot.png"); },
+                   kAnswerSeconds));
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 2);
+}
+
 TEST_F(PortalOnPrivateBus, OnGnomeTheSaverAsksOnlyWithAGrantForHostPrograms) {
     const std::string folder = MakeFolder();
     portal_.makeFrom = folder + "/source.png";
@@ -319,7 +343,9 @@ TEST_F(PortalOnPrivateBus, OnGnomeTheSaverAsksOnlyWithAGrantForHostPrograms) {
     const std::pair<std::map<std::string, std::string>, ScreenshotGrant> stores[] = {
         {{}, ScreenshotGrant::Unasked},
         {{{"org.example.Paint", "yes"}}, ScreenshotGrant::Unasked},
-        {{{"", "no"}}, ScreenshotGrant::Refused}};
+        {{{"", "no"}}, ScreenshotGrant::Refused},
+        {{{"org.example.Mereglass", "no"}}, ScreenshotGrant::Refused},
+        {{{"", "yes"}, {"org.example.Mereglass", "no"}}, ScreenshotGrant::Refused}};
     for (const auto& [grants, grant] : stores) {
         portal_.grants = grants;
         EXPECT_EQ(platform::PortalScreenshotGrant(kAnswerSeconds), grant);
@@ -336,10 +362,13 @@ TEST_F(PortalOnPrivateBus, OnGnomeTheSaverAsksOnlyWithAGrantForHostPrograms) {
     EXPECT_EQ(portal_.requests, 1);
     EXPECT_FALSE(fs::exists(folder + "/Screenshot.png"));
 
-    portal_.grants = {{"", "yes"}};
-    EXPECT_EQ(platform::PortalScreenshotGrant(kAnswerSeconds), ScreenshotGrant::Granted);
-    EXPECT_TRUE(platform::PortalScreenshot(kAnswerSeconds, &image, &error)) << error;
-    EXPECT_EQ(portal_.requests, 2);
+    // Granted to host programs, or to this one by its application id.
+    for (const char* app : {"", "org.example.Mereglass"}) {
+        portal_.grants = {{app, "yes"}};
+        EXPECT_EQ(platform::PortalScreenshotGrant(kAnswerSeconds), ScreenshotGrant::Granted);
+        EXPECT_TRUE(platform::PortalScreenshot(kAnswerSeconds, &image, &error)) << error;
+    }
+    EXPECT_EQ(portal_.requests, 3);
 
     // Elsewhere the portal does not ask: no store is needed.
     portal_.grants.clear();
@@ -405,6 +434,19 @@ TEST_F(PortalOnPrivateBus, TheSettingsDialogMakesTheOneRequestThatAsksWhereGnome
     EXPECT_FALSE(gtk_widget_get_visible(button));
     EXPECT_FALSE(fs::exists(folder + "/Screenshot.png"));
     platform::DestroySettingsDialog(dialog);
+
+    // Closed while the portal asks, the dialog waits for the answer, whose
+    // file goes before the program may end.
+    portal_.lateMs = 1500;
+    portal_.answered = false;
+    dialog = platform::CreateSettingsDialog(description, {}, &error);
+    ASSERT_NE(dialog, nullptr) << error;
+    window = static_cast<GtkWidget*>(platform::SettingsDialogWindow(dialog));
+    gtk_button_clicked(GTK_BUTTON(FindNamed(window, "allowScreenshots")));
+    platform::DestroySettingsDialog(dialog);
+    EXPECT_TRUE(portal_.answered);
+    EXPECT_FALSE(fs::exists(folder + "/Screenshot.png"));
+    portal_.lateMs = 0;
 
     // Granted, there is nothing to ask.
     portal_.grants = {{"", "yes"}};

@@ -1,4 +1,5 @@
-// Xvfb: starts and stops a private virtual X server for a test.
+// Xvfb: starts and stops a private virtual X server for a test; when it
+// cannot start, its own last words are the reason.
 #include "xvfb.h"
 
 #include <fcntl.h>
@@ -9,6 +10,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -33,16 +35,22 @@ Xvfb::Xvfb(int width, int height, int depth, const std::vector<std::string>& ext
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
 
+    // What the server says goes to a file without a name, whose last line
+    // is the reason a test gives when the server cannot start.
+    char log[] = "/tmp/mereglass-xvfb-XXXXXX";
+    const int logFd = mkostemp(log, O_CLOEXEC);
+    unlink(log);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, logFd, 2);
     const int spawned = posix_spawnp(&pid_, "Xvfb", &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);
     if (spawned != 0) {
         pid_ = -1;
         close(fds[0]);
+        close(logFd);
         error_ = std::string("cannot start Xvfb: ") + std::strerror(spawned);
         return;
     }
@@ -80,7 +88,12 @@ Xvfb::Xvfb(int width, int height, int depth, const std::vector<std::string>& ext
         waitpid(pid_, nullptr, 0);
         pid_ = -1;
         if (error_.empty()) error_ = "Xvfb reported no display number";
+        char text[8192];
+        std::string said(text, std::max<ssize_t>(0, pread(logFd, text, sizeof text, 0)));
+        said.erase(said.find_last_not_of("\n ") + 1);
+        if (!said.empty()) error_ += ": " + said.substr(said.rfind('\n') + 1);
     }
+    close(logFd);
 }
 
 Xvfb::~Xvfb() {

@@ -18,7 +18,8 @@ public:
     Xvfb(const Xvfb&) = delete;
     Xvfb& operator=(const Xvfb&) = delete;
 
-    // False when the server did not start; error() says why.
+    // False when the server did not start; error() says why, with the
+    // server's own last line when it said one.
     bool ok() const { return !display_.empty(); }
     const std::string& error() const { return error_; }
     // The display name, ":N".

@@ -438,17 +438,24 @@ TEST_F(ConfigureDialogTest, DefaultsFillsTheWidgetsAndCancelKeepsEverything) {
 
 TEST_F(ConfigureDialogTest, StartWhenIdleShowsTheAutostartEntryAndSaveWritesIt) {
     const std::string entry = home_ + "/autostart/mereglass-idle-watch.desktop";
+    // An entry the desktop switched off shows unticked, and stays so.
+    fs::create_directories(home_ + "/autostart");
+    const std::string off =
+        "[Desktop Entry]\nType=Application\nExec=/x "
+        "--idle-watch\nX-GNOME-Autostart-enabled=false\n";
+    std::ofstream(entry) << off;
     Build();
     EXPECT_FALSE(Checked("oStartWhenIdle"));
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(Widget("oStartWhenIdle")), TRUE);
     Click("configureSheet_cancel");
-    EXPECT_FALSE(fs::exists(entry));
-    // Defaults leaves the box, which is no setting, as it is; Save adds
-    // the entry.
+    EXPECT_EQ(ReadText(entry), off);
+    // Defaults leaves the box, which is no setting, as it is; Save writes
+    // the entry, switched on.
     Click("configureSheet_defaults");
     EXPECT_TRUE(Checked("oStartWhenIdle"));
     Click("configureSheet_save");
     EXPECT_NE(ReadText(entry).find(" --idle-watch\n"), std::string::npos);
+    EXPECT_NE(ReadText(entry).find("\nX-GNOME-Autostart-enabled=true\n"), std::string::npos);
     EXPECT_EQ(ReadText(file_).find("autostart"), std::string::npos);  // not a setting
     // The session follows at once: its idle watch runs.
     const std::string lock = platform::WatcherLockPath(platform::CurrentWatcherSession());

@@ -109,7 +109,7 @@ TEST(ViewCreation, RejectsAnEmptyFrame) {
 
 TEST(ViewStart, ClearsToBlackAndPresents) {
     Rig rig;
-    if (!rig.fake.gl.ok()) GTEST_SKIP();
+    if (!rig.fake.gl.ok()) GTEST_SKIP() << rig.fake.gl.error();
     rig.view = std::make_unique<MereglassView>(&rig.fake.services);
     ASSERT_TRUE(rig.view->InitWithFrame(NSRect{0, 0, kWidth, kHeight}, false));
     rig.Paint(1, 0, 0);
@@ -295,7 +295,7 @@ TEST(ViewResize, NextTickSetsTheNewSizeBeforeDrawing) {
 
 TEST(ViewScreens, MainMonitorOnlyKeepsOtherScreensBlack) {
     Rig rig(true, /*screen=*/2, /*mainMonitorOnly=*/true);
-    if (!rig.fake.gl.ok()) GTEST_SKIP();
+    if (!rig.fake.gl.ok()) GTEST_SKIP() << rig.fake.gl.error();
     rig.view = std::make_unique<MereglassView>(&rig.fake.services);
     ASSERT_TRUE(rig.view->InitWithFrame(NSRect{0, 0, kWidth, kHeight}, false));
     rig.Paint(1, 0, 0);

@@ -6,11 +6,12 @@
 // Provides: DefaultAutostartPlace, AutostartFolder, AutostartEntryPath,
 // AutostartEntryText, ExecArgument, AutostartEntryPresent,
 // ChangeAutostartEntry (platform/autostart_entry.h) and UserConfigFolder
-// (platform_internal.h). Relies on POSIX file calls and
-// support/regular_file.h.
+// (platform_internal.h). Relies on POSIX file calls, GLib's key files and
+// UTF-8 check, and support/regular_file.h.
 #include "platform/autostart_entry.h"
 
 #include <fcntl.h>
+#include <glib.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -45,9 +46,11 @@ std::string HomeFolder() {
     return pw != nullptr && pw->pw_dir != nullptr ? pw->pw_dir : "";
 }
 
-// The autostart folder, made (0700, as the desktop makes its own folders)
-// when it is missing; its parent never is. False with a reason otherwise.
-bool MakeAutostartFolder(const std::string& folder, std::string* error) {
+// A folder, made for its owner alone (0700, as the XDG base-directory
+// rules say of the configuration folder, and as the desktop makes its
+// own) when it is missing; its parent never is. False with a reason
+// otherwise.
+bool MakePrivateFolder(const std::string& folder, std::string* error) {
     struct stat st {};
     if (stat(folder.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode)) return true;
@@ -122,7 +125,18 @@ int Failed(const std::string& path, const std::string& why, std::string* message
 int Add(const AutostartPlace& place, std::string* message) {
     const std::string folder = AutostartFolder(place), path = AutostartEntryPath(place);
     std::string error;
-    if (!MakeAutostartFolder(folder, &error)) return Failed(path, error, message);
+    // Desktop entries are UTF-8, and their escapes carry no other bytes.
+    if (!g_utf8_validate(place.program.data(), static_cast<gssize>(place.program.size()),
+                         nullptr)) {
+        return Failed(path,
+                      Format(_("the program's path is not UTF-8, which a desktop entry cannot "
+                               "hold: %s"),
+                             DisplayName(place.program).c_str()),
+                      message);
+    }
+    if (!MakePrivateFolder(place.configFolder, &error) || !MakePrivateFolder(folder, &error)) {
+        return Failed(path, error, message);
+    }
     const std::string text = AutostartEntryText(place.program);
     std::string old;
     bool absent = false;
@@ -243,6 +257,32 @@ std::string AutostartEntryText(const std::string& program) {
 bool AutostartEntryPresent(const AutostartPlace& place) {
     struct stat st {};
     return lstat(AutostartEntryPath(place).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool AutostartEntryEnabled(const AutostartPlace& place) {
+    std::string text, error;
+    if (!ReadRegularFile(AutostartEntryPath(place).c_str(), kMaxEntryBytes, &text, &error)) {
+        return false;
+    }
+    GKeyFile* file = g_key_file_new();
+    bool enabled =
+        g_key_file_load_from_data(file, text.data(), text.size(), G_KEY_FILE_NONE, nullptr) &&
+        g_key_file_has_group(file, "Desktop Entry");
+    // The desktop's two ways of switching an entry off; a value that is
+    // not a boolean reads as neither.
+    GError* unset = nullptr;
+    if (enabled && g_key_file_get_boolean(file, "Desktop Entry", "Hidden", &unset)) {
+        enabled = false;
+    }
+    g_clear_error(&unset);
+    if (enabled &&
+        !g_key_file_get_boolean(file, "Desktop Entry", "X-GNOME-Autostart-enabled", &unset) &&
+        unset == nullptr) {
+        enabled = false;
+    }
+    g_clear_error(&unset);
+    g_key_file_free(file);
+    return enabled;
 }
 
 int ChangeAutostartEntry(bool add, const AutostartPlace& place, std::string* message) {

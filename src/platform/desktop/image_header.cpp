@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 namespace platform {
 
@@ -38,6 +39,36 @@ bool ReadAt(int fd, uint64_t offset, uint8_t* bytes, size_t n) {
 uint32_t BigEndian16(const uint8_t* p) { return uint32_t{p[0]} << 8 | p[1]; }
 uint32_t BigEndian32(const uint8_t* p) { return BigEndian16(p) << 16 | BigEndian16(p + 2); }
 
+// The orientation (1 to 8) in an APP1 segment's `n` bytes when they are
+// Exif: a TIFF header, in either byte order, whose first IFD holds the
+// tag 0x0112 as one SHORT. 0 when they hold none.
+int ExifOrientation(const uint8_t* p, size_t n) {
+    if (n < 14 || std::memcmp(p, "Exif\0\0", 6) != 0) return 0;
+    const uint8_t* tiff = p + 6;
+    const size_t size = n - 6;
+    const bool little = tiff[0] == 'I' && tiff[1] == 'I';
+    if (!little && !(tiff[0] == 'M' && tiff[1] == 'M')) return 0;
+    const auto u16 = [&](size_t at) {
+        return little ? uint32_t{tiff[at]} | uint32_t{tiff[at + 1]} << 8 : BigEndian16(tiff + at);
+    };
+    const auto u32 = [&](size_t at) {
+        return little ? u16(at) | u16(at + 2) << 16 : BigEndian32(tiff + at);
+    };
+    if (u16(2) != 42) return 0;
+    const uint64_t ifd = u32(4);
+    if (ifd + 2 > size) return 0;
+    const uint32_t entries = u16(ifd);
+    for (uint32_t i = 0; i < entries && ifd + 2 + 12 * (i + 1) <= size; ++i) {
+        const size_t entry = ifd + 2 + 12 * i;
+        if (u16(entry) != 0x0112) continue;
+        const uint32_t value = u16(entry + 8);
+        return u16(entry + 2) == 3 && u32(entry + 4) == 1 && value >= 1 && value <= 8
+                   ? static_cast<int>(value)
+                   : 0;
+    }
+    return 0;
+}
+
 // The IHDR chunk must come first, 13 bytes long; PNG sides are 1 to 2^31 - 1.
 bool ReadPngHeader(int fd, ImageHeader* header, std::string* error) {
     uint8_t ihdr[16];
@@ -64,12 +95,13 @@ bool IsFrameMarker(uint8_t m) {
 
 // Walks the segments after the start marker to the first scan: the frame
 // gives the size and the component count, the scan how many components
-// it holds. Anything out of order (bytes between segments, a scan before
-// the frame, the end) counts as damage.
+// it holds, the first Exif segment the orientation. Anything out of order (bytes between segments,
+// a scan before the frame, the end) counts as damage.
 bool ReadJpegHeader(int fd, ImageHeader* header, std::string* error) {
     header->kind = ImageKind::Jpeg;
     uint64_t at = 2;
     uint32_t components = 0;
+    int orientation = 0;
     for (int step = 0; step < kMaxJpegSteps; ++step) {
         uint8_t marker[4];
         if (!ReadAt(fd, at, marker, 2) || marker[0] != 0xff) break;
@@ -99,7 +131,13 @@ bool ReadJpegHeader(int fd, ImageHeader* header, std::string* error) {
             uint8_t inScan = 0;
             if (components == 0 || !ReadAt(fd, at + 4, &inScan, 1)) break;
             if (inScan < components) header->wholeImage = true;
+            header->components = components;
+            header->orientation = orientation != 0 ? orientation : 1;
             return true;
+        } else if (m == 0xe1 && orientation == 0 && length > 2) {
+            std::vector<uint8_t> app(length - 2);
+            if (!ReadAt(fd, at + 4, app.data(), app.size())) break;
+            orientation = ExifOrientation(app.data(), app.size());
         }
         at += 2 + length;
     }

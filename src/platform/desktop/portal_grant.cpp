@@ -1,5 +1,6 @@
-// GNOME's grant of screenshots to programs run from the host, as its
-// permission store on the session bus holds it. Without a "yes" there, the
+// GNOME's grant of screenshots to programs run from the host, or to this
+// one by its application id, as its permission store on the session bus
+// holds it. Without a "yes" there, the
 // portal asks the user before it answers a request made without the user,
 // over whatever covers the screen; with a "no" it refuses unasked. Relies
 // on GIO's GDBus.
@@ -20,10 +21,15 @@ namespace {
 constexpr const char* kStoreName = "org.freedesktop.impl.portal.PermissionStore";
 constexpr const char* kStorePath = "/org/freedesktop/impl/portal/PermissionStore";
 
-// The stored answer for app id "": one word, as the portal reads it.
-ScreenshotGrant GrantOf(GVariant* apps) {
+// The application ids the portal may file this program's grant under: ""
+// for a program run from the host, and (newer portals) the id of the menu
+// entry that started it.
+const char* const kAppIds[] = {"", "org.example.Mereglass"};
+
+// The stored answer for one app id: one word, as the portal reads it.
+ScreenshotGrant WordFor(GVariant* apps, const char* app) {
     const gchar** words = nullptr;
-    if (!g_variant_lookup(apps, "", "^a&s", &words)) return ScreenshotGrant::Unasked;
+    if (!g_variant_lookup(apps, app, "^a&s", &words)) return ScreenshotGrant::Unasked;
     ScreenshotGrant grant = ScreenshotGrant::Unasked;
     if (words[0] != nullptr && words[1] == nullptr) {
         if (std::strcmp(words[0], "yes") == 0) grant = ScreenshotGrant::Granted;
@@ -31,6 +37,18 @@ ScreenshotGrant GrantOf(GVariant* apps) {
     }
     g_free(words);
     return grant;
+}
+
+// The grant under either id: a refusal under one stands, else a "yes"
+// under one is the grant.
+ScreenshotGrant GrantOf(GVariant* apps) {
+    bool granted = false;
+    for (const char* app : kAppIds) {
+        const ScreenshotGrant grant = WordFor(apps, app);
+        if (grant == ScreenshotGrant::Refused) return grant;
+        granted = granted || grant == ScreenshotGrant::Granted;
+    }
+    return granted ? ScreenshotGrant::Granted : ScreenshotGrant::Unasked;
 }
 
 }  // namespace

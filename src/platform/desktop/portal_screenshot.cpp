@@ -1,7 +1,8 @@
 // A picture of the whole desktop from the screenshot portal on the session
-// bus, and the part of it one output shows. Relies on GIO's GDBus,
-// image_file.cpp, and portal_grant.cpp and portal_file.cpp for GNOME's
-// grant and the portal's file.
+// bus, and the part of it one output shows. An answer that comes after the
+// wait is listened for in a thread of its own, so that its file goes too.
+// Relies on GIO's GDBus, std::thread, image_file.cpp, and portal_grant.cpp
+// and portal_file.cpp for GNOME's grant and the portal's file.
 //
 // Provides: PortalScreenshot, RequestPortalScreenshotGrant,
 // CropDesktopPicture.
@@ -12,6 +13,8 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <string>
+#include <thread>
 
 #include "platform/desktop/portal_internal.h"
 #include "support/diagnostics.h"
@@ -48,6 +51,10 @@ gboolean OnTimeout(gpointer data) {
     return G_SOURCE_REMOVE;
 }
 
+void OnClosed(GDBusConnection*, gboolean, GError*, gpointer data) {
+    *static_cast<bool*>(data) = true;
+}
+
 // The request object's path the portal will answer on: the caller's
 // unique name without its colon, dots as underscores, and the token.
 std::string RequestPath(GDBusConnection* bus, const std::string& token) {
@@ -57,51 +64,82 @@ std::string RequestPath(GDBusConnection* bus, const std::string& token) {
     return std::string(kPortalPath) + "/request/" + sender + "/" + token;
 }
 
-bool Ask(GDBusConnection* bus, GMainContext* context, double timeoutSeconds, Answer* answer,
-         std::string* error) {
+// One request: its own context and connection, the subscription to its
+// answer, and the answer when it comes.
+struct Request {
+    GMainContext* context = nullptr;
+    GDBusConnection* bus = nullptr;
+    guint subscription = 0;
+    timespec requested{};  // taken just before the call
+    Answer answer;
+    bool closed = false;  // the connection has gone: no answer can come
+};
+
+// Runs the request's context until its answer comes, its connection goes or
+// `seconds` pass; true when the answer came.
+bool WaitForAnswer(Request* r, double seconds) {
+    bool timedOut = false;
+    GSource* timer = g_timeout_source_new(static_cast<guint>(seconds * 1000.0));
+    g_source_set_callback(timer, OnTimeout, &timedOut, nullptr);
+    g_source_attach(timer, r->context);
+    while (!r->answer.answered && !timedOut && !r->closed) {
+        g_main_context_iteration(r->context, TRUE);
+    }
+    g_source_destroy(timer);
+    g_source_unref(timer);
+    return r->answer.answered;
+}
+
+// Ends the request: unsubscribes, closes its connection and frees its
+// context, which the calling thread must hold as its default.
+void EndRequest(Request* r) {
+    if (r->subscription != 0) g_dbus_connection_signal_unsubscribe(r->bus, r->subscription);
+    g_signal_handlers_disconnect_by_data(r->bus, &r->closed);
+    // The unsubscription's clean-up runs in the context.
+    while (g_main_context_iteration(r->context, FALSE)) {
+    }
+    CloseSessionBus(r->bus);
+    g_main_context_pop_thread_default(r->context);
+    g_main_context_unref(r->context);
+}
+
+// Asks the portal on the request's connection (subscribed before the call,
+// so that an answer that comes at once is heard) and waits at most
+// `timeoutSeconds` for the answer. False, with the reason, when there is
+// no portal or no answer in that time.
+bool Ask(Request* r, double timeoutSeconds, std::string* error) {
     static unsigned serial = 0;
     const std::string token =
         "mereglass" + std::to_string(getpid()) + "_" + std::to_string(++serial);
-    const std::string path = RequestPath(bus, token);
-    // Subscribed before the call, so an answer that comes at once is heard.
-    const guint subscription = g_dbus_connection_signal_subscribe(
-        bus, kPortalName, "org.freedesktop.portal.Request", "Response", path.c_str(), nullptr,
-        G_DBUS_SIGNAL_FLAGS_NO_MATCH_RULE, OnResponse, answer, nullptr);
-    bool timedOut = false;
-    GSource* timer = g_timeout_source_new(static_cast<guint>(timeoutSeconds * 1000.0));
-    g_source_set_callback(timer, OnTimeout, &timedOut, nullptr);
-    g_source_attach(timer, context);
+    const std::string path = RequestPath(r->bus, token);
+    r->subscription = g_dbus_connection_signal_subscribe(
+        r->bus, kPortalName, "org.freedesktop.portal.Request", "Response", path.c_str(), nullptr,
+        G_DBUS_SIGNAL_FLAGS_NO_MATCH_RULE, OnResponse, &r->answer, nullptr);
+    g_signal_connect(r->bus, "closed", G_CALLBACK(OnClosed), &r->closed);
 
     GVariantBuilder options;
     g_variant_builder_init(&options, G_VARIANT_TYPE("a{sv}"));
     g_variant_builder_add(&options, "{sv}", "handle_token", g_variant_new_string(token.c_str()));
     g_variant_builder_add(&options, "{sv}", "interactive", g_variant_new_boolean(FALSE));
     GError* gerror = nullptr;
+    r->requested = PortalRequestTime();
     GVariant* reply = g_dbus_connection_call_sync(
-        bus, kPortalName, kPortalPath, "org.freedesktop.portal.Screenshot", "Screenshot",
+        r->bus, kPortalName, kPortalPath, "org.freedesktop.portal.Screenshot", "Screenshot",
         g_variant_new("(sa{sv})", "", &options), G_VARIANT_TYPE("(o)"),
         G_DBUS_CALL_FLAGS_NO_AUTO_START, static_cast<int>(timeoutSeconds * 1000.0), nullptr,
         &gerror);
-    bool ok = reply != nullptr;
-    if (reply != nullptr) {
-        g_variant_unref(reply);
-        while (!answer->answered && !timedOut) g_main_context_iteration(context, TRUE);
-        if (!answer->answered) {
-            *error = _("the screenshot portal did not answer in time");
-            ok = false;
-        }
-    } else {
+    if (reply == nullptr) {
         g_dbus_error_strip_remote_error(gerror);
         *error = Format(_("there is no screenshot portal: %s"), gerror->message);
         g_error_free(gerror);
+        g_dbus_connection_signal_unsubscribe(r->bus, r->subscription);
+        r->subscription = 0;
+        return false;
     }
-    g_source_destroy(timer);
-    g_source_unref(timer);
-    g_dbus_connection_signal_unsubscribe(bus, subscription);
-    // The unsubscription's clean-up runs in the context.
-    while (g_main_context_iteration(context, FALSE)) {
-    }
-    return ok;
+    g_variant_unref(reply);
+    if (WaitForAnswer(r, timeoutSeconds)) return true;
+    *error = _("the screenshot portal did not answer in time");
+    return false;
 }
 
 // The pictures folder, where KDE's portal saves its picture: the user's
@@ -127,6 +165,18 @@ std::string FailureOf(guint32 code) {
                      : _("the screenshot portal refused the request or failed");
 }
 
+// The local file an answer's uri names; empty when it names none.
+std::string LocalFile(const Answer& answer) {
+    gchar* host = nullptr;
+    gchar* file =
+        answer.uri.empty() ? nullptr : g_filename_from_uri(answer.uri.c_str(), &host, nullptr);
+    const bool local = file != nullptr && (host == nullptr || std::strcmp(host, "localhost") == 0);
+    const std::string name = local ? file : "";
+    g_free(file);
+    g_free(host);
+    return name;
+}
+
 // Reads the picture of the answer, then deletes its file when the portal
 // made it for this request (after `requested`).
 bool ReadAnswer(const Answer& answer, const timespec& requested, RgbaImage* image,
@@ -135,72 +185,96 @@ bool ReadAnswer(const Answer& answer, const timespec& requested, RgbaImage* imag
         *error = FailureOf(answer.code);
         return false;
     }
-    gchar* host = nullptr;
-    gchar* file =
-        answer.uri.empty() ? nullptr : g_filename_from_uri(answer.uri.c_str(), &host, nullptr);
-    const bool local = file != nullptr && (host == nullptr || std::strcmp(host, "localhost") == 0);
-    bool ok = false;
+    const std::string file = LocalFile(answer);
     if (answer.uri.empty()) {
         *error = _("the screenshot portal named no picture");
-    } else if (!local) {
+        return false;
+    }
+    if (file.empty()) {
         *error = Format(_("the screenshot portal named no local file: %s"),
                         DisplayName(answer.uri).c_str());
-    } else {
-        PortalFile judged;
-        JudgePortalFile(file, requested, &judged);
-        ok = LoadImageFile(file, INT_MAX, image, error);
-        if (!ok) {
-            *error = Format(_("the screenshot portal's picture %s: %s"), DisplayName(file).c_str(),
-                            error->c_str());
-        }
-        DeletePortalFile(&judged);
+        return false;
     }
-    g_free(file);
-    g_free(host);
+    PortalFile judged;
+    JudgePortalFile(file.c_str(), requested, &judged);
+    const bool ok = LoadImageFile(file.c_str(), INT_MAX, image, error);
+    if (!ok) {
+        *error = Format(_("the screenshot portal's picture %s: %s"), DisplayName(file).c_str(),
+                        error->c_str());
+    }
+    DeletePortalFile(&judged);
     return ok;
+}
+
+// How long an answer that came too late is still listened for: a portal
+// that saves its picture late saves it all the same.
+constexpr double kLateAnswerSeconds = 120.0;
+
+// Listens on in a thread of its own for the answer `r` did not get in time,
+// and deletes its file, unread, as ReadAnswer would have; then ends the
+// request. Takes `r` over.
+void HearLateAnswer(Request* r) {
+    std::thread([r] {
+        g_main_context_push_thread_default(r->context);
+        if (WaitForAnswer(r, kLateAnswerSeconds) && r->answer.code == 0) {
+            const std::string file = LocalFile(r->answer);
+            PortalFile judged;
+            if (!file.empty()) JudgePortalFile(file.c_str(), r->requested, &judged);
+            DeletePortalFile(&judged);
+        }
+        EndRequest(r);
+        delete r;
+    }).detach();
 }
 
 // A request on a connection of its own, dispatched in a context of its
 // own; with `whateverTheGrant`, made even where the portal asks the user.
-bool Request(double timeoutSeconds, bool whateverTheGrant, RgbaImage* image, std::string* error) {
-    GMainContext* context = g_main_context_new();
-    g_main_context_push_thread_default(context);
-    GDBusConnection* bus = OpenSessionBus(N_("the screenshot portal"), error);
-    bool ok = false;
-    if (bus != nullptr) {
-        const ScreenshotGrant grant = whateverTheGrant ? ScreenshotGrant::NotNeeded
-                                                       : LookUpScreenshotGrant(bus, timeoutSeconds);
-        if (grant == ScreenshotGrant::Unasked) {
-            *error =
-                "the screenshot portal is not asked, as GNOME would ask over the saver whether "
-                "programs may take screenshots: allow them once with Allow Screenshots in "
-                "mereglass --configure";
-        } else if (grant == ScreenshotGrant::Refused) {
-            *error =
-                "the screenshot portal is not asked, as GNOME's permission store holds a "
-                "refusal of screenshots to programs (table screenshot, id screenshot, app \"\")";
-        } else {
-            const timespec requested = PortalRequestTime();
-            Answer answer;
-            ok = Ask(bus, context, timeoutSeconds, &answer, error) &&
-                 ReadAnswer(answer, requested, image, error);
-        }
-        CloseSessionBus(bus);
+bool MakeRequest(double timeoutSeconds, bool whateverTheGrant, RgbaImage* image,
+                 std::string* error) {
+    auto* r = new Request;
+    r->context = g_main_context_new();
+    g_main_context_push_thread_default(r->context);
+    r->bus = OpenSessionBus(N_("the screenshot portal"), error);
+    if (r->bus == nullptr) {
+        g_main_context_pop_thread_default(r->context);
+        g_main_context_unref(r->context);
+        delete r;
+        return false;
     }
-    g_main_context_pop_thread_default(context);
-    g_main_context_unref(context);
+    const ScreenshotGrant grant = whateverTheGrant ? ScreenshotGrant::NotNeeded
+                                                   : LookUpScreenshotGrant(r->bus, timeoutSeconds);
+    bool ok = false;
+    if (grant == ScreenshotGrant::Unasked) {
+        *error =
+            "the screenshot portal is not asked, as GNOME would ask over the saver whether "
+            "programs may take screenshots: allow them once with Allow Screenshots in "
+            "mereglass --configure";
+    } else if (grant == ScreenshotGrant::Refused) {
+        *error =
+            "the screenshot portal is not asked, as GNOME's permission store holds a "
+            "refusal of screenshots to programs (table screenshot, id screenshot)";
+    } else if (Ask(r, timeoutSeconds, error)) {
+        ok = ReadAnswer(r->answer, r->requested, image, error);
+    } else if (r->subscription != 0 && !r->closed) {
+        // Asked, but not answered in time.
+        g_main_context_pop_thread_default(r->context);
+        HearLateAnswer(r);
+        return false;
+    }
+    EndRequest(r);
+    delete r;
     return ok;
 }
 
 }  // namespace
 
 bool PortalScreenshot(double timeoutSeconds, RgbaImage* image, std::string* error) {
-    return Request(timeoutSeconds, false, image, error);
+    return MakeRequest(timeoutSeconds, false, image, error);
 }
 
 bool RequestPortalScreenshotGrant(double timeoutSeconds, std::string* error) {
     RgbaImage picture;
-    return Request(timeoutSeconds, true, &picture, error);
+    return MakeRequest(timeoutSeconds, true, &picture, error);
 }
 
 bool CropDesktopPicture(const RgbaImage& desktop, const std::vector<WaylandOutput>& outputs,

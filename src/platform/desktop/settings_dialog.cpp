@@ -28,6 +28,7 @@ struct SettingsDialog {
     PreviewPane* preview = nullptr;
     GMainLoop* loop = nullptr;  // set while RunSettingsDialog waits
     bool saved = false;
+    int asking = 0;  // Allow Screenshots' requests still waiting for the portal
 };
 
 namespace {
@@ -289,8 +290,9 @@ void AskForScreenshots(GTask* task, gpointer, gpointer, GCancellable*) {
 }
 
 // Back on the dialog's thread. The task holds the button, and the button
-// its outcome label, so both are still there when the dialog is gone.
-void OnScreenshotsAnswered(GObject* button, GAsyncResult* result, gpointer) {
+// its outcome label; the dialog waits for this before it goes.
+void OnScreenshotsAnswered(GObject* button, GAsyncResult* result, gpointer data) {
+    --static_cast<SettingsDialog*>(data)->asking;
     auto* outcome = static_cast<GtkLabel*>(g_object_get_data(button, "outcome"));
     GError* error = nullptr;
     if (g_task_propagate_boolean(G_TASK(result), &error)) {
@@ -303,11 +305,12 @@ void OnScreenshotsAnswered(GObject* button, GAsyncResult* result, gpointer) {
     }
 }
 
-void OnAllowScreenshots(GtkButton* button, gpointer) {
+void OnAllowScreenshots(GtkButton* button, gpointer data) {
     gtk_widget_set_sensitive(GTK_WIDGET(button), FALSE);
     gtk_label_set_text(static_cast<GtkLabel*>(g_object_get_data(G_OBJECT(button), "outcome")),
                        _("Waiting for the answer…"));
-    GTask* task = g_task_new(button, nullptr, OnScreenshotsAnswered, nullptr);
+    ++static_cast<SettingsDialog*>(data)->asking;
+    GTask* task = g_task_new(button, nullptr, OnScreenshotsAnswered, data);
     g_task_run_in_thread(task, AskForScreenshots);
     g_object_unref(task);
 }
@@ -398,6 +401,10 @@ SettingsDialog* CreateSettingsDialog(const SettingsDialogDescription& descriptio
 void DestroySettingsDialog(SettingsDialog* dialog) {
     if (!dialog) return;
     if (dialog->noteTimer != 0) g_source_remove(dialog->noteTimer);
+    // A request the portal has not answered yet is waited for (it gives up
+    // by itself), so that the file of a late answer goes before the program
+    // may end.
+    while (dialog->asking > 0) g_main_context_iteration(nullptr, TRUE);
     DestroyPreviewPane(dialog->preview);
     gtk_widget_destroy(dialog->window);
     g_object_unref(dialog->window);
