@@ -975,7 +975,9 @@ TEST_F(IdleWatchOnX, AKilledWatcherTakesItsSaverAlong) {
 // has taken its path (its first line says it watches), well within the
 // idle time that input has just begun.
 TEST_F(IdleWatchOnX, AMissingSaverEndsTheWatcherWithOneLine) {
-    const std::string copy = config_ + "/mereglass";
+    // Beside the settings' folder, not in its place.
+    std::filesystem::create_directory(config_ + "/bin");
+    const std::string copy = config_ + "/bin/mereglass";
     std::filesystem::copy_file(MEREGLASS_PROGRAM, copy);
     std::vector<std::string> env = Session();
     env.push_back("DISPLAY=" + xvfb_->display());
