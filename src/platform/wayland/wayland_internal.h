@@ -9,9 +9,11 @@
 #include <memory>
 #include <vector>
 
+#include "dpms-client.h"
 #include "fractional-scale-v1-client.h"
 #include "platform/wayland.h"
 #include "viewporter-client.h"
+#include "wlr-output-power-management-unstable-v1-client.h"
 #include "wlr-screencopy-unstable-v1-client.h"
 // The layer-shell header names an argument `namespace`, which C++ reserves.
 #define namespace namespace_
@@ -34,6 +36,11 @@ struct OutputState {
     int modeHeight = 0;
     bool hasLogical = false;  // xdg-output gave the logical rectangle
     bool complete = false;    // described at least once
+    // Its power state as the compositor tells it (wayland_output_power.cpp):
+    // one of the two objects, and KDE's mode until its done.
+    zwlr_output_power_v1* power = nullptr;
+    org_kde_kwin_dpms* dpms = nullptr;
+    uint32_t dpmsMode = ORG_KDE_KWIN_DPMS_MODE_ON;
 };
 
 struct WaylandConnection {
@@ -50,6 +57,8 @@ struct WaylandConnection {
     zwlr_screencopy_manager_v1* screencopy = nullptr;
     wp_viewporter* viewporter = nullptr;
     wp_fractional_scale_manager_v1* fractionalScale = nullptr;
+    zwlr_output_power_manager_v1* powerManager = nullptr;
+    org_kde_kwin_dpms_manager* dpmsManager = nullptr;
     uint32_t screencopyVersion = 0;
     std::vector<std::unique_ptr<OutputState>> outputs;
     std::vector<WaylandEvent> events;  // waiting for WaylandDispatch
@@ -102,6 +111,13 @@ bool CoverSurface(WaylandConnection* connection, SurfaceScale* scale, int logica
                   int logicalHeight, int width, int height);
 
 OutputState* FindOutput(WaylandConnection* connection, uint32_t id);
+
+// Follows the power state of `output` through whichever of the
+// connection's power managers is bound, unless it is followed already
+// (wayland_output_power.cpp).
+void WatchOutputPower(WaylandConnection* connection, OutputState* output);
+// Lets go of the output's power object.
+void EndOutputPower(OutputState* output);
 
 // Dispatches the compositor's events until `done` says so or `seconds`
 // have passed. False when time ran out or the connection broke.
