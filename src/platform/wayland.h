@@ -37,8 +37,8 @@ struct WaylandOutput {
     int height = 0;
     int scale = 1;      // the output's integer scale factor
     int transform = 0;  // how the compositor turns the picture for it (wl_output)
-    // The compositor has it powered off (wlroots' output power
-    // management, KDE's DPMS); false when the compositor does not say.
+    // The compositor has it powered off (KWin's DPMS); false when the
+    // compositor does not say.
     bool poweredOff = false;
 };
 
@@ -52,7 +52,7 @@ void CloseWayland(WaylandConnection* connection);
 // The socket, for poll(); readable when events wait.
 int WaylandFd(const WaylandConnection* connection);
 // True when the compositor tells each output's power
-// (zwlr_output_power_manager_v1 or org_kde_kwin_dpms_manager).
+// (org_kde_kwin_dpms_manager).
 bool WaylandTellsPower(const WaylandConnection* connection);
 // True when views are layer-shell surfaces on the overlay layer; false when
 // they are full-screen toplevels (a compositor without layer-shell).

@@ -254,10 +254,6 @@ void OnGlobal(void* data, wl_registry* registry, uint32_t name, const char* inte
     } else if (i == wp_fractional_scale_manager_v1_interface.name) {
         c->fractionalScale = Bind<wp_fractional_scale_manager_v1>(
             registry, name, &wp_fractional_scale_manager_v1_interface, version, 1);
-    } else if (i == zwlr_output_power_manager_v1_interface.name) {
-        c->powerManager = Bind<zwlr_output_power_manager_v1>(
-            registry, name, &zwlr_output_power_manager_v1_interface, version, 1);
-        for (auto& o : c->outputs) WatchOutputPower(c, o.get());
     } else if (i == org_kde_kwin_dpms_manager_interface.name) {
         c->dpmsManager = Bind<org_kde_kwin_dpms_manager>(
             registry, name, &org_kde_kwin_dpms_manager_interface, version, 1);
@@ -394,7 +390,6 @@ void CloseWayland(WaylandConnection* c) {
     if (c->keyboard != nullptr) wl_keyboard_destroy(c->keyboard);
     if (c->seat != nullptr) wl_seat_destroy(c->seat);
     if (c->screencopy != nullptr) zwlr_screencopy_manager_v1_destroy(c->screencopy);
-    if (c->powerManager != nullptr) zwlr_output_power_manager_v1_destroy(c->powerManager);
     // KDE's DPMS manager has no destructor request: only the proxy goes.
     if (c->dpmsManager != nullptr) org_kde_kwin_dpms_manager_destroy(c->dpmsManager);
     if (c->outputManager != nullptr) zxdg_output_manager_v1_destroy(c->outputManager);

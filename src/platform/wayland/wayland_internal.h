@@ -13,7 +13,6 @@
 #include "fractional-scale-v1-client.h"
 #include "platform/wayland.h"
 #include "viewporter-client.h"
-#include "wlr-output-power-management-unstable-v1-client.h"
 #include "wlr-screencopy-unstable-v1-client.h"
 // The layer-shell header names an argument `namespace`, which C++ reserves.
 #define namespace namespace_
@@ -36,9 +35,8 @@ struct OutputState {
     int modeHeight = 0;
     bool hasLogical = false;  // xdg-output gave the logical rectangle
     bool complete = false;    // described at least once
-    // Its power state as the compositor tells it (wayland_output_power.cpp):
-    // one of the two objects, and KDE's mode until its done.
-    zwlr_output_power_v1* power = nullptr;
+    // Its power state as KWin tells it (wayland_output_power.cpp), and the
+    // mode until its done.
     org_kde_kwin_dpms* dpms = nullptr;
     uint32_t dpmsMode = ORG_KDE_KWIN_DPMS_MODE_ON;
 };
@@ -57,7 +55,6 @@ struct WaylandConnection {
     zwlr_screencopy_manager_v1* screencopy = nullptr;
     wp_viewporter* viewporter = nullptr;
     wp_fractional_scale_manager_v1* fractionalScale = nullptr;
-    zwlr_output_power_manager_v1* powerManager = nullptr;
     org_kde_kwin_dpms_manager* dpmsManager = nullptr;
     uint32_t screencopyVersion = 0;
     std::vector<std::unique_ptr<OutputState>> outputs;
@@ -112,9 +109,8 @@ bool CoverSurface(WaylandConnection* connection, SurfaceScale* scale, int logica
 
 OutputState* FindOutput(WaylandConnection* connection, uint32_t id);
 
-// Follows the power state of `output` through whichever of the
-// connection's power managers is bound, unless it is followed already
-// (wayland_output_power.cpp).
+// Follows the power state of `output` where the compositor tells it,
+// unless it is followed already (wayland_output_power.cpp).
 void WatchOutputPower(WaylandConnection* connection, OutputState* output);
 // Lets go of the output's power object.
 void EndOutputPower(OutputState* output);

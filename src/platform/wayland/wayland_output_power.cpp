@@ -1,6 +1,10 @@
-// Whether the compositor has an output powered off: wlroots' output power
-// management (a mode event per output, sent at once and after each change),
-// else KDE's DPMS (modes applied at its done event). Relies on
+// Whether the compositor has an output powered off, as KWin's DPMS
+// protocol tells it (modes applied at its done event). wlroots' output
+// power management is not followed: wlroots lets one client at a time hold
+// an output's power object, and a saver that held them would keep the
+// tools that power outputs down (wlopm) from doing it. There an output
+// that is off makes no frames, so its surfaces get no frame callbacks, and
+// the host waits without a timeout while no view may draw. Relies on
 // libwayland-client and the generated protocol code.
 //
 // Provides: WaylandTellsPower; WatchOutputPower, EndOutputPower.
@@ -20,22 +24,7 @@ void SetPoweredOff(OutputState* o, bool off) {
     o->connection->events.push_back(e);
 }
 
-void OnPowerMode(void* data, zwlr_output_power_v1*, uint32_t mode) {
-    SetPoweredOff(static_cast<OutputState*>(data), mode == ZWLR_OUTPUT_POWER_V1_MODE_OFF);
-}
-
-// The object is no longer valid (the output went, or another client holds
-// the output's power): its state is unknown, which counts as on.
-void OnPowerFailed(void* data, zwlr_output_power_v1*) {
-    auto* o = static_cast<OutputState*>(data);
-    zwlr_output_power_v1_destroy(o->power);
-    o->power = nullptr;
-    SetPoweredOff(o, false);
-}
-
-const zwlr_output_power_v1_listener kPowerListener = {OnPowerMode, OnPowerFailed};
-
-// KDE's DPMS says On for an output that has no power management.
+// KWin says On for an output that has no power management.
 void OnDpmsSupported(void*, org_kde_kwin_dpms*, uint32_t) {}
 
 void OnDpmsMode(void* data, org_kde_kwin_dpms*, uint32_t mode) {
@@ -52,24 +41,17 @@ const org_kde_kwin_dpms_listener kDpmsListener = {OnDpmsSupported, OnDpmsMode, O
 }  // namespace
 
 bool WaylandTellsPower(const WaylandConnection* connection) {
-    return connection->powerManager != nullptr || connection->dpmsManager != nullptr;
+    return connection->dpmsManager != nullptr;
 }
 
 void WatchOutputPower(WaylandConnection* c, OutputState* o) {
-    if (o->power != nullptr || o->dpms != nullptr) return;
-    if (c->powerManager != nullptr) {
-        o->power = zwlr_output_power_manager_v1_get_output_power(c->powerManager, o->output);
-        zwlr_output_power_v1_add_listener(o->power, &kPowerListener, o);
-    } else if (c->dpmsManager != nullptr) {
-        o->dpms = org_kde_kwin_dpms_manager_get(c->dpmsManager, o->output);
-        org_kde_kwin_dpms_add_listener(o->dpms, &kDpmsListener, o);
-    }
+    if (o->dpms != nullptr || c->dpmsManager == nullptr) return;
+    o->dpms = org_kde_kwin_dpms_manager_get(c->dpmsManager, o->output);
+    org_kde_kwin_dpms_add_listener(o->dpms, &kDpmsListener, o);
 }
 
 void EndOutputPower(OutputState* o) {
-    if (o->power != nullptr) zwlr_output_power_v1_destroy(o->power);
     if (o->dpms != nullptr) org_kde_kwin_dpms_release(o->dpms);
-    o->power = nullptr;
     o->dpms = nullptr;
 }
 
