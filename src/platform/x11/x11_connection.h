@@ -49,10 +49,11 @@ bool IsLost(::Display* display, XID window);
 // Whether `event` is the display power's alarm, which makes the next read
 // of the state due (x11_display_power.cpp).
 bool TakeDisplayPowerEvent(Connection* connection, const XEvent& event);
-// Reads the DPMS state where it may have changed: while the monitors are
-// on, when a second has passed since the last read (`now`, ClockSeconds);
-// while they are off, when the alarm rang. True when it changed. A read is
-// a round trip: events that come meanwhile wait in Xlib's queue.
-bool FollowDisplayPower(Connection* connection, double now);
+// Reads the DPMS state into connection->power.dark where it may have
+// changed: while the monitors are on, when a second has passed since the
+// last read (`now`, ClockSeconds); while they are off, when the alarm
+// rang. A read is a round trip: events that come meanwhile, the alarm's
+// too, wait in Xlib's queue.
+void FollowDisplayPower(Connection* connection, double now);
 
 }  // namespace platform

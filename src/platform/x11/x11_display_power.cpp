@@ -89,21 +89,18 @@ bool TakeDisplayPowerEvent(Connection* c, const XEvent& event) {
     return true;
 }
 
-bool FollowDisplayPower(Connection* c, double now) {
+void FollowDisplayPower(Connection* c, double now) {
     DisplayPower& p = c->power;
     if (!p.started) Start(c);
-    if (!p.known || (p.alarm != None ? !p.due : now - p.readAt < kReadSeconds)) return false;
+    if (!p.known || (p.alarm != None ? !p.due : now - p.readAt < kReadSeconds)) return;
     p.due = false;
     p.readAt = now;
-    const bool dark = ReadDark(c->display);
+    p.dark = ReadDark(c->display);
     if (p.alarm != None) {
         XSyncDestroyAlarm(c->display, p.alarm);
         p.alarm = None;
     }
-    if (dark) ArmAlarm(c);
-    if (dark == p.dark) return false;
-    p.dark = dark;
-    return true;
+    if (p.dark) ArmAlarm(c);
 }
 
 }  // namespace platform

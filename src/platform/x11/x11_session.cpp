@@ -25,12 +25,17 @@ public:
     bool Dispatch(std::vector<SessionEvent>* events, std::string*) override {
         events_.clear();
         DrainEvents(connection_, &events_);
-        if (FollowDisplayPower(connection_, ClockSeconds())) {
+        // Reading the power is a round trip: what came meanwhile (the alarm
+        // it set, too) waits in Xlib's queue, where no wait on the socket
+        // would see it.
+        const bool wasDark = connection_->power.dark;
+        do {
+            FollowDisplayPower(connection_, ClockSeconds());
+            DrainEvents(connection_, &events_);
+        } while (connection_->power.due);
+        if (connection_->power.dark != wasDark) {
             events->push_back({.kind = SessionEventKind::PowerChanged});
         }
-        // What came during its round trip waits in Xlib's queue, where no
-        // wait on the socket would see it.
-        DrainEvents(connection_, &events_);
         for (const Event& e : events_) {
             SessionEvent s;
             if (Translate(e, &s)) events->push_back(s);
