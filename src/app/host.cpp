@@ -298,7 +298,8 @@ void TouchWater(HostedView* hv, double x, double y, bool trail) {
 enum class Outcome { Running, Ended, Gone };
 
 // Handles one event: a view resized, touched or closed, an output come or
-// gone, the user back in full screen.
+// gone, the user back in full screen. (A change of an output's power needs
+// nothing here: the loop asks for it at each turn.)
 Outcome Handle(Host* host, const platform::SessionEvent& e) {
     using Kind = platform::SessionEventKind;
     const bool fullScreen = host->cl.mode == HostMode::FullScreen;
@@ -339,6 +340,8 @@ Outcome Handle(Host* host, const platform::SessionEvent& e) {
         case Kind::OutputGone:
             Uncover(host, e.output);
             break;
+        case Kind::PowerChanged:
+            break;
         case Kind::Closed:
             return Outcome::Ended;
     }
@@ -359,12 +362,23 @@ Outcome HandleEvents(Host* host) {
     return Outcome::Running;
 }
 
-// One tick of every animating view the session is ready for (a view whose
-// last frame the compositor has not taken yet skips it; motion follows the
-// clock), then the hook. False when the hook ends the run.
+// Whether the view draws at its ticks: its saver animates and the output
+// it shows is powered on (nothing drawn on a dark one would show).
+bool Lit(const Host* host, const HostedView& hv) {
+    return hv.saver->IsAnimating() && !host->session->OutputDark(hv.screen.number);
+}
+
+// Whether the view can draw now: lit, and the session is ready for it (a
+// compositor has taken its last frame).
+bool CanDraw(const Host* host, const HostedView& hv) {
+    return Lit(host, hv) && host->session->ViewReady(hv.view);
+}
+
+// One tick of every view that can draw (the others skip it; motion
+// follows the clock), then the hook. False when the hook ends the run.
 bool Tick(Host* host, int* status) {
     for (auto& hv : host->views) {
-        if (!hv->saver->IsAnimating() || !host->session->ViewReady(hv->view)) continue;
+        if (!CanDraw(host, *hv)) continue;
         hv->frames.presented = false;
         hv->saver->AnimateOneFrame();
         if (host->hook != nullptr && !host->hook->AfterTick(hv.get(), status)) return false;
@@ -372,9 +386,12 @@ bool Tick(Host* host, int* status) {
     return true;
 }
 
-// The frame loop: events first, then a tick of every animating view at
-// each deadline (at once with a hook), waiting in between. Returns the
-// exit status; *stopSignal names the stop signal that ended it, if one did.
+// The frame loop: events first, then a tick of every view that can draw at
+// each deadline (at once with a hook), waiting in between. While none can
+// (every output it covers is powered off, or every view waits for the
+// compositor) it waits for news with no timeout, and draws at once when an
+// output comes back on. Returns the exit status; *stopSignal names the
+// stop signal that ended it, if one did.
 int RunFrameLoop(Host* host, int* stopSignal) {
     double interval = FollowPower(host);
     double deadline = platform::ClockSeconds() + interval;
@@ -384,6 +401,7 @@ int RunFrameLoop(Host* host, int* stopSignal) {
                      {host->battery.Fd(), POLLIN, 0}};
     int status = 0;
     std::string error;
+    bool anyLit = true;
     for (;;) {
         // Signals first: input that came with the watcher's hold stays.
         for (int signal = ReadStopSignal(host->signalFd); signal != 0;
@@ -407,7 +425,14 @@ int RunFrameLoop(Host* host, int* stopSignal) {
                         [](const auto& hv) { return hv->saver->IsAnimating(); });
         if (!anyAnimating && host->hook != nullptr) return status;
         const double now = platform::ClockSeconds();
-        if (anyAnimating && (host->hook != nullptr || now >= deadline)) {
+        const bool wasLit = anyLit;
+        anyLit = std::any_of(host->views.begin(), host->views.end(),
+                             [host](const auto& hv) { return Lit(host, *hv); });
+        if (anyLit && !wasLit) deadline = now;
+        const bool anyCanDraw =
+            anyLit && std::any_of(host->views.begin(), host->views.end(),
+                                  [host](const auto& hv) { return CanDraw(host, *hv); });
+        if (anyCanDraw && (host->hook != nullptr || now >= deadline)) {
             if (!Tick(host, &status)) return status;
             if (!host->session->Flush(&error)) {
                 Tell(error);
@@ -416,7 +441,7 @@ int RunFrameLoop(Host* host, int* stopSignal) {
             deadline = NextTickDue(deadline, platform::ClockSeconds(), interval);
             continue;  // events that came during the draw first
         }
-        WaitForWork(fds, 3, anyAnimating ? &deadline : nullptr, now);
+        WaitForWork(fds, 3, anyCanDraw ? &deadline : nullptr, now);
     }
 }
 

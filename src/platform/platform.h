@@ -19,6 +19,8 @@
 //   x11_events.cpp         Xlib: the views' events
 //   x11_desktop_read.cpp   Xlib: desktop reads
 //   image_present_x11.cpp  Xlib, MIT-SHM: frames put from the program's pixels
+//   x11_display_power.cpp  DPMS, XSync: whether the display's monitors
+//                          are powered off
 //   x11_session.cpp        the X11 session
 //   image_file.cpp         GdkPixbuf: image files
 //   desktop_ui.cpp         GIO, GTK: web page, message box
@@ -33,6 +35,8 @@
 //                          (platform/wayland.h)
 //   wayland_view.cpp       Wayland, EGL: views covering an output
 //   wayland_screencopy.cpp Wayland: pictures of the outputs by screencopy
+//   wayland_output_power.cpp Wayland: whether the compositor has an output
+//                          powered off
 //   wayland_session.cpp    the Wayland session
 //   portal_screenshot.cpp  GDBus: the desktop portal's screenshot
 //   context_wait.cpp       GLib: a main context run by our own poll or epoll
@@ -47,6 +51,8 @@
 //                          (platform/desktop_idle_delay.h)
 //   portal_grant.cpp       GDBus: GNOME's grant of screenshots
 //   portal_file.cpp        statx: deleting the portal's picture file
+//   mutter_power_save.cpp  GDBus: Mutter's power-save mode
+//                          (platform/mutter_power_save.h)
 //
 // Handles (Connection, View, SettingsStore) are owned by the
 // caller, who releases them with the matching Close/Destroy function.

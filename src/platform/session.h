@@ -1,10 +1,10 @@
 // The session port: one window system as the program's host sees it, the
 // same small set of functions for X11, a Wayland compositor and a headless
 // run. A session lists the outputs, makes a view per output or per given
-// window, tells its events in one type, reads the desktop's picture and
-// gives one descriptor to wait on. Each backend implements it in its own
-// folder (x11_session.cpp, wayland_session.cpp, headless_session.cpp), with
-// its state private there. Nothing here includes a window system's headers.
+// window, tells its events in one type, says which outputs are powered
+// off, reads the desktop's picture and gives one descriptor to wait on. Each backend implements it
+// in its own folder (x11_session.cpp, wayland_session.cpp, headless_session.cpp), with its state
+// private there. Nothing here includes a window system's headers.
 #pragma once
 
 #include <cstdint>
@@ -37,6 +37,8 @@ enum class SessionEventKind {
     Resized,         // `view` now has width × height pixels
     OutputAdded,     // `output` is complete and may be covered
     OutputGone,      // `output` went, or its view was closed by the compositor
+    PowerChanged,    // an output was powered off or back on (OutputDark says
+                     // which); `output` is 0 when it may be any of them
     Closed,          // `view`'s window was closed or destroyed under the program
 };
 
@@ -44,7 +46,7 @@ struct SessionEvent {
     SessionEventKind kind = SessionEventKind::Resized;
     View* view = nullptr;  // the view it concerns; null for outputs and input
                            // not tied to one
-    int output = 0;        // OutputAdded, OutputGone: the output's number
+    int output = 0;        // OutputAdded, OutputGone, PowerChanged: the output's number
     int width = 0;
     int height = 0;
     unsigned button = 0;
@@ -100,6 +102,13 @@ public:
     // False while the view must not draw: the compositor has not yet taken
     // its last frame. True elsewhere.
     virtual bool ViewReady(const View* view) const = 0;
+    // True while the output `number` is powered off (in standby, suspended
+    // or off): nothing drawn there shows, though a compositor may still ask
+    // for frames. A PowerChanged event follows each change. On X11 the
+    // display's DPMS state, the same for every monitor. False where the
+    // session cannot tell (no DPMS, a compositor that says nothing of it)
+    // and headless.
+    virtual bool OutputDark(int /*number*/) const { return false; }
 
     // The desktop's picture where `request` would draw, taken before the
     // program's own windows show: on X11 the screenshot a daemon left on

@@ -7,6 +7,8 @@
 //   wayland_view.cpp        layer-shell or full-screen toplevel surfaces
 //                           with their EGL window and context
 //   wayland_screencopy.cpp  an output's pixels through screencopy
+//   wayland_output_power.cpp  whether the compositor has an output
+//                           powered off
 //   portal_screenshot.cpp   GDBus: the screenshot portal; cropping its
 //                           picture to an output
 //   portal_grant.cpp        GDBus: GNOME's grant of screenshots
@@ -35,6 +37,9 @@ struct WaylandOutput {
     int height = 0;
     int scale = 1;      // the output's integer scale factor
     int transform = 0;  // how the compositor turns the picture for it (wl_output)
+    // The compositor has it powered off (KWin's DPMS); false when the
+    // compositor does not say.
+    bool poweredOff = false;
 };
 
 // Connects to `name` (null: $WAYLAND_DISPLAY) and learns the outputs and
@@ -46,6 +51,9 @@ WaylandConnection* OpenWayland(const char* name, std::string* error);
 void CloseWayland(WaylandConnection* connection);
 // The socket, for poll(); readable when events wait.
 int WaylandFd(const WaylandConnection* connection);
+// True when the compositor tells each output's power
+// (org_kde_kwin_dpms_manager).
+bool WaylandTellsPower(const WaylandConnection* connection);
 // True when views are layer-shell surfaces on the overlay layer; false when
 // they are full-screen toplevels (a compositor without layer-shell).
 bool WaylandHasLayerShell(const WaylandConnection* connection);
@@ -63,6 +71,7 @@ enum class WaylandEventKind {
     KeyPressed,     // a key was pressed
     ButtonPressed,  // a pointer button was pressed
     PointerMoved,   // the pointer moved by (x, y) logical pixels since it entered
+    PowerChanged,   // `output` was powered off or back on (WaylandOutput::poweredOff)
 };
 
 struct WaylandEvent {

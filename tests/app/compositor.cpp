@@ -61,9 +61,9 @@ std::vector<std::string> NeedsOf(CompositorKind kind) {
                                        MEREGLASS_KWIN_SCREENSHOT});
             break;
         case CompositorKind::Mutter:
-            needs.insert(needs.end(),
-                         {"/usr/bin/mutter", "/usr/bin/pipewire", MEREGLASS_SCREEN_CAST,
-                          MEREGLASS_REMOTE_DESKTOP, MEREGLASS_SESSION_MANAGER});
+            needs.insert(needs.end(), {"/usr/bin/mutter", "/usr/bin/pipewire", "/usr/bin/gdbus",
+                                       MEREGLASS_SCREEN_CAST, MEREGLASS_REMOTE_DESKTOP,
+                                       MEREGLASS_SESSION_MANAGER});
             break;
     }
     return needs;
@@ -543,6 +543,14 @@ bool Compositor::InhibitIdle(bool on) {
         }
         return false;
     });
+}
+
+bool Compositor::PowerSave(bool down) {
+    return kind_ == CompositorKind::Mutter &&
+           Run({"/usr/bin/gdbus", "call", "--session", "--dest", "org.gnome.Mutter.DisplayConfig",
+                "--object-path", "/org/gnome/Mutter/DisplayConfig", "--method",
+                "org.freedesktop.DBus.Properties.Set", "org.gnome.Mutter.DisplayConfig",
+                "PowerSaveMode", down ? "<3>" : "<0>"});
 }
 
 Compositor* SharedCompositor::Get(std::string* error) {

@@ -7,8 +7,9 @@
 // needs. The test reads each output back, types a key, moves the pointer and
 // inhibits idleness through each compositor's own means: grim, wtype and
 // the virtual pointer on sway; KWin's screenshot service and fake input;
-// Mutter's ScreenCast (through PipeWire) and RemoteDesktop services. Relies
-// on ChildProcess and the test tools built beside it (tests/app).
+// Mutter's ScreenCast (through PipeWire) and RemoteDesktop services; and
+// powers Mutter's monitors down and up through its DisplayConfig service.
+// Relies on ChildProcess and the test tools built beside it (tests/app).
 //
 // sway refuses to run as root: when the test runs as root, sway, its
 // clients and tools run as uid 65534 from copies that user can read; the
@@ -101,6 +102,10 @@ public:
     // manager. True once it is in force (the window shows on an output)
     // or gone.
     bool InhibitIdle(bool on);
+    // Mutter only: powers its monitors down (true) or up (false), as
+    // GNOME's power management does (DisplayConfig's PowerSaveMode); true
+    // when Mutter took it.
+    bool PowerSave(bool down);
     // sway only: a command through swaymsg; true when sway took it.
     bool SwayCommand(std::vector<std::string> args);
 

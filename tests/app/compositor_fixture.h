@@ -3,12 +3,14 @@
 // SharedCompositor), skipped with the reason when that compositor or a
 // tool for it is missing. Each test starts its own program; the fixture
 // kills it after the test and checks that every output shows its desktop
-// again. Relies on Compositor.
+// again. Relies on Compositor, and on /proc for the program's wake-ups.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -131,6 +133,30 @@ protected:
             usleep(200 * 1000);
         }
         return ::testing::AssertionSuccess();
+    }
+
+    // Whether the program runs and woke at most twice in `seconds` (the
+    // context switches of all its threads): a stray message may wake it, a
+    // loop that draws wakes at every frame.
+    bool Asleep(double seconds) {
+        const long before = WakeUps();
+        usleep(static_cast<useconds_t>(seconds * 1e6));
+        return program_->running() && before > 0 && WakeUps() - before <= 2;
+    }
+
+    long WakeUps() const {
+        long n = 0;
+        std::error_code failed;
+        const std::string tasks = "/proc/" + std::to_string(program_->pid()) + "/task";
+        for (const auto& task : std::filesystem::directory_iterator(tasks, failed)) {
+            std::ifstream status(task.path() / "status");
+            std::string key;
+            long value = 0;
+            while (status >> key) {
+                if (key.ends_with("ctxt_switches:") && status >> value) n += value;
+            }
+        }
+        return n;
     }
 
     static bool Why(std::string* why, const std::string& reason) {

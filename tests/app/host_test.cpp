@@ -1,19 +1,24 @@
 // The host's frame loop against a scripted session whose views are real
 // headless ones: outputs that come and go, a key in full screen, a view the
-// compositor is not ready for, a server that goes and a stop signal. The
-// whole-program tests run the same loop on Xvfb and the compositors.
+// compositor is not ready for, outputs powered off, a server that goes and
+// a stop signal. The whole-program tests run the same loop on Xvfb and the
+// compositors.
 #include "app/host.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/session.h"
@@ -69,7 +74,7 @@ public:
                       [number](const platform::Output& o) { return o.screen.number == number; });
     }
 
-    int Fd() const override { return -1; }
+    int Fd() const override { return fd; }
     bool Dispatch(std::vector<platform::SessionEvent>* events, std::string* error) override {
         if (script_(turn++, this, events)) return true;
         *error = "the scripted server has gone";
@@ -89,7 +94,8 @@ public:
     }
     platform::ScreenInfo ScreenOfView(platform::View*) override { return outputs_.front().screen; }
     bool CoversOutputs() const override { return true; }
-    bool ViewReady(const platform::View* view) const override { return view != notReady; }
+    bool ViewReady(const platform::View* view) const override { return view != notReady && !held; }
+    bool OutputDark(int) const override { return dark; }
     platform::DesktopRead ReadDesktop(const platform::ViewRequest& request,
                                       platform::RgbaImage* image, std::string* missing) override {
         if (read) return read(request, image, missing);
@@ -107,6 +113,12 @@ public:
     int alive = 0;
     std::map<int, CountingView*> byNumber;  // the latest view made for each output
     const platform::View* notReady = nullptr;
+    // Set from another thread: every output powered off; every view
+    // waiting for the compositor. Told through `fd`, the session's
+    // descriptor (-1: none).
+    std::atomic<bool> dark = false;
+    std::atomic<bool> held = false;
+    int fd = -1;
 
 private:
     Script script_;
@@ -193,6 +205,68 @@ TEST_F(Host, AViewTheSessionIsNotReadyForSkipsItsTicks) {
     EXPECT_GT(presentsReady, 10);
     // The view waiting for the compositor presented at start-up only.
     EXPECT_LE(presentsWaiting, 1);
+}
+
+// While no view can show a frame (every output powered off, then every
+// view waiting for the compositor) the loop draws nothing and sleeps: it
+// does not turn until news comes on the session's descriptor. When a view
+// can draw again, it does.
+TEST_F(Host, SleepsWhileNoViewCanShowAFrame) {
+    int news[2];
+    ASSERT_EQ(pipe2(news, O_CLOEXEC | O_NONBLOCK), 0);
+    std::atomic<int> turns = 0, presents = 0;
+    std::atomic<bool> heard = false, done = false;
+    auto* session = new ScriptedSession({1, 2}, [&](int turn, ScriptedSession* s, auto* events) {
+        char byte = 0;
+        const bool told = read(news[0], &byte, 1) == 1;
+        if (told) events->push_back(EventOf(platform::SessionEventKind::PowerChanged));
+        if (done) events->push_back(EventOf(platform::SessionEventKind::KeyPressed));
+        presents = s->byNumber[1]->presents + s->byNumber[2]->presents;
+        turns = turn;
+        heard = heard || told;
+        return true;
+    });
+    session->fd = news[0];
+    const auto soon = [](const auto& condition) {
+        for (int i = 0; i < 3000 && !condition(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return condition();
+    };
+    // Tells the loop of a change, and waits until it has heard.
+    const auto tell = [&] {
+        heard = false;
+        return write(news[1], "x", 1) == 1 && soon([&] { return heard.load(); });
+    };
+    // The turn that heard the news ends in a wait that nothing ends.
+    const auto expectAsleep = [&](const char* why) {
+        const int turnsThen = turns, presentsThen = presents;
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        EXPECT_EQ(turns, turnsThen) << why;
+        EXPECT_EQ(presents, presentsThen) << why;
+    };
+    std::thread driver([&] {
+        EXPECT_TRUE(soon([&] { return presents > 6; }));
+        session->dark = true;
+        EXPECT_TRUE(tell());
+        expectAsleep("every output powered off");
+        session->dark = false;
+        session->held = true;
+        EXPECT_TRUE(tell());
+        expectAsleep("every view waiting for the compositor");
+        session->held = false;
+        const int before = presents;
+        EXPECT_TRUE(tell());
+        EXPECT_TRUE(soon([&] { return presents > before + 6; }));
+        done = true;
+        EXPECT_TRUE(tell());
+    });
+    int stopSignal = -1;
+    std::string said;
+    EXPECT_EQ(Run({"--fullscreen", "--wayland"}, session, &stopSignal, &said), 0);
+    driver.join();
+    close(news[0]);
+    close(news[1]);
 }
 
 TEST_F(Host, OutputsShowPicturesOfOneSourceNamedInOneLine) {

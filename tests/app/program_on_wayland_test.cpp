@@ -16,9 +16,10 @@
 // moving water over the picture screencopy took, and ends by SIGTERM, by a
 // key, by a pointer's motion and, with one line, when the compositor dies.
 // On KWin and Mutter, which offer no screencopy, it covers both with moving
-// water over the built-in picture, and a key or a motion ends it. Each
-// suite is skipped when its compositor or a tool for it is missing
-// (scripts/setup installs them).
+// water over the built-in picture, and a key or a motion ends it; on Mutter
+// it sleeps while the monitors are powered down. Each suite is skipped
+// when its compositor or a tool for it is missing (scripts/setup installs
+// them).
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -273,6 +274,19 @@ TEST_F(OnMutter, APointerMotionEndsIt) {
     ASSERT_TRUE(compositor_->MovePointer(40, 30, 5));
     ASSERT_TRUE(program_->Wait(kCompositorDeadline)) << Output();
     EXPECT_EQ(program_->status(), 0) << Output();
+    ExpectNoReports();
+}
+
+// Powered down (headless sway cannot power its outputs down, Mutter can),
+// the monitors show nothing: the program draws nothing and sleeps; powered
+// up again, the water moves on.
+TEST_F(OnMutter, SleepsWhileTheMonitorsArePoweredDown) {
+    StartProgram({"--fullscreen"});
+    ASSERT_TRUE(CoveredWithMovingWater());
+    ASSERT_TRUE(compositor_->PowerSave(true));
+    EXPECT_TRUE(Soon([&] { return Asleep(2.0); })) << Output();
+    ASSERT_TRUE(compositor_->PowerSave(false));
+    EXPECT_TRUE(CoveredWithMovingWater());
     ExpectNoReports();
 }
 

@@ -1,8 +1,9 @@
 // The connection to a Wayland compositor: its registry, the outputs with
-// their names, logical rectangles and scale (wl_output, xdg-output), the
-// seat's keyboard and pointer, the compositor's scaling of buffers
-// (viewporter, fractional scale), and dispatching with deadlines. Relies on
-// libwayland-client and the generated protocol code.
+// their names, logical rectangles, scale (wl_output, xdg-output) and power
+// (wayland_output_power.cpp), the seat's keyboard and pointer, the
+// compositor's scaling of buffers (viewporter, fractional scale), and
+// dispatching with deadlines. Relies on libwayland-client and the
+// generated protocol code.
 //
 // Provides: OpenWayland, CloseWayland, WaylandFd, WaylandHasLayerShell,
 // WaylandOutputs, WaylandFlush, WaylandDispatch; FindOutput,
@@ -117,6 +118,7 @@ void WatchXdgOutput(WaylandConnection* c, OutputState* o) {
 }
 
 void DestroyOutput(OutputState* o) {
+    EndOutputPower(o);
     if (o->xdgOutput != nullptr) zxdg_output_v1_destroy(o->xdgOutput);
     if (wl_output_get_version(o->output) >= WL_OUTPUT_RELEASE_SINCE_VERSION) {
         wl_output_release(o->output);
@@ -252,6 +254,10 @@ void OnGlobal(void* data, wl_registry* registry, uint32_t name, const char* inte
     } else if (i == wp_fractional_scale_manager_v1_interface.name) {
         c->fractionalScale = Bind<wp_fractional_scale_manager_v1>(
             registry, name, &wp_fractional_scale_manager_v1_interface, version, 1);
+    } else if (i == org_kde_kwin_dpms_manager_interface.name) {
+        c->dpmsManager = Bind<org_kde_kwin_dpms_manager>(
+            registry, name, &org_kde_kwin_dpms_manager_interface, version, 1);
+        for (auto& o : c->outputs) WatchOutputPower(c, o.get());
     } else if (i == wl_output_interface.name) {
         auto o = std::make_unique<OutputState>();
         o->connection = c;
@@ -259,6 +265,7 @@ void OnGlobal(void* data, wl_registry* registry, uint32_t name, const char* inte
         o->output = Bind<wl_output>(registry, name, &wl_output_interface, version, 3);
         wl_output_add_listener(o->output, &kOutputListener, o.get());
         WatchXdgOutput(c, o.get());
+        WatchOutputPower(c, o.get());
         c->outputs.push_back(std::move(o));
     }
 }
@@ -383,6 +390,8 @@ void CloseWayland(WaylandConnection* c) {
     if (c->keyboard != nullptr) wl_keyboard_destroy(c->keyboard);
     if (c->seat != nullptr) wl_seat_destroy(c->seat);
     if (c->screencopy != nullptr) zwlr_screencopy_manager_v1_destroy(c->screencopy);
+    // KDE's DPMS manager has no destructor request: only the proxy goes.
+    if (c->dpmsManager != nullptr) org_kde_kwin_dpms_manager_destroy(c->dpmsManager);
     if (c->outputManager != nullptr) zxdg_output_manager_v1_destroy(c->outputManager);
     if (c->fractionalScale != nullptr) wp_fractional_scale_manager_v1_destroy(c->fractionalScale);
     if (c->viewporter != nullptr) wp_viewporter_destroy(c->viewporter);

@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "dpms-client.h"
 #include "fractional-scale-v1-client.h"
 #include "platform/wayland.h"
 #include "viewporter-client.h"
@@ -34,6 +35,10 @@ struct OutputState {
     int modeHeight = 0;
     bool hasLogical = false;  // xdg-output gave the logical rectangle
     bool complete = false;    // described at least once
+    // Its power state as KWin tells it (wayland_output_power.cpp), and the
+    // mode until its done.
+    org_kde_kwin_dpms* dpms = nullptr;
+    uint32_t dpmsMode = ORG_KDE_KWIN_DPMS_MODE_ON;
 };
 
 struct WaylandConnection {
@@ -50,6 +55,7 @@ struct WaylandConnection {
     zwlr_screencopy_manager_v1* screencopy = nullptr;
     wp_viewporter* viewporter = nullptr;
     wp_fractional_scale_manager_v1* fractionalScale = nullptr;
+    org_kde_kwin_dpms_manager* dpmsManager = nullptr;
     uint32_t screencopyVersion = 0;
     std::vector<std::unique_ptr<OutputState>> outputs;
     std::vector<WaylandEvent> events;  // waiting for WaylandDispatch
@@ -102,6 +108,12 @@ bool CoverSurface(WaylandConnection* connection, SurfaceScale* scale, int logica
                   int logicalHeight, int width, int height);
 
 OutputState* FindOutput(WaylandConnection* connection, uint32_t id);
+
+// Follows the power state of `output` where the compositor tells it,
+// unless it is followed already (wayland_output_power.cpp).
+void WatchOutputPower(WaylandConnection* connection, OutputState* output);
+// Lets go of the output's power object.
+void EndOutputPower(OutputState* output);
 
 // Dispatches the compositor's events until `done` says so or `seconds`
 // have passed. False when time ran out or the connection broke.

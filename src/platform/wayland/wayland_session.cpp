@@ -1,13 +1,21 @@
 // The Wayland session: the compositor's outputs, a covering view per
-// output, the compositor's events in the session's terms, and each
-// output's picture by screencopy, else cut from the screenshot portal's
-// picture of the whole desktop. Relies on the connection, the view and
-// screencopy of this folder, and on the desktop services' portal (through
-// the shared header platform/wayland.h).
+// output, the compositor's events in the session's terms, the outputs'
+// power (the compositor's own protocol, else Mutter's power-save mode on
+// the session bus, whose descriptor joins the connection's in one epoll
+// set), and each output's picture by screencopy, else cut from the
+// screenshot portal's picture of the whole desktop. Relies on the
+// connection, the view and screencopy of this folder, and on the desktop
+// services' portal and Mutter's power-save mode (through the shared
+// headers platform/wayland.h and platform/mutter_power_save.h).
 //
 // Provides: OpenWaylandSession.
+#include <poll.h>
+#include <sys/epoll.h>
+#include <unistd.h>
+
 #include <memory>
 
+#include "platform/mutter_power_save.h"
 #include "platform/session.h"
 #include "platform/view_port.h"
 #include "platform/wayland.h"
@@ -40,15 +48,24 @@ class WaylandSession final : public Session {
 public:
     explicit WaylandSession(WaylandConnection* connection) : connection_(connection) {
         events_.reserve(64);
+        if (!WaylandTellsPower(connection_)) WatchMutter();
     }
-    ~WaylandSession() override { CloseWayland(connection_); }
+    ~WaylandSession() override {
+        CloseMutterPowerSave(mutter_);
+        if (epollFd_ >= 0) close(epollFd_);
+        CloseWayland(connection_);
+    }
 
-    int Fd() const override { return WaylandFd(connection_); }
+    int Fd() const override { return epollFd_ >= 0 ? epollFd_ : WaylandFd(connection_); }
 
     bool Dispatch(std::vector<SessionEvent>* events, std::string* error) override {
         events_.clear();
         if (!WaylandDispatch(connection_, &events_, error)) return false;
         for (const WaylandEvent& e : events_) events->push_back(Translate(e));
+        pollfd news{MutterPowerSaveFd(mutter_), POLLIN, 0};
+        if (mutter_ != nullptr && poll(&news, 1, 0) > 0 && DispatchMutterPowerSave(mutter_)) {
+            events->push_back({.kind = SessionEventKind::PowerChanged});
+        }
         return true;
     }
 
@@ -89,6 +106,12 @@ public:
     bool CoversOutputs() const override { return true; }
     bool ViewReady(const View* view) const override { return WaylandViewReady(view); }
 
+    bool OutputDark(int number) const override {
+        if (MutterScreensOff(mutter_)) return true;
+        const OutputState* o = FindOutput(connection_, static_cast<uint32_t>(number));
+        return o != nullptr && o->info.poweredOff;
+    }
+
     DesktopRead ReadDesktop(const ViewRequest& request, RgbaImage* image,
                             std::string* missing) override;
 
@@ -121,8 +144,32 @@ private:
             case WaylandEventKind::PointerMoved:
                 s.kind = SessionEventKind::PointerMoved;
                 break;
+            case WaylandEventKind::PowerChanged:
+                s.kind = SessionEventKind::PowerChanged;
+                break;
         }
         return s;
+    }
+
+    // Mutter tells its monitors' power on the session bus: its descriptor
+    // and the connection's are waited on as one.
+    void WatchMutter() {
+        mutter_ = OpenMutterPowerSave();
+        if (mutter_ == nullptr) return;
+        epollFd_ = epoll_create1(EPOLL_CLOEXEC);
+        for (int fd : {WaylandFd(connection_), MutterPowerSaveFd(mutter_)}) {
+            epoll_event e{};
+            e.events = EPOLLIN;
+            e.data.fd = fd;
+            if (epollFd_ >= 0 && epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &e) != 0) {
+                close(epollFd_);
+                epollFd_ = -1;
+            }
+        }
+        if (epollFd_ < 0) {
+            CloseMutterPowerSave(mutter_);
+            mutter_ = nullptr;
+        }
     }
 
     View* ViewOn(uint32_t output) const {
@@ -139,6 +186,11 @@ private:
 
     WaylandConnection* connection_;
     std::vector<WaylandEvent> events_;
+    // Mutter's power-save mode, where the compositor tells no output's
+    // power itself and Mutter is on the bus; then also the epoll set of
+    // its descriptor and the connection's.
+    MutterPowerSave* mutter_ = nullptr;
+    int epollFd_ = -1;
     // A view of the program covers an output: a picture of the desktop
     // from the portal would show it.
     bool viewMade_ = false;

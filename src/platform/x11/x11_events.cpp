@@ -1,5 +1,6 @@
 // The events of the views' windows, read from the X connection without
-// blocking and told in the platform's own terms. Relies on Xlib.
+// blocking and told in the platform's own terms; the display power's
+// alarm is handed to it. Relies on Xlib.
 //
 // Provides: DrainEvents.
 #include <X11/Xlib.h>
@@ -84,6 +85,7 @@ int DrainEvents(Connection* c, std::vector<Event>* events) {
     while (XPending(d) > 0) {
         XEvent x;
         XNextEvent(d, &x);
+        if (TakeDisplayPowerEvent(c, x)) continue;
         Event e;
         if (!Translate(c, &x, &e) || !Watched(c, e.window)) continue;
         if (e.kind == EventKind::Destroyed) RecordLost(d, e.window);

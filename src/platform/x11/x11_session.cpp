@@ -1,8 +1,9 @@
 // The X11 session: the display's monitors, GLX views on windows of the
 // program's own, the root or another program's window, their events in the
-// session's terms, and the desktop's picture from a daemon's screenshot or
-// the root window. Relies on the connection, the window view, the events
-// and the desktop reads of this folder.
+// session's terms, the display's power, and the desktop's picture from a
+// daemon's screenshot or the root window. Relies on the connection, the
+// window view, the events, the display power and the desktop reads of this
+// folder, and on the clock.
 //
 // Provides: OpenX11Session.
 #include "platform/session.h"
@@ -24,6 +25,17 @@ public:
     bool Dispatch(std::vector<SessionEvent>* events, std::string*) override {
         events_.clear();
         DrainEvents(connection_, &events_);
+        // Reading the power is a round trip: what came meanwhile (the alarm
+        // it set, too) waits in Xlib's queue, where no wait on the socket
+        // would see it.
+        const bool wasDark = connection_->power.dark;
+        do {
+            FollowDisplayPower(connection_, ClockSeconds());
+            DrainEvents(connection_, &events_);
+        } while (connection_->power.due);
+        if (connection_->power.dark != wasDark) {
+            events->push_back({.kind = SessionEventKind::PowerChanged});
+        }
         for (const Event& e : events_) {
             SessionEvent s;
             if (Translate(e, &s)) events->push_back(s);
@@ -69,6 +81,8 @@ public:
     }
 
     bool ViewReady(const View*) const override { return true; }
+    // DPMS powers every monitor of the display alike.
+    bool OutputDark(int) const override { return connection_->power.dark; }
 
     DesktopRead ReadDesktop(const ViewRequest& request, RgbaImage* image,
                             std::string* missing) override {
