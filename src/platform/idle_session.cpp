@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
 
 #include "platform/epoll_set_internal.h"
 #include "platform/idle_internal.h"
@@ -139,6 +140,14 @@ bool FollowWayland(IdleSession* s, std::vector<IdleEvent>* events, std::string* 
     if (ClockSeconds() - s->waylandGoneSince < kReturnSeconds) return true;
     *error = s->waylandError;
     return false;
+}
+
+// The name of process `pid` as the kernel keeps it, or empty.
+std::string ProcessName(long pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/comm");
+    std::string name;
+    std::getline(in, name);
+    return name;
 }
 
 bool SameHold(const IdleHold& a, const IdleHold& b) {
@@ -293,6 +302,8 @@ bool IdleHolds(IdleSession* s, std::vector<IdleHold>* holds) {
     // A hold seen before keeps the time it was first seen at.
     const double now = static_cast<double>(std::time(nullptr));
     for (IdleHold& h : *holds) {
+        // A program that does not name itself goes by its process's name.
+        if (h.who.empty() && h.pid > 0) h.who = ProcessName(h.pid);
         if (h.since > 0.0) continue;
         const auto before = std::find_if(s->seen.begin(), s->seen.end(),
                                          [&](const IdleHold& o) { return SameHold(o, h); });

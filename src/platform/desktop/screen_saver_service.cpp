@@ -14,7 +14,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <map>
 #include <string>
 
@@ -114,13 +113,6 @@ long CallerProcess(ScreenSaverService* s, const gchar* sender) {
     return pid;
 }
 
-std::string ProcessName(long pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/comm");
-    std::string name;
-    std::getline(in, name);
-    return name;
-}
-
 void Forget(ScreenSaverService* s, const std::string& sender) {
     const auto it = s->callers.find(sender);
     if (it == s->callers.end()) return;
@@ -167,7 +159,6 @@ void Inhibit(ScreenSaverService* s, GDBusMethodInvocation* invocation, GVariant*
     hold.sender = sender != nullptr ? sender : "";
     hold.pid = CallerProcess(s, hold.sender.c_str());
     hold.who = Clean(name);
-    if (hold.who.empty() && hold.pid > 0) hold.who = ProcessName(hold.pid);
     hold.reason = Clean(reason);
     const auto known = s->callers.find(hold.sender);
     if (known == s->callers.end() && s->callers.size() >= kCallers) {

@@ -21,9 +21,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 
 #include "platform/idle_internal.h"
+#include "platform/x11/x11_idle_time.h"
 #include "support/diagnostics.h"
 #include "support/translation.h"
 
@@ -63,17 +63,6 @@ XSyncAlarm SetAlarm(IdleX11* x, XSyncTestType test, uint32_t value) {
     return XSyncCreateAlarm(x->display, mask, &attributes);
 }
 
-XSyncCounter FindIdleTime(::Display* display) {
-    int count = 0;
-    XSyncSystemCounter* counters = XSyncListSystemCounters(display, &count);
-    XSyncCounter found = None;
-    for (int i = 0; i < count && counters != nullptr; ++i) {
-        if (std::strcmp(counters[i].name, "IDLETIME") == 0) found = counters[i].counter;
-    }
-    if (counters != nullptr) XSyncFreeSystemCounterList(counters);
-    return found;
-}
-
 // True when a child of the root carries XScreenSaver's version property.
 bool XScreenSaverRuns(::Display* display) {
     const Atom version = XInternAtom(display, "_SCREENSAVER_VERSION", True);
@@ -98,14 +87,6 @@ bool XScreenSaverRuns(::Display* display) {
     }
     if (children != nullptr) XFree(children);
     return found;
-}
-
-// The name of process `pid` as the kernel keeps it, or empty.
-std::string ProcessName(long pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/comm");
-    std::string name;
-    std::getline(in, name);
-    return name;
 }
 
 // The process of the client whose resources start at `base`, 0 when the
@@ -174,7 +155,7 @@ IdleX11* OpenIdleX11(uint32_t idleMilliseconds, bool alarms, std::string* daemon
     int errorBase = 0, major = 0, minor = 0;
     if (!XSyncQueryExtension(x->display, &x->syncEventBase, &errorBase) ||
         !XSyncInitialize(x->display, &major, &minor) ||
-        (x->idleTime = FindIdleTime(x->display)) == None) {
+        (x->idleTime = FindIdleTimeCounter(x->display)) == None) {
         *error = _("the X server keeps no idle time (the SYNC extension's IDLETIME counter)");
         CloseIdleX11(x);
         return nullptr;
@@ -236,7 +217,6 @@ void X11SuspendHolds(IdleX11* x, std::vector<IdleHold>* holds) {
         IdleHold hold;
         hold.way = "X screen-saver suspension";
         hold.pid = ClientProcess(x->display, clients[i].resource_base);
-        if (hold.pid > 0) hold.who = ProcessName(hold.pid);
         // Its end sets the idle time back, which the active alarm hears;
         // without alarms (another source) it is only found by asking.
         hold.signalled = x->idleAlarm != None;

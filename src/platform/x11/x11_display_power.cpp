@@ -18,6 +18,7 @@
 #include <cstring>
 
 #include "platform/x11/x11_connection.h"
+#include "platform/x11/x11_idle_time.h"
 
 namespace platform {
 
@@ -26,17 +27,6 @@ namespace {
 // While the monitors are on, the state is read at most this often,
 // seconds.
 constexpr double kReadSeconds = 1.0;
-
-XSyncCounter FindIdleTime(::Display* display) {
-    int count = 0;
-    XSyncSystemCounter* counters = XSyncListSystemCounters(display, &count);
-    XSyncCounter found = None;
-    for (int i = 0; i < count && counters != nullptr; ++i) {
-        if (std::strcmp(counters[i].name, "IDLETIME") == 0) found = counters[i].counter;
-    }
-    if (counters != nullptr) XSyncFreeSystemCounterList(counters);
-    return found;
-}
 
 void Start(Connection* c) {
     DisplayPower& p = c->power;
@@ -47,7 +37,7 @@ void Start(Connection* c) {
         !XSyncInitialize(c->display, &major, &minor)) {
         return;
     }
-    p.idleTime = FindIdleTime(c->display);
+    p.idleTime = FindIdleTimeCounter(c->display);
     p.known = p.idleTime != None;
 }
 
