@@ -2,9 +2,11 @@
 // dispatch by hand, and an epoll set kept in step with the descriptors.
 // Relies on GLib, poll and epoll.
 //
-// Provides: PrepareContext, DispatchContext, SyncEpollSet, DescriptorsOf.
+// Provides: PrepareContext, DispatchContext, SyncEpollSet, DescriptorsOf,
+// OpenOwnContext, PrepareOwnContext, DispatchOwnContext, CloseOwnContext.
 #include <poll.h>
 #include <sys/epoll.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -68,6 +70,37 @@ std::vector<int> DescriptorsOf(const std::vector<GPollFD>& fds) {
     std::vector<int> out;
     for (const GPollFD& f : fds) out.push_back(f.fd);
     return out;
+}
+
+bool OpenOwnContext(OwnContext* own) {
+    own->epollFd = epoll_create1(EPOLL_CLOEXEC);
+    own->context = g_main_context_new();
+    g_main_context_acquire(own->context);
+    return own->epollFd >= 0;
+}
+
+void PrepareOwnContext(OwnContext* own) {
+    PrepareContext(own->context, &own->priority, &own->fds);
+    SyncEpollSet(own->epollFd, &own->watched, DescriptorsOf(own->fds));
+}
+
+void DispatchOwnContext(OwnContext* own) {
+    g_main_context_push_thread_default(own->context);
+    DispatchContext(own->context, &own->priority, &own->fds);
+    SyncEpollSet(own->epollFd, &own->watched, DescriptorsOf(own->fds));
+    g_main_context_pop_thread_default(own->context);
+}
+
+void CloseOwnContext(OwnContext* own) {
+    if (own->context != nullptr) {
+        while (g_main_context_iteration(own->context, FALSE)) {
+        }
+        g_main_context_release(own->context);
+        g_main_context_unref(own->context);
+        own->context = nullptr;
+    }
+    if (own->epollFd >= 0) close(own->epollFd);
+    own->epollFd = -1;
 }
 
 }  // namespace platform

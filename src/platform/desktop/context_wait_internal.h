@@ -27,4 +27,29 @@ void DispatchContext(GMainContext* context, gint* priority, std::vector<GPollFD>
 // The descriptors of `fds`.
 std::vector<int> DescriptorsOf(const std::vector<GPollFD>& fds);
 
+// A main context of our own with one epoll set over its descriptors, for
+// a service that the caller's loop waits on (the power source, Mutter's
+// power-save mode).
+struct OwnContext {
+    GMainContext* context = nullptr;
+    // The context's descriptors and priority from its last query, and the
+    // epoll set that holds them.
+    std::vector<GPollFD> fds;
+    gint priority = 0;
+    int epollFd = -1;
+    std::vector<int> watched;
+};
+
+// Makes the context (acquired) and the epoll set; false when the set
+// cannot be made.
+bool OpenOwnContext(OwnContext* own);
+// Runs whatever is ready and prepares the context for a wait, its
+// descriptors in the epoll set.
+void PrepareOwnContext(OwnContext* own);
+// Runs what the descriptors brought, then prepares as above; signals and
+// answers that come meanwhile go to this context.
+void DispatchOwnContext(OwnContext* own);
+// Runs what is left in the context, then lets go of it and the set.
+void CloseOwnContext(OwnContext* own);
+
 }  // namespace platform

@@ -10,11 +10,8 @@
 #include "platform/mutter_power_save.h"
 
 #include <gio/gio.h>
-#include <sys/epoll.h>
-#include <unistd.h>
 
 #include <string>
-#include <vector>
 
 #include "platform/desktop/context_wait_internal.h"
 #include "platform/desktop/session_bus_internal.h"
@@ -30,17 +27,11 @@ constexpr const char* kProperty = "PowerSaveMode";
 }  // namespace
 
 struct MutterPowerSave {
-    GMainContext* context = nullptr;
+    OwnContext own;
     GDBusConnection* connection = nullptr;
     GDBusProxy* proxy = nullptr;
     bool off = false;
     bool changed = false;  // since the last dispatch
-    // The context's descriptors and priority from its last query, and the
-    // epoll set that holds them.
-    std::vector<GPollFD> fds;
-    gint priority = 0;
-    int epollFd = -1;
-    std::vector<int> watched;
 };
 
 namespace {
@@ -69,13 +60,11 @@ void OnOwnerChanged(GObject*, GParamSpec*, gpointer data) {
 
 MutterPowerSave* OpenMutterPowerSave() {
     auto* m = new MutterPowerSave;
-    m->epollFd = epoll_create1(EPOLL_CLOEXEC);
-    m->context = g_main_context_new();
-    g_main_context_acquire(m->context);
+    const bool ready = OpenOwnContext(&m->own);
     // The proxy's signals come to the context it was made in.
-    g_main_context_push_thread_default(m->context);
+    g_main_context_push_thread_default(m->own.context);
     std::string error;  // not shown: without Mutter there is nothing to say
-    m->connection = m->epollFd >= 0 ? OpenSessionBus("Mutter's power-save mode", &error) : nullptr;
+    m->connection = ready ? OpenSessionBus("Mutter's power-save mode", &error) : nullptr;
     if (m->connection != nullptr) {
         m->proxy = g_dbus_proxy_new_sync(
             m->connection,
@@ -89,10 +78,9 @@ MutterPowerSave* OpenMutterPowerSave() {
         g_signal_connect(m->proxy, "notify::g-name-owner", G_CALLBACK(OnOwnerChanged), m);
         TakeMode(m);
         m->changed = false;
-        PrepareContext(m->context, &m->priority, &m->fds);
-        SyncEpollSet(m->epollFd, &m->watched, DescriptorsOf(m->fds));
+        PrepareOwnContext(&m->own);
     }
-    g_main_context_pop_thread_default(m->context);
+    g_main_context_pop_thread_default(m->own.context);
     if (owner == nullptr) {
         CloseMutterPowerSave(m);
         return nullptr;
@@ -109,23 +97,16 @@ void CloseMutterPowerSave(MutterPowerSave* m) {
     }
     if (m->connection != nullptr) CloseSessionBus(m->connection);
     // What the proxy and the connection leave in the context runs there.
-    while (g_main_context_iteration(m->context, FALSE)) {
-    }
-    g_main_context_release(m->context);
-    g_main_context_unref(m->context);
-    if (m->epollFd >= 0) close(m->epollFd);
+    CloseOwnContext(&m->own);
     delete m;
 }
 
 bool MutterScreensOff(const MutterPowerSave* m) { return m != nullptr && m->off; }
 
-int MutterPowerSaveFd(const MutterPowerSave* m) { return m != nullptr ? m->epollFd : -1; }
+int MutterPowerSaveFd(const MutterPowerSave* m) { return m != nullptr ? m->own.epollFd : -1; }
 
 bool DispatchMutterPowerSave(MutterPowerSave* m) {
-    g_main_context_push_thread_default(m->context);
-    DispatchContext(m->context, &m->priority, &m->fds);
-    SyncEpollSet(m->epollFd, &m->watched, DescriptorsOf(m->fds));
-    g_main_context_pop_thread_default(m->context);
+    DispatchOwnContext(&m->own);
     const bool changed = m->changed;
     m->changed = false;
     return changed;

@@ -9,8 +9,6 @@
 
 #include <gio/gio.h>
 #include <poll.h>
-#include <sys/epoll.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <vector>
@@ -32,19 +30,13 @@ constexpr int kFirstCallMilliseconds = 1000;
 }  // namespace
 
 struct PowerSource {
-    GMainContext* context = nullptr;
+    OwnContext own;
     GDBusConnection* connection = nullptr;
     guint subscriptions[2] = {0, 0};
     GCancellable* asking = nullptr;  // the question in flight, if any
     int calls = 0;                   // questions whose answer has not run yet
     bool onBattery = false;
     bool changed = false;  // since the last dispatch
-    // The context's descriptors and priority from its last query, and the
-    // epoll set that holds them.
-    std::vector<GPollFD> fds;
-    gint priority = 0;
-    int epollFd = -1;
-    std::vector<int> watched;
 };
 
 namespace {
@@ -145,13 +137,6 @@ void OnClosed(GDBusConnection*, gboolean, GError*, gpointer data) {
     SetOnBattery(static_cast<PowerSource*>(data), false);
 }
 
-// Runs whatever is ready, prepares the context for a wait and makes the
-// epoll set hold exactly the descriptors it waits on.
-void Prepare(PowerSource* s) {
-    PrepareContext(s->context, &s->priority, &s->fds);
-    SyncEpollSet(s->epollFd, &s->watched, DescriptorsOf(s->fds));
-}
-
 void Subscribe(PowerSource* s) {
     g_signal_connect(s->connection, "closed", G_CALLBACK(OnClosed), s);
     s->subscriptions[0] = g_dbus_connection_signal_subscribe(
@@ -166,14 +151,12 @@ void Subscribe(PowerSource* s) {
 
 PowerSource* OpenPowerSource() {
     auto* s = new PowerSource;
-    s->epollFd = epoll_create1(EPOLL_CLOEXEC);
-    s->context = g_main_context_new();
-    g_main_context_acquire(s->context);
-    g_main_context_push_thread_default(s->context);
+    const bool ready = OpenOwnContext(&s->own);
+    g_main_context_push_thread_default(s->own.context);
     std::string error;
-    s->connection = s->epollFd >= 0 ? OpenSystemBus("the power source", &error) : nullptr;
+    s->connection = ready ? OpenSystemBus("the power source", &error) : nullptr;
     if (s->connection != nullptr) Subscribe(s);
-    g_main_context_pop_thread_default(s->context);
+    g_main_context_pop_thread_default(s->own.context);
     if (s->connection == nullptr) {
         ClosePowerSource(s);
         return nullptr;
@@ -186,9 +169,9 @@ PowerSource* OpenPowerSource() {
     TakeAnswer(s, reply);
     if (reply != nullptr) g_variant_unref(reply);
     s->changed = false;
-    g_main_context_push_thread_default(s->context);
-    Prepare(s);
-    g_main_context_pop_thread_default(s->context);
+    g_main_context_push_thread_default(s->own.context);
+    PrepareOwnContext(&s->own);
+    g_main_context_pop_thread_default(s->own.context);
     return s;
 }
 
@@ -202,25 +185,18 @@ void ClosePowerSource(PowerSource* s) {
     }
     // A cancelled question's answer, and the unsubscriptions' clean-up,
     // run in the context; the answer still reads *s.
-    while (s->calls > 0) g_main_context_iteration(s->context, TRUE);
-    while (g_main_context_iteration(s->context, FALSE)) {
-    }
-    g_main_context_release(s->context);
-    g_main_context_unref(s->context);
-    if (s->epollFd >= 0) close(s->epollFd);
+    while (s->calls > 0) g_main_context_iteration(s->own.context, TRUE);
+    CloseOwnContext(&s->own);
     delete s;
 }
 
 bool OnBattery(const PowerSource* s) { return s != nullptr && s->onBattery; }
 
-int PowerSourceFd(const PowerSource* s) { return s != nullptr ? s->epollFd : -1; }
+int PowerSourceFd(const PowerSource* s) { return s != nullptr ? s->own.epollFd : -1; }
 
 bool DispatchPowerSource(PowerSource* s) {
     // The answers of questions asked now come back to this context.
-    g_main_context_push_thread_default(s->context);
-    DispatchContext(s->context, &s->priority, &s->fds);
-    SyncEpollSet(s->epollFd, &s->watched, DescriptorsOf(s->fds));
-    g_main_context_pop_thread_default(s->context);
+    DispatchOwnContext(&s->own);
     const bool changed = s->changed;
     s->changed = false;
     return changed;
