@@ -1022,7 +1022,7 @@ TEST_F(IdleWatchOnX, EveryHoldKeepsItAwayUntilTheLastEnds) {
         << status;
     EXPECT_NE(status.find("No idle watcher runs"), std::string::npos) << status;
 
-    Start({"--idle-watch", "--idle-seconds", "2"}, env);
+    Start({"--idle-watch", "--idle-seconds", "1"}, env);
     ASSERT_NO_FATAL_FAILURE(WaitForWatching());
     std::unique_ptr<ChildProcess> client =
         bus.StartStandIn({"inhibit", "40", "100000"}, "DBUS_SESSION_BUS_ADDRESS");
@@ -1034,12 +1034,12 @@ TEST_F(IdleWatchOnX, EveryHoldKeepsItAwayUntilTheLastEnds) {
     const std::string out = program_->Output();
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 2) << "one line for the refusal: " << out;
 
-    EXPECT_TRUE(StaysAway(4.0));
+    EXPECT_TRUE(StaysAway(2.5));
     ASSERT_TRUE(mpv.Signal(SIGTERM));
     ASSERT_TRUE(mpv.Wait(30.0));
-    EXPECT_TRUE(StaysAway(3.0));
+    EXPECT_TRUE(StaysAway(2.0));
     ASSERT_TRUE(logind->Signal(SIGUSR2));
-    EXPECT_TRUE(StaysAway(3.0));
+    EXPECT_TRUE(StaysAway(2.0));
     // A logind that hangs costs a bounded wait and one line.
     ASSERT_TRUE(logind->Signal(SIGSTOP));
     ASSERT_TRUE(client->Signal(SIGKILL));
@@ -1107,7 +1107,7 @@ TEST_F(IdleWatchOnX, AnIdleMonitorHandedToAnotherOwnerIsFollowed) {
     std::unique_ptr<ChildProcess> first =
         bus.StartStandIn({"idle-monitor"}, "DBUS_SESSION_BUS_ADDRESS");
     ASSERT_NE(first, nullptr) << bus.error();
-    Start({"--idle-watch", "--idle-seconds", "2"}, BusSession(bus));
+    Start({"--idle-watch", "--idle-seconds", "1"}, BusSession(bus));
     ASSERT_TRUE(Covered()) << program_->Output();
     EXPECT_NE(program_->Output().find("(GNOME's idle monitor)"), std::string::npos);
     ASSERT_TRUE(first->Signal(SIGUSR1));  // input
