@@ -1,12 +1,12 @@
 #!/bin/sh
-# Usage: bench/compare_peers.sh [-w WARMUP] [-t WINDOW] [-r RETRIES] [PROGRAM [mereglass options...]]
+# Usage: bench/compare_peers.sh [-w WARMUP] [-t WINDOW] [-r RETRIES] [-s WxH] [PROGRAM [mereglass options...]]
 #
 # Measures `mereglass -window` beside gflux in grab mode, a packaged
 # XScreenSaver hack that draws a lit GL sheet textured with the grabbed
 # desktop, under the same conditions: each run goes through compare_window.sh
-# (1920 x 1080 under a private Xvfb, steady state after a warm-up, measured
-# again while other processes keep the machine busy; the options -w, -t and
-# -r go to it). The two alternate, four runs each, so that a slow spell of
+# (1920 x 1080, or -s WxH, under a private Xvfb, steady state after a warm-up, measured
+# again while other processes keep the machine busy; the options -w, -t,
+# -r and -s, the window's size, go to it). The two alternate, four runs each, so that a slow spell of
 # the machine falls on both; then the medians and the ratios mereglass/gflux
 # are printed. Options after PROGRAM (e.g. --water-res 8) go to mereglass.
 #
@@ -23,10 +23,10 @@ hacks=/usr/libexec/xscreensaver
 runs=4
 
 window_opts=""
-usage="usage: $0 [-w WARMUP] [-t WINDOW] [-r RETRIES] [PROGRAM [mereglass options...]]"
-while getopts w:t:r: opt; do
+usage="usage: $0 [-w WARMUP] [-t WINDOW] [-r RETRIES] [-s WxH] [PROGRAM [mereglass options...]]"
+while getopts w:t:r:s: opt; do
     case $opt in
-    w | t | r) window_opts="$window_opts -$opt $OPTARG" ;;
+    w | t | r | s) window_opts="$window_opts -$opt $OPTARG" ;;
     *) echo "$usage" >&2; exit 2 ;;
     esac
 done

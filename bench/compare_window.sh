@@ -1,8 +1,13 @@
 #!/bin/sh
-# Usage: bench/compare_window.sh [-w WARMUP] [-t WINDOW] [-r RETRIES] [PROGRAM [options...]]
+# Usage: bench/compare_window.sh [-w WARMUP] [-t WINDOW] [-r RETRIES] [-s WxH] [-m MONITORS]
+#                               [PROGRAM [options...]]
 #
-# Measures one hack in its steady state, at 1920 x 1080 under a private Xvfb:
-# the program starts with `-window -geometry 1920x1080 options...`, runs a
+# Measures one hack in its steady state, at WxH (1920x1080) under a private
+# Xvfb: the program starts with `-window -geometry WxH options...`; with
+# MONITORS above 1, on a screen of that many monitors of WxH side by side
+# (held by build/bench/x_monitors beside PROGRAM's build), with
+# `--fullscreen --x11 options...` (mereglass only; the frame rate is then
+# each monitor's). It runs a
 # warm-up of WARMUP seconds (16: mereglass captures and scales the desktop,
 # then plays its intro over the first 14 seconds of a run) and is measured
 # over the next WINDOW seconds (12):
@@ -28,18 +33,21 @@
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 
-warmup=16 window=12 retries=3
-usage="usage: $0 [-w WARMUP] [-t WINDOW] [-r RETRIES] [PROGRAM [options...]]"
-while getopts w:t:r: opt; do
+warmup=16 window=12 retries=3 size=1920x1080 monitors=1
+usage="usage: $0 [-w WARMUP] [-t WINDOW] [-r RETRIES] [-s WxH] [-m MONITORS] [PROGRAM [options...]]"
+while getopts w:t:r:s:m: opt; do
     case $opt in
     w) warmup=$OPTARG ;;
     t) window=$OPTARG ;;
     r) retries=$OPTARG ;;
+    s) size=$OPTARG ;;
+    m) monitors=$OPTARG ;;
     *) echo "$usage" >&2; exit 2 ;;
     esac
 done
 shift $((OPTIND - 1))
-for n in "$warmup" "$window" "$retries"; do
+width=${size%x*} height=${size#*x}
+for n in "$warmup" "$window" "$retries" "$width" "$height" "$monitors"; do
     case $n in
     '' | *[!0-9]*) echo "compare_window.sh: $n is not a whole number of seconds or retries" >&2; exit 2 ;;
     esac
@@ -59,11 +67,13 @@ busy_limit=0.10 # cores used by others that make a window not count
 
 tmp=$(mktemp -d)
 xvfb_pid=""
+monitors_pid=""
 pid=""
 probe=""
 cleanup() {
     if [ -n "$pid" ]; then kill -KILL "$pid" 2>/dev/null || true; fi
     for p in $probe; do perf probe -q -d "$p" 2>/dev/null || true; done
+    if [ -n "$monitors_pid" ]; then kill "$monitors_pid" 2>/dev/null || true; fi
     if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
     rm -rf "$tmp"
 }
@@ -72,7 +82,8 @@ trap 'exit 130' INT
 trap 'exit 143' TERM
 
 # A private X server; it reports its display number on descriptor 3.
-Xvfb -displayfd 3 -noreset -nolisten tcp -screen 0 1920x1080x24 3>"$tmp/display" 2>"$tmp/xvfb.log" &
+Xvfb -displayfd 3 -noreset -nolisten tcp -screen 0 "$((width * monitors))x${height}x24" \
+    3>"$tmp/display" 2>"$tmp/xvfb.log" &
 xvfb_pid=$!
 i=0
 while [ ! -s "$tmp/display" ] && [ $i -lt 200 ]; do sleep 0.1; i=$((i + 1)); done
@@ -89,8 +100,19 @@ events=""
 . "$here/present_probes.sh"
 add_present_probes "bench_frames_$$"
 
+mode="-window -geometry $size"
+if [ "$monitors" -gt 1 ]; then
+    holder=$(dirname "$program")/../../bench/x_monitors
+    DISPLAY="$display" "$holder" "$width" "$height" "$monitors" >"$tmp/monitors" &
+    monitors_pid=$!
+    i=0
+    while ! grep -q ready "$tmp/monitors" && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+    grep -q ready "$tmp/monitors" || { echo "compare_window.sh: no monitors ($holder)" >&2; exit 1; }
+    mode="--fullscreen --x11"
+fi
+# shellcheck disable=SC2086
 XDG_CONFIG_HOME="$tmp/config" DISPLAY="$display" \
-    "$program" -window -geometry 1920x1080 "$@" 2>"$tmp/program.log" &
+    "$program" $mode "$@" 2>"$tmp/program.log" &
 pid=$!
 
 # One reading, taken at once by one process: seconds since boot, busy ticks
@@ -134,7 +156,7 @@ while :; do
         # shellcheck disable=SC2086
         /usr/bin/time -o "$tmp/perf.time" -f "%U %S" \
             perf stat -x, -p "$pid" $events -o "$tmp/frames" -- sleep "$window"
-        frames=$(awk -F, '/:swap_/ { if ($1 + 0 > n) n = $1 + 0 } END { print n + 0 }' "$tmp/frames")
+        frames=$(awk -F, -v m="$monitors" '/:swap_/ { if ($1 + 0 > n) n = $1 + 0 } END { print int(n / m) }' "$tmp/frames")
         [ -n "${BENCH_DEBUG:-}" ] && cat "$tmp/frames" >&2
     else
         /usr/bin/time -o "$tmp/perf.time" -f "%U %S" sleep "$window"
