@@ -4,11 +4,11 @@
 # Measures `mereglass -window` beside gflux in grab mode, a packaged
 # XScreenSaver hack that draws a lit GL sheet textured with the grabbed
 # desktop, under the same conditions: each run goes through compare_window.sh
-# (1920 x 1080, or -s WxH, under a private Xvfb, steady state after a warm-up, measured
-# again while other processes keep the machine busy; the options -w, -t,
-# -r and -s, the window's size, go to it). The two alternate, four runs each, so that a slow spell of
-# the machine falls on both; then the medians and the ratios mereglass/gflux
-# are printed. Options after PROGRAM (e.g. --water-res 8) go to mereglass.
+# (1920 x 1080, or -s WxH, under a private Xvfb, steady state after a
+# warm-up, measured again while other processes keep the machine busy; the
+# options -w, -t, -r and -s go to it). The two alternate, four runs each, so
+# that a slow spell of the machine falls on both; then the medians and the
+# ratios mereglass/gflux are printed. Options after PROGRAM (e.g. --water-res 8) go to mereglass.
 #
 # ripples, the other packaged hack that ripples the desktop, is left out: it
 # draws with XPutImage, so no frames are counted at a buffer swap, and under
