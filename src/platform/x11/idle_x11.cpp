@@ -92,10 +92,10 @@ bool XScreenSaverRuns(::Display* display) {
 // The process of the client whose resources start at `base`, 0 when the
 // server does not know it (a client on another machine).
 long ClientProcess(::Display* display, XID base) {
-    XResClientIdSpec spec{base, XRES_CLIENT_ID_PID_MASK};
+    XResClientIdSpec query{base, XRES_CLIENT_ID_PID_MASK};
     long count = 0;
     XResClientIdValue* values = nullptr;
-    if (XResQueryClientIds(display, 1, &spec, &count, &values) != Success) return 0;
+    if (XResQueryClientIds(display, 1, &query, &count, &values) != Success) return 0;
     long pid = 0;
     for (long i = 0; i < count && pid <= 0; ++i) pid = XResGetClientPid(&values[i]);
     XResClientIdsDestroy(count, values);
