@@ -48,6 +48,7 @@ struct IdleSession {
     std::string waylandError;
     int epollFd = -1;
     int timerFd = -1;            // ticks while a source is waited for
+    bool ticking = false;        // the timer is set
     std::vector<int> watched;    // the descriptors in the epoll set
     std::vector<IdleHold> seen;  // the holds of the last asking, with their times
     bool lockAsked = false;      // logind was asked to lock, and no input came since
@@ -75,9 +76,10 @@ void SyncFds(IdleSession* s) {
     if (s->x11 != nullptr) fds.push_back(IdleX11Fd(s->x11));
     if (s->timerFd >= 0) fds.push_back(s->timerFd);
     SyncEpollSet(s->epollFd, &s->watched, std::move(fds));
-    if (s->timerFd < 0) return;
+    if (s->timerFd < 0 || Waiting(s) == s->ticking) return;
+    s->ticking = !s->ticking;
     itimerspec tick{};
-    if (Waiting(s)) {
+    if (s->ticking) {
         tick.it_interval.tv_nsec = static_cast<long>(kReturnStepSeconds * 1e9);
         tick.it_value = tick.it_interval;
     }

@@ -494,9 +494,9 @@ void BusFds(IdleBus* b, std::vector<int>* fds) {
 
 bool DispatchIdleBus(IdleBus* b, std::vector<IdleEvent>* events, std::string* error) {
     g_main_context_push_thread_default(b->context);
+    // DispatchContext leaves the context prepared for the next wait.
     DispatchContext(b->context, &b->priority, &b->fds);
     RetryGnomeIdle(b);
-    Prepare(b);
     g_main_context_pop_thread_default(b->context);
     events->insert(events->end(), b->events.begin(), b->events.end());
     b->events.clear();
