@@ -96,9 +96,10 @@ struct SettingsDialogDescription {
     // The saver's one-run options for the values shown, for the preview.
     std::function<std::vector<std::string>(const DialogValues&)> previewFlags;
     // Shown under the controls only where the screenshot portal would ask
-    // the user over the saver (platform/wayland.h: PortalScreenshotGrant
-    // is Unasked): makes the one request that may ask, so that the
-    // question comes over this dialog, and shows the outcome beside it.
+    // the user over the saver (platform/portal_screenshot.h:
+    // PortalScreenshotGrant is Unasked): makes the one request that may
+    // ask, so that the question comes over this dialog, and shows the
+    // outcome beside it.
     DialogButton allowScreenshots{"_Allow Screenshots\u2026", "allowScreenshots"};
 };
 

@@ -1,18 +1,11 @@
 // The Wayland port of the platform layer: a connection to the compositor
 // with its outputs and input, one covering view per output, and the
-// pictures of the desktop the session offers (the compositor's screencopy,
-// the screenshot portal). Plain structs and free functions like
-// platform.h's; nothing here includes Wayland, EGL or GLib. The files:
-//   wayland_connection.cpp  registry, outputs, seat input, dispatching
-//   wayland_view.cpp        layer-shell or full-screen toplevel surfaces
-//                           with their EGL window and context
-//   wayland_screencopy.cpp  an output's pixels through screencopy
-//   wayland_output_power.cpp  whether the compositor has an output
-//                           powered off
-//   portal_screenshot.cpp   GDBus: the screenshot portal; cropping its
-//                           picture to an output
-//   portal_grant.cpp        GDBus: GNOME's grant of screenshots
-//   portal_file.cpp         statx: deleting the portal's picture file
+// pictures of the desktop the session offers (each output's by the
+// compositor's screencopy, else its part of the screenshot portal's
+// picture of the whole desktop, platform/portal_screenshot.h). The program
+// reaches Wayland through its session (session.h, OpenWaylandSession); the
+// backend's own files and the tests use these. Plain structs and free
+// functions like platform.h's; nothing here includes Wayland, EGL or GLib.
 #pragma once
 
 #include <cstdint>
@@ -119,39 +112,6 @@ bool WaylandHasScreencopy(const WaylandConnection* connection);
 // ARGB8888, XBGR8888 and ABGR8888.
 bool OrientCapture(const uint8_t* data, int width, int height, int stride, uint32_t format,
                    bool yInverted, int transform, RgbaImage* image);
-
-// Asks the screenshot portal on the session bus for a picture of the whole
-// desktop, without asking the user (interactive=false), waiting at most
-// `timeoutSeconds` for it. The file the portal saved the picture in is
-// deleted once read when the portal made it for this request (a regular
-// file of this user, of one name, stamped after the request began); any
-// other file it names is left. An answer that comes after the wait is
-// still listened for, two minutes more in a thread of its own, and its
-// file deleted unread under the same rule. Where the portal would first ask the user
-// whether programs may take screenshots (GNOME without a grant:
-// PortalScreenshotGrant), it is not asked at all. False, with a reason
-// that names the portal, when it is not asked, there is none, it refuses,
-// fails or does not answer in time.
-bool PortalScreenshot(double timeoutSeconds, RgbaImage* image, std::string* error);
-
-// What the desktop's portal makes of a screenshot asked for without the
-// user (GNOME's permission store: table "screenshot", id "screenshot", under
-// the app id "" of a program run from the host, or "org.example.Mereglass"
-// where a newer portal files a program started from its menu entry).
-enum class ScreenshotGrant {
-    NotNeeded,  // not GNOME ($XDG_CURRENT_DESKTOP does not name it)
-    Granted,    // GNOME, and the store holds "yes" for either id, "no" for neither
-    Unasked,    // GNOME, and nothing for either (or no store): the portal would ask
-    Refused,    // GNOME, and the store holds "no" for either: it refuses unasked
-};
-// Looks the grant up on the session bus, waiting at most `timeoutSeconds`.
-ScreenshotGrant PortalScreenshotGrant(double timeoutSeconds);
-// The one request that may ask the user, for the settings dialog: the same
-// request as PortalScreenshot's but made whatever the grant, so that GNOME
-// asks its question now, over the dialog, and stores the answer. Waits at
-// most `timeoutSeconds` (the user is answering); the picture is not kept
-// and its file is deleted. False, with a reason, when no picture came.
-bool RequestPortalScreenshotGrant(double timeoutSeconds, std::string* error);
 
 // The part of a picture of the whole desktop that `output` shows: the
 // desktop spans the outputs' logical rectangles, and the picture is scaled

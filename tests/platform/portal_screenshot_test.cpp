@@ -5,6 +5,8 @@
 // failure code, or never; and GNOME's permission store, holding what the
 // test puts in it. Skipped without dbus-daemon; the dialog's test runs on
 // a private Xvfb.
+#include "platform/portal_screenshot.h"
+
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gio/gio.h>
 #include <gtest/gtest.h>
@@ -26,7 +28,6 @@
 #include "child_process.h"
 #include "platform/platform.h"
 #include "platform/settings_dialog.h"
-#include "platform/wayland.h"
 #include "x_screen.h"
 #include "xvfb.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "platform/desktop/session_bus_internal.h"
-#include "platform/wayland.h"
+#include "platform/portal_screenshot.h"
 
 namespace platform {
 

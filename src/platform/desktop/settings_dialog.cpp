@@ -13,7 +13,7 @@
 
 #include "platform/desktop/preview_pane.h"
 #include "platform/platform.h"
-#include "platform/wayland.h"
+#include "platform/portal_screenshot.h"
 #include "support/diagnostics.h"
 #include "support/translation.h"
 

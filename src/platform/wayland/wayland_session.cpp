@@ -6,16 +6,20 @@
 // screenshot portal's picture of the whole desktop. Relies on the
 // connection, the view and screencopy of this folder, and on the desktop
 // services' portal and Mutter's power-save mode (through the shared
-// headers platform/wayland.h and platform/mutter_power_save.h).
+// headers platform/portal_screenshot.h and platform/mutter_power_save.h).
 //
-// Provides: OpenWaylandSession.
+// Provides: OpenWaylandSession, CropDesktopPicture.
 #include <poll.h>
 #include <sys/epoll.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <climits>
+#include <cmath>
 #include <memory>
 
 #include "platform/mutter_power_save.h"
+#include "platform/portal_screenshot.h"
 #include "platform/session.h"
 #include "platform/view_port.h"
 #include "platform/wayland.h"
@@ -261,6 +265,41 @@ Session* OpenWaylandSession(std::string* error) {
     WaylandConnection* connection = OpenWayland(nullptr, error);
     if (connection == nullptr) return nullptr;
     return new WaylandSession(connection);
+}
+
+bool CropDesktopPicture(const RgbaImage& desktop, const std::vector<WaylandOutput>& outputs,
+                        const WaylandOutput& output, RgbaImage* image) {
+    if (outputs.empty() || desktop.width <= 0 || desktop.height <= 0) return false;
+    int left = INT_MAX, top = INT_MAX, right = INT_MIN, bottom = INT_MIN;
+    for (const WaylandOutput& o : outputs) {
+        left = std::min(left, o.x);
+        top = std::min(top, o.y);
+        right = std::max(right, o.x + o.width);
+        bottom = std::max(bottom, o.y + o.height);
+    }
+    if (right <= left || bottom <= top) return false;
+    // Picture pixels per logical pixel, each way.
+    const double sx = static_cast<double>(desktop.width) / (right - left);
+    const double sy = static_cast<double>(desktop.height) / (bottom - top);
+    const int x0 = static_cast<int>(std::lround((output.x - left) * sx));
+    const int y0 = static_cast<int>(std::lround((output.y - top) * sy));
+    const int x1 = std::min(desktop.width,
+                            static_cast<int>(std::lround((output.x + output.width - left) * sx)));
+    const int y1 = std::min(desktop.height,
+                            static_cast<int>(std::lround((output.y + output.height - top) * sy)));
+    if (x0 < 0 || y0 < 0 || x1 <= x0 || y1 <= y0) return false;
+    image->width = x1 - x0;
+    image->height = y1 - y0;
+    image->pixels.resize(static_cast<size_t>(image->width) * image->height * 4);
+    // Both are bottom row first: the output's top row y0 is the desktop's
+    // row height - 1 - y0 from the bottom.
+    for (int y = 0; y < image->height; ++y) {
+        const int from = desktop.height - y1 + y;
+        std::copy_n(desktop.pixels.data() + (static_cast<size_t>(from) * desktop.width + x0) * 4,
+                    static_cast<size_t>(image->width) * 4,
+                    image->pixels.data() + static_cast<size_t>(y) * image->width * 4);
+    }
+    return true;
 }
 
 }  // namespace platform
