@@ -61,7 +61,7 @@ bool WindowRectangle(Connection* connection, WindowId window, int* x, int* y, in
 // own visual decides the configuration. Null, with a reason in `error`,
 // when no context can be made (no GLX, a window that is gone).
 View* CreateWindowView(Connection* connection, const ViewRequest& request, std::string* error);
-// The view's X window; 0 for a headless view.
+// The view's X window; 0 for a headless or Wayland view.
 WindowId ViewWindow(const View* view);
 
 // ---------------------------------------------------------------- events

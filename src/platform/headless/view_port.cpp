@@ -4,8 +4,6 @@
 
 #include <GL/gl.h>
 
-#include "platform/x11.h"
-
 namespace platform {
 
 void DestroyView(View* view) { delete view; }
@@ -19,8 +17,6 @@ bool ResizeView(View* view, int width, int height) { return view->Resize(width, 
 void ViewSize(View* view, int* width, int* height) { view->Size(width, height); }
 
 void PresentView(View* view) { view->Present(); }
-
-WindowId ViewWindow(const View* view) { return view->Window(); }
 
 bool ViewLost(const View* view) { return view->Lost(); }
 

@@ -2,7 +2,7 @@
 // creates, on the root, or on another program's window. Relies on Xlib
 // and GLX.
 //
-// Provides: CreateWindowView, ConnectionOfView.
+// Provides: CreateWindowView, ViewWindow, ConnectionOfView.
 #include <GL/gl.h>
 #include <GL/glx.h>
 #include <X11/Xatom.h>
@@ -329,6 +329,8 @@ View* CreateWindowView(Connection* c, const ViewRequest& request, std::string* e
     XFlush(d);
     return view;
 }
+
+WindowId ViewWindow(const View* view) { return view->Window(); }
 
 Connection* ConnectionOfView(const View* view) {
     const auto* glx = dynamic_cast<const GlxWindowView*>(view);
