@@ -6,7 +6,8 @@
 // program's host sees it. The files, each opening with the list of what it
 // provides; the first six are the headless port, which stands alone as
 // mereglass_platform_headless (EGL and OpenGL only). The X11 backend's own
-// functions are declared in x11.h, the Wayland backend's in wayland.h.
+// functions are declared in x11/x11.h, the Wayland backend's in
+// wayland/wayland.h.
 //   view_port.cpp          OpenGL: the View functions, handed to the view's
 //                          port, and the pixel read-back
 //   headless_view.cpp      EGL: headless views

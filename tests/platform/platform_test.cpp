@@ -24,8 +24,8 @@
 #include "platform/desktop/image_decode.h"
 #include "platform/desktop_idle_delay.h"
 #include "platform/power_source.h"
-#include "platform/wayland.h"
-#include "platform/x11.h"
+#include "platform/wayland/wayland.h"
+#include "platform/x11/x11.h"
 #include "view/desktop_picture.h"
 
 namespace {

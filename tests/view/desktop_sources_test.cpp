@@ -26,7 +26,7 @@
 
 #include "platform/platform.h"
 #include "platform/session.h"
-#include "platform/x11.h"
+#include "platform/x11/x11.h"
 #include "view/desktop_capture.h"
 #include "xvfb.h"
 

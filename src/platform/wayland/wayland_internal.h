@@ -11,7 +11,7 @@
 
 #include "dpms-client.h"
 #include "fractional-scale-v1-client.h"
-#include "platform/wayland.h"
+#include "platform/wayland/wayland.h"
 #include "viewporter-client.h"
 #include "wlr-screencopy-unstable-v1-client.h"
 // The layer-shell header names an argument `namespace`, which C++ reserves.

@@ -22,7 +22,7 @@
 #include "platform/portal_screenshot.h"
 #include "platform/session.h"
 #include "platform/view_port.h"
-#include "platform/wayland.h"
+#include "platform/wayland/wayland.h"
 #include "platform/wayland/wayland_internal.h"
 #include "support/translation.h"
 

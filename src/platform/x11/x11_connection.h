@@ -9,7 +9,7 @@
 
 #include <vector>
 
-#include "platform/x11.h"
+#include "platform/x11/x11.h"
 
 namespace platform {
 
