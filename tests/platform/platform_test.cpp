@@ -21,8 +21,8 @@
 #include <string>
 
 #include "fake_power.h"
-#include "platform/desktop/image_decode.h"
 #include "platform/desktop_idle_delay.h"
+#include "platform/pictures/image_decode.h"
 #include "platform/power_source.h"
 #include "platform/wayland/wayland.h"
 #include "platform/x11/x11.h"

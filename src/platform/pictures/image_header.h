@@ -2,7 +2,7 @@
 // bytes before any decoder sees them: a PNG by its signature and IHDR
 // chunk, a JPEG by its start marker and the segments up to its first scan
 // (its EXIF orientation among them).
-// Private to src/platform/desktop/.
+// Private to src/platform/pictures/.
 #pragma once
 
 #include <cstdint>

@@ -1,12 +1,12 @@
 // Decoding a picture file whose header was read and accepted
 // (image_header.h): GdkPixbuf's loader for its kind, scaled while it loads.
-// Private to src/platform/desktop/.
+// Private to src/platform/pictures/.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-#include "platform/desktop/image_header.h"
+#include "platform/pictures/image_header.h"
 #include "platform/platform.h"
 
 namespace platform {

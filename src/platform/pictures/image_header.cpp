@@ -2,7 +2,7 @@
 // order. Relies on POSIX pread.
 //
 // Provides: ReadImageHeader.
-#include "platform/desktop/image_header.h"
+#include "platform/pictures/image_header.h"
 
 #include <unistd.h>
 

@@ -3,7 +3,7 @@
 // RGBA image turned upright.
 //
 // Provides: ScaledSize, StoredLimit, DecodeImage.
-#include "platform/desktop/image_decode.h"
+#include "platform/pictures/image_decode.h"
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <unistd.h>

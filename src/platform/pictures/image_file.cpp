@@ -8,8 +8,8 @@
 
 #include <algorithm>
 
-#include "platform/desktop/image_decode.h"
-#include "platform/desktop/image_header.h"
+#include "platform/pictures/image_decode.h"
+#include "platform/pictures/image_header.h"
 #include "platform/platform.h"
 #include "support/regular_file.h"
 #include "support/translation.h"
