@@ -2,7 +2,7 @@
 // and an orderly end. Relies on POSIX and tied_child.cpp.
 //
 // Provides: StartPreviewChild, PreviewChildRunning, StopPreviewChild.
-#include "platform/desktop/preview_child.h"
+#include "platform/toolkit/preview_child.h"
 
 #include <signal.h>
 #include <sys/wait.h>

@@ -7,7 +7,7 @@
 //
 // Provides: CreatePreviewPane, DestroyPreviewPane, PreviewPaneWidget,
 // SetPreviewProgram, PreviewValuesChanged.
-#include "platform/desktop/preview_pane.h"
+#include "platform/toolkit/preview_pane.h"
 
 #include <gdk/gdkx.h>
 #include <sys/mman.h>
@@ -18,7 +18,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/desktop/preview_child.h"
+#include "platform/toolkit/preview_child.h"
 #include "support/diagnostics.h"
 #include "support/translation.h"
 

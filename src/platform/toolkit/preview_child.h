@@ -1,6 +1,7 @@
 // The process behind the settings dialog's preview pane: started with
 // fork and exec, tied to the dialog's life, ended with SIGTERM and then
-// SIGKILL. Private to src/platform/desktop/; relies on POSIX and Linux's prctl.
+// SIGKILL. Private to src/platform/toolkit/; relies on POSIX and Linux's
+// prctl.
 #pragma once
 
 #include <string>

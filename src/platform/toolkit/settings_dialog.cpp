@@ -11,9 +11,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/desktop/preview_pane.h"
 #include "platform/platform.h"
 #include "platform/portal_screenshot.h"
+#include "platform/toolkit/preview_pane.h"
 #include "support/diagnostics.h"
 #include "support/translation.h"
 
