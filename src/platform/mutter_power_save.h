@@ -2,7 +2,7 @@
 // powered down, as org.gnome.Mutter.DisplayConfig's PowerSaveMode tells on
 // the session bus, followed as it changes. One descriptor to wait on;
 // nothing polls. Plain free functions like platform.h's; nothing here
-// includes GLib. The body is desktop/mutter_power_save.cpp.
+// includes GLib. The body is bus/mutter_power_save.cpp.
 #pragma once
 
 namespace platform {

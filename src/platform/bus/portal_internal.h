@@ -1,6 +1,6 @@
 // What the screenshot portal's files share: the session bus, the
 // desktop's names, GNOME's grant and the portal's picture file. Private to
-// src/platform/desktop/; relies on GIO.
+// src/platform/bus/; relies on GIO.
 #pragma once
 
 #include <gio/gio.h>
@@ -9,7 +9,7 @@
 #include <ctime>
 #include <string>
 
-#include "platform/desktop/session_bus_internal.h"
+#include "platform/bus/session_bus_internal.h"
 #include "platform/portal_screenshot.h"
 
 namespace platform {

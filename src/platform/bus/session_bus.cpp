@@ -2,7 +2,7 @@
 // GDBus.
 //
 // Provides: OpenSessionBus, OpenSystemBus, CloseSessionBus.
-#include "platform/desktop/session_bus_internal.h"
+#include "platform/bus/session_bus_internal.h"
 #include "support/translation.h"
 
 namespace platform {

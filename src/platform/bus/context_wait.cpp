@@ -10,7 +10,7 @@
 
 #include <algorithm>
 
-#include "platform/desktop/context_wait_internal.h"
+#include "platform/bus/context_wait_internal.h"
 
 namespace platform {
 

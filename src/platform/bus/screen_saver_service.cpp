@@ -17,7 +17,7 @@
 #include <map>
 #include <string>
 
-#include "platform/desktop/idle_bus_internal.h"
+#include "platform/bus/idle_bus_internal.h"
 #include "platform/platform.h"
 #include "support/diagnostics.h"
 #include "support/translation.h"

@@ -1,7 +1,7 @@
 // The idle session's bus part as its two files share it: the connections,
 // their main context and the events heard, for idle_bus.cpp and our own
 // screen-saver service (screen_saver_service.cpp). Private to
-// src/platform/desktop/; relies on GIO.
+// src/platform/bus/; relies on GIO.
 #pragma once
 
 #include <gio/gio.h>

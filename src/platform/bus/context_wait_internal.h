@@ -2,7 +2,7 @@
 // GLib's: its descriptors are handed to the caller's poll or epoll set, and
 // what is ready is run when the caller says so. Shared by the idle
 // session's bus and the power source; SyncEpollSet comes with it
-// (epoll_set_internal.h). Private to src/platform/desktop/; relies on
+// (epoll_set_internal.h). Private to src/platform/bus/; relies on
 // GLib and Linux's epoll.
 #pragma once
 

@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/desktop/portal_internal.h"
+#include "platform/bus/portal_internal.h"
 
 namespace platform {
 

@@ -13,8 +13,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "platform/desktop/context_wait_internal.h"
-#include "platform/desktop/session_bus_internal.h"
+#include "platform/bus/context_wait_internal.h"
+#include "platform/bus/session_bus_internal.h"
 
 namespace platform {
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/desktop/portal_internal.h"
+#include "platform/bus/portal_internal.h"
 #include "support/diagnostics.h"
 #include "support/translation.h"
 

@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/desktop/portal_internal.h"
+#include "platform/bus/portal_internal.h"
 #include "support/translation.h"
 
 namespace platform {

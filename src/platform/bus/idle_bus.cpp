@@ -17,9 +17,9 @@
 #include <cstdlib>
 #include <iterator>
 
-#include "platform/desktop/context_wait_internal.h"
-#include "platform/desktop/idle_bus_internal.h"
-#include "platform/desktop/session_bus_internal.h"
+#include "platform/bus/context_wait_internal.h"
+#include "platform/bus/idle_bus_internal.h"
+#include "platform/bus/session_bus_internal.h"
 #include "platform/platform.h"
 #include "support/translation.h"
 
