@@ -6,7 +6,7 @@
 // Provides: DefaultAutostartPlace, AutostartFolder, AutostartEntryPath,
 // AutostartEntryText, ExecArgument, AutostartEntryPresent,
 // ChangeAutostartEntry (platform/autostart_entry.h) and UserConfigFolder
-// (platform_internal.h). Relies on POSIX file calls, GLib's key files and
+// (config_folder.h). Relies on POSIX file calls, GLib's key files and
 // UTF-8 check, and support/regular_file.h.
 #include "platform/autostart_entry.h"
 
@@ -22,7 +22,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "platform/platform_internal.h"
+#include "platform/config/config_folder.h"
 #include "support/diagnostics.h"
 #include "support/regular_file.h"
 #include "support/translation.h"

@@ -5,7 +5,7 @@
 // key files accept).
 //
 // Provides: ReadDesktopIdleDelay (platform/desktop_idle_delay.h). Relies on
-// GIO, support/regular_file.h and UserConfigFolder (platform_internal.h).
+// GIO, support/regular_file.h and UserConfigFolder (config_folder.h).
 #include "platform/desktop_idle_delay.h"
 
 #include <gio/gio.h>
@@ -18,7 +18,7 @@
 #include <sstream>
 #include <string_view>
 
-#include "platform/platform_internal.h"
+#include "platform/config/config_folder.h"
 #include "support/regular_file.h"
 
 namespace platform {
