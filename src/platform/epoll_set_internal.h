@@ -1,6 +1,6 @@
 // An epoll set kept in step with a list of descriptors that changes as a
 // main context adds and drops sources. Shared by the idle session and the
-// desktop's bus waits (defined in bus/context_wait.cpp). Private to
+// bus's own main contexts (defined in bus/context_wait.cpp). Private to
 // src/platform/; relies on Linux's epoll.
 #pragma once
 

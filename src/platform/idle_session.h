@@ -3,17 +3,21 @@
 // (and who), whether the session is locked. One descriptor to wait on;
 // nothing polls. Plain structs and free functions like platform.h's;
 // nothing here includes X11, Wayland or GLib. The files:
-//   idle_session.cpp  the choice of a source, the one descriptor, the
-//                     holds of all parts with when each was first seen,
-//                     and the wait for a source that went to come back
-//   idle_bus.cpp      GDBus: GNOME's idle monitor, the desktops' and
-//                     logind's idle inhibitors, the lock, screen-saver
-//                     daemons on the bus
-//   screen_saver_service.cpp  GDBus: our own org.freedesktop.ScreenSaver
-//                     where nobody on the bus offers one
-//   idle_wayland.cpp  Wayland: ext_idle_notifier_v1, org_kde_kwin_idle
-//   idle_x11.cpp      Xlib, XSync: the IDLETIME counter; XScreenSaver;
-//                     X-Resource: clients that suspend the screen saver
+//   idle_session.cpp          the choice of a source, the one descriptor,
+//                             the holds of all parts with when each was
+//                             first seen, and the wait for a source that
+//                             went to come back
+//   bus/idle_bus.cpp          GDBus: GNOME's idle monitor, the desktops'
+//                             and logind's idle inhibitors, the lock,
+//                             screen-saver daemons on the bus
+//   bus/screen_saver_service.cpp  GDBus: our own
+//                             org.freedesktop.ScreenSaver where nobody on
+//                             the bus offers one
+//   wayland/idle_wayland.cpp  Wayland: ext_idle_notifier_v1,
+//                             org_kde_kwin_idle
+//   x11/idle_x11.cpp          Xlib, XSync: the IDLETIME counter;
+//                             XScreenSaver; X-Resource: clients that
+//                             suspend the screen saver
 #pragma once
 
 #include <cstdint>

@@ -3,61 +3,17 @@
 // libraries, never the view or the program above it. Nothing here includes
 // X11, GLX, EGL, Wayland, GLib or GTK. A View is a port (view_port.h) that each
 // backend derives; so is a Session (session.h), the window system as the
-// program's host sees it. The files, each opening with the list of what it
-// provides; the first six are the headless port, which stands alone as
-// mereglass_platform_headless (EGL and OpenGL only). The X11 backend's own
-// functions are declared in x11/x11.h, the Wayland backend's in
-// wayland/wayland.h.
-//   view_port.cpp          OpenGL: the View functions, handed to the view's
-//                          port, and the pixel read-back
-//   headless_view.cpp      EGL: headless views
-//   clock.cpp              POSIX: the clock
-//   screen_choice.cpp      the choice of a screen, the headless screen
-//   bundle_path.cpp        POSIX: the bundle path, the catalogues' folder
-//   headless_session.cpp   the headless session (platform/session.h)
-//   x11_connection.cpp     Xlib, XRandR: connection, screens, the X error handler
-//   x11_window_view.cpp    GLX: window views
-//   x11_events.cpp         Xlib: the views' events
-//   x11_desktop_read.cpp   Xlib: desktop reads
-//   image_present_x11.cpp  Xlib, MIT-SHM: frames put from the program's pixels
-//   x11_display_power.cpp  DPMS, XSync: whether the display's monitors
-//                          are powered off
-//   x11_session.cpp        the X11 session
-//   image_file.cpp         GdkPixbuf: image files
-//   desktop_ui.cpp         GIO, GTK: web page, message box
-//   language.cpp           libintl, GTK: the user's language
-//   settings_store.cpp     GLib key files: the settings store
-//   settings_dialog.cpp    GTK: the settings dialog (platform/settings_dialog.h)
-//   preview_pane.cpp       GTK, GDK on X11: the dialog's live preview pane
-//   preview_child.cpp      POSIX: the preview's child process
-//   tied_child.cpp         POSIX, prctl: children that end with this process
-//                          (platform/tied_child.h)
-//   wayland_connection.cpp Wayland: the compositor, its outputs and seats
-//                          (platform/wayland.h)
-//   wayland_view.cpp       Wayland, EGL: views covering an output
-//   wayland_screencopy.cpp Wayland: pictures of the outputs by screencopy
-//   wayland_output_power.cpp Wayland: whether the compositor has an output
-//                          powered off
-//   wayland_session.cpp    the Wayland session
-//   portal_screenshot.cpp  GDBus: the desktop portal's screenshot
-//   context_wait.cpp       GLib: a main context run by our own poll or epoll
-//   session_bus.cpp        GDBus: a connection of our own to the session bus
-//   idle_session.cpp       the session's idleness for the idle watcher
-//                          (platform/idle_session.h): GDBus, Wayland, XSync
-//   watcher_lock.cpp       POSIX: one idle watcher per session, started or
-//                          stopped from outside (platform/watcher_lock.h)
-//   autostart_entry.cpp    POSIX: the idle watch's autostart entry
-//                          (platform/autostart_entry.h)
-//   desktop_idle_delay.cpp GIO: the desktop's own idle delay
-//                          (platform/desktop_idle_delay.h)
-//   portal_grant.cpp       GDBus: GNOME's grant of screenshots
-//   portal_file.cpp        statx: deleting the portal's picture file
-//   mutter_power_save.cpp  GDBus: Mutter's power-save mode
-//                          (platform/mutter_power_save.h)
+// program's host sees it. The other headers of this folder declare the
+// other services (the idle session, the power source, the settings dialog,
+// ...). The folders below it fill them in, one room a service, as
+// src/platform/CMakeLists.txt lists them; this header's sections come from
+// headless/ (the clock, the screens, the View functions and headless views,
+// the bundle), x11/ (the image presenter), pictures/ (images), toolkit/
+// (the language, the desktop UI) and config/ (the settings store).
 //
-// Handles (Connection, View, SettingsStore) are owned by the
-// caller, who releases them with the matching Close/Destroy function.
-// Everything runs on one thread.
+// Handles (View, ImagePresenter, SettingsStore) are owned by the caller, who
+// releases them with the matching Destroy/Close function. Everything runs on
+// one thread.
 #pragma once
 
 #include <cstdint>

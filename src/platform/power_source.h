@@ -1,7 +1,7 @@
 // The power source: whether the machine runs on battery, as UPower tells
 // on the system bus, followed as it changes. One descriptor to wait on;
 // nothing polls. Plain free functions like platform.h's; nothing here
-// includes GLib. The body is power_source.cpp.
+// includes GLib. The body is bus/power_source.cpp.
 #pragma once
 
 namespace platform {

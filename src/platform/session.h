@@ -2,9 +2,10 @@
 // same small set of functions for X11, a Wayland compositor and a headless
 // run. A session lists the outputs, makes a view per output or per given
 // window, tells its events in one type, says which outputs are powered
-// off, reads the desktop's picture and gives one descriptor to wait on. Each backend implements it
-// in its own folder (x11_session.cpp, wayland_session.cpp, headless_session.cpp), with its state
-// private there. Nothing here includes a window system's headers.
+// off, reads the desktop's picture and gives one descriptor to wait on.
+// Each backend implements it in its own folder (x11/x11_session.cpp,
+// wayland/wayland_session.cpp, headless/headless_session.cpp), with its
+// state private there. Nothing here includes a window system's headers.
 #pragma once
 
 #include <cstdint>

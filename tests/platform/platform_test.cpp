@@ -608,7 +608,7 @@ TEST(PlatformImageFile, OnlyPngAndJpegAreDecodedWhateverTheName) {
 }
 
 // The power source against the fake UPower on a private bus. Each change is
-// waited for on the source's descriptor alone, as the hosts wait.
+// waited for on the source's descriptor alone, as the host's loop waits.
 class PowerSourceOnPrivateBus : public ::testing::Test {
 protected:
     void SetUp() override {

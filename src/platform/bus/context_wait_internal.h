@@ -1,9 +1,9 @@
 // A GLib main context of our own, waited on by our own loop instead of
 // GLib's: its descriptors are handed to the caller's poll or epoll set, and
 // what is ready is run when the caller says so. Shared by the idle
-// session's bus and the power source; SyncEpollSet comes with it
-// (epoll_set_internal.h). Private to src/platform/bus/; relies on
-// GLib and Linux's epoll.
+// session's bus, the power source and Mutter's power-save mode;
+// SyncEpollSet comes with it (epoll_set_internal.h). Private to
+// src/platform/bus/; relies on GLib and Linux's epoll.
 #pragma once
 
 #include <glib.h>

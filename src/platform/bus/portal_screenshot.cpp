@@ -1,8 +1,8 @@
 // A picture of the whole desktop from the screenshot portal on the session
 // bus. An answer that comes after the wait is listened for in a thread of
 // its own, so that its file goes too. Relies on GIO's GDBus, std::thread,
-// image_file.cpp, and portal_grant.cpp and portal_file.cpp for GNOME's
-// grant and the portal's file.
+// the pictures' LoadImageFile (platform.h), and portal_grant.cpp and
+// portal_file.cpp for GNOME's grant and the portal's file.
 //
 // Provides: PortalScreenshot, RequestPortalScreenshotGrant.
 #include <gio/gio.h>

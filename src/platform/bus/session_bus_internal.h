@@ -1,7 +1,7 @@
-// Connections of our own to the session bus, shared by the platform's
-// GDBus files (the screenshot portal, its grant, the idle session), and to
-// the system bus (the power source).
-// Private to src/platform/bus/; relies on GIO.
+// Connections of our own to the session bus, shared by the bus's files
+// (the screenshot portal, its grant, the idle session, Mutter's power-save
+// mode), and to the system bus (the idle session's logind, the power
+// source). Private to src/platform/bus/; relies on GIO.
 #pragma once
 
 #include <gio/gio.h>

@@ -1,5 +1,6 @@
 // The preview pane's child process: a child tied to the dialog's process,
-// and an orderly end. Relies on POSIX and tied_child.cpp.
+// and an orderly end. Relies on POSIX and the processes' tied child
+// (platform/tied_child.h).
 //
 // Provides: StartPreviewChild, PreviewChildRunning, StopPreviewChild.
 #include "platform/toolkit/preview_child.h"
