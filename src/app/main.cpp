@@ -13,18 +13,18 @@
 #include <string>
 #include <utility>
 
-#include "app/autostart.h"
-#include "app/command_line.h"
-#include "app/host.h"
-#include "app/idle_watch.h"
-#include "app/render.h"
-#include "app/session_choice.h"
-#include "app/stop_signal.h"
-#include "app/xscreensaver_listing.h"
+#include "command/command_line.h"
+#include "command/stop_signal.h"
+#include "dialog/settings_dialog.h"
+#include "host/host.h"
+#include "host/render.h"
+#include "host/session_choice.h"
+#include "listing/xscreensaver_listing.h"
 #include "platform/platform.h"
+#include "settings/settings_table.h"
 #include "support/diagnostics.h"
-#include "view/configure_dialog.h"
-#include "view/settings_table.h"
+#include "watcher/autostart.h"
+#include "watcher/idle_watch.h"
 
 namespace {
 

@@ -53,8 +53,8 @@
 #include <cstdint>
 
 #include "scene/settings.h"
+#include "settings/settings_table.h"
 #include "view/screen_saver_view.h"
-#include "view/settings_table.h"
 
 class SSMAIN;
 

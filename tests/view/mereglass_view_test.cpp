@@ -13,7 +13,7 @@
 #include "fake_platform.h"
 #include "platform/platform.h"
 #include "scene/scene.h"
-#include "view/settings_table.h"
+#include "settings/settings_table.h"
 
 namespace {
 
