@@ -21,8 +21,8 @@ constexpr int kMaxSide = 16384;
 // Longest headless run, seconds of simulated time.
 constexpr double kMaxSeconds = 24.0 * 3600.0;
 constexpr int kMaxFps = 1000;
-// The longest idle time for one run, seconds: the setting's 720 minutes.
-constexpr int kMaxIdleSeconds = 720 * 60;
+// The longest idle time for one run, seconds: the setting's longest.
+constexpr int kMaxIdleSeconds = kMaxWatchMinutes * 60;
 
 // "--name" and "-name" both give "name"; anything else gives null.
 const char* OptionName(const char* arg) {

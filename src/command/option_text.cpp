@@ -15,67 +15,6 @@ constexpr size_t kHelpColumn = 24;
 // The same for the setting options, whose names are longer.
 constexpr size_t kSettingHelpColumn = 31;
 
-// The manual page's paragraph for each setting option. @MIN@, @MAX@ and
-// @FACTORY@ stand for the setting's range and factory value ("on" or "off"
-// for a setting that is on or off).
-struct SettingManual {
-    const char* key;
-    const char* text;
-};
-
-const SettingManual kSettingManuals[] = {
-    {"MainMonitorOnly", "Run on the main monitor only and leave the others black (@FACTORY@)."},
-    {"WaterSpeed", "Wave speed in percent, @MIN@ to @MAX@ (@FACTORY@)."},
-    {"WaterRes", R"(Water resolution: 2\(haN points a side, N from @MIN@ to @MAX@ (@FACTORY@).)"},
-    {"DripSpeed",
-     "The shortest time between two drips, in hundredths of a second, @MIN@ to @MAX@\n"
-     "(@FACTORY@); the longest is twice that."},
-    {"Lighting",
-     "A light that circles the pool; off, it stands still above the middle "
-     "(@FACTORY@)."},
-    {"WantBowl",
-     "A bowl-shaped pool: the picture lines a spherical basin instead of a flat\n"
-     "floor (@FACTORY@)."},
-    {"Caustics",
-     "The bright, moving net of light that the ripples focus on the pool floor\n"
-     "(@FACTORY@)."},
-    {"FullDetail",
-     "On a software renderer (Mesa's llvmpipe or softpipe, where the processor\n"
-     "draws every pixel), the saver normally draws at half the width and height of\n"
-     "its window, stretched to fill it, and at most 30 frames a second, which\n"
-     "costs a fraction of the processor time.\n"
-     "With full detail it draws every pixel at up to 60 frames a second (@FACTORY@).\n"
-     "A graphics card always draws in full detail."},
-    {"SaveBattery",
-     "While the machine runs on battery (as UPower tells on the system bus), the\n"
-     "saver draws at most 30 frames a second and, on a software renderer, at half\n"
-     "the width and height whatever FullDetail says; on mains it draws as before\n"
-     "(@FACTORY@)."},
-    {"Picture", R"(What lies under the water: 0 the desktop, 1 a picture from the picture
-folder instead (@FACTORY@).
-The folder is chosen in the settings dialog or with
-.BR \-\-image\-dir ;
-with 0, its pictures still stand in for a desktop that cannot be read.)"},
-    {"DesktopPrivacy",
-     R"(The desktop's picture: 0 as it is, 1 blurred, 2 pixelated (@FACTORY@), so that
-passers-by cannot read what was on the screen.
-Only the desktop's own picture is changed, never an image file, the picture
-folder's pictures or the built-in picture.)"},
-    {"IdleMinutes", R"(With
-.BR \-\-idle\-watch :
-the minutes without input after which the saver starts, @MIN@ to @MAX@
-(@FACTORY@).)"},
-    {"LockMinutes", R"(With
-.BR \-\-idle\-watch :
-lock the screen after the saver has run this many minutes, @MIN@ to @MAX@
-(@FACTORY@: never).
-The desktop's own lock screen locks it (GNOME's, KDE's, or whatever
-locker listens to logind, such as swaylock under swayidle, or xss-lock):
-the saver stays up until the lock screen shows, so the unlocked desktop is
-never seen, and says in one line when nothing locked the session within
-10 seconds.)"},
-};
-
 // Every occurrence of `from` in `text` replaced by `to`.
 std::string Replaced(std::string text, const char* from, const std::string& to) {
     for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at)) {
@@ -139,10 +78,7 @@ std::string ManualTag(const OptionEntry& entry) {
 }
 
 std::string SettingManualParagraph(const SettingEntry& entry) {
-    const char* text = entry.label;  // a setting without words of its own
-    for (const SettingManual& m : kSettingManuals) {
-        if (std::strcmp(m.key, entry.key) == 0) text = m.text;
-    }
+    const char* text = entry.manual;
     const std::string name = Roff(SettingOptionName(entry));
     std::string out = entry.kind == SettingKind::Bool ? ".B \\-\\-[no\\-]" + name + "\n"
                                                       : ".BI \\-\\-" + name + " \" N\"\n";

@@ -1,9 +1,9 @@
-// The configuration dialog described from the settings table: one control
+// The settings dialog described from the settings table: one control
 // per entry (the on/off settings first), the picture folder after the
 // picture's choice, the autostart check box before the idle time, and the
 // desktop's own idle delay and what holds the saver off under it; the
-// sheet's values turned into the dialog's and back, and Save running the
-// sheet's action of view/settings_table.h and adding or removing the
+// controls' values turned into the dialog's and back, and Save running the
+// action of settings/settings_table.h and adding or removing the
 // autostart entry (platform/autostart_entry.h). The platform's settings
 // dialog shows it.
 #include "dialog/settings_dialog.h"
@@ -30,7 +30,7 @@ using platform::DialogValue;
 using platform::DialogValues;
 using platform::SettingsDialogDescription;
 
-struct ConfigureDialog {
+struct SettingsDialog {
     UserSettings* fields = nullptr;
     platform::SettingsStore* store = nullptr;
     platform::SettingsDialog* dialog = nullptr;
@@ -46,12 +46,6 @@ struct ConfigureDialog {
 };
 
 namespace {
-
-// The widget names of the table's entries, in the table's order.
-const char* const kOutletNames[kSettingCount] = {
-    "oMainMonitorOnly", "oWaterSpeed",  "oWaterRes",   "oDripSpeed",   "oLighting",
-    "oWantBowl",        "oCaustics",    "oFullDetail", "oSaveBattery", "oPicture",
-    "oDesktopPrivacy",  "oIdleMinutes", "oLockMinutes"};
 
 // A row of the dialog: a setting of the table, the picture folder, or the
 // autostart check box, which is no setting (the entry's file holds it).
@@ -136,7 +130,7 @@ DialogControl Control(const SettingEntry& entry) {
             c = Choice(entry);
             break;
     }
-    c.key = kOutletNames[&entry - kSettings];
+    c.key = entry.widget;
     c.label = _(entry.label);
     return c;
 }
@@ -214,7 +208,7 @@ std::vector<platform::IdleHold> WatchedHolds() {
 // The idle time's spin button, with the desktop's own delay on the line
 // under it, stressed when it comes first, and what holds the saver off
 // now.
-DialogControl IdleMinutesControl(const SettingEntry& entry, const ConfigureDialog* d) {
+DialogControl IdleMinutesControl(const SettingEntry& entry, const SettingsDialog* d) {
     DialogControl c = Control(entry);
     const platform::DesktopIdleDelay delay = d->desktopDelay;
     c.note = [delay](const DialogValues& values) {
@@ -235,7 +229,7 @@ DialogControl IdleMinutesControl(const SettingEntry& entry, const ConfigureDialo
 
 // The lock time's spin button, greyed out with the reason under it where
 // nothing can lock the session.
-DialogControl LockMinutesControl(const SettingEntry& entry, const ConfigureDialog* d) {
+DialogControl LockMinutesControl(const SettingEntry& entry, const SettingsDialog* d) {
     DialogControl c = Control(entry);
     if (d->noLocker.empty()) return c;
     c.available = false;
@@ -258,7 +252,7 @@ std::string NoLocker() {
 // The controls as the view's fields set them, and the box as the autostart
 // entry's presence, switched on: every opening shows those, not abandoned
 // edits.
-DialogValues Shown(const ConfigureDialog* d) {
+DialogValues Shown(const SettingsDialog* d) {
     SheetControls controls{};
     ConfigureSheetOpen(*d->fields, &controls);
     return ToDialog(controls, d->autostart && platform::AutostartEntryEnabled(d->place));
@@ -266,7 +260,7 @@ DialogValues Shown(const ConfigureDialog* d) {
 
 // Save's part for the box: the entry added or removed when the box says
 // otherwise than the folder; a failure is told.
-void SaveAutostart(const ConfigureDialog* d, bool wanted) {
+void SaveAutostart(const SettingsDialog* d, bool wanted) {
     if (d->autostart && platform::AutostartEntryEnabled(d->place) == wanted) return;
     if (!d->autostart) {
         if (wanted)
@@ -281,7 +275,7 @@ void SaveAutostart(const ConfigureDialog* d, bool wanted) {
     }
 }
 
-SettingsDialogDescription Describe(ConfigureDialog* d) {
+SettingsDialogDescription Describe(SettingsDialog* d) {
     SettingsDialogDescription desc;
     desc.title = _("Mereglass Settings");
     // The holds under the idle time follow the session.
@@ -321,9 +315,9 @@ SettingsDialogDescription Describe(ConfigureDialog* d) {
 
 }  // namespace
 
-ConfigureDialog* CreateConfigureDialog(UserSettings* settings, platform::SettingsStore* store,
-                                       std::string* error) {
-    auto* d = new ConfigureDialog;
+SettingsDialog* CreateSettingsDialog(UserSettings* settings, platform::SettingsStore* store,
+                                     std::string* error) {
+    auto* d = new SettingsDialog;
     d->fields = settings;
     d->store = store;
     d->autostart = platform::DefaultAutostartPlace(&d->place, &d->autostartError);
@@ -337,21 +331,21 @@ ConfigureDialog* CreateConfigureDialog(UserSettings* settings, platform::Setting
     return d;
 }
 
-void DestroyConfigureDialog(ConfigureDialog* dialog) {
+void DestroySettingsDialog(SettingsDialog* dialog) {
     if (!dialog) return;
     platform::DestroySettingsDialog(dialog->dialog);
     delete dialog;
 }
 
-void* ConfigureDialogWindow(ConfigureDialog* dialog) {
+void* SettingsDialogWindow(SettingsDialog* dialog) {
     return platform::SettingsDialogWindow(dialog->dialog);
 }
 
-void SetConfigureProgram(ConfigureDialog* dialog, const std::string& program) {
+void SetSettingsDialogProgram(SettingsDialog* dialog, const std::string& program) {
     platform::SetSettingsDialogPreviewProgram(dialog->dialog, program);
     dialog->place.program = program;
 }
 
-bool RunConfigureDialog(ConfigureDialog* dialog) {
+bool RunSettingsDialog(SettingsDialog* dialog) {
     return platform::RunSettingsDialog(dialog->dialog, Shown(dialog));
 }

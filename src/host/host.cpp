@@ -1,5 +1,5 @@
 // The host and its frame loop. Relies on the session port, the hosted
-// view, the scene's touch, the stop signals' signalfd, the power source
+// view, the stop signals' signalfd, the power source
 // and ppoll.
 #include "host/host.h"
 
@@ -19,7 +19,6 @@
 #include "host/frame_pacing.h"
 #include "host/output_pictures.h"
 #include "host/view_requests.h"
-#include "scene/scene.h"
 #include "settings/settings_table.h"
 #include "support/diagnostics.h"
 #include "support/translation.h"
@@ -41,14 +40,12 @@ struct Host {
         for (auto& hv : views) EndHostedView(hv.get());
         views.clear();
         session.reset();
-        if (store != nullptr) platform::CloseSettingsStore(store);
         if (signalFd >= 0) close(signalFd);
     }
 
     const CommandLine& cl;
     std::unique_ptr<platform::Session> session;
     FrameHook* hook = nullptr;
-    platform::SettingsStore* store = nullptr;
     HostShared shared;
     DesktopSources sources;
     platform::ScreenInfo mainScreen;
@@ -102,10 +99,11 @@ const char* NameOf(const platform::Output& o) {
     return o.name.empty() ? _("an output") : o.name.c_str();
 }
 
-// Opens the settings and says where the views' picture may come from.
-void OpenSettings(Host* host, const platform::ViewRequest& mainRequest) {
-    host->store = platform::OpenSettingsStore(kSettingsModule);
-    host->shared.store = host->store;
+// Takes the settings as the views will read them and says where the
+// views' picture may come from.
+void TakeSettings(Host* host, const platform::ViewRequest& mainRequest) {
+    host->shared.settings = PeekSettings(host->shared.store);
+    ApplySettingOverrides(host->cl, &host->shared.settings);
     if (host->hook != nullptr) {
         host->shared.clock = [hook = host->hook] { return hook->Clock(); };
     } else {
@@ -116,9 +114,9 @@ void OpenSettings(Host* host, const platform::ViewRequest& mainRequest) {
     host->sources.where = mainRequest;
     host->sources.where.screen = host->mainScreen;
     host->sources.mainScreen = host->mainScreen;
-    SetUserPictures(host->store, host->cl, &host->sources);
+    SetUserPictures(host->shared.settings, host->cl, &host->sources);
     // Frames written to files are drawn in full, at the renderer's pace.
-    if (host->hook == nullptr) PrepareRenderer(host->store, host->cl);
+    if (host->hook == nullptr) PrepareRenderer(host->shared.settings);
 }
 
 // Makes the view `request` asks for (not yet shown, nor started) over
@@ -144,7 +142,7 @@ std::unique_ptr<HostedView> MakeView(Host* host, const platform::ViewRequest& re
     hv->frames.showFps = cl.showFps && host->hook == nullptr;
     hv->frames.counted = hv->screen.number == host->mainScreen.number;
     hv->reduced.percent = host->hook != nullptr ? 100 : kEconomyPercent;
-    hv->touch.enabled = request.kind == platform::ViewKind::TopLevel;
+    hv->touchable = request.kind == platform::ViewKind::TopLevel;
     hv->picture = std::move(picture);
     return hv;
 }
@@ -175,7 +173,7 @@ platform::Output OutputOf(const std::vector<platform::Output>& outputs,
 // started.
 bool StartViews(Host* host, const std::vector<platform::Output>& outputs) {
     const std::vector<platform::ViewRequest> requests = ViewRequests(host->cl, outputs);
-    OpenSettings(host, requests.front());
+    TakeSettings(host, requests.front());
     // A compositor shows a view as soon as it is made: the outputs'
     // pictures come first. Elsewhere the windows stay unmapped until shown,
     // and a view that cannot be made is said before anything else.
@@ -271,26 +269,16 @@ double FollowPower(Host* host) {
 }
 
 // A click (trail false) or a drag (trail true) at (x, y) of the window: a
-// drip on the water under it. A drag drips only when it reaches another
-// grid point than the latest touch, so a trail has at most one drip per
-// point it crosses.
+// drip on the water under it (MereglassView::TouchWater).
 void TouchWater(HostedView* hv, double x, double y, bool trail) {
-    SSMAIN* scene = hv->saver != nullptr ? hv->saver->ssMain : nullptr;
-    if (scene == nullptr || hv->screen.width <= 0 || hv->screen.height <= 0) return;
+    if (hv->saver == nullptr || hv->screen.width <= 0 || hv->screen.height <= 0) return;
     // The saver may draw a reduced frame that is stretched over the window:
     // the pixel is taken to the size the scene draws at.
     const ScaledFrame& frame = hv->reduced.scaled;
     const float sx = frame.active() ? static_cast<float>(frame.width()) / hv->screen.width : 1.0f;
     const float sy = frame.active() ? static_cast<float>(frame.height()) / hv->screen.height : 1.0f;
-    int column = 0, row = 0;
-    if (!scene->PixelToGrid((static_cast<float>(x) + 0.5f) * sx,
-                            (static_cast<float>(y) + 0.5f) * sy, &column, &row)) {
-        return;
-    }
-    if (trail && column == hv->touch.column && row == hv->touch.row) return;
-    scene->DropAt(column, row, trail);
-    hv->touch.column = column;
-    hv->touch.row = row;
+    hv->saver->TouchWater((static_cast<float>(x) + 0.5f) * sx, (static_cast<float>(y) + 0.5f) * sy,
+                          trail);
 }
 
 enum class Outcome { Running, Ended, Gone };
@@ -320,12 +308,12 @@ Outcome Handle(Host* host, const platform::SessionEvent& e) {
                 break;
             }
             // Buttons 4 and up are the wheel's: they drop nothing.
-            if (hv != nullptr && hv->touch.enabled && e.button >= 1 && e.button <= 3) {
+            if (hv != nullptr && hv->touchable && e.button >= 1 && e.button <= 3) {
                 TouchWater(hv, e.x, e.y, false);
             }
             break;
         case Kind::PointerDragged:
-            if (hv != nullptr && hv->touch.enabled) TouchWater(hv, e.x, e.y, true);
+            if (hv != nullptr && hv->touchable) TouchWater(hv, e.x, e.y, true);
             break;
         case Kind::PointerMoved:
             if (endsOnInput && (std::abs(e.x) > kMotionSlack || std::abs(e.y) > kMotionSlack)) {
@@ -445,10 +433,11 @@ int RunFrameLoop(Host* host, int* stopSignal) {
 
 }  // namespace
 
-int RunHost(const CommandLine& cl, std::unique_ptr<platform::Session> session, FrameHook* hook,
-            int* stopSignal) {
+int RunHost(const CommandLine& cl, platform::SettingsStore* store,
+            std::unique_ptr<platform::Session> session, FrameHook* hook, int* stopSignal) {
     *stopSignal = 0;
     Host host(cl);
+    host.shared.store = store;
     host.session = std::move(session);
     host.hook = hook;
     const std::vector<platform::Output> outputs = host.session->Outputs();

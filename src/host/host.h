@@ -28,8 +28,9 @@ public:
     virtual bool AfterTick(HostedView* hv, int* status) = 0;
 };
 
-// Runs the saver on `session` as `cl` says, with `hook` (null: a saver on
-// the screen at the real clock). Returns the exit status: 0 for a normal
+// Runs the saver on `session` as `cl` says, with the settings of `store`
+// (the process's, not owned) and `hook` (null: a saver on the screen at
+// the real clock). Returns the exit status: 0 for a normal
 // end (the window closed under the program, a key or a click in full
 // screen, the hook's last frame); 1 when a view cannot be made or started,
 // there is nothing to cover, or the server goes (one line says why); the
@@ -38,5 +39,5 @@ public:
 // (else 0); the caller then ends the process by it. During start-up the
 // two signals keep their default action, so one that arrives while the
 // program opens its views or reads its files ends it at once.
-int RunHost(const CommandLine& cl, std::unique_ptr<platform::Session> session, FrameHook* hook,
-            int* stopSignal);
+int RunHost(const CommandLine& cl, platform::SettingsStore* store,
+            std::unique_ptr<platform::Session> session, FrameHook* hook, int* stopSignal);

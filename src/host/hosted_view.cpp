@@ -15,12 +15,9 @@
 #include "support/diagnostics.h"
 #include "support/translation.h"
 
-void SetUserPictures(const platform::SettingsStore* store, const CommandLine& cl,
-                     DesktopSources* sources) {
+void SetUserPictures(const UserSettings& user, const CommandLine& cl, DesktopSources* sources) {
     sources->imageFile = cl.imageFile;
     sources->imageFileFirst = true;
-    UserSettings user = PeekSettings(store);
-    ApplySettingOverrides(cl, &user);
     sources->imageFolder = user.PictureFolder;
     sources->folderFirst = user.Picture == ShownPicture::Folder;
     sources->privacy = user.Privacy;
@@ -29,9 +26,7 @@ void SetUserPictures(const platform::SettingsStore* store, const CommandLine& cl
         static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
 }
 
-void PrepareRenderer(const platform::SettingsStore* store, const CommandLine& cl) {
-    UserSettings user = PeekSettings(store);
-    ApplySettingOverrides(cl, &user);
+void PrepareRenderer(const UserSettings& user) {
     if (!user.FullDetail) platform::DrawOnOneThread();
 }
 
@@ -127,6 +122,8 @@ static int DesktopTexturePercent(HostedView* hv) {
 }
 
 void ConnectHostedView(HostedView* hv, const HostShared* shared) {
+    hv->power.fullDetail = shared->settings.FullDetail;
+    hv->power.saveBattery = shared->settings.SaveBattery;
     ViewPlatform& s = hv->services;
     s.Clock = shared->clock;
     s.MakeCurrent = [hv] {
@@ -154,15 +151,11 @@ void ConnectHostedView(HostedView* hv, const HostShared* shared) {
         // wrong with them, once for the process.
         *settings = hv->frames.counted ? ReadSettings(shared->store) : PeekSettings(shared->store);
         for (const SettingOverride& o : shared->overrides) o.entry->set(*settings, o.value);
-        hv->power.fullDetail = settings->FullDetail;
-        hv->power.saveBattery = settings->SaveBattery;
     };
     s.CaptureDesktop = [hv, shared](uint32_t* name) {
         GetDesktopTexture(name, hv->picture.width > 0 ? hv->picture : shared->desktopImage,
                           hv->view, DesktopTexturePercent(hv));
     };
-    s.settingsStore = shared->store;
-    s.OpenWebsite = [] { platform::OpenWebPage(platform::kWebPage); };
     hv->saver = std::make_unique<MereglassView>(&hv->services);
 }
 

@@ -74,16 +74,6 @@ struct PowerState {
     bool savingBattery = false;
 };
 
-// Touching the water of a window of its own (-window): a click drops a
-// drip, a drag leaves a trail.
-struct TouchState {
-    bool enabled = false;  // the view is a window of its own
-    // The grid point of the latest touch (-1: none), so that a drag drips
-    // once per grid point it reaches.
-    int column = -1;
-    int row = -1;
-};
-
 struct HostedView {
     platform::View* view = nullptr;  // owned; destroyed after the saver
     std::unique_ptr<MereglassView> saver;
@@ -92,7 +82,9 @@ struct HostedView {
     FrameCounting frames;
     ReducedFrame reduced;
     PowerState power;
-    TouchState touch;
+    // A window of its own (-window): a click on it drops a drip, a drag
+    // leaves a trail (MereglassView::TouchWater).
+    bool touchable = false;
     // This view's own desktop picture (a Wayland output's), shown instead
     // of the shared one when it is not empty.
     platform::RgbaImage picture;
@@ -105,6 +97,9 @@ struct HostedView {
 // What every view of a process shares.
 struct HostShared {
     platform::SettingsStore* store = nullptr;  // not owned
+    // The settings as the views read them, taken before the first view: the
+    // host's own choices (detail, battery, pictures) come from here.
+    UserSettings settings{};
     // The desktop image, acquired once for all views before any window of
     // the program is mapped (AcquireDesktopImage); each view uploads it.
     platform::RgbaImage desktopImage;
@@ -115,17 +110,15 @@ struct HostShared {
 };
 
 // Fills in the user's pictures in `sources`: the command line's image file,
-// which replaces the desktop, and the picture folder from the stored
-// settings (read quietly: the views read them again, and speak then) with
-// the command line's overrides, and a random seed for its pick; and what
+// which replaces the desktop, and the picture folder of `settings` (with
+// the command line's overrides), and a random seed for its pick; and what
 // becomes of the desktop's picture (the DesktopPrivacy setting).
-void SetUserPictures(const platform::SettingsStore* store, const CommandLine& cl,
-                     DesktopSources* sources);
+void SetUserPictures(const UserSettings& settings, const CommandLine& cl, DesktopSources* sources);
 
 // Before the first view: a saver that only ever draws the reduced frame
-// (FullDetail off, after the command line's overrides) has a software
-// renderer draw on its own thread (platform::DrawOnOneThread).
-void PrepareRenderer(const platform::SettingsStore* store, const CommandLine& cl);
+// (FullDetail off in `settings`) has a software renderer draw on its own
+// thread (platform::DrawOnOneThread).
+void PrepareRenderer(const UserSettings& settings);
 
 // Frees the picture once every view has made its desktop texture from it
 // (a full-screen picture is several megabytes the running saver never reads).

@@ -130,7 +130,7 @@ void PrintRate(const RenderHook& r) {
 
 }  // namespace
 
-int RunRender(const CommandLine& cl, int* stopSignal) {
+int RunRender(const CommandLine& cl, platform::SettingsStore* store, int* stopSignal) {
     *stopSignal = 0;
     std::string error;
     if (!MakeFolder(cl.renderDir, &error)) {
@@ -138,7 +138,7 @@ int RunRender(const CommandLine& cl, int* stopSignal) {
         return 1;
     }
     RenderHook hook(cl);
-    const int status = RunHost(cl,
+    const int status = RunHost(cl, store,
                                std::unique_ptr<platform::Session>(
                                    platform::OpenHeadlessSession(cl.renderWidth, cl.renderHeight)),
                                &hook, stopSignal);

@@ -1,8 +1,11 @@
-// The user settings: the one table that declares each setting (store key,
-// kind, field, factory value, range), the picture folder kept beside it,
-// the version rule that reads them from the settings store, and the actions
-// of the configuration sheet written against its controls. Relies on the
-// platform's settings store.
+// The user settings: the one table that declares each setting once (store
+// key, kind, field, factory value, range, and every text and widget name
+// it has), the picture folder kept beside it, the version rule that reads
+// them from the settings store, and the settings dialog's actions written
+// against its controls. The controls (SheetControls, named as the dialog's
+// widgets) and the actions (ConfigureSheetOpen, ...Save, ...Defaults) keep
+// the names of the sheet the dialog grew from. Relies on the platform's
+// settings store.
 #pragma once
 
 #include <cstddef>
@@ -57,7 +60,7 @@ struct UserSettings {
     int32_t LockMinutes;
 };
 
-// The controls of the configuration sheet. An on/off control holds a
+// The controls of the settings dialog. An on/off control holds a
 // state (1 on, 0 off, anything else counts as off); an integer control holds
 // its integer value.
 struct SheetControls {
@@ -79,7 +82,7 @@ struct SheetControls {
 
 enum class SettingKind { Bool, Integer };
 
-// How the configuration dialog shows a setting.
+// How the settings dialog shows a setting.
 enum class SettingControl {
     Check,       // an on/off check button
     Number,      // a spin button of whole numbers, stepping by 5
@@ -89,29 +92,38 @@ enum class SettingControl {
     Choice,      // a list of the entry's `choices`, value 0 first
 };
 
-// One setting. `minimum` and `maximum` bound what the sheet and the flags
+// One setting: its row in the table, every fact and text the program has
+// of it. `minimum` and `maximum` bound what the dialog and the flags
 // offer; a value outside them (from the store, or in the view's fields)
 // runs as `belowMinimum` or `aboveMaximum` (see FitSetting). The scene's
 // record's fields take these four from the scene (kWaterSpeedRange and the
 // others in scene/settings.h), which applies them itself too.
 struct SettingEntry {
-    const char* key;
-    SettingKind kind;
-    SettingControl style;
-    const char* label;  // what the dialog calls it, in English (N_); shown translated
-    int32_t factory;
-    int32_t minimum;
-    int32_t maximum;
-    int32_t belowMinimum;
-    int32_t aboveMaximum;
-    int SheetControls::*control;
-    int32_t (*get)(const UserSettings&);
-    void (*set)(UserSettings&, int32_t);
+    const char* key = "";  // the store key ("WaterSpeed")
+    SettingKind kind = SettingKind::Integer;
+    SettingControl style = SettingControl::Number;
+    const char* label = "";   // what the dialog and --help call it, in English (N_)
+    const char* widget = "";  // the dialog's widget name, by which tests find it
+    // The manual page's paragraph (roff), in English. @MIN@, @MAX@ and
+    // @FACTORY@ stand for the range and the factory value ("on" or "off" for
+    // a setting that is on or off).
+    const char* manual = "";
+    int32_t factory = 0;
+    int32_t minimum = 0;
+    int32_t maximum = 0;
+    int32_t belowMinimum = 0;
+    int32_t aboveMaximum = 0;
+    int SheetControls::*control = nullptr;  // the dialog's control
+    int32_t (*get)(const UserSettings&) = nullptr;
+    void (*set)(UserSettings&, int32_t) = nullptr;
     // A Choice's texts, one for each value from minimum to maximum.
     const char* const* choices = nullptr;  // English (N_), shown translated
 };
 
-// Every setting, in the order the reset, the sheet, Save and Defaults visit
+// The longest idle time and lock time, minutes: twelve hours.
+inline constexpr int32_t kMaxWatchMinutes = 720;
+
+// Every setting, in the order the reset, the dialog, Save and Defaults visit
 // them: "MainMonitorOnly", "WaterSpeed", "WaterRes", "DripSpeed",
 // "Lighting", "WantBowl", "Caustics", "FullDetail", "SaveBattery",
 // "Picture", "DesktopPrivacy", "IdleMinutes", "LockMinutes". The picture
@@ -152,7 +164,7 @@ UserSettings PeekSettings(const platform::SettingsStore* store);
 // store and synchronizes it.
 void ResetSettingsStore(platform::SettingsStore* store);
 
-// Opening the sheet: the controls show the view's fields (not the store),
+// Opening the dialog: the controls show the caller's fields (not the store),
 // as the scene runs them (FitSetting).
 void ConfigureSheetOpen(const UserSettings& fields, SheetControls* controls);
 // Save: the fields take the controls' values and are written to the store

@@ -45,6 +45,7 @@ constexpr double kLockLookSeconds = 0.5;
 
 struct Watcher {
     const CommandLine* cl = nullptr;
+    platform::SettingsStore* store = nullptr;  // the process's, not owned
     platform::WatcherLock lock;
     platform::IdleSession* session = nullptr;
     platform::SettingsWatch* settings = nullptr;
@@ -77,15 +78,14 @@ struct Times {
 };
 
 // The times of this run: --idle-seconds and --lock-seconds, else the
-// settings (with the run's setting options applied). `settingsPath` gets
-// the store's file.
-Times ReadTimes(const CommandLine& cl, std::string* settingsPath = nullptr) {
+// settings of `store` (with the run's setting options applied).
+// `settingsPath` gets the store's file when the settings count.
+Times ReadTimes(const CommandLine& cl, platform::SettingsStore* store,
+                std::string* settingsPath = nullptr) {
     Times t{static_cast<double>(cl.idleSeconds), static_cast<double>(cl.lockSeconds)};
     if (t.idleSeconds > 0.0 && t.lockSeconds > 0.0) return t;
-    platform::SettingsStore* store = platform::OpenSettingsStore(kSettingsModule);
     if (settingsPath != nullptr) *settingsPath = platform::SettingsStorePath(store);
     UserSettings settings = ReadSettings(store);
-    platform::CloseSettingsStore(store);
     ApplySettingOverrides(cl, &settings);
     if (t.idleSeconds <= 0.0) {
         t.idleSeconds = FitSetting(*FindSetting("IdleMinutes"), settings.IdleMinutes) * 60.0;
@@ -111,7 +111,7 @@ bool Open(Watcher* w, std::string* error) {
     const std::string lock = session.empty() ? "" : platform::WatcherLockPath(session);
     if (!session.empty() && !platform::TakeWatcherLock(lock, &w->lock, error)) return false;
     std::string settingsPath;
-    const Times times = ReadTimes(*w->cl, &settingsPath);
+    const Times times = ReadTimes(*w->cl, w->store, &settingsPath);
     w->rule.idleSeconds = times.idleSeconds;
     w->rule.lockSeconds = times.lockSeconds;
     w->session = platform::OpenIdleSession(Milliseconds(w->rule.idleSeconds),
@@ -233,7 +233,8 @@ std::string Duration(double seconds) {
 // lock time from the next saver.
 Outcome HandleSettings(Watcher* w, std::vector<platform::IdleEvent>* events) {
     if (!platform::SettingsWatchChanged(w->settings)) return Outcome::Watching;
-    const Times times = ReadTimes(*w->cl);
+    platform::ReloadSettingsStore(w->store);
+    const Times times = ReadTimes(*w->cl, w->store);
     w->rule.lockSeconds = times.lockSeconds;
     const double seconds = times.idleSeconds;
     if (seconds == w->rule.idleSeconds) return Outcome::Watching;
@@ -343,10 +344,11 @@ Outcome Watch(Watcher* w, int* stopSignal) {
 
 }  // namespace
 
-int RunIdleWatch(const CommandLine& cl, int* stopSignal) {
+int RunIdleWatch(const CommandLine& cl, platform::SettingsStore* store, int* stopSignal) {
     *stopSignal = 0;
     Watcher w;
     w.cl = &cl;
+    w.store = store;
     std::string error;
     if (!Open(&w, &error)) {
         Tell(error);
@@ -371,7 +373,7 @@ int RunIdleWatch(const CommandLine& cl, int* stopSignal) {
     return outcome == Outcome::Stopped ? 0 : 1;  // Watcher's destructor ends the saver
 }
 
-int RunIdleStatus(const CommandLine& cl) {
+int RunIdleStatus(const CommandLine& cl, platform::SettingsStore* store) {
     const double now = static_cast<double>(std::time(nullptr));
     const std::string session = platform::CurrentWatcherSession();
     const std::string lock = session.empty() ? "" : platform::WatcherLockPath(session);
@@ -387,7 +389,7 @@ int RunIdleStatus(const CommandLine& cl) {
         return 1;
     }
     // No watcher: the session is asked directly, as one would watch it.
-    status.idleSeconds = ReadTimes(cl).idleSeconds;
+    status.idleSeconds = ReadTimes(cl, store).idleSeconds;
     std::string error;
     platform::IdleSession* asked = platform::OpenIdleSession(Milliseconds(status.idleSeconds),
                                                              platform::IdlePurpose::Ask, &error);

@@ -11,16 +11,23 @@
 
 #include "command/command_line.h"
 
-// Watches until the session goes or a stop signal comes. Returns the exit
+namespace platform {
+struct SettingsStore;
+}
+
+// Watches, with the settings of `store` (the process's, not owned; read
+// again whenever its file changes), until the session goes or a stop
+// signal comes. Returns the exit
 // status: 1, with one line, when there is nothing to watch, another
 // watcher runs, a screen-saver daemon is in charge, the source of
 // idleness goes away or the saver cannot be started; 0 when a stop signal
 // ended it (*stopSignal names it; the saver has ended by then and the
 // caller ends the process by the signal).
-int RunIdleWatch(const CommandLine& cl, int* stopSignal);
+int RunIdleWatch(const CommandLine& cl, platform::SettingsStore* store, int* stopSignal);
 
 // --idle-status: prints the running watcher's status (its idle time and
 // source, whether the saver shows, what holds it off and since when), or,
-// when none runs, what the session says now. Returns 0 when a watcher
+// when none runs, what the session says now with the idle time of
+// `store`'s settings. Returns 0 when a watcher
 // answered, 1 otherwise.
-int RunIdleStatus(const CommandLine& cl);
+int RunIdleStatus(const CommandLine& cl, platform::SettingsStore* store);

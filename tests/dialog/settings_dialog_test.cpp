@@ -1,4 +1,4 @@
-// The GTK configuration dialog under a private Xvfb: built with the view's
+// The GTK settings dialog under a private Xvfb: built with the view's
 // fields, edited through its widgets, saved, reset and cancelled through its
 // buttons, and the settings file and the autostart entry checked; the
 // desktop's idle delay from KDE's files in the temporary configuration
@@ -134,7 +134,7 @@ bool IsGone(pid_t pid) {
     return close == std::string::npos || stat[close + 2] == 'Z';
 }
 
-class ConfigureDialogTest : public ::testing::Test {
+class SettingsDialogTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         // As the program starts: before GTK, which would set every locale
@@ -182,7 +182,7 @@ protected:
         file_ = platform::SettingsStorePath(store_);
     }
     void TearDown() override {
-        if (dialog_) DestroyConfigureDialog(dialog_);
+        if (dialog_) DestroySettingsDialog(dialog_);
         platform::CloseSettingsStore(store_);
         std::error_code ec;
         fs::remove_all(home_, ec);
@@ -190,10 +190,10 @@ protected:
 
     void Build() {
         std::string error;
-        dialog_ = CreateConfigureDialog(&fields_, store_, &error);
+        dialog_ = CreateSettingsDialog(&fields_, store_, &error);
         ASSERT_NE(dialog_, nullptr) << error;
-        window_ = static_cast<GtkWidget*>(ConfigureDialogWindow(dialog_));
-        SetConfigureProgram(dialog_, MEREGLASS_PROGRAM);
+        window_ = static_cast<GtkWidget*>(SettingsDialogWindow(dialog_));
+        SetSettingsDialogProgram(dialog_, MEREGLASS_PROGRAM);
     }
     // The one running preview child, once there is exactly one whose
     // command line holds `word` (pumping the dialog's events meanwhile).
@@ -241,13 +241,13 @@ protected:
     std::string file_;
     platform::SettingsStore* store_ = nullptr;
     UserSettings fields_{};
-    ConfigureDialog* dialog_ = nullptr;
+    SettingsDialog* dialog_ = nullptr;
     GtkWidget* window_ = nullptr;
 };
-Xvfb* ConfigureDialogTest::server_ = nullptr;
-std::string ConfigureDialogTest::homes_;
+Xvfb* SettingsDialogTest::server_ = nullptr;
+std::string SettingsDialogTest::homes_;
 
-TEST_F(ConfigureDialogTest, ShowsTheFieldsAndSavesWhatTheWidgetsSay) {
+TEST_F(SettingsDialogTest, ShowsTheFieldsAndSavesWhatTheWidgetsSay) {
     fields_.MainMonitorOnly = true;
     fields_.record = {false, true, 250, 7, 33, true};
     fields_.Picture = ShownPicture::Folder;
@@ -308,7 +308,7 @@ TEST_F(ConfigureDialogTest, ShowsTheFieldsAndSavesWhatTheWidgetsSay) {
                   home_ + "/garden\n");
 }
 
-TEST_F(ConfigureDialogTest, ListsTheOnOffSettingsFirstThenTheOthersBesideTheirLabels) {
+TEST_F(SettingsDialogTest, ListsTheOnOffSettingsFirstThenTheOthersBesideTheirLabels) {
     Build();
     EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(window_)), "Mereglass Settings");
     const std::pair<const char*, const char*> rows[] = {
@@ -347,7 +347,7 @@ TEST_F(ConfigureDialogTest, ListsTheOnOffSettingsFirstThenTheOthersBesideTheirLa
 
 // German from its catalogue, English for a language without one; GTK's
 // start leaves the numeric locale alone.
-TEST_F(ConfigureDialogTest, SpeaksTheUsersLanguageOrEnglish) {
+TEST_F(SettingsDialogTest, SpeaksTheUsersLanguageOrEnglish) {
     setenv("XDG_CURRENT_DESKTOP", "KDE", 1);
     std::ofstream(home_ + "/kscreenlockerrc") << "[Daemon]\nTimeout=5\n";
     fields_.IdleMinutes = 3;
@@ -375,7 +375,7 @@ TEST_F(ConfigureDialogTest, SpeaksTheUsersLanguageOrEnglish) {
         EXPECT_STREQ(shown, c.desktop);
         g_free(shown);
         EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(Widget("oIdleMinutesNote"))), c.note);
-        DestroyConfigureDialog(dialog_);
+        DestroySettingsDialog(dialog_);
         dialog_ = nullptr;
     }
     unsetenv("XDG_CURRENT_DESKTOP");
@@ -383,7 +383,7 @@ TEST_F(ConfigureDialogTest, SpeaksTheUsersLanguageOrEnglish) {
     EXPECT_STREQ(setlocale(LC_NUMERIC, nullptr), "C");
 }
 
-TEST_F(ConfigureDialogTest, OffersOnlyTheRangesOfTheSettingsTable) {
+TEST_F(SettingsDialogTest, OffersOnlyTheRangesOfTheSettingsTable) {
     fields_.record.WATERSHIFT = 0;  // absent key under a matching version
     fields_.record.WATERSPEED = 9000;
     Build();
@@ -400,7 +400,7 @@ TEST_F(ConfigureDialogTest, OffersOnlyTheRangesOfTheSettingsTable) {
     EXPECT_EQ(fields_.record.WATERSHIFT, 6);
 }
 
-TEST_F(ConfigureDialogTest, ShowsAndSavesTheWaveSpeedTheSceneRuns) {
+TEST_F(SettingsDialogTest, ShowsAndSavesTheWaveSpeedTheSceneRuns) {
     // Below 10 % the scene runs the normal speed; Save must not turn that
     // into a tenth of it.
     fields_.record.WATERSPEED = 5;
@@ -411,7 +411,7 @@ TEST_F(ConfigureDialogTest, ShowsAndSavesTheWaveSpeedTheSceneRuns) {
     EXPECT_NE(ReadText(file_).find("WaterSpeed=100\n"), std::string::npos);
 }
 
-TEST_F(ConfigureDialogTest, DefaultsFillsTheWidgetsAndCancelKeepsEverything) {
+TEST_F(SettingsDialogTest, DefaultsFillsTheWidgetsAndCancelKeepsEverything) {
     fields_.MainMonitorOnly = true;
     fields_.record = {false, false, 50, 5, 1000, true};
     fields_.Picture = ShownPicture::Folder;
@@ -436,7 +436,7 @@ TEST_F(ConfigureDialogTest, DefaultsFillsTheWidgetsAndCancelKeepsEverything) {
     EXPECT_EQ(ReadText(file_), before);
 }
 
-TEST_F(ConfigureDialogTest, StartWhenIdleShowsTheAutostartEntryAndSaveWritesIt) {
+TEST_F(SettingsDialogTest, StartWhenIdleShowsTheAutostartEntryAndSaveWritesIt) {
     const std::string entry = home_ + "/autostart/mereglass-idle-watch.desktop";
     // An entry the desktop switched off shows unticked, and stays so.
     fs::create_directories(home_ + "/autostart");
@@ -462,7 +462,7 @@ TEST_F(ConfigureDialogTest, StartWhenIdleShowsTheAutostartEntryAndSaveWritesIt) 
     EXPECT_TRUE(Eventually([&] { return platform::RunningWatcher(lock) > 0; }, 30.0));
 
     // Opened again, the box shows the entry; unticked, Save removes it.
-    DestroyConfigureDialog(dialog_);
+    DestroySettingsDialog(dialog_);
     dialog_ = nullptr;
     Build();
     EXPECT_TRUE(Checked("oStartWhenIdle"));
@@ -473,7 +473,7 @@ TEST_F(ConfigureDialogTest, StartWhenIdleShowsTheAutostartEntryAndSaveWritesIt) 
     EXPECT_TRUE(Eventually([&] { return platform::RunningWatcher(lock) == 0; }, 30.0));
 }
 
-TEST_F(ConfigureDialogTest, ShowsTheDesktopsIdleDelayUnderTheIdleTime) {
+TEST_F(SettingsDialogTest, ShowsTheDesktopsIdleDelayUnderTheIdleTime) {
     // KDE locks after 5 minutes; the saver's 10 come too late.
     setenv("XDG_CURRENT_DESKTOP", "KDE", 1);
     std::ofstream(home_ + "/kscreenlockerrc") << "[Daemon]\nTimeout=5\n";
@@ -500,7 +500,7 @@ TEST_F(ConfigureDialogTest, ShowsTheDesktopsIdleDelayUnderTheIdleTime) {
     EXPECT_TRUE(gtk_style_context_has_class(style, GTK_STYLE_CLASS_WARNING));
 
     // Without a delay of the desktop, no note.
-    DestroyConfigureDialog(dialog_);
+    DestroySettingsDialog(dialog_);
     dialog_ = nullptr;
     unsetenv("XDG_CURRENT_DESKTOP");
     Build();
@@ -513,7 +513,7 @@ TEST_F(ConfigureDialogTest, ShowsTheDesktopsIdleDelayUnderTheIdleTime) {
                  "Not here: no lock screen to ask: there is no session bus");
 }
 
-TEST_F(ConfigureDialogTest, RunsModallyAndReopensWithTheFields) {
+TEST_F(SettingsDialogTest, RunsModallyAndReopensWithTheFields) {
     fields_.record.WATERSPEED = 220;
     Build();
     gtk_spin_button_set_value(GTK_SPIN_BUTTON(Widget("oWaterSpeed")), 30);
@@ -526,7 +526,7 @@ TEST_F(ConfigureDialogTest, RunsModallyAndReopensWithTheFields) {
             return G_SOURCE_REMOVE;
         },
         window_);
-    EXPECT_FALSE(RunConfigureDialog(dialog_));
+    EXPECT_FALSE(RunSettingsDialog(dialog_));
     EXPECT_EQ(fields_.record.WATERSPEED, 220);
 
     g_timeout_add(
@@ -541,12 +541,12 @@ TEST_F(ConfigureDialogTest, RunsModallyAndReopensWithTheFields) {
             return G_SOURCE_REMOVE;
         },
         window_);
-    EXPECT_TRUE(RunConfigureDialog(dialog_));
+    EXPECT_TRUE(RunSettingsDialog(dialog_));
     EXPECT_EQ(fields_.record.WATERSPEED, 221);
     EXPECT_EQ(platform::StoreInteger(store_, "WaterSpeed"), 221);
 }
 
-TEST_F(ConfigureDialogTest, IsDrawnOnTheScreen) {
+TEST_F(SettingsDialogTest, IsDrawnOnTheScreen) {
     Build();
     gtk_widget_show(window_);
     // A drawn dialog: a light background with darker text and frames (the
@@ -592,7 +592,7 @@ struct SeenAlert {
     bool modal = false;
 };
 
-TEST_F(ConfigureDialogTest, AlertShowsItsCaptionAndWaitsForTheUser) {
+TEST_F(SettingsDialogTest, AlertShowsItsCaptionAndWaitsForTheUser) {
     static SeenAlert seen;
     g_timeout_add(
         300,
@@ -613,7 +613,7 @@ TEST_F(ConfigureDialogTest, AlertShowsItsCaptionAndWaitsForTheUser) {
     EXPECT_TRUE(seen.modal);
 }
 
-TEST_F(ConfigureDialogTest, PreviewShowsTheDesktopUnderMovingWater) {
+TEST_F(SettingsDialogTest, PreviewShowsTheDesktopUnderMovingWater) {
     ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
     Display* display = gdk_x11_display_get_xdisplay(gdk_display_get_default());
     PaintDesktop(display, 800, 600);  // read when the dialog is built
@@ -640,7 +640,7 @@ TEST_F(ConfigureDialogTest, PreviewShowsTheDesktopUnderMovingWater) {
     }));
 }
 
-TEST_F(ConfigureDialogTest, PreviewRestartsWithANewValue) {
+TEST_F(SettingsDialogTest, PreviewRestartsWithANewValue) {
     Build();
     gtk_widget_show(window_);
     const Process before = PreviewWith("--want-bowl");
@@ -652,7 +652,7 @@ TEST_F(ConfigureDialogTest, PreviewRestartsWithANewValue) {
     EXPECT_EQ(platform::StoreBool(store_, "WantBowl"), true);
 }
 
-TEST_F(ConfigureDialogTest, ClosingTheDialogEndsThePreview) {
+TEST_F(SettingsDialogTest, ClosingTheDialogEndsThePreview) {
     Build();
     // Cancel once the preview runs, then again after reopening with Save.
     for (const char* button : {"configureSheet_cancel", "configureSheet_save"}) {
@@ -666,14 +666,14 @@ TEST_F(ConfigureDialogTest, ClosingTheDialogEndsThePreview) {
                 return G_SOURCE_REMOVE;
             },
             window_);
-        RunConfigureDialog(dialog_);
+        RunSettingsDialog(dialog_);
         EXPECT_TRUE(MereglassChildren(getpid()).empty()) << button;
     }
 }
 
-TEST_F(ConfigureDialogTest, APreviewThatCannotRunLeavesTheDialogWorking) {
+TEST_F(SettingsDialogTest, APreviewThatCannotRunLeavesTheDialogWorking) {
     Build();
-    SetConfigureProgram(dialog_, "/nonexistent/mereglass");
+    SetSettingsDialogProgram(dialog_, "/nonexistent/mereglass");
     gtk_widget_show(window_);
     EXPECT_TRUE(Eventually([&] {
         Pump(50);
@@ -681,13 +681,13 @@ TEST_F(ConfigureDialogTest, APreviewThatCannotRunLeavesTheDialogWorking) {
     }));
     EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(Widget("previewNone"))), "No preview");
     // The next change of a value tries again.
-    SetConfigureProgram(dialog_, MEREGLASS_PROGRAM);
+    SetSettingsDialogProgram(dialog_, MEREGLASS_PROGRAM);
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(Widget("oLighting")), FALSE);
     PreviewWith("--no-lighting");
     EXPECT_EQ(Page(), "saver");
 }
 
-TEST_F(ConfigureDialogTest, APreviewNeverOutlivesItsDialog) {
+TEST_F(SettingsDialogTest, APreviewNeverOutlivesItsDialog) {
     ChildProcess dialog(MEREGLASS_PROGRAM, {MEREGLASS_PROGRAM, "--configure"});
     ASSERT_TRUE(dialog.started());
     // Once it runs the program (its own command line, not the dialog's it

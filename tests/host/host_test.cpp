@@ -153,8 +153,10 @@ protected:
                                      &cl, &error))
             << error;
         testing::internal::CaptureStderr();
+        platform::SettingsStore* store = platform::OpenSettingsStore(kSettingsModule);
         const int status =
-            RunHost(cl, std::unique_ptr<platform::Session>(session), nullptr, stopSignal);
+            RunHost(cl, store, std::unique_ptr<platform::Session>(session), nullptr, stopSignal);
+        platform::CloseSettingsStore(store);
         *said = testing::internal::GetCapturedStderr();
         return status;
     }
