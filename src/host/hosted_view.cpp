@@ -1,5 +1,6 @@
 // HostedView: the ViewPlatform services of one view on the platform layer.
-// Relies on the platform layer, view/settings_table.h and view/desktop_capture.h.
+// Relies on the platform layer, settings/settings_table.h and
+// view/desktop_capture.h.
 #include "host/hosted_view.h"
 
 #include <GL/gl.h>

@@ -3,9 +3,9 @@
 // connect the two; the host runs one per view. Relies on the platform
 // layer, the settings and the desktop capture of the view.
 //
-// The program layer (src/app/): main, the command line, the host and its
-// frame loop on a session, the render's frame writer and the listing files.
-// It may use every layer; nothing uses it but the build's manual-page tool.
+// The host (src/host/): the frame loop on a session, the views it runs,
+// their pictures, the reduced frame, --render and its frame writer. It may
+// use the view, the command line and the layers below them; main runs it.
 #pragma once
 
 #include <memory>

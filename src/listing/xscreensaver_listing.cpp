@@ -2,7 +2,7 @@
 // read (only a regular one), and the new one written beside it and synced;
 // then, while the file is still the one read, the previous file kept as
 // the backup, and the new one renamed over it. Relies on POSIX file calls, support/regular_file.h
-// and app/xscreensaver_programs.h.
+// and listing/xscreensaver_programs.h.
 #include "listing/xscreensaver_listing.h"
 
 #include <fcntl.h>

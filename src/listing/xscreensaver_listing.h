@@ -1,7 +1,7 @@
 // Listing this program in the user's XScreenSaver init file
 // (~/.xscreensaver), for --add-to-xscreensaver and
 // --remove-from-xscreensaver: reads the file, edits its programs list
-// (app/xscreensaver_programs.h) and replaces it atomically, keeping the
+// (listing/xscreensaver_programs.h) and replaces it atomically, keeping the
 // previous file as ~/.xscreensaver.bak once the new one is written in full.
 // Relies on POSIX file calls.
 #pragma once

@@ -1,7 +1,7 @@
-// ScreenSaverView: the engine's view base class as our hosts provide it, and
+// ScreenSaverView: the engine's view base class as our host provides it, and
 // ViewPlatform, the seam through which a view reaches every platform service
 // (clock, its OpenGL context, screens, bundle, settings, desktop
-// image). The hosts fill a ViewPlatform with real services; tests fill it
+// image). The host fills a ViewPlatform with real services; tests fill it
 // with fakes and a scripted clock. Includes no X11, GLX or EGL.
 #pragma once
 
@@ -18,7 +18,7 @@ struct NSRect {
 };
 
 // The services a view uses. Every member must be set before the view is
-// created; the hosts and the tests own the objects the functions refer to.
+// created; the host and the tests own the objects the functions refer to.
 struct ViewPlatform {
     // Seconds as a double on a clock that never goes back. Only differences
     // matter, apart from the random seed (whole seconds of a reading).
@@ -26,7 +26,7 @@ struct ViewPlatform {
     // Makes the view's own OpenGL context current on this thread. False when
     // that is impossible (the drawable is gone): the view then draws
     // nothing, and at tear-down only releases its scene, whose deletes of
-    // OpenGL names go to whatever context is current (the hosts end the
+    // OpenGL names go to whatever context is current (the host ends the
     // program when a drawable is lost, so that is the view's own or none).
     std::function<bool()> MakeCurrent;
     // Shows the frame drawn since the last present: a buffer swap on a
