@@ -4,8 +4,8 @@
 // None runs per frame.
 #include <benchmark/benchmark.h>
 
+#include "view/built_in_picture.h"
 #include "view/desktop_capture.h"
-#include "view/desktop_picture.h"
 #include "view/desktop_privacy.h"
 
 namespace {

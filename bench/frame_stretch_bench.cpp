@@ -11,9 +11,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/frame_stretch.h"
-#include "app/scaled_frame.h"
 #include "headless_gl.h"
+#include "host/frame_stretch.h"
+#include "host/scaled_frame.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "app/xscreensaver_programs.h"
+#include "listing/xscreensaver_programs.h"
 
 namespace {
 

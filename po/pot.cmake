@@ -25,8 +25,8 @@ execute_process(
         --add-comments=TRANSLATORS: --add-location=file --package-name=mereglass --package-version=${VERSION}
         --msgid-bugs-address=mereglass@example.org
         "--copyright-holder=Mereglass developers" -o ${made}
-        ${sources} src/app/mereglass.desktop src/app/org.example.Mereglass.desktop
-        src/app/org.example.Mereglass.metainfo.xml
+        ${sources} data/mereglass.desktop data/org.example.Mereglass.desktop
+        data/org.example.Mereglass.metainfo.xml
     WORKING_DIRECTORY ${SOURCE_DIR}
     RESULT_VARIABLE failed)
 if(failed)

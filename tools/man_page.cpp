@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "app/command_line.h"
+#include "command/command_line.h"
 
 int main(int argc, char** argv) {
     if (argc != 3) {

@@ -13,36 +13,44 @@
 #include <string>
 #include <utility>
 
-#include "app/autostart.h"
-#include "app/command_line.h"
-#include "app/host.h"
-#include "app/idle_watch.h"
-#include "app/render.h"
-#include "app/session_choice.h"
-#include "app/stop_signal.h"
-#include "app/xscreensaver_listing.h"
+#include "command/command_line.h"
+#include "command/stop_signal.h"
+#include "dialog/settings_dialog.h"
+#include "host/host.h"
+#include "host/render.h"
+#include "host/session_choice.h"
+#include "listing/xscreensaver_listing.h"
 #include "platform/platform.h"
+#include "settings/settings_table.h"
 #include "support/diagnostics.h"
-#include "view/configure_dialog.h"
-#include "view/settings_table.h"
+#include "watcher/autostart.h"
+#include "watcher/idle_watch.h"
 
 namespace {
 
-int RunConfigure() {
-    platform::SettingsStore* store = platform::OpenSettingsStore(kSettingsModule);
+int RunConfigure(platform::SettingsStore* store) {
     UserSettings settings = ReadSettings(store);
     std::string error;
-    ConfigureDialog* dialog = CreateConfigureDialog(&settings, store, &error);
+    SettingsDialog* dialog = CreateSettingsDialog(&settings, store, &error);
     if (dialog == nullptr) {
         Tell(error);
-        platform::CloseSettingsStore(store);
         return 1;
     }
-    RunConfigureDialog(dialog);
-    DestroyConfigureDialog(dialog);
-    platform::CloseSettingsStore(store);
+    RunSettingsDialog(dialog);
+    DestroySettingsDialog(dialog);
     return 0;
 }
+
+// The settings store, opened once for the process by the modes that read
+// the settings, and closed when main returns.
+struct ProcessSettings {
+    platform::SettingsStore* store = nullptr;
+    platform::SettingsStore* Open() {
+        if (store == nullptr) store = platform::OpenSettingsStore(kSettingsModule);
+        return store;
+    }
+    ~ProcessSettings() { platform::CloseSettingsStore(store); }
+};
 
 // --add-to-xscreensaver and --remove-from-xscreensaver.
 int RunListing(bool add) {
@@ -85,12 +93,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "\n%s", UsageText().c_str());
         return 1;
     }
+    ProcessSettings settings;
     switch (cl.mode) {
         case HostMode::Help:
             std::fputs(UsageText().c_str(), stdout);
             return 0;
         case HostMode::Configure:
-            return RunConfigure();
+            return RunConfigure(settings.Open());
         case HostMode::AddToXScreenSaver:
         case HostMode::RemoveFromXScreenSaver:
             return RunListing(cl.mode == HostMode::AddToXScreenSaver);
@@ -98,21 +107,21 @@ int main(int argc, char** argv) {
         case HostMode::RemoveFromAutostart:
             return RunAutostart(cl.mode == HostMode::AddToAutostart);
         case HostMode::IdleStatus:
-            return RunIdleStatus(cl);
+            return RunIdleStatus(cl, settings.Open());
         default:
             break;
     }
     int stopSignal = 0;
     if (cl.mode == HostMode::IdleWatch) {
-        const int status = RunIdleWatch(cl, &stopSignal);
+        const int status = RunIdleWatch(cl, settings.Open(), &stopSignal);
         if (IsStopSignal(stopSignal)) EndBySignal(stopSignal);
         return status;
     }
     int status = 1;
     if (cl.mode == HostMode::Render) {
-        status = RunRender(cl, &stopSignal);
+        status = RunRender(cl, settings.Open(), &stopSignal);
     } else if (auto session = OpenScreenSession(cl, &error)) {
-        status = RunHost(cl, std::move(session), nullptr, &stopSignal);
+        status = RunHost(cl, settings.Open(), std::move(session), nullptr, &stopSignal);
     } else {
         Tell(error);
     }

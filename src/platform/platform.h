@@ -240,6 +240,9 @@ struct SettingsStore;
 // holds for root too) or a symbolic link (which stays, as does whatever it
 // names), the file is left as it is and the store never writes it.
 SettingsStore* OpenSettingsStore(const char* module);
+// Reads the store's file again, as opening does, dropping what was read
+// and not written: for a process that follows changes others make.
+void ReloadSettingsStore(SettingsStore* store);
 void CloseSettingsStore(SettingsStore* store);
 // The file the store reads and writes.
 const std::string& SettingsStorePath(const SettingsStore* store);

@@ -3,6 +3,11 @@
 // against them. Relies on the vector types and on a current OpenGL context
 // for ExtractFrustum only.
 //
+// Every function here is part of the support library's public set, whether
+// or not the water or the scene calls it today: the library offers the
+// whole set (and its tests hold it), so none is dropped for want of a
+// caller.
+//
 // Precision: single throughout; a plane's length is the square root, in
 // double and rounded to float, of its single-precision sum of squares.
 #pragma once

@@ -2,6 +2,11 @@
 // with products, conversions between Euler angles, matrices and quaternions,
 // spherical interpolation and a text dump. Builds on the vector library.
 //
+// Every function here is part of the support library's public set, whether
+// or not the water or the scene calls it today: the library offers the
+// whole set (and its tests hold it), so none is dropped for want of a
+// caller.
+//
 // Precision: every MATRIX and QUAT element is a double and all arithmetic on
 // them is double; results stored into a VECTOR3D are rounded to float.
 // Euler angles are degrees (x, y, z); AxisAndAngleToQuat takes radians.

@@ -2,6 +2,11 @@
 // functions on them. Plain aggregates passed by value; nothing allocates,
 // keeps state or reports errors.
 //
+// Every function here is part of the support library's public set, whether
+// or not the water or the scene calls it today: the library offers the
+// whole set (and its tests hold it), so none is dropped for want of a
+// caller.
+//
 // The support layer (src/support/): math, diagnostics and file checks that
 // every other layer may use. It uses only OpenGL, GLU and the standard
 // library, and includes no other layer.

@@ -15,7 +15,7 @@
 
 #include "support/diagnostics.h"
 #include "support/translation.h"
-#include "view/desktop_picture.h"
+#include "view/built_in_picture.h"
 #include "view/picture_folder.h"
 
 const char* DesktopSourceName(DesktopSource source) {

@@ -7,14 +7,7 @@
 #include <cstdint>
 
 #include "platform/platform.h"
-
-// How the desktop's picture is shown (the "DesktopPrivacy" setting). The
-// user's own pictures and the built-in one are always shown as they are.
-enum class DesktopPrivacy : int32_t {
-    AsItIs = 0,     // the factory value
-    Blurred = 1,    // a Gaussian-like blur (BlurRgba)
-    Pixelated = 2,  // blocks of one average colour each (PixelateRgba)
-};
+#include "settings/setting_choices.h"
 
 // The radius in pixels of each of the three box passes of the blur for a
 // width × height picture: 1 % of the larger side, rounded, at least 6, so

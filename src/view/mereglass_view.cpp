@@ -42,7 +42,6 @@ MereglassView::~MereglassView() {
     // A view must be torn down through Dealloc, in its own context; this
     // only catches a host that forgot, so nothing leaks.
     if (!deallocated_) Dealloc();
-    delete configureSheet;
 }
 
 bool MereglassView::InitWithFrame(NSRect frame, bool isPreview) {
@@ -59,13 +58,6 @@ bool MereglassView::InitWithFrame(NSRect frame, bool isPreview) {
     platform->ReadSettings(&user);
     MainMonitorOnly = user.MainMonitorOnly;
     mySettings = user.record;
-    FullDetail = user.FullDetail;
-    SaveBattery = user.SaveBattery;
-    Picture = user.Picture;
-    PictureFolder = user.PictureFolder;
-    IdleMinutes = user.IdleMinutes;
-    Privacy = user.Privacy;
-    LockMinutes = user.LockMinutes;
 
     const NSRect bounds = Bounds();
     Scrn.width = bounds.width;
@@ -111,6 +103,15 @@ void MereglassView::StopAnimation() { ScreenSaverView::StopAnimation(); }
 void MereglassView::SetOverlayScale(float scale) {
     overlayScale = scale;
     if (ssMain != nullptr) ssMain->overlayScale = scale;
+}
+
+void MereglassView::TouchWater(float x, float y, bool trail) {
+    int column = 0, row = 0;
+    if (ssMain == nullptr || !ssMain->PixelToGrid(x, y, &column, &row)) return;
+    if (trail && column == touchColumn_ && row == touchRow_) return;
+    ssMain->DropAt(column, row, trail);
+    touchColumn_ = column;
+    touchRow_ = row;
 }
 
 void MereglassView::AnimateOneFrame() {
@@ -236,49 +237,4 @@ void MereglassView::Dealloc() {
     DeskTex = 0;
 
     ScreenSaverView::Dealloc();
-}
-
-SheetControls* MereglassView::ConfigureSheet() {
-    if (configureSheet == nullptr) configureSheet = new (std::nothrow) SheetControls{};
-    if (configureSheet == nullptr) return nullptr;
-    ::ConfigureSheetOpen(UserSettings{MainMonitorOnly, mySettings, FullDetail, SaveBattery, Picture,
-                                      PictureFolder, IdleMinutes, Privacy, LockMinutes},
-                         configureSheet);
-    return configureSheet;
-}
-
-void MereglassView::ConfigureSheetCancel() {
-    if (platform->EndSheet) platform->EndSheet();
-}
-
-void MereglassView::ConfigureSheetSave() {
-    if (configureSheet != nullptr) {
-        UserSettings fields{MainMonitorOnly, mySettings,  FullDetail, SaveBattery, Picture,
-                            PictureFolder,   IdleMinutes, Privacy,    LockMinutes};
-        if (platform->settingsStore != nullptr) {
-            ::ConfigureSheetSave(*configureSheet, &fields, platform->settingsStore);
-        } else {
-            for (const SettingEntry& entry : kSettings)
-                entry.set(fields, configureSheet->*entry.control);
-            fields.PictureFolder = configureSheet->oPictureFolder;
-        }
-        MainMonitorOnly = fields.MainMonitorOnly;
-        mySettings = fields.record;
-        FullDetail = fields.FullDetail;
-        SaveBattery = fields.SaveBattery;
-        Picture = fields.Picture;
-        PictureFolder = fields.PictureFolder;
-        IdleMinutes = fields.IdleMinutes;
-        Privacy = fields.Privacy;
-        LockMinutes = fields.LockMinutes;
-    }
-    if (platform->EndSheet) platform->EndSheet();
-}
-
-void MereglassView::ConfigureSheetDefaults() {
-    if (configureSheet != nullptr) ::ConfigureSheetDefaults(configureSheet);
-}
-
-void MereglassView::ConfigureSheetOpenWebsite() {
-    if (platform->OpenWebsite) platform->OpenWebsite();
 }

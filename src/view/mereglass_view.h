@@ -4,11 +4,10 @@
 // (scene/scene.h), the texture loader (resources/textures.h) and the platform
 // services of its ViewPlatform seam; includes no X11, GLX or EGL.
 //
-// The view layer (src/view/): the saver's view, its settings table and
-// dialog, desktop capture and pictures. It may use the scene and the layers
-// below it, and the platform layer; never the program in src/app/ nor any
-// window-system header (the configuration dialog is described here and
-// shown by the platform).
+// The view layer (src/view/): the saver's view, desktop capture and
+// pictures. It may use the settings, the scene and the layers below it, and
+// the platform layer; never the host, the program nor any window-system
+// header.
 //
 // Calling contract. A host drives each view with these calls, in this order,
 // all on one thread:
@@ -53,8 +52,8 @@
 #include <cstdint>
 
 #include "scene/settings.h"
+#include "settings/settings_table.h"
 #include "view/screen_saver_view.h"
-#include "view/settings_table.h"
 
 class SSMAIN;
 
@@ -77,15 +76,6 @@ public:
     uint8_t glReady = 0;
     uint8_t initialized = 0;
     SETTINGS mySettings{};
-    // The host's settings, kept for the sheet.
-    bool FullDetail = false;
-    bool SaveBattery = true;
-    ShownPicture Picture = ShownPicture::Desktop;
-    std::string PictureFolder;
-    // Kept for the sheet; the host applies it to the desktop's picture.
-    DesktopPrivacy Privacy = DesktopPrivacy::AsItIs;
-    int32_t IdleMinutes = 0;              // kept for the sheet; the view does not use it
-    int32_t LockMinutes = 0;              // kept for the sheet; the view does not use it
     double animtime = 0.0;                // clock reading at the last time step, seconds
     NSRect Scrn{0.0f, 0.0f, 0.0f, 0.0f};  // size at creation and last GlInit
     SSMAIN* ssMain = nullptr;             // owned; null until the first tick
@@ -93,7 +83,6 @@ public:
     // View pixels per point of the overlay (the screen's scale factor times
     // the view's own); handed to the scene driver. See SetOverlayScale.
     float overlayScale = 1.0f;
-    SheetControls* configureSheet = nullptr;  // owned once the sheet is opened
 
     explicit MereglassView(ViewPlatform* services);
     ~MereglassView() override;
@@ -108,24 +97,16 @@ public:
     // Sets overlayScale, for the scene driver that exists and any made later.
     // Touches no OpenGL.
     void SetOverlayScale(float scale);
+    // A touch at (x, y), pixels of what the view draws into from its
+    // top-left corner (a click, or with `trail` a drag): a drip on the
+    // water's grid point under it. A drag drips only when it reaches
+    // another grid point than the latest touch, so that a trail has at
+    // most one drip per point it crosses. Nothing before the scene is set
+    // up, or off the water. Touches no OpenGL.
+    void TouchWater(float x, float y, bool trail);
 
     // The host does not fade the display's gamma: always false.
     static bool PerformGammaFade() { return false; }
-    static bool HasConfigureSheet() { return true; }
-    // The sheet's controls, set from this view's fields (never from the
-    // store); a host's dialog shows and edits them until one of the actions
-    // below. Null only when out of memory.
-    SheetControls* ConfigureSheet();
-    // Cancel ends the sheet and changes nothing. Save takes the controls
-    // into the fields and the store (ViewPlatform::settingsStore), then ends
-    // the sheet; the new MainMonitorOnly applies at the next StartAnimation,
-    // the record only to scenes set up later. Defaults puts the factory
-    // values into the controls only. OpenWebsite opens the product's page.
-    void ConfigureSheetCancel();
-    void ConfigureSheetSave();
-    void ConfigureSheetDefaults();
-    void ConfigureSheetOpenWebsite();
-
     // Desktop image into *name (see ViewPlatform::CaptureDesktop).
     void GetDesktopTexture(uint32_t* name);
     // Scene set-up of the first tick. False when the scene driver or the
@@ -139,4 +120,7 @@ public:
 
 private:
     bool deallocated_ = false;
+    // The grid point of the latest touch (-1: none).
+    int touchColumn_ = -1;
+    int touchRow_ = -1;
 };

@@ -1,7 +1,7 @@
-// ScreenSaverView: the engine's view base class as our hosts provide it, and
+// ScreenSaverView: the engine's view base class as our host provides it, and
 // ViewPlatform, the seam through which a view reaches every platform service
-// (clock, its OpenGL context, screens, bundle, settings store, desktop
-// image). The hosts fill a ViewPlatform with real services; tests fill it
+// (clock, its OpenGL context, screens, bundle, settings, desktop
+// image). The host fills a ViewPlatform with real services; tests fill it
 // with fakes and a scripted clock. Includes no X11, GLX or EGL.
 #pragma once
 
@@ -11,9 +11,6 @@
 
 struct SETTINGS;
 struct UserSettings;
-namespace platform {
-struct SettingsStore;
-}
 
 // A rectangle in pixels: origin and size, 32-bit floats.
 struct NSRect {
@@ -21,7 +18,7 @@ struct NSRect {
 };
 
 // The services a view uses. Every member must be set before the view is
-// created; the hosts and the tests own the objects the functions refer to.
+// created; the host and the tests own the objects the functions refer to.
 struct ViewPlatform {
     // Seconds as a double on a clock that never goes back. Only differences
     // matter, apart from the random seed (whole seconds of a reading).
@@ -29,7 +26,7 @@ struct ViewPlatform {
     // Makes the view's own OpenGL context current on this thread. False when
     // that is impossible (the drawable is gone): the view then draws
     // nothing, and at tear-down only releases its scene, whose deletes of
-    // OpenGL names go to whatever context is current (the hosts end the
+    // OpenGL names go to whatever context is current (the host ends the
     // program when a drawable is lost, so that is the view's own or none).
     std::function<bool()> MakeCurrent;
     // Shows the frame drawn since the last present: a buffer swap on a
@@ -46,21 +43,14 @@ struct ViewPlatform {
     // buffer (size bytes, terminator included). False, with an empty string,
     // when there is no such resource or the path does not fit.
     std::function<bool(const char* name, const char* type, char* buffer, size_t size)> BundlePath;
-    // Reads the user settings (with the store's version rule): the view's
-    // own, the scene's, and the host's choices of detail and picture (which
-    // the view only keeps for the sheet).
+    // Reads the user settings (with the store's version rule), of which the
+    // view keeps its own (MainMonitorOnly) and the scene's record. Reads
+    // only: whatever else the host makes of the settings it decides itself.
     std::function<void(UserSettings* settings)> ReadSettings;
     // Captures the main display into the OpenGL texture *name in the view's
     // context (0 on entry: a name is generated). Leaves *name as it was when
     // no image can be had, and sets it to 0 when the upload fails.
     std::function<void(uint32_t* name)> CaptureDesktop;
-
-    // The configuration sheet's services; unset ones do nothing. The store
-    // that Save writes (not owned; may be null, then Save only changes the
-    // view's fields), the end of the sheet, and the product's web page.
-    platform::SettingsStore* settingsStore = nullptr;
-    std::function<void()> EndSheet;
-    std::function<void()> OpenWebsite;
 };
 
 // The base class of a saver view: its frame, preview flag, screen, animation

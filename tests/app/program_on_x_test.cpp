@@ -23,7 +23,7 @@
 #include "fake_power.h"
 #include "platform/platform.h"
 #include "private_bus.h"
-#include "view/settings_table.h"
+#include "settings/settings_table.h"
 #include "xvfb.h"
 
 // Xlib's macros (Bool, None, Status) last, after every C++ header.

@@ -1,3 +1,3 @@
 // Built only by layering_test: a platform file that includes a view header.
 // The platform's library does not link the view, so this must not compile.
-#include "view/settings_table.h"
+#include "view/mereglass_view.h"

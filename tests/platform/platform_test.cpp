@@ -26,7 +26,7 @@
 #include "platform/power_source.h"
 #include "platform/wayland/wayland.h"
 #include "platform/x11/x11.h"
-#include "view/desktop_picture.h"
+#include "view/built_in_picture.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "app/frame_writer.h"
+#include "host/frame_writer.h"
 #include "resources/textures.h"
 #include "scene_rig.h"
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "view/settings_table.h"
+#include "settings/settings_table.h"
 
 namespace {
 

@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "headless_gl.h"
-#include "view/desktop_picture.h"
+#include "view/built_in_picture.h"
 #include "view/letterbox.h"
 #include "view/picture_folder.h"
 

@@ -13,8 +13,8 @@
 
 #include "headless_gl.h"
 #include "scene/settings.h"
+#include "settings/settings_table.h"
 #include "view/screen_saver_view.h"
-#include "view/settings_table.h"
 
 struct FakePlatform {
     HeadlessGL gl;

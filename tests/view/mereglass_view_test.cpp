@@ -13,7 +13,7 @@
 #include "fake_platform.h"
 #include "platform/platform.h"
 #include "scene/scene.h"
-#include "view/settings_table.h"
+#include "settings/settings_table.h"
 
 namespace {
 
@@ -96,7 +96,6 @@ TEST(ViewCreation, ReadsSettingsCapturesAndSetsTheTickPeriod) {
     EXPECT_EQ(view.Scrn.height, 200.0f);
     EXPECT_EQ(view.AnimationTimeInterval(), 1.0 / 60.0);
     EXPECT_FALSE(MereglassView::PerformGammaFade());
-    EXPECT_TRUE(MereglassView::HasConfigureSheet());
     view.Dealloc();
 }
 
@@ -430,64 +429,4 @@ TEST(ViewTeardown, LostContextStillReleasesTheScene) {
     EXPECT_EQ(rig.fake.Take(), (Log{"current"}));
     rig.view->Dealloc();  // the sanitizer build checks that nothing leaks
     EXPECT_EQ(rig.view->ssMain, nullptr);
-}
-
-TEST(ViewSheet, ShowsFieldsSavesToTheStoreAndAppliesAtTheNextStart) {
-    char dir[] = "/tmp/mereglass-sheet-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    setenv("XDG_CONFIG_HOME", dir, 1);
-    platform::SettingsStore* store = platform::OpenSettingsStore(kSettingsModule);
-
-    Rig rig(true, /*screen=*/2);
-    int ended = 0;
-    rig.fake.services.settingsStore = store;
-    rig.fake.services.EndSheet = [&] { ++ended; };
-    REQUIRE_RIG(rig);
-    MereglassView& v = *rig.view;
-    EXPECT_TRUE(v.ThisScreenIsOn);
-
-    SheetControls* sheet = v.ConfigureSheet();
-    ASSERT_NE(sheet, nullptr);
-    EXPECT_EQ(sheet->oMainMonitorOnly, 0);
-    EXPECT_EQ(sheet->oWaterSpeed, 100);
-    EXPECT_EQ(sheet->oWaterRes, 6);
-    EXPECT_EQ(sheet->oDripSpeed, 250);
-    EXPECT_EQ(sheet->oLighting, 1);
-
-    // Cancel drops the edits; the next opening shows the fields again.
-    sheet->oWaterSpeed = 5;
-    v.ConfigureSheetCancel();
-    EXPECT_EQ(ended, 1);
-    EXPECT_EQ(v.mySettings.WATERSPEED, 100);
-    EXPECT_EQ(v.ConfigureSheet(), sheet);
-    EXPECT_EQ(sheet->oWaterSpeed, 100);
-
-    // Save takes the controls into the fields and the store.
-    sheet->oMainMonitorOnly = 1;
-    sheet->oWaterRes = 8;
-    sheet->oLighting = 2;  // a mixed state counts as off
-    v.ConfigureSheetSave();
-    EXPECT_EQ(ended, 2);
-    EXPECT_TRUE(v.MainMonitorOnly);
-    EXPECT_EQ(v.mySettings.WATERSHIFT, 8);
-    EXPECT_FALSE(v.mySettings.LIGHTING);
-    EXPECT_EQ(platform::StoreInteger(store, "WaterRes"), 8);
-    EXPECT_TRUE(platform::StoreBool(store, "MainMonitorOnly"));
-
-    // Defaults touch the controls only.
-    v.ConfigureSheetDefaults();
-    EXPECT_EQ(sheet->oWaterRes, 6);
-    EXPECT_EQ(sheet->oMainMonitorOnly, 0);
-    EXPECT_EQ(v.mySettings.WATERSHIFT, 8);
-
-    // The view is on screen 2 and the main screen is 1: the new setting
-    // stops it at the next start.
-    v.StopAnimation();
-    v.StartAnimation();
-    EXPECT_FALSE(v.ThisScreenIsOn);
-
-    v.Dealloc();
-    platform::CloseSettingsStore(store);
-    const std::string cleanup = std::string("rm -rf ") + dir;
-    EXPECT_EQ(system(cleanup.c_str()), 0);
 }

@@ -6,7 +6,8 @@
 // that cannot be read, and copies of files it replaces kept beside it. File names that are not
 // UTF-8 are kept as file: URIs.
 //
-// Provides: OpenSettingsStore, CloseSettingsStore, SettingsStorePath,
+// Provides: OpenSettingsStore, ReloadSettingsStore, CloseSettingsStore,
+// SettingsStorePath,
 // StoreKeepFile, StoreString, StoreBool, StoreInteger, StoreFileName,
 // StoreSetString, StoreSetBool, StoreSetInteger, StoreSetFileName,
 // StoreSynchronize.
@@ -196,19 +197,8 @@ std::string Unescaped(const char* raw) {
 
 constexpr char kFileUri[] = "file:";
 
-}  // namespace
-
-SettingsStore* OpenSettingsStore(const char* module) {
-    auto* store = new SettingsStore;
-    store->group = module;
-    gchar* dir = g_build_filename(ConfigDirectory().c_str(), "mereglass", nullptr);
-    store->directory = dir;
-    g_free(dir);
-    const std::string name = store->group + ".conf";
-    gchar* path = g_build_filename(store->directory.c_str(), name.c_str(), nullptr);
-    store->path = path;
-    g_free(path);
-
+// Reads the store's file into its key file, as OpenSettingsStore says.
+void Load(SettingsStore* store) {
     store->file = g_key_file_new();
     // Only a regular file is read: a pipe or a device in its place would
     // block start-up or never end.
@@ -231,6 +221,29 @@ SettingsStore* OpenSettingsStore(const char* module) {
         g_key_file_free(store->file);
         store->file = g_key_file_new();
     }
+}
+
+}  // namespace
+
+void ReloadSettingsStore(SettingsStore* store) {
+    g_key_file_free(store->file);
+    store->read.clear();
+    store->leaveAlone.clear();
+    Load(store);
+}
+
+SettingsStore* OpenSettingsStore(const char* module) {
+    auto* store = new SettingsStore;
+    store->group = module;
+    gchar* dir = g_build_filename(ConfigDirectory().c_str(), "mereglass", nullptr);
+    store->directory = dir;
+    g_free(dir);
+    const std::string name = store->group + ".conf";
+    gchar* path = g_build_filename(store->directory.c_str(), name.c_str(), nullptr);
+    store->path = path;
+    g_free(path);
+
+    Load(store);
     return store;
 }
 

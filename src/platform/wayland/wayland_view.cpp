@@ -141,7 +141,7 @@ bool WaylandView::ScaleBuffer(int w, int h) {
     wl_egl_window_resize(window, width, height, 0, 0);
     // A reduced drawable is the software renderer's, where the depth test
     // changes next to nothing of the water and costs a twentieth of the
-    // frame (see app/scaled_frame.h); full detail keeps its depth buffer.
+    // frame (see host/scaled_frame.h); full detail keeps its depth buffer.
     const bool reduced = w != fullWidth || h != fullHeight;
     if (connection->eglFlatConfig != nullptr) {
         UseConfig(
