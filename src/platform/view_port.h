@@ -1,5 +1,6 @@
 // The port behind the platform's View handle: one drawable with its
-// OpenGL context, of whichever backend made it. Private to src/platform/.
+// OpenGL context, of whichever backend made it. Private to src/platform/
+// and to the tests that script a session of their own.
 #pragma once
 
 #include "platform/platform.h"

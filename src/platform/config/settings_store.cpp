@@ -7,10 +7,9 @@
 // UTF-8 are kept as file: URIs.
 //
 // Provides: OpenSettingsStore, ReloadSettingsStore, CloseSettingsStore,
-// SettingsStorePath,
-// StoreKeepFile, StoreString, StoreBool, StoreInteger, StoreFileName,
-// StoreSetString, StoreSetBool, StoreSetInteger, StoreSetFileName,
-// StoreSynchronize.
+// SettingsStorePath, StoreKeepFile, StoreString, StoreBool, StoreInteger,
+// StoreFileName, StoreSetString, StoreSetBool, StoreSetInteger,
+// StoreSetFileName, StoreSynchronize.
 #include <fcntl.h>
 #include <glib.h>
 #include <glib/gstdio.h>
