@@ -102,10 +102,11 @@ void AnswerScreenshot(FakePortal* portal, GDBusConnection* bus, const gchar* sen
     if (portal->code == 0) {
         g_variant_builder_add(&results, "{sv}", "uri", g_variant_new_string(portal->uri.c_str()));
     }
+    // Marked before it goes: the one who gets the answer may look at once.
+    portal->answered = true;
     g_dbus_connection_emit_signal(bus, sender, path.c_str(), "org.freedesktop.portal.Request",
                                   "Response", g_variant_new("(ua{sv})", portal->code, &results),
                                   nullptr);
-    portal->answered = true;
 }
 
 void AnswerLookup(FakePortal* portal, GDBusMethodInvocation* invocation) {
