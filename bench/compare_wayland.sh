@@ -1,9 +1,11 @@
 #!/bin/sh
-# Usage: bench/compare_wayland.sh [-w WARMUP] [-t WINDOW] NAME=PROGRAM...
+# Usage: bench/compare_wayland.sh [-w WARMUP] [-t WINDOW] [-s WxH] [-o OUTPUTS]
+#                                  NAME=PROGRAM...
 #
 # Measures `PROGRAM --fullscreen` natively on a private headless sway with
-# one 1920 x 1080 output (software rendering: sway's pixman renderer, Mesa's
-# llvmpipe in the program), each program in turn, in its steady state: a
+# OUTPUTS (1) outputs of W x H (1920 x 1080) side by side (software
+# rendering: sway's pixman renderer, Mesa's llvmpipe in the program), each
+# program in turn, in its steady state: a
 # warm-up of WARMUP seconds (16: past mereglass's intro, which plays over the
 # first 14 seconds of a run), then a window of WINDOW seconds (10) over
 # which it counts
@@ -11,21 +13,25 @@
 #   - CPU of the program (all threads) and of sway, from /proc/PID/stat;
 #   - others: the busy time of all CPUs (/proc/stat) less the program, sway
 #     and perf, which must stay under a tenth of a core for a fair figure.
-# One line per program: NAME fps program_ms_per_frame sway_ms_per_frame
-# program_cores sway_cores others_cores.
+# One line per program: NAME fps (of each output) program_ms_per_frame
+# sway_ms_per_frame (the CPU of one frame on every output) program_cores
+# sway_cores others_cores.
 # Needs root (sway runs as uid 65534; perf's uprobes), sway, swaybg, perf.
 set -eu
 
-warmup=16 window=10
-while getopts w:t: opt; do
+warmup=16 window=10 size=1920x1080 outputs=1
+usage="usage: $0 [-w WARMUP] [-t WINDOW] [-s WxH] [-o OUTPUTS] NAME=PROGRAM..."
+while getopts w:t:s:o: opt; do
     case $opt in
     w) warmup=$OPTARG ;;
     t) window=$OPTARG ;;
-    *) echo "usage: $0 [-w WARMUP] [-t WINDOW] NAME=PROGRAM..." >&2; exit 2 ;;
+    s) size=$OPTARG ;;
+    o) outputs=$OPTARG ;;
+    *) echo "$usage" >&2; exit 2 ;;
     esac
 done
 shift $((OPTIND - 1))
-[ $# -ge 1 ] || { echo "usage: $0 [-w WARMUP] [-t WINDOW] NAME=PROGRAM..." >&2; exit 2; }
+[ $# -ge 1 ] || { echo "$usage" >&2; exit 2; }
 [ "$(id -u)" = 0 ] || { echo "compare_wayland.sh: needs root" >&2; exit 2; }
 
 user=65534
@@ -43,9 +49,14 @@ cleanup() {
 }
 trap cleanup EXIT
 
-printf 'output * bg #336699 solid_color\noutput HEADLESS-1 resolution 1920x1080\n' >"$tmp/sway.conf"
+printf 'output * bg #336699 solid_color\n' >"$tmp/sway.conf"
+for i in $(seq "$outputs"); do
+    printf 'output HEADLESS-%d resolution %s position %d,0\n' "$i" "$size" \
+        "$(( (i - 1) * ${size%x*} ))" >>"$tmp/sway.conf"
+done
 env -i XDG_RUNTIME_DIR="$tmp/run" HOME="$tmp" PATH=/usr/bin:/bin \
-    WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \
+    WLR_BACKENDS=headless WLR_HEADLESS_OUTPUTS="$outputs" WLR_RENDERER=pixman \
+    WLR_LIBINPUT_NO_DEVICES=1 \
     setpriv --reuid=$user --regid=$user --clear-groups sway -c "$tmp/sway.conf" \
     >"$tmp/sway.log" 2>&1 &
 sway_pid=$!
@@ -76,7 +87,7 @@ for entry in "$@"; do
     frames=$(awk -F, '/eglSwapBuffers/ { print $1 + 0 }' "$tmp/frames")
     kill "$pid"; wait "$pid" 2>/dev/null || true
     read -r pu ps <"$tmp/perf.time"
-    awk -v n="$name" -v f="$frames" -v w="$window" -v hz="$hz" -v p="$((p1 - p0))" -v s="$((s1 - s0))" \
+    awk -v n="$name" -v f="$((frames / outputs))" -v w="$window" -v hz="$hz" -v p="$((p1 - p0))" -v s="$((s1 - s0))" \
         -v b="$((b1 - b0))" -v perf="$pu $ps" 'BEGIN {
         split(perf, q, " ")
         others = (b - p - s) / hz - q[1] - q[2]
