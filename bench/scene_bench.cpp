@@ -11,6 +11,8 @@
 #include <time.h>
 
 #include <chrono>
+#include <cmath>
+#include <vector>
 
 #include "scene_rig.h"
 
@@ -100,6 +102,114 @@ void CausticsCost(benchmark::State& state) {
 }
 
 BENCHMARK(CausticsCost)->Arg(540)->Arg(1080)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A desktop picture with detail at every scale: the texel (x, y) of a
+// 2048 x 1024 texture, repeating as the desktop's does.
+uint32_t BusyTexel(int x, int y) {
+    const uint32_t r = static_cast<uint32_t>((x * 7) ^ (y * 13)) & 0xFF;
+    const uint32_t g = static_cast<uint32_t>(((x >> 3) + (y >> 2)) * 29) & 0xFF;
+    const uint32_t b = ((x / 6 + y / 9) & 1) ? 0xE0u : 0x20u;
+    return (r << 24) | (g << 16) | (b << 8) | 0xFFu;
+}
+
+// One iteration: the water drawn through the renderer, then on the
+// processor, each frame finished. Counters: processor milliseconds of each
+// and the PSNR of the second against the first (same water, same light).
+void SoftwareWaterCost(benchmark::State& state) {
+    const int height = static_cast<int>(state.range(0));
+    const int width = height * 16 / 9;
+    SceneRig rig(width, height);
+    if (!rig.gl.ok()) {
+        state.SkipWithError(rig.gl.error().c_str());
+        return;
+    }
+    if (!rig.Setup(TestSettings(6), true)) {
+        state.SkipWithError("Setup failed");
+        return;
+    }
+    // The desktop texture of such a frame: sides the frame's, rounded to
+    // powers of two.
+    const int tw = height == 540 ? 1024 : 2048, th = tw / 2;
+    std::vector<uint32_t> texels(static_cast<size_t>(tw + 1) * th);
+    for (int y = 0; y < th; ++y) {
+        for (int x = 0; x < tw; ++x) {
+            const uint32_t c = BusyTexel(x, y);
+            texels[y * (tw + 1) + x] =
+                ((c >> 8) & 0xFFu) | (c & 0xFF0000u) >> 8 | (c >> 24) << 16 | 0xFF000000u;
+        }
+    }
+    RepeatFirstTexels(texels.data(), static_cast<uint32_t>(tw), static_cast<uint32_t>(th));
+    rig.scene.deskTexture = MakeTexture(tw, th, BusyTexel);
+    glBindTexture(GL_TEXTURE_2D, rig.scene.deskTexture);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
+    for (int i = 0; i < 300; ++i) rig.Frame(1.0 / 30.0);
+    glFinish();
+
+    std::vector<uint32_t> frame(static_cast<size_t>(width) * height);
+    std::vector<WaterRasterVertex> vertices(rig.scene.water->VertexCount);
+    WaterFrame software;
+    software.picture = {texels.data(), static_cast<uint32_t>(tw), static_cast<uint32_t>(th)};
+    software.pixels = frame.data();
+    software.width = width;
+    software.height = height;
+
+    // The same water both ways: the light is put back between them.
+    const VECTOR3D light = rig.scene.lightPos, target = rig.scene.lightTarget;
+    HostReshape(width, height);
+    rig.scene.Draw();
+    std::vector<uint8_t> reference = rig.gl.ReadPixels();
+    rig.scene.lightPos = light;
+    rig.scene.lightTarget = target;
+    rig.scene.waterFrame = &software;
+    HostReshape(width, height);
+    rig.scene.Draw();
+    rig.scene.waterFrame = nullptr;
+    double squares = 0.0;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const uint32_t g = rig.gl.PixelAt(reference, x, y);            // 0xRRGGBBAA
+            const uint32_t p = frame[static_cast<size_t>(y) * width + x];  // 0xAARRGGBB
+            for (int ch = 0; ch < 3; ++ch) {
+                const double d = static_cast<double>((g >> (24 - 8 * ch)) & 0xFF) -
+                                 static_cast<double>((p >> (16 - 8 * ch)) & 0xFF);
+                squares += d * d;
+            }
+        }
+    }
+    const double mse = squares / (3.0 * width * height);
+    state.counters["psnr_db"] = mse > 0.0 ? 10.0 * std::log10(255.0 * 255.0 / mse) : 99.0;
+
+    double cpu[2] = {0.0, 0.0};
+    for (auto _ : state) {
+        for (int on = 0; on < 2; ++on) {
+            rig.scene.waterFrame = on != 0 ? &software : nullptr;
+            const double startCpu = ProcessSeconds();
+            rig.Frame(1.0 / 30.0);
+            glFinish();
+            cpu[on] += ProcessSeconds() - startCpu;
+        }
+    }
+    rig.scene.waterFrame = nullptr;
+    {
+        glMatrixMode(GL_MODELVIEW);
+        glLoadIdentity();
+        gluLookAt(0.0, 77.5, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, -1.0);
+        glScalef(rig.scene.aspect, 1.0f, 1.0f);
+        const WaterRasterState ws = CaptureWaterRasterState();
+        const double t0 = ProcessSeconds();
+        for (int i = 0; i < 50; ++i) {
+            RasterizeWater(*rig.scene.water, ws, software.picture, false, vertices.data(),
+                           frame.data(), width, height);
+        }
+        state.counters["raster_ms"] = (ProcessSeconds() - t0) * 1000.0 / 50.0;
+    }
+    const double frames = static_cast<double>(state.iterations());
+    state.counters["gl_cpu_ms"] = cpu[0] * 1000.0 / frames;
+    state.counters["sw_cpu_ms"] = cpu[1] * 1000.0 / frames;
+}
+
+BENCHMARK(SoftwareWaterCost)->Arg(540)->Arg(1080)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

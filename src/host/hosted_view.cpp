@@ -156,8 +156,54 @@ void ConnectHostedView(HostedView* hv, const HostShared* shared) {
     s.CaptureDesktop = [hv, shared](uint32_t* name) {
         GetDesktopTexture(name, hv->picture.width > 0 ? hv->picture : shared->desktopImage,
                           hv->view, DesktopTexturePercent(hv));
+        hv->reduced.desktopTexture = *name;
     };
     hv->saver = std::make_unique<MereglassView>(&hv->services);
+}
+
+// Copies the desktop texture for the water drawn on the processor: it must
+// have sides that are powers of two, as the view makes them.
+static bool CopyDesktopTexture(ReducedFrame* r) {
+    if (r->desktopTexture == 0 || glIsTexture(r->desktopTexture) != GL_TRUE) return false;
+    GLint bound = 0, width = 0, height = 0;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+    glBindTexture(GL_TEXTURE_2D, r->desktopTexture);
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &width);
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &height);
+    const bool powers =
+        width > 0 && height > 0 && (width & (width - 1)) == 0 && (height & (height - 1)) == 0;
+    if (powers) {
+        // Rows one texel longer, for RepeatFirstTexels.
+        r->picture.assign(static_cast<size_t>(width + 1) * static_cast<size_t>(height), 0);
+        GLint rowLength = 0;
+        glGetIntegerv(GL_PACK_ROW_LENGTH, &rowLength);
+        glPixelStorei(GL_PACK_ALIGNMENT, 4);
+        glPixelStorei(GL_PACK_ROW_LENGTH, width + 1);
+        glGetTexImage(GL_TEXTURE_2D, 0, GL_BGRA, GL_UNSIGNED_BYTE, r->picture.data());
+        glPixelStorei(GL_PACK_ROW_LENGTH, rowLength);
+        RepeatFirstTexels(r->picture.data(), static_cast<uint32_t>(width),
+                          static_cast<uint32_t>(height));
+    }
+    glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(bound));
+    r->water.picture = {r->picture.data(), static_cast<uint32_t>(width),
+                        static_cast<uint32_t>(height)};
+    return powers;
+}
+
+// With a presenter, the scene draws the water on the processor into the
+// frame read back for it, and the frame takes it before the overlay. The
+// context must be current.
+static void StartWaterFrame(HostedView* hv) {
+    ReducedFrame& r = hv->reduced;
+    if (r.presenter == nullptr || !CopyDesktopTexture(&r)) {
+        hv->saver->SetWaterFrame(nullptr);
+        return;
+    }
+    r.water.pixels = r.readBack.data();
+    r.water.width = r.scaled.width();
+    r.water.height = r.scaled.height();
+    r.water.handOver = [&r] { r.scaled.Upload(r.readBack.data()); };
+    hv->saver->SetWaterFrame(&r.water);
 }
 
 // Makes the reduced frame for the view's size, and the presenter that puts
@@ -181,6 +227,7 @@ static void StartScaledPresent(HostedView* hv) {
         r.readBack.assign(
             static_cast<size_t>(r.scaled.width()) * static_cast<size_t>(r.scaled.height()), 0);
     }
+    StartWaterFrame(hv);
 }
 
 // Makes the view's drawable the reduced frame, where the compositor
@@ -216,6 +263,7 @@ static void EndReducedFrame(HostedView* hv) {
         r.bufferScaled = false;
     }
     if (r.scaled.active()) r.scaled.Destroy();
+    hv->saver->SetWaterFrame(nullptr);
     if (r.presenter != nullptr) platform::DrawViewOffWindow(hv->view, false);
     platform::DestroyImagePresenter(r.presenter);
     r.presenter = nullptr;

@@ -17,6 +17,7 @@
 #include "platform/platform.h"
 #include "view/desktop_capture.h"
 #include "view/mereglass_view.h"
+#include "water/water_raster.h"
 
 // The screen a view is on and the size of its drawable there.
 struct ViewScreen {
@@ -59,6 +60,12 @@ struct ReducedFrame {
     platform::ImagePresenter* presenter = nullptr;
     int bandRows = 0;
     std::vector<uint32_t> readBack;
+    // With a presenter the water is drawn on the processor into readBack
+    // and handed to the frame before the rest is drawn over it, from a
+    // copy of the desktop texture (made when the presenter is).
+    uint32_t desktopTexture = 0;  // the view's, as it was captured
+    std::vector<uint32_t> picture;
+    WaterFrame water;
 
     // True when the saver draws a reduced frame (its own, or the view's
     // drawable stretched by the compositor).

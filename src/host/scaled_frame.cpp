@@ -92,6 +92,18 @@ void ScaledFrame::ReadPixels(uint32_t* pixels) const {
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
 }
 
+void ScaledFrame::Upload(const uint32_t* pixels) const {
+    if (colour_ == 0) return;
+    GLint bound = 0, alignment = 4;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+    glGetIntegerv(GL_UNPACK_ALIGNMENT, &alignment);
+    glBindTexture(GL_TEXTURE_2D, colour_);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width_, height_, GL_BGRA, GL_UNSIGNED_BYTE, pixels);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, alignment);
+    glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(bound));
+}
+
 void ScaledFrame::Stretch() const {
     if (framebuffer_ == 0) return;
     glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer_);

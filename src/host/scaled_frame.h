@@ -44,6 +44,9 @@ public:
     // first, bytes B, G, R, A: the order the frame is kept in, so the
     // renderer only copies), and leaves the window's own buffer bound.
     void ReadPixels(uint32_t* pixels) const;
+    // Replaces the frame's pixels with width() x height() pixels in the
+    // order ReadPixels gives them.
+    void Upload(const uint32_t* pixels) const;
 
 private:
     uint32_t framebuffer_ = 0;

@@ -32,6 +32,7 @@
 #include "resources/texture.h"
 #include "scene/settings.h"
 #include "support/vector.h"
+#include "water/water_raster.h"
 
 class WATERCLASS;
 
@@ -83,6 +84,11 @@ public:
     int32_t dripSpeed = 0;    // shortest drip interval in hundredths of a second, at least 1
     bool caustics = false;    // Draw adds the light that the ripples focus on the floor
 
+    // When set, Draw draws the water on the processor into this frame and
+    // hands it over before the overlay (not owned); through the renderer
+    // when that fails (a vertex behind the eye).
+    WaterFrame* waterFrame = nullptr;
+
     VECTOR3D lightTarget = {0.0f, 75.0f, 100.0f};  // circles the Y axis
     VECTOR3D lightPos = {0.0f, 100.0f, 0.0f};      // GL light 0, world coordinates
     VECTOR3D cameraPos = {0.0f, 77.5f, 0.0f};
@@ -117,6 +123,10 @@ public:
     // 0 at `light` (world coordinates) and the material colour shade; the
     // GL state afterwards is as before, the current colour shade.
     void DrawCaustics(const VECTOR3D& light, float shade);
+    // Draws the water into waterFrame (scene_draw.cpp), lit from `light`
+    // with the material colour shade, and hands it over. False, handing
+    // nothing over, when it cannot be drawn there.
+    bool DrawWaterFrame(const VECTOR3D& light, float shade);
     // The banner, the message card and, until it is done, the intro. Leaves
     // an orthographic projection and the canvas scale on the model-view.
     void DoOverlay();

@@ -5,8 +5,26 @@
 #include <GL/gl.h>
 #include <GL/glu.h>
 
+#include <algorithm>
+
 #include "scene/scene.h"
 #include "water/water.h"
+#include "water/water_raster.h"
+
+// The water into waterFrame, cleared first, as the renderer would draw it.
+bool SSMAIN::DrawWaterFrame(const VECTOR3D& light, float shade) {
+    WaterFrame& f = *waterFrame;
+    if (f.vertices.size() < water->VertexCount) f.vertices.resize(water->VertexCount);
+    if (caustics) water->FillCaustics(light, aspect, shade);
+    std::fill(f.pixels, f.pixels + static_cast<size_t>(f.width) * static_cast<size_t>(f.height),
+              0u);
+    if (!RasterizeWater(*water, CaptureWaterRasterState(), f.picture, caustics, f.vertices.data(),
+                        f.pixels, f.width, f.height)) {
+        return false;
+    }
+    if (f.handOver) f.handOver();
+    return true;
+}
 
 void SSMAIN::Draw() {
     glLoadIdentity();
@@ -37,9 +55,10 @@ void SSMAIN::Draw() {
     glPushMatrix();
     glBindTexture(GL_TEXTURE_2D, deskTexture);
     glScalef(aspect, 1.0f, 1.0f);
-    if (water && caustics) {
+    const bool handedOver = water && waterFrame != nullptr && DrawWaterFrame(shining, c);
+    if (water && !handedOver && caustics) {
         DrawCaustics(shining, c);
-    } else if (water) {
+    } else if (water && !handedOver) {
         water->DrawSurface();
     }
     glPopMatrix();

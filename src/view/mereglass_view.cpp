@@ -105,6 +105,11 @@ void MereglassView::SetOverlayScale(float scale) {
     if (ssMain != nullptr) ssMain->overlayScale = scale;
 }
 
+void MereglassView::SetWaterFrame(WaterFrame* frame) {
+    waterFrame_ = frame;
+    if (ssMain != nullptr) ssMain->waterFrame = frame;
+}
+
 void MereglassView::TouchWater(float x, float y, bool trail) {
     int column = 0, row = 0;
     if (ssMain == nullptr || !ssMain->PixelToGrid(x, y, &column, &row)) return;
@@ -192,6 +197,7 @@ bool MereglassView::MainSetup() {
     ssMain = new (std::nothrow) SSMAIN();
     if (ssMain == nullptr) return false;
     ssMain->overlayScale = overlayScale;
+    ssMain->waterFrame = waterFrame_;
 
     if (!ssMain->Setup(IsPreview(), static_cast<int>(bounds.width), static_cast<int>(bounds.height),
                        &mySettings)) {

@@ -56,6 +56,7 @@
 #include "view/screen_saver_view.h"
 
 class SSMAIN;
+struct WaterFrame;
 
 // The child drawing view: the drawable and context the platform provides.
 struct OpenGLView {
@@ -104,6 +105,10 @@ public:
     // most one drip per point it crosses. Nothing before the scene is set
     // up, or off the water. Touches no OpenGL.
     void TouchWater(float x, float y, bool trail);
+    // Where the scene draws the water on the processor (null: through the
+    // renderer), for the scene driver that exists and any made later. Not
+    // owned. Touches no OpenGL.
+    void SetWaterFrame(WaterFrame* frame);
 
     // The host does not fade the display's gamma: always false.
     static bool PerformGammaFade() { return false; }
@@ -120,6 +125,7 @@ public:
 
 private:
     bool deallocated_ = false;
+    WaterFrame* waterFrame_ = nullptr;
     // The grid point of the latest touch (-1: none).
     int touchColumn_ = -1;
     int touchRow_ = -1;

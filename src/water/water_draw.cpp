@@ -7,6 +7,7 @@
 #include <cstddef>
 
 #include "water/water.h"
+#include "water/water_raster.h"
 
 bool WATERCLASS::DrawSurface() {
     if (!Ready()) return false;
@@ -30,4 +31,22 @@ bool WATERCLASS::DrawCaustics() {
     DrawSurface();
     glDisableClientState(GL_COLOR_ARRAY);
     return true;
+}
+
+WaterRasterState CaptureWaterRasterState() {
+    WaterRasterState s{};
+    glGetFloatv(GL_MODELVIEW_MATRIX, s.modelView);
+    glGetFloatv(GL_PROJECTION_MATRIX, s.projection);
+    glGetIntegerv(GL_VIEWPORT, s.viewport);
+    GLint cullFace = GL_BACK, frontFace = GL_CCW;
+    glGetIntegerv(GL_CULL_FACE_MODE, &cullFace);
+    glGetIntegerv(GL_FRONT_FACE, &frontFace);
+    s.cullBack = glIsEnabled(GL_CULL_FACE) == GL_TRUE && cullFace == GL_BACK && frontFace == GL_CCW;
+    s.lighting = glIsEnabled(GL_LIGHTING) == GL_TRUE && glIsEnabled(GL_LIGHT0) == GL_TRUE;
+    glGetLightfv(GL_LIGHT0, GL_POSITION, s.lightPosition);
+    glGetLightfv(GL_LIGHT0, GL_AMBIENT, s.lightAmbient);
+    glGetLightfv(GL_LIGHT0, GL_DIFFUSE, s.lightDiffuse);
+    glGetFloatv(GL_LIGHT_MODEL_AMBIENT, s.sceneAmbient);
+    glGetFloatv(GL_CURRENT_COLOR, s.colour);
+    return s;
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <vector>
 
@@ -473,3 +474,69 @@ TEST(SceneRender, TheShippedArchiveDrawsItsMessageOnTheCard) {
     EXPECT_EQ(stray, 0);
 }
 #endif
+
+// The water drawn on the processor looks as the renderer draws it (PSNR over
+// the frame, lit and with the light on the floor, on rippled water over a
+// busy repeating picture), and the frame is handed over once per Draw.
+TEST(SceneRender, TheProcessorsWaterMatchesTheRenderers) {
+    const auto busy = [](int x, int y) {
+        const uint32_t r = static_cast<uint32_t>((x * 7) ^ (y * 13)) & 0xFF;
+        const uint32_t b = ((x / 6 + y / 9) & 1) ? 0xE0u : 0x20u;
+        return (r << 24) | ((static_cast<uint32_t>(y * 3) & 0xFF) << 16) | (b << 8) | 0xFFu;
+    };
+    std::vector<uint32_t> picture(513 * 256);  // as the frame keeps pixels
+    for (int y = 0; y < 256; ++y) {
+        for (int x = 0; x < 512; ++x) {
+            const uint32_t c = busy(x, y);
+            picture[y * 513 + x] =
+                (c >> 8 & 0xFFu) | (c >> 8 & 0xFF00u) | (c >> 24) << 16 | 0xFF000000u;
+        }
+    }
+    RepeatFirstTexels(picture.data(), 512, 256);
+    for (const bool caustics : {false, true}) {
+        SceneRig rig(320, 180);
+        ASSERT_TRUE(rig.gl.ok()) << rig.gl.error();
+        SETTINGS settings = TestSettings(6);
+        settings.CAUSTICS = caustics;
+        ASSERT_TRUE(rig.Setup(settings, true));
+        rig.scene.deskTexture = MakeTexture(512, 256, busy);
+        glBindTexture(GL_TEXTURE_2D, rig.scene.deskTexture);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
+        for (int i = 0; i < 150; ++i) rig.Frame(1.0 / 30.0);
+
+        const VECTOR3D light = rig.scene.lightPos, target = rig.scene.lightTarget;
+        HostReshape(320, 180);
+        rig.scene.Draw();
+        const std::vector<uint8_t> drawn = rig.gl.ReadPixels();
+        std::vector<uint32_t> frame(320 * 180, 0x12345678u);
+        WaterFrame water;
+        water.picture = {picture.data(), 512, 256};
+        water.pixels = frame.data();
+        water.width = 320;
+        water.height = 180;
+        int handedOver = 0;
+        water.handOver = [&] { ++handedOver; };
+        rig.scene.lightPos = light;
+        rig.scene.lightTarget = target;
+        rig.scene.waterFrame = &water;
+        HostReshape(320, 180);
+        rig.scene.Draw();
+        rig.scene.waterFrame = nullptr;
+        EXPECT_EQ(handedOver, 1);
+        double squares = 0.0;
+        for (int y = 0; y < 180; ++y) {
+            for (int x = 0; x < 320; ++x) {
+                const uint32_t g = rig.gl.PixelAt(drawn, x, y), p = frame[y * 320 + x];
+                for (int ch = 0; ch < 3; ++ch) {
+                    const double d = static_cast<double>((g >> (24 - 8 * ch)) & 0xFF) -
+                                     static_cast<double>((p >> (16 - 8 * ch)) & 0xFF);
+                    squares += d * d;
+                }
+            }
+        }
+        const double psnr =
+            10.0 * std::log10(255.0 * 255.0 * 3 * 320 * 180 / std::max(squares, 1.0));
+        EXPECT_GT(psnr, 40.0) << (caustics ? "with caustics" : "lit");
+    }
+}

@@ -1,0 +1,349 @@
+// RasterizeWater: the vertices through the pipeline's transformation and
+// lighting (one positional or directional light, colour material for the
+// ambient and diffuse terms, no normalisation, as the scene sets it), then
+// the strip's triangles row by row: a pixel is drawn when its centre lies in
+// the triangle, on its left edge or its lower one; the picture is sampled
+// between its four nearest texels with 8-bit weights and multiplied by the
+// colour, channel by channel.
+#include "water/water_raster.h"
+
+#include <algorithm>
+#include <cmath>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "water/water.h"
+
+namespace {
+
+// Column-major 4 x 4 times (x, y, z, 1).
+void Transform(const float* m, const VECTOR3D& p, float out[4]) {
+    for (int r = 0; r < 4; ++r) {
+        out[r] = m[r] * p.x + m[4 + r] * p.y + m[8 + r] * p.z + m[12 + r];
+    }
+}
+
+// The inverse transpose of the model-view's upper 3 x 3 (row-major), which
+// carries normals into eye coordinates.
+void NormalMatrix(const float* m, float n[9]) {
+    const float a = m[0], b = m[4], c = m[8];
+    const float d = m[1], e = m[5], f = m[9];
+    const float g = m[2], h = m[6], i = m[10];
+    const float cofactor[9] = {e * i - f * h, f * g - d * i, d * h - e * g,
+                               c * h - b * i, a * i - c * g, b * g - a * h,
+                               b * f - c * e, c * d - a * f, a * e - b * d};
+    const float det = a * cofactor[0] + b * cofactor[1] + c * cofactor[2];
+    const float inv = det != 0.0f ? 1.0f / det : 0.0f;
+    for (int k = 0; k < 9; ++k) n[k] = cofactor[k] * inv;
+}
+
+float Clamp01(float v) { return v < 0.0f ? 0.0f : (v > 1.0f ? 1.0f : v); }
+
+// The picture and how a span of pixels samples it: between the four
+// nearest texels at (u, v) (texels, 16.16 fixed point, less half a texel)
+// with 8-bit weights, times the colour (1.0 = 1 << 15 per channel),
+// doubled with caustics.
+struct Sampler {
+    const uint32_t* texels;
+    uint32_t wMask, hMask, rowShift;  // width - 1, height - 1, log2 width
+    bool doubled;
+};
+
+// Attributes at a span's first pixel and their steps to the next one.
+struct SpanStart {
+    int32_t u, v, r, g, b;
+    int32_t du, dv, dr, dg, db;
+};
+
+#if defined(__SSE2__)
+// Four pixels at a time: texels fetched in pairs, then filtered and
+// coloured in 16-bit lanes, two pixels to a register.
+void DrawSpan(const Sampler& sm, const SpanStart& a, uint32_t* out, int count) {
+    const auto ramp32 = [&](int32_t start, int32_t step) {
+        return _mm_setr_epi32(start, start + step, start + 2 * step, start + 3 * step);
+    };
+    __m128i u = ramp32(a.u, a.du), v = ramp32(a.v, a.dv);
+    __m128i r = ramp32(a.r, a.dr), g = ramp32(a.g, a.dg), b = ramp32(a.b, a.db);
+    const __m128i du = _mm_set1_epi32(4 * a.du), dv = _mm_set1_epi32(4 * a.dv);
+    const __m128i dr = _mm_set1_epi32(4 * a.dr), dg = _mm_set1_epi32(4 * a.dg),
+                  db = _mm_set1_epi32(4 * a.db);
+    const __m128i wMask = _mm_set1_epi32(static_cast<int>(sm.wMask));
+    const __m128i hMask = _mm_set1_epi32(static_cast<int>(sm.hMask));
+    const __m128i one = _mm_set1_epi32(1), byte = _mm_set1_epi32(0xFF);
+    const __m128i zero = _mm_setzero_si128(), w256 = _mm_set1_epi16(256);
+    const __m128i alpha = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+    const __m128i opaque = _mm_set1_epi32(32767);
+    const __m128i shift = _mm_cvtsi32_si128(static_cast<int>(sm.rowShift));
+    const __m128i round = _mm_set1_epi16(sm.doubled ? 32 : 64);
+    const __m128i scale = _mm_cvtsi32_si128(sm.doubled ? 6 : 7);
+    alignas(16) int32_t i0[4], i1[4];
+    // Each pixel's weight in the four lanes of its channels.
+    const auto spread = [](__m128i w, __m128i* lo, __m128i* hi) {
+        const __m128i w16 = _mm_packs_epi32(w, w);           // w0 w1 w2 w3 w0 ...
+        const __m128i pairs = _mm_unpacklo_epi16(w16, w16);  // w0 w0 w1 w1 ...
+        *lo = _mm_unpacklo_epi32(pairs, pairs);              // w0 x4, w1 x4
+        *hi = _mm_unpackhi_epi32(pairs, pairs);              // w2 x4, w3 x4
+    };
+    const auto lerp = [&](__m128i p, __m128i q, __m128i f) {
+        return _mm_srli_epi16(
+            _mm_add_epi16(_mm_mullo_epi16(p, _mm_sub_epi16(w256, f)), _mm_mullo_epi16(q, f)), 8);
+    };
+    while (count > 0) {
+        // Rows are width + 1 texels apart; the last repeats the first, so
+        // that each texel and its right neighbour are one 8-byte load.
+        const __m128i x0 = _mm_and_si128(_mm_srai_epi32(u, 16), wMask);
+        const __m128i y0 = _mm_and_si128(_mm_srai_epi32(v, 16), hMask);
+        const __m128i y1 = _mm_and_si128(_mm_add_epi32(y0, one), hMask);
+        const __m128i row0 = _mm_add_epi32(_mm_sll_epi32(y0, shift), y0);
+        const __m128i row1 = _mm_add_epi32(_mm_sll_epi32(y1, shift), y1);
+        _mm_store_si128(reinterpret_cast<__m128i*>(i0), _mm_add_epi32(row0, x0));
+        _mm_store_si128(reinterpret_cast<__m128i*>(i1), _mm_add_epi32(row1, x0));
+        const uint32_t* t = sm.texels;
+        const auto pair = [t](int32_t i) {
+            return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(t + i));
+        };
+        // Left, left, right, right texels of pixels 0 and 1, then 2 and 3.
+        const __m128i top01 = _mm_unpacklo_epi32(pair(i0[0]), pair(i0[1]));
+        const __m128i top23 = _mm_unpacklo_epi32(pair(i0[2]), pair(i0[3]));
+        const __m128i bot01 = _mm_unpacklo_epi32(pair(i1[0]), pair(i1[1]));
+        const __m128i bot23 = _mm_unpacklo_epi32(pair(i1[2]), pair(i1[3]));
+        __m128i fuLo, fuHi, fvLo, fvHi;
+        spread(_mm_and_si128(_mm_srli_epi32(u, 8), byte), &fuLo, &fuHi);
+        spread(_mm_and_si128(_mm_srli_epi32(v, 8), byte), &fvLo, &fvHi);
+        const __m128i topLo =
+            lerp(_mm_unpacklo_epi8(top01, zero), _mm_unpackhi_epi8(top01, zero), fuLo);
+        const __m128i topHi =
+            lerp(_mm_unpacklo_epi8(top23, zero), _mm_unpackhi_epi8(top23, zero), fuHi);
+        const __m128i botLo =
+            lerp(_mm_unpacklo_epi8(bot01, zero), _mm_unpackhi_epi8(bot01, zero), fuLo);
+        const __m128i botHi =
+            lerp(_mm_unpacklo_epi8(bot23, zero), _mm_unpackhi_epi8(bot23, zero), fuHi);
+        const __m128i texLo = lerp(topLo, botLo, fvLo), texHi = lerp(topHi, botHi, fvHi);
+        // Colours as B, G, R, A lanes, pixel by pixel, clamped to 0 ... 1.
+        const __m128i bg = _mm_packs_epi32(b, g), ra = _mm_packs_epi32(r, opaque);
+        const __m128i bgPairs = _mm_unpacklo_epi16(bg, _mm_unpackhi_epi64(bg, bg));
+        const __m128i raPairs = _mm_unpacklo_epi16(ra, _mm_unpackhi_epi64(ra, ra));
+        const __m128i cLo = _mm_max_epi16(_mm_unpacklo_epi32(bgPairs, raPairs), zero);
+        const __m128i cHi = _mm_max_epi16(_mm_unpackhi_epi32(bgPairs, raPairs), zero);
+        const __m128i outLo = _mm_srl_epi16(
+            _mm_add_epi16(_mm_mulhi_epu16(_mm_slli_epi16(texLo, 8), cLo), round), scale);
+        const __m128i outHi = _mm_srl_epi16(
+            _mm_add_epi16(_mm_mulhi_epu16(_mm_slli_epi16(texHi, 8), cHi), round), scale);
+        const __m128i pixels = _mm_or_si128(_mm_packus_epi16(outLo, outHi), alpha);
+        if (count >= 4) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), pixels);
+        } else {
+            alignas(16) uint32_t last[4];
+            _mm_store_si128(reinterpret_cast<__m128i*>(last), pixels);
+            for (int k = 0; k < count; ++k) out[k] = last[k];
+        }
+        out += 4;
+        count -= 4;
+        u = _mm_add_epi32(u, du);
+        v = _mm_add_epi32(v, dv);
+        r = _mm_add_epi32(r, dr);
+        g = _mm_add_epi32(g, dg);
+        b = _mm_add_epi32(b, db);
+    }
+}
+#else
+// The same one pixel at a time.
+void DrawSpan(const Sampler& sm, const SpanStart& a, uint32_t* out, int count) {
+    const auto lerp = [](uint32_t p, uint32_t q, uint32_t f) {
+        const uint32_t w = 256 - f;
+        const uint32_t rb = (((p & 0x00FF00FFu) * w + (q & 0x00FF00FFu) * f) >> 8) & 0x00FF00FFu;
+        const uint32_t ga =
+            ((((p >> 8) & 0x00FF00FFu) * w + ((q >> 8) & 0x00FF00FFu) * f) >> 8) & 0x00FF00FFu;
+        return rb | (ga << 8);
+    };
+    const uint32_t shift = sm.doubled ? 6 : 7, round = 1u << (shift - 1);
+    const auto modulate = [&](uint32_t texel, int32_t colour) {
+        const uint32_t c = static_cast<uint32_t>(std::clamp(colour, 0, 32767));
+        const uint32_t v = (((texel << 8) * c >> 16) + round) >> shift;
+        return v > 255 ? 255 : v;
+    };
+    int32_t u = a.u, v = a.v, r = a.r, g = a.g, b = a.b;
+    for (int i = 0; i < count; ++i) {
+        const uint32_t x0 = static_cast<uint32_t>(u >> 16) & sm.wMask;
+        const uint32_t y0 = static_cast<uint32_t>(v >> 16) & sm.hMask;
+        const uint32_t y1 = (y0 + 1) & sm.hMask;
+        const uint32_t fu = (static_cast<uint32_t>(u) >> 8) & 0xFF;
+        const uint32_t fv = (static_cast<uint32_t>(v) >> 8) & 0xFF;
+        const uint32_t* row0 = sm.texels + (y0 << sm.rowShift) + y0;
+        const uint32_t* row1 = sm.texels + (y1 << sm.rowShift) + y1;
+        const uint32_t t =
+            lerp(lerp(row0[x0], row0[x0 + 1], fu), lerp(row1[x0], row1[x0 + 1], fu), fv);
+        out[i] = modulate(t & 0xFF, b) | (modulate((t >> 8) & 0xFF, g) << 8) |
+                 (modulate((t >> 16) & 0xFF, r) << 16) | 0xFF000000u;
+        u += a.du;
+        v += a.dv;
+        r += a.dr;
+        g += a.dg;
+        b += a.db;
+    }
+}
+#endif
+
+// Rounded to the nearest whole step (the range is checked by the caller).
+int32_t Fixed(float v, float one) {
+    const float x = v * one;
+    return static_cast<int32_t>(x < 0.0f ? x - 0.5f : x + 0.5f);
+}
+
+// The smallest whole number not below x, for x well inside int's range.
+int CeilToInt(float x) {
+    const int i = static_cast<int>(x);
+    return i + (static_cast<float>(i) < x ? 1 : 0);
+}
+
+void DrawTriangle(const WaterRasterVertex* a, const WaterRasterVertex* b,
+                  const WaterRasterVertex* c, const Sampler& sampler, uint32_t* frame, int width,
+                  int height) {
+    const float area = (b->x - a->x) * (c->y - a->y) - (c->x - a->x) * (b->y - a->y);
+    if (!(std::fabs(area) > 1e-6f)) return;
+    // Plane of each attribute over the window.
+    const float inv = 1.0f / area;
+    const float ex1 = b->x - a->x, ey1 = b->y - a->y, ex2 = c->x - a->x, ey2 = c->y - a->y;
+    auto gradients = [&](float va, float vb, float vc, float* dx, float* dy) {
+        const float d1 = vb - va, d2 = vc - va;
+        *dx = (d1 * ey2 - d2 * ey1) * inv;
+        *dy = (d2 * ex1 - d1 * ex2) * inv;
+    };
+    float sdx, sdy, tdx, tdy, rdx, rdy, gdx, gdy, bdx, bdy;
+    gradients(a->s, b->s, c->s, &sdx, &sdy);
+    gradients(a->t, b->t, c->t, &tdx, &tdy);
+    gradients(a->r, b->r, c->r, &rdx, &rdy);
+    gradients(a->g, b->g, c->g, &gdx, &gdy);
+    gradients(a->b, b->b, c->b, &bdx, &bdy);
+
+    // Corners by height, lowest first.
+    const WaterRasterVertex* v[3] = {a, b, c};
+    std::sort(v, v + 3,
+              [](const WaterRasterVertex* p, const WaterRasterVertex* q) { return p->y < q->y; });
+    // Beyond about 2^24 pixels a float holds no fraction: such a corner
+    // cannot lie in a frame.
+    constexpr float kFar = 1.0e7f;
+    for (const WaterRasterVertex* p : v) {
+        if (!(std::fabs(p->x) < kFar && std::fabs(p->y) < kFar)) return;
+    }
+    const int rowFirst = std::max(0, CeilToInt(v[0]->y - 0.5f));
+    const int rowEnd = std::min(height, CeilToInt(v[2]->y - 0.5f));
+    const float longSlope = (v[2]->x - v[0]->x) / (v[2]->y - v[0]->y);
+    const float lowSlope = v[1]->y > v[0]->y ? (v[1]->x - v[0]->x) / (v[1]->y - v[0]->y) : 0.0f;
+    const float highSlope = v[2]->y > v[1]->y ? (v[2]->x - v[1]->x) / (v[2]->y - v[1]->y) : 0.0f;
+    constexpr float kTexel = 65536.0f, kColour = 32768.0f / 255.0f;
+    SpanStart span{};
+    span.du = Fixed(sdx, kTexel);
+    span.dv = Fixed(tdx, kTexel);
+    span.dr = Fixed(rdx, kColour);
+    span.dg = Fixed(gdx, kColour);
+    span.db = Fixed(bdx, kColour);
+    for (int row = rowFirst; row < rowEnd; ++row) {
+        const float yc = static_cast<float>(row) + 0.5f;
+        const float xLong = v[0]->x + (yc - v[0]->y) * longSlope;
+        const float xShort = yc < v[1]->y ? v[0]->x + (yc - v[0]->y) * lowSlope
+                                          : v[1]->x + (yc - v[1]->y) * highSlope;
+        const float left = std::min(xLong, xShort), right = std::max(xLong, xShort);
+        const int first = std::max(0, CeilToInt(left - 0.5f));
+        const int end = std::min(width, CeilToInt(right - 0.5f));
+        if (first >= end) continue;
+        const float x = static_cast<float>(first) + 0.5f - a->x, y = yc - a->y;
+        span.u = Fixed(a->s + sdx * x + sdy * y - 0.5f, kTexel);
+        span.v = Fixed(a->t + tdx * x + tdy * y - 0.5f, kTexel);
+        span.r = Fixed(a->r + rdx * x + rdy * y, kColour);
+        span.g = Fixed(a->g + gdx * x + gdy * y, kColour);
+        span.b = Fixed(a->b + bdx * x + bdy * y, kColour);
+        DrawSpan(sampler, span,
+                 frame + static_cast<size_t>(row) * static_cast<size_t>(width) + first,
+                 end - first);
+    }
+}
+
+}  // namespace
+
+void RepeatFirstTexels(uint32_t* texels, uint32_t width, uint32_t height) {
+    for (uint32_t y = 0; y < height; ++y) {
+        uint32_t* row = texels + static_cast<size_t>(y) * (width + 1);
+        row[width] = row[0];
+    }
+}
+
+bool RasterizeWater(const WATERCLASS& water, const WaterRasterState& state,
+                    const WaterPicture& picture, bool caustics, WaterRasterVertex* vertices,
+                    uint32_t* frame, int frameWidth, int frameHeight) {
+    if (!water.Ready() || picture.texels == nullptr || picture.width == 0 || picture.height == 0 ||
+        (caustics && water.Caustics == nullptr)) {
+        return false;
+    }
+    float normalMatrix[9];
+    NormalMatrix(state.modelView, normalMatrix);
+    const float texW = static_cast<float>(picture.width), texH = static_cast<float>(picture.height);
+    const float* light = state.lightPosition;
+    for (uint32_t k = 0; k < water.VertexCount; ++k) {
+        const WATERVERTEX& in = water.Vertices[k];
+        float eye[4], clip[4];
+        Transform(state.modelView, in.Position, eye);
+        Transform(state.projection, VECTOR3D{eye[0], eye[1], eye[2]}, clip);
+        // The projection is applied to the eye point (w = 1 there: no
+        // projective model-view).
+        if (!(clip[3] > 1e-6f)) return false;
+        WaterRasterVertex& out = vertices[k];
+        const float iw = 1.0f / clip[3];
+        out.x = static_cast<float>(state.viewport[0]) +
+                (clip[0] * iw + 1.0f) * 0.5f * static_cast<float>(state.viewport[2]);
+        out.y = static_cast<float>(state.viewport[1]) +
+                (clip[1] * iw + 1.0f) * 0.5f * static_cast<float>(state.viewport[3]);
+        out.s = in.TexCoord.x * texW;
+        out.t = in.TexCoord.y * texH;
+        float rgb[3];
+        if (caustics) {
+            for (int ch = 0; ch < 3; ++ch) rgb[ch] = Clamp01(water.Caustics[3 * k + ch]);
+        } else if (state.lighting) {
+            const float nx = normalMatrix[0] * in.Normal.x + normalMatrix[1] * in.Normal.y +
+                             normalMatrix[2] * in.Normal.z;
+            const float ny = normalMatrix[3] * in.Normal.x + normalMatrix[4] * in.Normal.y +
+                             normalMatrix[5] * in.Normal.z;
+            const float nz = normalMatrix[6] * in.Normal.x + normalMatrix[7] * in.Normal.y +
+                             normalMatrix[8] * in.Normal.z;
+            float lx = light[0], ly = light[1], lz = light[2];
+            if (light[3] != 0.0f) {
+                lx -= eye[0];
+                ly -= eye[1];
+                lz -= eye[2];
+            }
+            const float length = std::sqrt(lx * lx + ly * ly + lz * lz);
+            const float facing =
+                length > 0.0f ? std::max(0.0f, (nx * lx + ny * ly + nz * lz) / length) : 0.0f;
+            for (int ch = 0; ch < 3; ++ch) {
+                rgb[ch] =
+                    Clamp01(state.colour[ch] * (state.sceneAmbient[ch] + state.lightAmbient[ch] +
+                                                facing * state.lightDiffuse[ch]));
+            }
+        } else {
+            for (int ch = 0; ch < 3; ++ch) rgb[ch] = Clamp01(state.colour[ch]);
+        }
+        out.r = rgb[0] * 255.0f;
+        out.g = rgb[1] * 255.0f;
+        out.b = rgb[2] * 255.0f;
+    }
+
+    uint32_t shift = 0;
+    while ((1u << shift) < picture.width) ++shift;
+    const Sampler sampler{picture.texels, picture.width - 1, picture.height - 1, shift, caustics};
+    // The last pair of indices only closes the innermost ring.
+    const uint32_t drawn = water.IndexCount - 2;
+    for (uint32_t i = 0; i + 2 < drawn; ++i) {
+        // Every odd triangle of a strip has its first two corners swapped.
+        const WaterRasterVertex* a = &vertices[water.Indices[i + (i & 1)]];
+        const WaterRasterVertex* b = &vertices[water.Indices[i + 1 - (i & 1)]];
+        const WaterRasterVertex* c = &vertices[water.Indices[i + 2]];
+        if (state.cullBack &&
+            (b->x - a->x) * (c->y - a->y) - (c->x - a->x) * (b->y - a->y) <= 0.0f) {
+            continue;
+        }
+        DrawTriangle(a, b, c, sampler, frame, frameWidth, frameHeight);
+    }
+    return true;
+}
