@@ -190,19 +190,36 @@ static bool CopyDesktopTexture(ReducedFrame* r) {
     return powers;
 }
 
-// With a presenter, the scene draws the water on the processor into the
-// frame read back for it, and the frame takes it before the overlay. The
-// context must be current.
+// The scene draws the water of a reduced frame on the processor: into the
+// frame read back for the presenter, which the frame takes before the
+// overlay; or, where the compositor stretches the view's drawable, into a
+// frame of its own that is drawn into the drawable. The context must be
+// current.
 static void StartWaterFrame(HostedView* hv) {
     ReducedFrame& r = hv->reduced;
-    if (r.presenter == nullptr || !CopyDesktopTexture(&r)) {
+    if ((r.presenter == nullptr && !r.bufferScaled) || !CopyDesktopTexture(&r)) {
         hv->saver->SetWaterFrame(nullptr);
         return;
     }
+    r.water.width = FrameWidth(hv);
+    r.water.height = FrameHeight(hv);
+    if (r.bufferScaled) {
+        // The renderer copies a frame of the drawable's size and order
+        // straight into it.
+        if (!r.staging.Create(r.water.width, r.water.height, 100)) {
+            hv->saver->SetWaterFrame(nullptr);
+            return;
+        }
+        r.readBack.assign(static_cast<size_t>(r.water.width) * static_cast<size_t>(r.water.height),
+                          0);
+        r.water.handOver = [&r] {
+            r.staging.Upload(r.readBack.data());
+            r.staging.Stretch();
+        };
+    } else {
+        r.water.handOver = [&r] { r.scaled.Upload(r.readBack.data()); };
+    }
     r.water.pixels = r.readBack.data();
-    r.water.width = r.scaled.width();
-    r.water.height = r.scaled.height();
-    r.water.handOver = [&r] { r.scaled.Upload(r.readBack.data()); };
     hv->saver->SetWaterFrame(&r.water);
 }
 
@@ -236,6 +253,7 @@ static bool StartScaledBuffer(HostedView* hv) {
     ReducedFrame& r = hv->reduced;
     r.bufferScaled = platform::ScaleViewBuffer(hv->view, ScaledSide(hv->screen.width, r.percent),
                                                ScaledSide(hv->screen.height, r.percent));
+    if (r.bufferScaled && platform::MakeViewCurrent(hv->view)) StartWaterFrame(hv);
     return r.bufferScaled;
 }
 
@@ -263,6 +281,7 @@ static void EndReducedFrame(HostedView* hv) {
         r.bufferScaled = false;
     }
     if (r.scaled.active()) r.scaled.Destroy();
+    if (r.staging.active()) r.staging.Destroy();
     hv->saver->SetWaterFrame(nullptr);
     if (r.presenter != nullptr) platform::DrawViewOffWindow(hv->view, false);
     platform::DestroyImagePresenter(r.presenter);
@@ -333,8 +352,11 @@ void EndHostedView(HostedView* hv) {
         hv->saver.reset();
     }
     if (hv->view != nullptr) {
-        if (hv->reduced.scaled.active() && platform::MakeViewCurrent(hv->view))
+        if ((hv->reduced.scaled.active() || hv->reduced.staging.active()) &&
+            platform::MakeViewCurrent(hv->view)) {
             hv->reduced.scaled.Destroy();
+            hv->reduced.staging.Destroy();
+        }
         platform::DestroyImagePresenter(hv->reduced.presenter);
         hv->reduced.presenter = nullptr;
         platform::DestroyView(hv->view);

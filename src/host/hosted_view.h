@@ -60,12 +60,14 @@ struct ReducedFrame {
     platform::ImagePresenter* presenter = nullptr;
     int bandRows = 0;
     std::vector<uint32_t> readBack;
-    // With a presenter the water is drawn on the processor into readBack
-    // and handed to the frame before the rest is drawn over it, from a
-    // copy of the desktop texture (made when the presenter is).
+    // The water is drawn on the processor into readBack, from a copy of
+    // the desktop texture, and handed to the frame before the rest is drawn
+    // over it: with a presenter into `scaled`; where the compositor
+    // stretches the drawable, through `staging`, copied into the drawable.
     uint32_t desktopTexture = 0;  // the view's, as it was captured
     std::vector<uint32_t> picture;
     WaterFrame water;
+    ScaledFrame staging;
 
     // True when the saver draws a reduced frame (its own, or the view's
     // drawable stretched by the compositor).

@@ -108,7 +108,11 @@ void ScaledFrame::Stretch() const {
     if (framebuffer_ == 0) return;
     glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer_);
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
+    // A frame of the window's size is copied: the renderer takes its
+    // quickest path for a blit that only picks pixels.
+    const GLenum filter =
+        width_ == windowWidth_ && height_ == windowHeight_ ? GL_NEAREST : GL_LINEAR;
     glBlitFramebuffer(0, 0, width_, height_, 0, 0, windowWidth_, windowHeight_, GL_COLOR_BUFFER_BIT,
-                      GL_LINEAR);
+                      filter);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
 }
