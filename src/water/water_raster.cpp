@@ -16,6 +16,7 @@
 
 #include "water/water.h"
 
+#if defined(__SSE2__)
 namespace {
 
 // Column-major 4 x 4 times (x, y, z, 1).
@@ -57,7 +58,6 @@ struct SpanStart {
     int32_t du, dv, dr, dg, db;
 };
 
-#if defined(__SSE2__)
 // Four pixels at a time: texels fetched in pairs, then filtered and
 // coloured in 16-bit lanes, two pixels to a register.
 void DrawSpan(const Sampler& sm, const SpanStart& a, uint32_t* out, int count) {
@@ -148,48 +148,14 @@ void DrawSpan(const Sampler& sm, const SpanStart& a, uint32_t* out, int count) {
         b = _mm_add_epi32(b, db);
     }
 }
-#else
-// The same one pixel at a time.
-void DrawSpan(const Sampler& sm, const SpanStart& a, uint32_t* out, int count) {
-    const auto lerp = [](uint32_t p, uint32_t q, uint32_t f) {
-        const uint32_t w = 256 - f;
-        const uint32_t rb = (((p & 0x00FF00FFu) * w + (q & 0x00FF00FFu) * f) >> 8) & 0x00FF00FFu;
-        const uint32_t ga =
-            ((((p >> 8) & 0x00FF00FFu) * w + ((q >> 8) & 0x00FF00FFu) * f) >> 8) & 0x00FF00FFu;
-        return rb | (ga << 8);
-    };
-    const uint32_t shift = sm.doubled ? 6 : 7, round = 1u << (shift - 1);
-    const auto modulate = [&](uint32_t texel, int32_t colour) {
-        const uint32_t c = static_cast<uint32_t>(std::clamp(colour, 0, 32767));
-        const uint32_t v = (((texel << 8) * c >> 16) + round) >> shift;
-        return v > 255 ? 255 : v;
-    };
-    int32_t u = a.u, v = a.v, r = a.r, g = a.g, b = a.b;
-    for (int i = 0; i < count; ++i) {
-        const uint32_t x0 = static_cast<uint32_t>(u >> 16) & sm.wMask;
-        const uint32_t y0 = static_cast<uint32_t>(v >> 16) & sm.hMask;
-        const uint32_t y1 = (y0 + 1) & sm.hMask;
-        const uint32_t fu = (static_cast<uint32_t>(u) >> 8) & 0xFF;
-        const uint32_t fv = (static_cast<uint32_t>(v) >> 8) & 0xFF;
-        const uint32_t* row0 = sm.texels + (y0 << sm.rowShift) + y0;
-        const uint32_t* row1 = sm.texels + (y1 << sm.rowShift) + y1;
-        const uint32_t t =
-            lerp(lerp(row0[x0], row0[x0 + 1], fu), lerp(row1[x0], row1[x0 + 1], fu), fv);
-        out[i] = modulate(t & 0xFF, b) | (modulate((t >> 8) & 0xFF, g) << 8) |
-                 (modulate((t >> 16) & 0xFF, r) << 16) | 0xFF000000u;
-        u += a.du;
-        v += a.dv;
-        r += a.dr;
-        g += a.dg;
-        b += a.db;
-    }
-}
-#endif
 
-// Rounded to the nearest whole step (the range is checked by the caller).
+// Rounded to the nearest whole step, within +-2^30 (NaN at the low end),
+// so that steps added along a span stay inside int32_t.
 int32_t Fixed(float v, float one) {
+    constexpr float kLimit = 1073741824.0f;
     const float x = v * one;
-    return static_cast<int32_t>(x < 0.0f ? x - 0.5f : x + 0.5f);
+    const float c = x > kLimit ? kLimit : (x > -kLimit ? x : -kLimit);
+    return static_cast<int32_t>(c < 0.0f ? c - 0.5f : c + 0.5f);
 }
 
 // The smallest whole number not below x, for x well inside int's range.
@@ -262,6 +228,7 @@ void DrawTriangle(const WaterRasterVertex* a, const WaterRasterVertex* b,
 }
 
 }  // namespace
+#endif
 
 void RepeatFirstTexels(uint32_t* texels, uint32_t width, uint32_t height) {
     for (uint32_t y = 0; y < height; ++y) {
@@ -273,6 +240,13 @@ void RepeatFirstTexels(uint32_t* texels, uint32_t width, uint32_t height) {
 bool RasterizeWater(const WATERCLASS& water, const WaterRasterState& state,
                     const WaterPicture& picture, bool caustics, WaterRasterVertex* vertices,
                     uint32_t* frame, int frameWidth, int frameHeight) {
+#if !defined(__SSE2__)
+    // Only processors with SSE2 draw it here; elsewhere the renderer does.
+    static_cast<void>(water), static_cast<void>(state), static_cast<void>(picture);
+    static_cast<void>(caustics), static_cast<void>(vertices), static_cast<void>(frame);
+    static_cast<void>(frameWidth), static_cast<void>(frameHeight);
+    return false;
+#else
     if (!water.Ready() || picture.texels == nullptr || picture.width == 0 || picture.height == 0 ||
         (caustics && water.Caustics == nullptr)) {
         return false;
@@ -346,4 +320,5 @@ bool RasterizeWater(const WATERCLASS& water, const WaterRasterState& state,
         DrawTriangle(a, b, c, sampler, frame, frameWidth, frameHeight);
     }
     return true;
+#endif
 }

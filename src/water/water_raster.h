@@ -54,7 +54,8 @@ struct WaterRasterVertex {
 // frameWidth apart), clipped to the frame. With caustics the colours are
 // water.Caustics, doubled, as DrawCaustics' combine gives them. `vertices`
 // holds water.VertexCount records. False, drawing nothing, when the water
-// is not ready, a vertex lies behind the eye, or the picture is empty.
+// is not ready, a vertex lies behind the eye, or the picture is empty, and
+// on processors without SSE2.
 bool RasterizeWater(const WATERCLASS& water, const WaterRasterState& state,
                     const WaterPicture& picture, bool caustics, WaterRasterVertex* vertices,
                     uint32_t* frame, int frameWidth, int frameHeight);

@@ -479,6 +479,9 @@ TEST(SceneRender, TheShippedArchiveDrawsItsMessageOnTheCard) {
 // the frame, lit and with the light on the floor, on rippled water over a
 // busy repeating picture), and the frame is handed over once per Draw.
 TEST(SceneRender, TheProcessorsWaterMatchesTheRenderers) {
+#if !defined(__SSE2__)
+    GTEST_SKIP() << "the water is drawn on the processor only with SSE2";
+#endif
     const auto busy = [](int x, int y) {
         const uint32_t r = static_cast<uint32_t>((x * 7) ^ (y * 13)) & 0xFF;
         const uint32_t b = ((x / 6 + y / 9) & 1) ? 0xE0u : 0x20u;
