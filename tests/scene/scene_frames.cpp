@@ -2,12 +2,15 @@
 // looking at and for the documentation. Runs the scene headless at
 // 1280 x 720 with 1/60-second steps over a painted desktop, with the shipped
 // archive's images when it is given (or built), and saves a frame after the
-// intro, one during a banner and one during a message card.
+// intro, one during a banner and one during a message card; then the next
+// frame's water drawn by the renderer and by the processor side by side.
 //
 //   scene_frames OUTPUT-FOLDER [ARCHIVE]
 //
 // Not a test: nothing runs it but a developer.
+#define GL_GLEXT_PROTOTYPES 1
 #include <GL/gl.h>
+#include <GL/glext.h>
 
 #include <algorithm>
 #include <cmath>
@@ -19,11 +22,16 @@
 #include "host/frame_writer.h"
 #include "resources/textures.h"
 #include "scene_rig.h"
+#include "view/desktop_capture.h"
+#include "water/water_raster.h"
 
 namespace {
 
 constexpr int kWidth = 1280;
 constexpr int kHeight = 720;
+// The desktop texture's width (its height is half): the sides rounded to
+// powers of two, as the view makes them.
+constexpr uint32_t kTextureSide = 1024;
 
 struct Rgb {
     float r, g, b;
@@ -198,5 +206,62 @@ int main(int argc, char** argv) {
         }
         std::printf("%s at %.2f s\n", path.c_str(), rig.scene.totalTime);
     }
+
+    // The next frame's water drawn by the renderer and by the processor
+    // (as a reduced frame on a software renderer draws it), the middle half
+    // of each side by side at 1 : 1, the renderer's on the left.
+    // The desktop texture as the view makes it: sides rounded to powers of
+    // two, repeating.
+    std::vector<uint8_t> rgba(static_cast<size_t>(kWidth) * kHeight * 4);
+    glBindTexture(GL_TEXTURE_2D, rig.scene.deskTexture);
+    glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
+    uint32_t desk = 0;
+    UploadDesktopTexture(&desk, rgba.data(), kWidth, kHeight, 100);
+    glDeleteTextures(1, &rig.scene.deskTexture);
+    rig.scene.deskTexture = desk;
+    std::vector<uint32_t> picture(static_cast<size_t>(kTextureSide + 1) * kTextureSide / 2);
+    glBindTexture(GL_TEXTURE_2D, rig.scene.deskTexture);
+    glPixelStorei(GL_PACK_ROW_LENGTH, kTextureSide + 1);
+    glGetTexImage(GL_TEXTURE_2D, 0, GL_BGRA, GL_UNSIGNED_BYTE, picture.data());
+    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+    RepeatFirstTexels(picture.data(), kTextureSide, kTextureSide / 2);
+    std::vector<uint32_t> renderer(kWidth * kHeight), processor(kWidth * kHeight);
+    WaterFrame water;
+    water.picture = {picture.data(), kTextureSide, kTextureSide / 2};
+    water.pixels = processor.data();
+    water.width = kWidth;
+    water.height = kHeight;
+    water.handOver = [] {};
+    rig.scene.Update(kStep);
+    const VECTOR3D light = rig.scene.lightPos, target = rig.scene.lightTarget;
+    for (WaterFrame* frameOf : {static_cast<WaterFrame*>(nullptr), &water}) {
+        rig.scene.lightPos = light;
+        rig.scene.lightTarget = target;
+        rig.scene.waterFrame = frameOf;
+        rig.scene.preview = true;
+        rig.scene.cardAlpha = 0.0f;  // the water undimmed
+        HostReshape(kWidth, kHeight);
+        rig.scene.Draw();
+        if (frameOf == nullptr) {
+            glReadPixels(0, 0, kWidth, kHeight, GL_BGRA, GL_UNSIGNED_BYTE, renderer.data());
+        }
+    }
+    for (int y = 0; y < kHeight; ++y) {
+        uint32_t* row = &renderer[static_cast<size_t>(y) * kWidth];
+        std::copy_n(row + kWidth / 4, kWidth / 2, row);
+        std::copy_n(&processor[static_cast<size_t>(y) * kWidth + kWidth / 4], kWidth / 2,
+                    row + kWidth / 2);
+    }
+    glWindowPos2i(0, 0);
+    glDisable(GL_TEXTURE_2D);
+    glDrawPixels(kWidth, kHeight, GL_BGRA, GL_UNSIGNED_BYTE, renderer.data());
+    writer.ReadFrame();
+    std::string error;
+    const std::string path = folder + "/water-renderer-processor.png";
+    if (!writer.WritePng(path, &error)) {
+        std::fprintf(stderr, "scene_frames: cannot write %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("%s at %.2f s\n", path.c_str(), rig.scene.totalTime);
     return 0;
 }
