@@ -1,6 +1,7 @@
 // The reduced frame's stretch on the processor: 960 × 540 to 1920 × 1080,
 // into a whole frame and a quarter at a time into one band (as the window
-// presenter puts it). ReadBack: the frame read back from the renderer (the
+// presenter puts it); StretchFourTimes: 960 × 540 to 3840 × 2160 a quarter
+// at a time. ReadBack: the frame read back from the renderer (the
 // headless software one) in the window's byte order, the one the frame is
 // kept in, and in the other, which the renderer has to convert to.
 #define GL_GLEXT_PROTOTYPES 1
@@ -40,6 +41,20 @@ void StretchFrame(benchmark::State& state) {
     }
 }
 BENCHMARK(StretchFrame)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond);
+
+void StretchFourTimesFrame(benchmark::State& state) {
+    const std::vector<uint32_t> src = Source();
+    const int rows = 2 * kHeight / 4;
+    std::vector<uint32_t> dst(static_cast<size_t>(2 * kWidth) * rows);
+    for (auto _ : state) {
+        for (int top = 0; top < 2 * kHeight; top += rows) {
+            StretchFourTimes(src.data(), kWidth / 2, kHeight / 2, dst.data(), 2 * kWidth,
+                             2 * kHeight, top, rows);
+            benchmark::DoNotOptimize(dst.data());
+        }
+    }
+}
+BENCHMARK(StretchFourTimesFrame)->Unit(benchmark::kMillisecond);
 
 // Arg 0: GL_BGRA, the window's order and the frame's; 1: GL_RGBA.
 void ReadBack(benchmark::State& state) {

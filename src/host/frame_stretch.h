@@ -1,6 +1,6 @@
-// Stretching a reduced frame to twice its size on the processor: what a
-// software renderer would spend a whole pass over the window on costs a
-// few reads and averages a pixel here. Relies on the standard library only.
+// Stretching a reduced frame to twice or four times its size on the
+// processor: what a software renderer would spend a whole pass over the
+// window on costs a few reads and averages a pixel here. Relies on the standard library only.
 #pragma once
 
 #include <cstdint>
@@ -16,3 +16,11 @@
 // rows past the bottom are not made.
 void StretchTwice(const uint32_t* src, int srcWidth, int srcHeight, uint32_t* dst, int dstWidth,
                   int dstHeight, int top, int rows);
+
+// As StretchTwice, four times: destination pixel (x, y) from source pixel
+// (x / 4, y / 4) and, at x % 4 = 1, 2, 3 (and so for y), the pixel a
+// quarter, half and three quarters of the way to its right (lower)
+// neighbour: the average of the two for the half, of the half and the
+// nearer one for the quarters.
+void StretchFourTimes(const uint32_t* src, int srcWidth, int srcHeight, uint32_t* dst, int dstWidth,
+                      int dstHeight, int top, int rows);

@@ -25,9 +25,6 @@
 
 namespace {
 
-// Views that save CPU on a software renderer draw this percentage of each
-// side of their window, at most kEconomyFramesPerSecond.
-constexpr int kEconomyPercent = 50;
 // Pointer motion up to this many logical pixels from where the pointer
 // entered is a tremor, not a user.
 constexpr double kMotionSlack = 8.0;
@@ -141,7 +138,10 @@ std::unique_ptr<HostedView> MakeView(Host* host, const platform::ViewRequest& re
     // simulated clock's.
     hv->frames.showFps = cl.showFps && host->hook == nullptr;
     hv->frames.counted = hv->screen.number == host->mainScreen.number;
-    hv->reduced.percent = host->hook != nullptr ? 100 : kEconomyPercent;
+    // Views that save CPU on a software renderer draw a share of each side
+    // of their window, at most kEconomyFramesPerSecond.
+    hv->reduced.percent =
+        host->hook != nullptr ? 100 : ReducedPercent(hv->screen.width, hv->screen.height);
     hv->touchable = request.kind == platform::ViewKind::TopLevel;
     hv->picture = std::move(picture);
     return hv;

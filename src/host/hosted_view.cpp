@@ -75,9 +75,10 @@ static void PresentFrame(HostedView* hv, const HostShared* shared) {
         }
         r.scaled.ReadPixels(r.readBack.data());
         uint32_t* band = platform::ImagePresenterPixels(r.presenter);
+        const auto stretch = r.percent == 25 ? StretchFourTimes : StretchTwice;
         for (int top = 0; top < hv->screen.height; top += r.bandRows) {
-            StretchTwice(r.readBack.data(), r.scaled.width(), r.scaled.height(), band,
-                         hv->screen.width, hv->screen.height, top, r.bandRows);
+            stretch(r.readBack.data(), r.scaled.width(), r.scaled.height(), band, hv->screen.width,
+                    hv->screen.height, top, r.bandRows);
             platform::PresentImage(r.presenter, top, r.bandRows);
         }
         return;
@@ -232,10 +233,11 @@ static void StartScaledPresent(HostedView* hv) {
     platform::DestroyImagePresenter(r.presenter);
     r.presenter = nullptr;
     if (!r.scaled.Create(hv->screen.width, hv->screen.height, r.percent)) return;
-    if (r.percent == 50) {
-        // Four bands, each an even number of rows, so that no band splits
-        // a pair of rows made together.
-        r.bandRows = std::max(2, ((hv->screen.height + 3) / 4 + 1) & ~1);
+    if (r.percent == 50 || r.percent == 25) {
+        // Four bands, each a whole number of the rows made together from
+        // one row of the frame (two, or four).
+        const int group = 100 / r.percent;
+        r.bandRows = std::max(group, ((hv->screen.height + 3) / 4 + group - 1) / group * group);
         r.presenter = platform::CreateImagePresenter(hv->view, hv->screen.width, r.bandRows);
     }
     if (r.presenter != nullptr) {

@@ -15,6 +15,11 @@ int ScaledSide(int side, int percent) {
     return scaled < 1 ? 1 : static_cast<int>(scaled);
 }
 
+int ReducedPercent(int width, int height) {
+    const int shorter = width < height ? width : height;
+    return ScaledSide(shorter, 50) > kMostReducedRows ? 25 : 50;
+}
+
 bool IsSoftwareRenderer(const char* renderer) {
     if (renderer == nullptr) return false;
     for (const char* name : {"llvmpipe", "softpipe", "swrast", "Software Rasterizer"}) {

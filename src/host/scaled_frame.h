@@ -60,5 +60,13 @@ private:
 // The size of a side drawn at `percent`, at least 1.
 int ScaledSide(int side, int percent);
 
+// The share of each side a software renderer draws of a view of width x
+// height pixels: half, or a quarter where half would still be more than
+// kMostReducedRows on its shorter side. A 4K screen then draws as many rows
+// as a 1080p one, each covering as much of a screen of the same size, for a
+// quarter of the cost of half.
+inline constexpr int kMostReducedRows = 900;
+int ReducedPercent(int width, int height);
+
 // Whether `renderer` (GL_RENDERER) names a software rasterizer.
 bool IsSoftwareRenderer(const char* renderer);

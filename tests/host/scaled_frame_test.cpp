@@ -9,6 +9,9 @@
 #include <GL/glext.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <utility>
+
 #include "headless_gl.h"
 #include "scene_rig.h"
 
@@ -51,6 +54,23 @@ TEST(ScaledFrame, SizesAndRendererNames) {
     EXPECT_FALSE(IsSoftwareRenderer("AMD Radeon RX 6600 (navi23, LLVM 15.0.6, DRM 3.49)"));
     EXPECT_FALSE(IsSoftwareRenderer("Mesa Intel(R) UHD Graphics 620 (KBL GT2)"));
     EXPECT_FALSE(IsSoftwareRenderer(nullptr));
+}
+
+TEST(ScaledFrame, TheReducedFramesShorterSideIsBoundedPerOutput) {
+    // Outputs of 720p to 5K, either way round, and a wide 1600-row one:
+    // none is drawn with more rows than the bound, and none below 1440p
+    // with fewer than half of its own.
+    for (const auto& [w, h] : {std::pair{1280, 720}, std::pair{1920, 1080}, std::pair{1080, 1920},
+                               std::pair{2560, 1440}, std::pair{3840, 1600}, std::pair{3840, 2160},
+                               std::pair{2160, 3840}, std::pair{5120, 2880}}) {
+        const int percent = ReducedPercent(w, h);
+        EXPECT_LE(std::min(ScaledSide(w, percent), ScaledSide(h, percent)), kMostReducedRows)
+            << w << "x" << h;
+        if (std::min(w, h) <= 1440) {
+            EXPECT_EQ(percent, 50) << w << "x" << h;
+        }
+    }
+    EXPECT_EQ(ReducedPercent(3840, 2160), 25);
 }
 
 TEST(ScaledFrame, StretchCoversTheWindowAndFollowsResizes) {
