@@ -61,14 +61,22 @@ struct SpanStart {
 // Four pixels at a time: texels fetched in pairs, then filtered and
 // coloured in 16-bit lanes, two pixels to a register.
 void DrawSpan(const Sampler& sm, const SpanStart& a, uint32_t* out, int count) {
+    // Lanes wrap as the processor adds: a sliver's steep steps may take
+    // them round, never into undefined arithmetic.
     const auto ramp32 = [&](int32_t start, int32_t step) {
-        return _mm_setr_epi32(start, start + step, start + 2 * step, start + 3 * step);
+        const auto at = [&](uint32_t k) {
+            return static_cast<int32_t>(static_cast<uint32_t>(start) +
+                                        k * static_cast<uint32_t>(step));
+        };
+        return _mm_setr_epi32(start, at(1), at(2), at(3));
     };
     __m128i u = ramp32(a.u, a.du), v = ramp32(a.v, a.dv);
     __m128i r = ramp32(a.r, a.dr), g = ramp32(a.g, a.dg), b = ramp32(a.b, a.db);
-    const __m128i du = _mm_set1_epi32(4 * a.du), dv = _mm_set1_epi32(4 * a.dv);
-    const __m128i dr = _mm_set1_epi32(4 * a.dr), dg = _mm_set1_epi32(4 * a.dg),
-                  db = _mm_set1_epi32(4 * a.db);
+    const __m128i du = _mm_slli_epi32(_mm_set1_epi32(a.du), 2);
+    const __m128i dv = _mm_slli_epi32(_mm_set1_epi32(a.dv), 2);
+    const __m128i dr = _mm_slli_epi32(_mm_set1_epi32(a.dr), 2);
+    const __m128i dg = _mm_slli_epi32(_mm_set1_epi32(a.dg), 2);
+    const __m128i db = _mm_slli_epi32(_mm_set1_epi32(a.db), 2);
     const __m128i wMask = _mm_set1_epi32(static_cast<int>(sm.wMask));
     const __m128i hMask = _mm_set1_epi32(static_cast<int>(sm.hMask));
     const __m128i one = _mm_set1_epi32(1), byte = _mm_set1_epi32(0xFF);
@@ -206,7 +214,27 @@ void DrawTriangle(const WaterRasterVertex* a, const WaterRasterVertex* b,
     span.dr = Fixed(rdx, kColour);
     span.dg = Fixed(gdx, kColour);
     span.db = Fixed(bdx, kColour);
-    for (int row = rowFirst; row < rowEnd; ++row) {
+    // Each attribute at the centre of the first row's pixel in column
+    // `column`, left of every span, then stepped down the rows and across
+    // to each span's first pixel in whole steps: a few pixels' worth of
+    // rounding, where the floats cost a fifth of the drawing.
+    const int column = std::max(0, CeilToInt(std::min({a->x, b->x, c->x}) - 0.5f));
+    const float x0 = static_cast<float>(column) + 0.5f - a->x;
+    const float y0 = static_cast<float>(rowFirst) + 0.5f - a->y;
+    struct Stepped {
+        int64_t at, down, across;
+        int32_t Span(int first) const {
+            constexpr int64_t kLimit = int64_t{1} << 30;
+            return static_cast<int32_t>(std::clamp(at + first * across, -kLimit, kLimit));
+        }
+    };
+    Stepped su{Fixed(a->s + sdx * x0 + sdy * y0 - 0.5f, kTexel), Fixed(sdy, kTexel), span.du};
+    Stepped sv{Fixed(a->t + tdx * x0 + tdy * y0 - 0.5f, kTexel), Fixed(tdy, kTexel), span.dv};
+    Stepped sr{Fixed(a->r + rdx * x0 + rdy * y0, kColour), Fixed(rdy, kColour), span.dr};
+    Stepped sg{Fixed(a->g + gdx * x0 + gdy * y0, kColour), Fixed(gdy, kColour), span.dg};
+    Stepped sb{Fixed(a->b + bdx * x0 + bdy * y0, kColour), Fixed(bdy, kColour), span.db};
+    for (int row = rowFirst; row < rowEnd; ++row, su.at += su.down, sv.at += sv.down,
+             sr.at += sr.down, sg.at += sg.down, sb.at += sb.down) {
         const float yc = static_cast<float>(row) + 0.5f;
         const float xLong = v[0]->x + (yc - v[0]->y) * longSlope;
         const float xShort = yc < v[1]->y ? v[0]->x + (yc - v[0]->y) * lowSlope
@@ -215,12 +243,11 @@ void DrawTriangle(const WaterRasterVertex* a, const WaterRasterVertex* b,
         const int first = std::max(0, CeilToInt(left - 0.5f));
         const int end = std::min(width, CeilToInt(right - 0.5f));
         if (first >= end) continue;
-        const float x = static_cast<float>(first) + 0.5f - a->x, y = yc - a->y;
-        span.u = Fixed(a->s + sdx * x + sdy * y - 0.5f, kTexel);
-        span.v = Fixed(a->t + tdx * x + tdy * y - 0.5f, kTexel);
-        span.r = Fixed(a->r + rdx * x + rdy * y, kColour);
-        span.g = Fixed(a->g + gdx * x + gdy * y, kColour);
-        span.b = Fixed(a->b + bdx * x + bdy * y, kColour);
+        span.u = su.Span(first - column);
+        span.v = sv.Span(first - column);
+        span.r = sr.Span(first - column);
+        span.g = sg.Span(first - column);
+        span.b = sb.Span(first - column);
         DrawSpan(sampler, span,
                  frame + static_cast<size_t>(row) * static_cast<size_t>(width) + first,
                  end - first);
