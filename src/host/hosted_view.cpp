@@ -213,11 +213,17 @@ static void StartWaterFrame(HostedView* hv) {
         }
         r.readBack.assign(static_cast<size_t>(r.water.width) * static_cast<size_t>(r.water.height),
                           0);
+        // Its rows go top first, so that the blit turns them back: the
+        // window's drawable keeps its rows top first, and a blit between
+        // frames kept the same way round is a plain copy to the renderer
+        // (one that turns them runs its generated code over every pixel).
+        r.water.topFirst = true;
         r.water.handOver = [&r] {
             r.staging.Upload(r.readBack.data());
-            r.staging.Stretch();
+            r.staging.Stretch(true);
         };
     } else {
+        r.water.topFirst = false;
         r.water.handOver = [&r] { r.scaled.Upload(r.readBack.data()); };
     }
     r.water.pixels = r.readBack.data();

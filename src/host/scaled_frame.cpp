@@ -109,7 +109,7 @@ void ScaledFrame::Upload(const uint32_t* pixels) const {
     glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(bound));
 }
 
-void ScaledFrame::Stretch() const {
+void ScaledFrame::Stretch(bool topFirst) const {
     if (framebuffer_ == 0) return;
     glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer_);
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
@@ -117,7 +117,8 @@ void ScaledFrame::Stretch() const {
     // quickest path for a blit that only picks pixels.
     const GLenum filter =
         width_ == windowWidth_ && height_ == windowHeight_ ? GL_NEAREST : GL_LINEAR;
-    glBlitFramebuffer(0, 0, width_, height_, 0, 0, windowWidth_, windowHeight_, GL_COLOR_BUFFER_BIT,
-                      filter);
+    const int bottom = topFirst ? height_ : 0;
+    glBlitFramebuffer(0, bottom, width_, height_ - bottom, 0, 0, windowWidth_, windowHeight_,
+                      GL_COLOR_BUFFER_BIT, filter);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
 }

@@ -39,7 +39,9 @@ public:
     void Bind() const;
     // Stretches the frame over the whole window and leaves the window's own
     // buffer bound for what is drawn on top (the frame rate) and the swap.
-    void Stretch() const;
+    // With topFirst, the frame's rows were made top first (an upload of
+    // pixels in that order) and are turned back on the way.
+    void Stretch(bool topFirst = false) const;
     // Reads the frame back into `pixels` (width() × height(), rows bottom
     // first, bytes B, G, R, A: the order the frame is kept in, so the
     // renderer only copies), and leaves the window's own buffer bound.

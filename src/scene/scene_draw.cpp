@@ -19,7 +19,7 @@ bool SSMAIN::DrawWaterFrame(const VECTOR3D& light, float shade) {
     std::fill(f.pixels, f.pixels + static_cast<size_t>(f.width) * static_cast<size_t>(f.height),
               0u);
     if (!RasterizeWater(*water, CaptureWaterRasterState(), f.picture, caustics, f.vertices.data(),
-                        f.pixels, f.width, f.height)) {
+                        f.pixels, f.width, f.height, f.topFirst)) {
         return false;
     }
     if (f.handOver) f.handOver();

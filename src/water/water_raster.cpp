@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -173,8 +174,8 @@ int CeilToInt(float x) {
 }
 
 void DrawTriangle(const WaterRasterVertex* a, const WaterRasterVertex* b,
-                  const WaterRasterVertex* c, const Sampler& sampler, uint32_t* frame, int width,
-                  int height) {
+                  const WaterRasterVertex* c, const Sampler& sampler, uint32_t* rowZero,
+                  std::ptrdiff_t rowStep, int width, int height) {
     const float area = (b->x - a->x) * (c->y - a->y) - (c->x - a->x) * (b->y - a->y);
     if (!(std::fabs(area) > 1e-6f)) return;
     // Plane of each attribute over the window.
@@ -248,8 +249,7 @@ void DrawTriangle(const WaterRasterVertex* a, const WaterRasterVertex* b,
         span.r = sr.Span(first - column);
         span.g = sg.Span(first - column);
         span.b = sb.Span(first - column);
-        DrawSpan(sampler, span,
-                 frame + static_cast<size_t>(row) * static_cast<size_t>(width) + first,
+        DrawSpan(sampler, span, rowZero + static_cast<std::ptrdiff_t>(row) * rowStep + first,
                  end - first);
     }
 }
@@ -266,12 +266,12 @@ void RepeatFirstTexels(uint32_t* texels, uint32_t width, uint32_t height) {
 
 bool RasterizeWater(const WATERCLASS& water, const WaterRasterState& state,
                     const WaterPicture& picture, bool caustics, WaterRasterVertex* vertices,
-                    uint32_t* frame, int frameWidth, int frameHeight) {
+                    uint32_t* frame, int frameWidth, int frameHeight, bool topFirst) {
 #if !defined(__SSE2__)
     // Only processors with SSE2 draw it here; elsewhere the renderer does.
     static_cast<void>(water), static_cast<void>(state), static_cast<void>(picture);
     static_cast<void>(caustics), static_cast<void>(vertices), static_cast<void>(frame);
-    static_cast<void>(frameWidth), static_cast<void>(frameHeight);
+    static_cast<void>(frameWidth), static_cast<void>(frameHeight), static_cast<void>(topFirst);
     return false;
 #else
     if (!water.Ready() || picture.texels == nullptr || picture.width == 0 || picture.height == 0 ||
@@ -333,6 +333,10 @@ bool RasterizeWater(const WATERCLASS& water, const WaterRasterState& state,
     uint32_t shift = 0;
     while ((1u << shift) < picture.width) ++shift;
     const Sampler sampler{picture.texels, picture.width - 1, picture.height - 1, shift, caustics};
+    // Row 0 is the bottom one, kept first or last.
+    const std::ptrdiff_t width = frameWidth;
+    uint32_t* rowZero = topFirst ? frame + (frameHeight - 1) * width : frame;
+    const std::ptrdiff_t rowStep = topFirst ? -width : width;
     // The last pair of indices only closes the innermost ring.
     const uint32_t drawn = water.IndexCount - 2;
     for (uint32_t i = 0; i + 2 < drawn; ++i) {
@@ -344,7 +348,7 @@ bool RasterizeWater(const WATERCLASS& water, const WaterRasterState& state,
             (b->x - a->x) * (c->y - a->y) - (c->x - a->x) * (b->y - a->y) <= 0.0f) {
             continue;
         }
-        DrawTriangle(a, b, c, sampler, frame, frameWidth, frameHeight);
+        DrawTriangle(a, b, c, sampler, rowZero, rowStep, frameWidth, frameHeight);
     }
     return true;
 #endif

@@ -51,14 +51,15 @@ struct WaterRasterVertex {
 };
 
 // Draws the water into `frame` (frameWidth x frameHeight pixels, rows
-// frameWidth apart), clipped to the frame. With caustics the colours are
+// frameWidth apart, the bottom one first, or with topFirst the top one),
+// clipped to the frame. With caustics the colours are
 // water.Caustics, doubled, as DrawCaustics' combine gives them. `vertices`
 // holds water.VertexCount records. False, drawing nothing, when the water
 // is not ready, a vertex lies behind the eye, or the picture is empty, and
 // on processors without SSE2.
 bool RasterizeWater(const WATERCLASS& water, const WaterRasterState& state,
                     const WaterPicture& picture, bool caustics, WaterRasterVertex* vertices,
-                    uint32_t* frame, int frameWidth, int frameHeight);
+                    uint32_t* frame, int frameWidth, int frameHeight, bool topFirst = false);
 
 // The state above as the current context holds it (water_draw.cpp).
 WaterRasterState CaptureWaterRasterState();
@@ -70,6 +71,7 @@ struct WaterFrame {
     uint32_t* pixels = nullptr;  // width x height, bottom row first
     int width = 0;
     int height = 0;
+    bool topFirst = false;  // the rows of pixels the other way round
     std::function<void()> handOver;
     std::vector<WaterRasterVertex> vertices;  // grown to the grid when it grows
 };

@@ -518,6 +518,7 @@ TEST(SceneRender, TheProcessorsWaterMatchesTheRenderers) {
         water.pixels = frame.data();
         water.width = 320;
         water.height = 180;
+        water.topFirst = caustics;  // and once with the rows the other way round
         int handedOver = 0;
         water.handOver = [&] { ++handedOver; };
         rig.scene.lightPos = light;
@@ -530,7 +531,8 @@ TEST(SceneRender, TheProcessorsWaterMatchesTheRenderers) {
         double squares = 0.0;
         for (int y = 0; y < 180; ++y) {
             for (int x = 0; x < 320; ++x) {
-                const uint32_t g = rig.gl.PixelAt(drawn, x, y), p = frame[y * 320 + x];
+                const uint32_t g = rig.gl.PixelAt(drawn, x, y);
+                const uint32_t p = frame[(caustics ? 179 - y : y) * 320 + x];
                 for (int ch = 0; ch < 3; ++ch) {
                     const double d = static_cast<double>((g >> (24 - 8 * ch)) & 0xFF) -
                                      static_cast<double>((p >> (16 - 8 * ch)) & 0xFF);
