@@ -165,30 +165,8 @@ void ConnectHostedView(HostedView* hv, const HostShared* shared) {
 // Copies the desktop texture for the water drawn on the processor: it must
 // have sides that are powers of two, as the view makes them.
 static bool CopyDesktopTexture(ReducedFrame* r) {
-    if (r->desktopTexture == 0 || glIsTexture(r->desktopTexture) != GL_TRUE) return false;
-    GLint bound = 0, width = 0, height = 0;
-    glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
-    glBindTexture(GL_TEXTURE_2D, r->desktopTexture);
-    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &width);
-    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &height);
-    const bool powers =
-        width > 0 && height > 0 && (width & (width - 1)) == 0 && (height & (height - 1)) == 0;
-    if (powers) {
-        // Rows one texel longer, for RepeatFirstTexels.
-        r->picture.assign(static_cast<size_t>(width + 1) * static_cast<size_t>(height), 0);
-        GLint rowLength = 0;
-        glGetIntegerv(GL_PACK_ROW_LENGTH, &rowLength);
-        glPixelStorei(GL_PACK_ALIGNMENT, 4);
-        glPixelStorei(GL_PACK_ROW_LENGTH, width + 1);
-        glGetTexImage(GL_TEXTURE_2D, 0, GL_BGRA, GL_UNSIGNED_BYTE, r->picture.data());
-        glPixelStorei(GL_PACK_ROW_LENGTH, rowLength);
-        RepeatFirstTexels(r->picture.data(), static_cast<uint32_t>(width),
-                          static_cast<uint32_t>(height));
-    }
-    glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(bound));
-    r->water.picture = {r->picture.data(), static_cast<uint32_t>(width),
-                        static_cast<uint32_t>(height)};
-    return powers;
+    r->water.picture = CopyWaterPicture(r->desktopTexture, &r->picture);
+    return r->water.picture.texels != nullptr;
 }
 
 // The scene draws the water of a reduced frame on the processor: into the

@@ -1,10 +1,12 @@
 // WATERCLASS::DrawSurface and DrawCaustics: the mesh of the last step as one
 // indexed triangle strip from client-side vertex arrays, the second with
 // colours of its own. Needs OpenGL 1.1 and a current context; sets no state
-// apart from the client arrays (the colour array is left off).
+// apart from the client arrays (the colour array is left off). Also what the
+// water drawn on the processor reads of the context: its state, a texture.
 #include <GL/gl.h>
 
 #include <cstddef>
+#include <vector>
 
 #include "water/water.h"
 #include "water/water_raster.h"
@@ -49,4 +51,30 @@ WaterRasterState CaptureWaterRasterState() {
     glGetFloatv(GL_LIGHT_MODEL_AMBIENT, s.sceneAmbient);
     glGetFloatv(GL_CURRENT_COLOR, s.colour);
     return s;
+}
+
+WaterPicture CopyWaterPicture(uint32_t texture, std::vector<uint32_t>* texels) {
+    if (texture == 0 || glIsTexture(texture) != GL_TRUE) return {};
+    GLint bound = 0, width = 0, height = 0;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &width);
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &height);
+    WaterPicture picture;
+    if (width > 0 && height > 0 && (width & (width - 1)) == 0 && (height & (height - 1)) == 0) {
+        // Rows one texel longer, for RepeatFirstTexels.
+        texels->assign(static_cast<size_t>(width + 1) * static_cast<size_t>(height), 0);
+        GLint rowLength = 0, alignment = 4;
+        glGetIntegerv(GL_PACK_ROW_LENGTH, &rowLength);
+        glGetIntegerv(GL_PACK_ALIGNMENT, &alignment);
+        glPixelStorei(GL_PACK_ALIGNMENT, 4);
+        glPixelStorei(GL_PACK_ROW_LENGTH, width + 1);
+        glGetTexImage(GL_TEXTURE_2D, 0, GL_BGRA, GL_UNSIGNED_BYTE, texels->data());
+        glPixelStorei(GL_PACK_ROW_LENGTH, rowLength);
+        glPixelStorei(GL_PACK_ALIGNMENT, alignment);
+        picture = {texels->data(), static_cast<uint32_t>(width), static_cast<uint32_t>(height)};
+        RepeatFirstTexels(texels->data(), picture.width, picture.height);
+    }
+    glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(bound));
+    return picture;
 }

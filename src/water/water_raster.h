@@ -64,6 +64,12 @@ bool RasterizeWater(const WATERCLASS& water, const WaterRasterState& state,
 // The state above as the current context holds it (water_draw.cpp).
 WaterRasterState CaptureWaterRasterState();
 
+// The picture of `texture` as the drawing samples it, copied into `texels`
+// (B, G, R, A; RepeatFirstTexels' rows); empty when `texture` is none or
+// its sides are not powers of two. Needs a current context; leaves its
+// binding and pixel storage as they were (water_draw.cpp).
+WaterPicture CopyWaterPicture(uint32_t texture, std::vector<uint32_t>* texels);
+
 // A frame that the water is drawn into on the processor, and what hands it
 // on to the renderer before the rest of the frame is drawn over it.
 struct WaterFrame {

@@ -189,17 +189,7 @@ WaterPicture DesktopPicture(const Desktop& desktop, int percent, uint32_t* textu
     const std::vector<uint8_t> rgba = desktop.Rgba();
     UploadDesktopTexture(texture, rgba.data(), static_cast<uint32_t>(desktop.width()),
                          static_cast<uint32_t>(desktop.height()), percent);
-    GLint width = 0, height = 0;
-    glBindTexture(GL_TEXTURE_2D, *texture);
-    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &width);
-    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &height);
-    texels->assign(static_cast<size_t>(width + 1) * height, 0);
-    glPixelStorei(GL_PACK_ROW_LENGTH, width + 1);
-    glGetTexImage(GL_TEXTURE_2D, 0, GL_BGRA, GL_UNSIGNED_BYTE, texels->data());
-    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
-    const auto w = static_cast<uint32_t>(width), h = static_cast<uint32_t>(height);
-    RepeatFirstTexels(texels->data(), w, h);
-    return {texels->data(), w, h};
+    return CopyWaterPicture(*texture, texels);
 }
 
 }  // namespace
