@@ -130,16 +130,9 @@ void SoftwareWaterCost(benchmark::State& state) {
     // The desktop texture of such a frame: sides the frame's, rounded to
     // powers of two.
     const int tw = height == 540 ? 1024 : 2048, th = tw / 2;
-    std::vector<uint32_t> texels(static_cast<size_t>(tw + 1) * th);
-    for (int y = 0; y < th; ++y) {
-        for (int x = 0; x < tw; ++x) {
-            const uint32_t c = BusyTexel(x, y);
-            texels[y * (tw + 1) + x] =
-                ((c >> 8) & 0xFFu) | (c & 0xFF0000u) >> 8 | (c >> 24) << 16 | 0xFF000000u;
-        }
-    }
-    RepeatFirstTexels(texels.data(), static_cast<uint32_t>(tw), static_cast<uint32_t>(th));
     rig.scene.deskTexture = MakeTexture(tw, th, BusyTexel);
+    std::vector<uint32_t> texels;
+    const WaterPicture picture = CopyWaterPicture(rig.scene.deskTexture, &texels);
     glBindTexture(GL_TEXTURE_2D, rig.scene.deskTexture);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
@@ -149,7 +142,7 @@ void SoftwareWaterCost(benchmark::State& state) {
     std::vector<uint32_t> frame(static_cast<size_t>(width) * height);
     std::vector<WaterRasterVertex> vertices(rig.scene.water->VertexCount);
     WaterFrame software;
-    software.picture = {texels.data(), static_cast<uint32_t>(tw), static_cast<uint32_t>(th)};
+    software.picture = picture;
     software.pixels = frame.data();
     software.width = width;
     software.height = height;
