@@ -158,13 +158,15 @@ void DrawSpan(const Sampler& sm, const SpanStart& a, uint32_t* out, int count) {
     }
 }
 
-// Rounded to the nearest whole step, within +-2^30 (NaN at the low end),
-// so that steps added along a span stay inside int32_t.
+// Rounded to the nearest whole step, kept modulo 2^32 (0 for NaN and
+// beyond int64_t): the picture repeats and the lanes wrap as they add, so
+// the low 32 bits of a value are all that a pixel takes from it.
 int32_t Fixed(float v, float one) {
-    constexpr float kLimit = 1073741824.0f;
+    constexpr float kLimit = 9.0e18f;
     const float x = v * one;
-    const float c = x > kLimit ? kLimit : (x > -kLimit ? x : -kLimit);
-    return static_cast<int32_t>(c < 0.0f ? c - 0.5f : c + 0.5f);
+    if (!(x > -kLimit && x < kLimit)) return 0;
+    const auto whole = static_cast<int64_t>(x < 0.0f ? x - 0.5f : x + 0.5f);
+    return static_cast<int32_t>(static_cast<uint32_t>(whole));
 }
 
 // The smallest whole number not below x, for x well inside int's range.
@@ -222,18 +224,26 @@ void DrawTriangle(const WaterRasterVertex* a, const WaterRasterVertex* b,
     const int column = std::max(0, CeilToInt(std::min({a->x, b->x, c->x}) - 0.5f));
     const float x0 = static_cast<float>(column) + 0.5f - a->x;
     const float y0 = static_cast<float>(rowFirst) + 0.5f - a->y;
+    // Modulo 2^32 throughout: a value far from the triangle (the corner is
+    // outside it, and a sliver's steps are steep) comes back exact at
+    // every pixel inside it.
     struct Stepped {
-        int64_t at, down, across;
+        uint32_t at, down, across;
         int32_t Span(int first) const {
-            constexpr int64_t kLimit = int64_t{1} << 30;
-            return static_cast<int32_t>(std::clamp(at + first * across, -kLimit, kLimit));
+            return static_cast<int32_t>(at + static_cast<uint32_t>(first) * across);
         }
     };
-    Stepped su{Fixed(a->s + sdx * x0 + sdy * y0 - 0.5f, kTexel), Fixed(sdy, kTexel), span.du};
-    Stepped sv{Fixed(a->t + tdx * x0 + tdy * y0 - 0.5f, kTexel), Fixed(tdy, kTexel), span.dv};
-    Stepped sr{Fixed(a->r + rdx * x0 + rdy * y0, kColour), Fixed(rdy, kColour), span.dr};
-    Stepped sg{Fixed(a->g + gdx * x0 + gdy * y0, kColour), Fixed(gdy, kColour), span.dg};
-    Stepped sb{Fixed(a->b + bdx * x0 + bdy * y0, kColour), Fixed(bdy, kColour), span.db};
+    const auto stepped = [](int32_t at, int32_t down, int32_t across) {
+        return Stepped{static_cast<uint32_t>(at), static_cast<uint32_t>(down),
+                       static_cast<uint32_t>(across)};
+    };
+    Stepped su =
+        stepped(Fixed(a->s + sdx * x0 + sdy * y0 - 0.5f, kTexel), Fixed(sdy, kTexel), span.du);
+    Stepped sv =
+        stepped(Fixed(a->t + tdx * x0 + tdy * y0 - 0.5f, kTexel), Fixed(tdy, kTexel), span.dv);
+    Stepped sr = stepped(Fixed(a->r + rdx * x0 + rdy * y0, kColour), Fixed(rdy, kColour), span.dr);
+    Stepped sg = stepped(Fixed(a->g + gdx * x0 + gdy * y0, kColour), Fixed(gdy, kColour), span.dg);
+    Stepped sb = stepped(Fixed(a->b + bdx * x0 + bdy * y0, kColour), Fixed(bdy, kColour), span.db);
     for (int row = rowFirst; row < rowEnd; ++row, su.at += su.down, sv.at += sv.down,
              sr.at += sr.down, sg.at += sg.down, sb.at += sb.down) {
         const float yc = static_cast<float>(row) + 0.5f;

@@ -543,5 +543,39 @@ TEST(SceneRender, TheProcessorsWaterMatchesTheRenderers) {
         const double psnr =
             10.0 * std::log10(255.0 * 255.0 * 3 * 320 * 180 / std::max(squares, 1.0));
         EXPECT_GT(psnr, 40.0) << (caustics ? "with caustics" : "lit");
+        if (caustics) continue;
+
+        // Coordinates far past 2^14 texels wrap as the picture does: a ramp
+        // across a picture 65536 wide draws as the same ramp across one 512
+        // wide, but at the seams where it starts again (a texel blends the
+        // top into the bottom: 128 times wider in the narrow one). Clamped,
+        // the wide ramp stops at a quarter: 9 dB.
+        const auto ramp = [&](uint32_t width) {
+            std::vector<uint32_t> texels(width + 1);
+            for (uint32_t x = 0; x < width; ++x) {
+                const uint32_t level = x * 256 / width;
+                texels[x] = 0xFF000000u | level << 16 | level;
+            }
+            RepeatFirstTexels(texels.data(), width, 1);
+            water.picture = {texels.data(), width, 1};
+            rig.scene.lightPos = light;
+            rig.scene.lightTarget = target;
+            rig.scene.waterFrame = &water;
+            HostReshape(320, 180);
+            rig.scene.Draw();
+            rig.scene.waterFrame = nullptr;
+            return frame;
+        };
+        const std::vector<uint32_t> narrow = ramp(512), wide = ramp(65536);
+        double apart = 0.0;
+        for (size_t i = 0; i < frame.size(); ++i) {
+            for (const int shift : {0, 16}) {
+                const double d = static_cast<double>((narrow[i] >> shift) & 0xFF) -
+                                 static_cast<double>((wide[i] >> shift) & 0xFF);
+                apart += d * d;
+            }
+        }
+        EXPECT_GT(10.0 * std::log10(255.0 * 255.0 * 2 * 320 * 180 / std::max(apart, 1.0)), 30.0)
+            << "a picture 65536 wide";
     }
 }
