@@ -77,7 +77,9 @@ static void PresentFrame(HostedView* hv, const HostShared* shared) {
         uint32_t* band = platform::ImagePresenterPixels(r.presenter);
         const auto stretch = r.percent == 25 ? StretchFourTimes : StretchTwice;
         for (int top = 0; top < hv->screen.height; top += r.bandRows) {
-            stretch(r.readBack.data(), r.scaled.width(), r.scaled.height(), band, hv->screen.width,
+            // The band's own width: a resize that could not make the
+            // presenter again leaves it as it was.
+            stretch(r.readBack.data(), r.scaled.width(), r.scaled.height(), band, r.bandWidth,
                     hv->screen.height, top, r.bandRows);
             platform::PresentImage(r.presenter, top, r.bandRows);
         }
@@ -216,13 +218,18 @@ static void StartScaledPresent(HostedView* hv) {
     if (r.presenter != nullptr) platform::DrawViewOffWindow(hv->view, false);
     platform::DestroyImagePresenter(r.presenter);
     r.presenter = nullptr;
-    if (!r.scaled.Create(hv->screen.width, hv->screen.height, r.percent)) return;
+    if (!r.scaled.Create(hv->screen.width, hv->screen.height, r.percent)) {
+        // The renderer draws every pixel, its own water too.
+        hv->saver->SetWaterFrame(nullptr);
+        return;
+    }
     if (r.percent == 50 || r.percent == 25) {
         // Four bands, each a whole number of the rows made together from
         // one row of the frame (two, or four).
         const int group = 100 / r.percent;
         r.bandRows = std::max(group, ((hv->screen.height + 3) / 4 + group - 1) / group * group);
-        r.presenter = platform::CreateImagePresenter(hv->view, hv->screen.width, r.bandRows);
+        r.bandWidth = hv->screen.width;
+        r.presenter = platform::CreateImagePresenter(hv->view, r.bandWidth, r.bandRows);
     }
     if (r.presenter != nullptr) {
         // Nothing is drawn into the window's own buffers any more.
@@ -239,7 +246,11 @@ static bool StartScaledBuffer(HostedView* hv) {
     ReducedFrame& r = hv->reduced;
     r.bufferScaled = platform::ScaleViewBuffer(hv->view, ScaledSide(hv->screen.width, r.percent),
                                                ScaledSide(hv->screen.height, r.percent));
-    if (r.bufferScaled && platform::MakeViewCurrent(hv->view)) StartWaterFrame(hv);
+    if (!r.bufferScaled) {
+        hv->saver->SetWaterFrame(nullptr);
+    } else if (platform::MakeViewCurrent(hv->view)) {
+        StartWaterFrame(hv);
+    }
     return r.bufferScaled;
 }
 

@@ -58,6 +58,7 @@ struct ReducedFrame {
     // by the renderer and swapped), a band of bandRows rows at a time.
     // readBack holds one reduced frame.
     platform::ImagePresenter* presenter = nullptr;
+    int bandWidth = 0;  // the window's width when the presenter was made
     int bandRows = 0;
     std::vector<uint32_t> readBack;
     // The water is drawn on the processor into readBack, from a copy of
