@@ -315,6 +315,9 @@ void FollowBattery(HostedView* hv, bool onBattery) {
 void ResizeHostedView(HostedView* hv, int width, int height) {
     hv->screen.width = width;
     hv->screen.height = height;
+    // The share follows the size, as for a view made at it (an output
+    // whose mode went to 4K takes a quarter).
+    if (hv->reduced.percent < 100) hv->reduced.percent = ReducedPercent(width, height);
     if (hv->reduced.bufferScaled) {
         StartScaledBuffer(hv);
     } else if (hv->reduced.scaled.active() && platform::MakeViewCurrent(hv->view)) {

@@ -5,6 +5,7 @@
 // compositors.
 #include "host/host.h"
 
+#include <GL/gl.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -40,10 +41,12 @@ public:
     void Size(int* width, int* height) override { inner_->Size(width, height); }
     void Present() override {
         ++presents;
+        glGetIntegerv(GL_VIEWPORT, viewport);
         inner_->Present();
     }
 
     int presents = 0;
+    GLint viewport[4] = {};  // the frame's, drawn at the reduced size
 
 private:
     platform::View* inner_;
@@ -189,6 +192,34 @@ TEST_F(Host, FollowsOutputsThatComeAndGoAndEndsOnAKeyInFullScreen) {
     EXPECT_EQ(alive, 2);  // 1 and 3: the one that went was torn down
     EXPECT_GT(presentsOfNew, 3);
     EXPECT_NE(said.find("OUT-2 went away; the others stay covered"), std::string::npos) << said;
+}
+
+// A view resized to 4K draws a quarter of each side, as one made at 4K.
+TEST_F(Host, AViewResizedTo4KDrawsAQuarterOfEachSide) {
+    GLint before[4] = {}, after[4] = {};
+    int resizedAt = -1;
+    auto* session = new ScriptedSession({1}, [&](int turn, ScriptedSession* s, auto* events) {
+        CountingView* view = s->byNumber[1];
+        if (resizedAt < 0 && view->presents > 3) {
+            std::copy(view->viewport, view->viewport + 4, before);
+            platform::SessionEvent e = EventOf(platform::SessionEventKind::Resized);
+            e.view = view;
+            e.width = 3840;
+            e.height = 2160;
+            events->push_back(e);
+            resizedAt = turn;
+        } else if (resizedAt >= 0) {
+            std::copy(view->viewport, view->viewport + 4, after);
+        }
+        if ((after[2] != 0 && after[2] != before[2]) || turn > 1000)
+            events->push_back(EventOf(platform::SessionEventKind::KeyPressed));
+        return true;
+    });
+    int stopSignal = -1;
+    std::string said;
+    EXPECT_EQ(Run({"--fullscreen", "--wayland"}, session, &stopSignal, &said), 0);
+    EXPECT_EQ(before[2] * 100 + before[3], 80 * 100 + 50);  // half of 160 x 100
+    EXPECT_EQ(after[2] * 10000 + after[3], 960 * 10000 + 540);
 }
 
 TEST_F(Host, AViewTheSessionIsNotReadyForSkipsItsTicks) {
