@@ -1,8 +1,8 @@
 // The host's frame loop against a scripted session whose views are real
 // headless ones: outputs that come and go, a key in full screen, a view
 // resized to 4K, a view the compositor is not ready for, outputs powered
-// off, a server that goes and a stop signal. The whole-program tests run the same loop on Xvfb and the
-// compositors.
+// off, a server that goes and a stop signal. The whole-program tests run the same loop on Xvfb and
+// the compositors.
 #include "host/host.h"
 
 #include <GL/gl.h>

@@ -514,19 +514,23 @@ TEST(SceneRender, TheProcessorsWaterMatchesTheRenderers) {
         const std::vector<uint8_t> drawn = rig.gl.ReadPixels();
         std::vector<uint32_t> frame(320 * 180, 0x12345678u);
         WaterFrame water;
-        water.picture = {picture.data(), 512, 256};
         water.pixels = frame.data();
         water.width = 320;
         water.height = 180;
         water.topFirst = caustics;  // and once with the rows the other way round
         int handedOver = 0;
         water.handOver = [&] { ++handedOver; };
-        rig.scene.lightPos = light;
-        rig.scene.lightTarget = target;
-        rig.scene.waterFrame = &water;
-        HostReshape(320, 180);
-        rig.scene.Draw();
-        rig.scene.waterFrame = nullptr;
+        // The same water drawn on the processor over `p`, lit as it was.
+        const auto drawOnProcessor = [&](WaterPicture p) {
+            water.picture = p;
+            rig.scene.lightPos = light;
+            rig.scene.lightTarget = target;
+            rig.scene.waterFrame = &water;
+            HostReshape(320, 180);
+            rig.scene.Draw();
+            rig.scene.waterFrame = nullptr;
+        };
+        drawOnProcessor({picture.data(), 512, 256});
         EXPECT_EQ(handedOver, 1);
         double squares = 0.0;
         for (int y = 0; y < 180; ++y) {
@@ -557,13 +561,7 @@ TEST(SceneRender, TheProcessorsWaterMatchesTheRenderers) {
                 texels[x] = 0xFF000000u | level << 16 | level;
             }
             RepeatFirstTexels(texels.data(), width, 1);
-            water.picture = {texels.data(), width, 1};
-            rig.scene.lightPos = light;
-            rig.scene.lightTarget = target;
-            rig.scene.waterFrame = &water;
-            HostReshape(320, 180);
-            rig.scene.Draw();
-            rig.scene.waterFrame = nullptr;
+            drawOnProcessor({texels.data(), width, 1});
             return frame;
         };
         const std::vector<uint32_t> narrow = ramp(512), wide = ramp(65536);
