@@ -1,8 +1,8 @@
 // The host's frame loop against a scripted session whose views are real
 // headless ones: outputs that come and go, a key in full screen, a view
 // resized to 4K, a view the compositor is not ready for, outputs powered
-// off, a server that goes and a stop signal. The whole-program tests run the same loop on Xvfb and
-// the compositors.
+// off, a server that goes and a stop signal. The whole-program tests run
+// the same loop on Xvfb and the compositors.
 #include "host/host.h"
 
 #include <GL/gl.h>
@@ -197,22 +197,20 @@ TEST_F(Host, FollowsOutputsThatComeAndGoAndEndsOnAKeyInFullScreen) {
 // A view resized to 4K draws a quarter of each side, as one made at 4K.
 TEST_F(Host, AViewResizedTo4KDrawsAQuarterOfEachSide) {
     GLint before[4] = {}, after[4] = {};
-    int resizedAt = -1;
+    bool resized = false;
     auto* session = new ScriptedSession({1}, [&](int turn, ScriptedSession* s, auto* events) {
         CountingView* view = s->byNumber[1];
-        if (resizedAt < 0 && view->presents > 3) {
-            std::copy(view->viewport, view->viewport + 4, before);
+        std::copy(view->viewport, view->viewport + 4, resized ? after : before);
+        if (!resized && view->presents > 3) {
             platform::SessionEvent e = EventOf(platform::SessionEventKind::Resized);
             e.view = view;
             e.width = 3840;
             e.height = 2160;
             events->push_back(e);
-            resizedAt = turn;
-        } else if (resizedAt >= 0) {
-            std::copy(view->viewport, view->viewport + 4, after);
-        }
-        if ((after[2] != 0 && after[2] != before[2]) || turn > 1000)
+            resized = true;
+        } else if ((resized && after[2] != before[2]) || turn > 1000) {
             events->push_back(EventOf(platform::SessionEventKind::KeyPressed));
+        }
         return true;
     });
     int stopSignal = -1;
